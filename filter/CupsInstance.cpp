@@ -1,0 +1,238 @@
+#include "CupsInstance.h"
+
+#include <cups/cups.h>
+#include <fcntl.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "BaseRender.h"
+#include "CupsMessages.h"
+#include "PageCheck.h"
+#include "PrinterFactory.h"
+
+volatile sig_atomic_t Canceled = 0;
+int Page = 0;
+int ModelNumber = 0;
+
+namespace {
+
+void CancelJob(int)
+{
+    Canceled = 1;
+}
+
+// Reads and drops the rest of a refused page's data, in small pieces, so that
+// the next page header is read from the right place.
+void DiscardPage(cups_raster_t *ras, const cups_page_header2_t &header)
+{
+    std::vector<unsigned char> chunk(65536);
+    uint64_t left = static_cast<uint64_t>(header.cupsBytesPerLine) * header.cupsHeight;
+    while (left > 0) {
+        unsigned n = left < chunk.size() ? static_cast<unsigned>(left) : static_cast<unsigned>(chunk.size());
+        if (cupsRasterReadPixels(ras, chunk.data(), n) == 0)
+            break;
+        left -= n;
+    }
+}
+
+// Reads one page's rows into `page`, sized once for the whole page. Rows that
+// a short page lacks are zero-filled rather than left undefined.
+void ReadPage(cups_raster_t *ras, const cups_page_header2_t &header, NS_QV_CLASS::CMyBuffer &page)
+{
+    const unsigned bpl = header.cupsBytesPerLine;
+    const int total = static_cast<int>(static_cast<uint64_t>(bpl) * header.cupsHeight);
+    // The header check bounded the page; the buffer's own content limit must
+    // not cut a legitimate large page short.
+    page.SetMaxBufferSize(0);
+    page.SetBufferSize(total);
+    std::vector<unsigned char> row(bpl);
+    for (unsigned y = 0; y < header.cupsHeight; ++y) {
+        if (cupsRasterReadPixels(ras, row.data(), bpl) == 0)
+            break;
+        page.AddBuffer(row.data(), static_cast<int>(bpl));
+    }
+    if (page.GetBufferLength() < total)
+        memset(page.GetBuffer() + page.GetBufferLength(), 0, total - page.GetBufferLength());
+}
+
+} // namespace
+
+int CCupsInstance::Run(int argc, char **argv)
+{
+    setbuf(stderr, nullptr);
+
+    if (argc < 6 || argc > 7) {
+        _cupsLangPrintFilter(stderr, "ERROR", "%s job-id user title copies options [file]", "quillfeed");
+        return 1;
+    }
+
+    int fd = 0;
+    if (argc == 7) {
+        fd = open(argv[6], O_RDONLY);
+        if (fd == -1) {
+            _cupsLangPrintError("ERROR", "Unable to open raster file");
+            sleep(1);
+            return 1;
+        }
+    }
+    cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+
+    Canceled = 0;
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = CancelJob;
+    sigaction(SIGTERM, &action, nullptr);
+    // A vanished backend must show up as a write error (EPIPE), not kill the
+    // filter silently.
+    signal(SIGPIPE, SIG_IGN);
+
+    cups_option_t *options = nullptr;
+    int num_options = cupsParseOptions(argv[5], 0, &options);
+
+    ppd_file_t *ppd = ppdOpenFile(getenv("PPD"));
+    if (!ppd) {
+        int linenum = 0;
+        ppd_status_t status = ppdLastError(&linenum);
+        _cupsLangPrintFilter(stderr, "ERROR", "The PPD file could not be opened.");
+        fprintf(stderr, "DEBUG: %s on line %d.\n", ppdErrorString(status), linenum);
+        return 1;
+    }
+    ppdMarkDefaults(ppd);
+    cupsMarkOptions(ppd, num_options, options);
+
+    std::string modelName;
+    if (ppd_attr_t *attr = ppdFindAttr(ppd, "ModelName", nullptr)) {
+        syslog(LOG_DEBUG, "ModelName=%s", attr->value ? attr->value : "");
+        modelName = attr->value ? attr->value : "";
+    }
+    if (ppd_attr_t *attr = ppdFindAttr(ppd, "Personality", nullptr))
+        syslog(LOG_DEBUG, "lang=%s", attr->value ? attr->value : "");
+    ModelNumber = ppd->model_number;
+    syslog(LOG_DEBUG, "ModelNumber = %d\n", ModelNumber);
+
+    CBaseRender *render = CreateRenderer(ModelNumber);
+    if (!render) {
+        syslog(LOG_ERR, "ERR: Unknow ModelNumber = %d\n", ModelNumber);
+        _cupsLangPrintFilter(stderr, "ERROR", "Unknow ModelNumber.");
+        return 1;
+    }
+    g_pRender = MakeRefPtr<CBaseRender>(render);
+    g_pRender->m_pPPD = ppd;
+    g_pRender->GetPrinterParameters();
+    g_pRender->SetModelName(modelName.c_str());
+    g_pRender->OnStartDoc(0);
+
+    cups_page_header2_t header;
+    memset(&header, 0, sizeof header);
+    Page = 0;
+    while (cupsRasterReadHeader2(ras, &header)) {
+        if (Canceled)
+            break;
+        ++Page;
+        fprintf(stderr, "PAGE: %d 1\n", Page);
+        _cupsLangPrintFilter(stderr, "INFO", "Starting page %d.", Page);
+
+        switch (CheckPageHeader(header)) {
+        case PageVerdict::TooLarge:
+            _cupsLangPrintFilter(stderr, "ERROR",
+                                 "Page %d is too large to print (%u x %u pixels, %u bytes "
+                                 "per line); it was skipped.",
+                                 Page, header.cupsWidth, header.cupsHeight, header.cupsBytesPerLine);
+            DiscardPage(ras, header);
+            continue;
+        case PageVerdict::ShortLines:
+            _cupsLangPrintFilter(stderr, "ERROR",
+                                 "Page %d has a damaged header (%u bytes per line for %u "
+                                 "pixels of %u bits); it was skipped.",
+                                 Page, header.cupsBytesPerLine, header.cupsWidth,
+                                 header.cupsBitsPerPixel);
+            DiscardPage(ras, header);
+            continue;
+        case PageVerdict::Ok:
+            break;
+        }
+
+        {
+            NS_QV_CLASS::CMyBuffer page;
+            ReadPage(ras, header, page);
+            StartPage(ppd, &header, page);
+            _cupsLangPrintFilter(stderr, "INFO", "Finished page %d.", Page);
+            EndPage(ppd, &header);
+        }
+        // A failed write to the printer ends the job as a cancel does.
+        if (Canceled || g_pRender->SpoolFailed())
+            break;
+    }
+
+    g_pRender->OnEndDoc();
+    cupsRasterClose(ras);
+    if (fd != 0)
+        close(fd);
+    ppdClose(ppd);
+    cupsFreeOptions(num_options, options);
+
+    if (Page == 0) {
+        _cupsLangPrintFilter(stderr, "ERROR", "No pages were found.");
+        return 1;
+    }
+    return g_pRender->SpoolFailed() ? 1 : 0;
+}
+
+void CCupsInstance::StartPage(ppd_file_t *, cups_page_header2_t *header, NS_QV_CLASS::CMyBuffer &buffer)
+{
+    syslog(LOG_DEBUG, "DEBUG: Duplex = %d\n", static_cast<int>(header->Duplex));
+    syslog(LOG_DEBUG, "DEBUG: HWResolution = [ %d %d ]\n", static_cast<int>(header->HWResolution[0]),
+           static_cast<int>(header->HWResolution[1]));
+    syslog(LOG_DEBUG, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n",
+           static_cast<int>(header->ImagingBoundingBox[0]), static_cast<int>(header->ImagingBoundingBox[1]),
+           static_cast<int>(header->ImagingBoundingBox[2]), static_cast<int>(header->ImagingBoundingBox[3]));
+    syslog(LOG_DEBUG, "DEBUG: Margins = [ %d %d ]\n", static_cast<int>(header->Margins[0]),
+           static_cast<int>(header->Margins[1]));
+    syslog(LOG_DEBUG, "DEBUG: ManualFeed = %d\n", static_cast<int>(header->ManualFeed));
+    syslog(LOG_DEBUG, "DEBUG: MediaPosition = %d\n", static_cast<int>(header->MediaPosition));
+    syslog(LOG_DEBUG, "DEBUG: NumCopies = %d\n", static_cast<int>(header->NumCopies));
+    syslog(LOG_DEBUG, "DEBUG: Orientation = %d\n", static_cast<int>(header->Orientation));
+    syslog(LOG_DEBUG, "DEBUG: PageSize = [ %d %d ]\n", static_cast<int>(header->PageSize[0]),
+           static_cast<int>(header->PageSize[1]));
+    syslog(LOG_DEBUG, "DEBUG: cupsWidth = %d\n", static_cast<int>(header->cupsWidth));
+    syslog(LOG_DEBUG, "DEBUG: cupsHeight = %d\n", static_cast<int>(header->cupsHeight));
+    syslog(LOG_DEBUG, "DEBUG: cupsMediaType = %d\n", static_cast<int>(header->cupsMediaType));
+    syslog(LOG_DEBUG, "DEBUG: cupsBitsPerColor = %d\n", static_cast<int>(header->cupsBitsPerColor));
+    syslog(LOG_DEBUG, "DEBUG: cupsBitsPerPixel = %d\n", static_cast<int>(header->cupsBitsPerPixel));
+    syslog(LOG_DEBUG, "DEBUG: cupsBytesPerLine = %d\n", static_cast<int>(header->cupsBytesPerLine));
+    syslog(LOG_DEBUG, "DEBUG: cupsColorOrder = %d\n", static_cast<int>(header->cupsColorOrder));
+    syslog(LOG_DEBUG, "DEBUG: cupsColorSpace = %d\n", static_cast<int>(header->cupsColorSpace));
+    syslog(LOG_DEBUG, "DEBUG: cupsCompression = %d\n", static_cast<int>(header->cupsCompression));
+
+    CBaseRender *render = g_pRender;
+    render->m_pHeader = header;
+    render->m_iResolution = static_cast<int>(header->HWResolution[0]);
+
+    if (!render->m_Image.CreateFromArray(reinterpret_cast<uint8_t *>(buffer.GetBuffer()), header->cupsWidth,
+                                         header->cupsHeight, header->cupsBitsPerPixel,
+                                         header->cupsBytesPerLine, false)) {
+        syslog(LOG_ERR, "create image error\n");
+        return;
+    }
+    syslog(LOG_DEBUG, "create image width=%d, height=%d, bitsPerPixel=%d, bytesPerLine=%d",
+           static_cast<int>(header->cupsWidth), static_cast<int>(header->cupsHeight),
+           static_cast<int>(header->cupsBitsPerPixel), static_cast<int>(header->cupsBytesPerLine));
+    render->m_Image.SetXDPI(static_cast<int>(header->HWResolution[0]));
+    render->m_Image.SetYDPI(static_cast<int>(header->HWResolution[1]));
+
+    render->OnStartPage();
+    render->OnBeginBmp();
+    render->OnPaintBmp();
+    render->OnEndBmp();
+}
+
+void CCupsInstance::EndPage(ppd_file_t *, cups_page_header2_t *)
+{
+    g_pRender->OnEndPage();
+}

@@ -1,0 +1,7 @@
+#include "CupsInstance.h"
+
+int main(int argc, char **argv)
+{
+    CCupsInstance instance;
+    return instance.Run(argc, argv);
+}

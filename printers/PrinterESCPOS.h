@@ -1,0 +1,6 @@
+#pragma once
+
+#include "BaseRender.h"
+
+class CPrinterESCPOS : public CBaseRender {
+};

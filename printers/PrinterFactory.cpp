@@ -1,0 +1,25 @@
+#include "PrinterFactory.h"
+
+#include "PrinterCPCL.h"
+#include "PrinterESCPOS.h"
+#include "PrinterPaperang.h"
+#include "PrinterPeriPage.h"
+#include "PrinterTSPL.h"
+
+CBaseRender *CreateRenderer(int modelNumber)
+{
+    switch (modelNumber) {
+    case kModelTSPL:
+        return new CPrinterTSPL;
+    case kModelESCPOS:
+        return new CPrinterESCPOS;
+    case kModelCPCL:
+        return new CPrinterCPCL;
+    case kModelPaperang:
+        return new CPrinterPaperang;
+    case kModelPeriPage:
+        return new CPrinterPeriPage;
+    default:
+        return nullptr;
+    }
+}

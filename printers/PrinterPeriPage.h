@@ -1,0 +1,6 @@
+#pragma once
+
+#include "PrinterESCPOS.h"
+
+class CPrinterPeriPage : public CPrinterESCPOS {
+};

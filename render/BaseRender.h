@@ -1,0 +1,75 @@
+// Renderer base: the hooks the job loop drives, the settings record, the page
+// images and the two output channels (printer data, system log).
+#pragma once
+
+#include <cups/ppd.h>
+#include <cups/raster.h>
+
+#include <string>
+
+#include "MyBuffer.h"
+#include "ObjRef.h"
+#include "RegStruct.h"
+#include "ximage.h"
+
+class CBaseRender : public TObjRefImpl<IObjRef> {
+public:
+    CBaseRender();
+    ~CBaseRender() override;
+
+    virtual void OnStartDoc(unsigned long) {}
+    virtual void OnEndDoc() { OnDestroy(); }
+    virtual void OnInit() {}
+    virtual void OnDestroy() {}
+    virtual void OnStartPage() {}
+    virtual void OnEndPage() {}
+    virtual void OnBeginBmp();
+    virtual void OnEndBmp() {}
+    virtual void OnPaintBmp() {}
+    // The only way printer data leaves the process: fd 1, then a flush.
+    virtual void WriteSpool(const void *data, int len);
+    // printf-style trace line to the system log at LOG_DEBUG.
+    virtual void AddLog(const char *format, ...) __attribute__((format(printf, 2, 3)));
+    virtual void GetPrinterParameters();
+
+    void SetModelName(const char *name) { m_strModelName = name ? name : ""; }
+    std::string GetModelName() const { return m_strModelName; }
+
+    std::string GetMarkedOption(const char *keyword);
+    float ConvertUnits(int type, float value);
+
+    // A settings length in millimetres as whole printer dots at the page's
+    // horizontal resolution.
+    int MillimetresToDots(float mm);
+
+    void AdjustImage(CxImage &image);
+    void CropWhiteEdge(CxImage &image, int top, int bottom, int left, int right);
+    void Negative(CxImage &image);
+    void AdjustEffWidthBits(CxImage &image);
+
+    // Writes a page's assembled commands, unless the buffer hit its content
+    // limit: then the page is refused with an "ERROR:" line rather than sent
+    // cut short.
+    void WritePage(NS_QV_CLASS::CMyBuffer &buffer);
+    // True once a write to the printer has failed (backend gone); the job
+    // loop then stops as for a cancel and the job fails.
+    bool SpoolFailed() const { return m_bSpoolFailed; }
+
+    CxImage m_Image;
+    CxImage m_ImageRed;
+    int m_iResolution = 0;
+    tagREGSTRUCT m_Reg;
+    ppd_file_t *m_pPPD = nullptr;
+    cups_page_header2_t *m_pHeader = nullptr;
+    bool m_bInited = false;
+    std::string m_strModelName;
+
+protected:
+    bool m_bSpoolFailed = false;
+
+private:
+    void SplitColorPlanes();
+    void ShiftImage(CxImage &image, int dx, int dy);
+};
+
+extern CStdRefPtr<CBaseRender> g_pRender;

@@ -1,0 +1,215 @@
+// Page preparation: turns the page image built from the raster into the
+// picture every renderer prints, a one-bit image with 1 = white (no dot) and
+// white row padding. In two-colour mode the page is first split into a black
+// plane (m_Image) and a red plane (m_ImageRed).
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "BaseRender.h"
+
+void CBaseRender::OnBeginBmp()
+{
+    if (m_Reg.bDoubleColor)
+        SplitColorPlanes();
+    if (!m_pPPD || !m_pHeader) {
+        AddLog("ppd == NULL || header == NULL");
+        return;
+    }
+    if (!m_bInited) {
+        OnInit();
+        m_bInited = true;
+    }
+    AdjustImage(m_Image);
+    if (m_Reg.bDoubleColor)
+        AdjustImage(m_ImageRed);
+}
+
+// A pixel whose channels differ by more than iColorThreshold is coloured; a
+// coloured pixel brighter than iBrightThreshold goes to the red plane, every
+// other pixel to the black plane. The other plane stays white there.
+void CBaseRender::SplitColorPlanes()
+{
+    const int width = static_cast<int>(m_Image.GetWidth());
+    const int height = static_cast<int>(m_Image.GetHeight());
+    const uint32_t kWhite = 16777215;
+
+    CxImage white(m_Image, true, true, true);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            white.SetPixelColor(x, y, kWhite);
+    CxImage black(white, true, true, true);
+    CxImage red(white, true, true, true);
+
+    const int t = m_Reg.iColorThreshold;
+    const float brightLimit = static_cast<float>(m_Reg.iBrightThreshold);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            tagRGBQUAD c = m_Image.GetPixelColor(x, y, true);
+            const int b = c.rgbBlue, g = c.rgbGreen, r = c.rgbRed;
+            bool toRed = false;
+            if (abs(r - b) > t || abs(r - g) > t || abs(b - g) > t) {
+                float hue, saturation, brightness;
+                CxImage::RGBtoHSB(c, hue, saturation, brightness);
+                toRed = brightness > brightLimit;
+            }
+            const uint32_t packed = static_cast<uint32_t>(r + 256 * g + 65536 * b);
+            (toRed ? red : black).SetPixelColor(x, y, packed);
+        }
+    }
+    m_Image.Transfer(black, true);
+    m_ImageRed.Transfer(red, true);
+}
+
+void CBaseRender::AdjustImage(CxImage &image)
+{
+    const tagREGSTRUCT &reg = m_Reg;
+
+    if (image.GetBpp() > 23)
+        image.GrayScale();
+    if (reg.iLiangdu != 0 || reg.iDuibidu != 0)
+        image.Light(reg.iLiangdu, reg.iDuibidu);
+    if (reg.iGamma != 10)
+        image.Gamma(static_cast<float>(reg.iGamma) / 10.0f);
+    if (reg.iGrayMethod <= 0)
+        image.Threshold(static_cast<uint8_t>(reg.iThreValue % 256));
+    else
+        image.Dither(reg.iGrayMethod - 1);
+    if (reg.iScale != 100) {
+        const uint32_t scale = static_cast<uint32_t>(reg.iScale);
+        image.Resample(static_cast<int32_t>(image.GetWidth() * scale / 100u),
+                       static_cast<int32_t>(image.GetHeight() * scale / 100u), 1, nullptr);
+    }
+    if (reg.iOffsetX != 0 || reg.iOffsetY != 0)
+        ShiftImage(image, reg.iOffsetX, reg.iOffsetY);
+    CropWhiteEdge(image, MillimetresToDots(reg.iCropTopEdge),
+                  MillimetresToDots(reg.iCropBottomEdge), MillimetresToDots(reg.iCropLeftEdge),
+                  MillimetresToDots(reg.fCropRightEdge));
+    if (reg.bMirror)
+        image.Mirror(false, true);
+    if (reg.bNegative)
+        Negative(image);
+    if (reg.iRotate == 1)
+        image.Rotate(180, nullptr);
+    else if (reg.iRotate == 2)
+        image.Rotate(90, nullptr);
+    else if (reg.iRotate == 3)
+        image.Rotate(270, nullptr);
+    AdjustEffWidthBits(image);
+}
+
+// Moves the picture dx columns right and dy stored rows down (toward the end
+// of the page); what moves past an edge is lost, what is uncovered is white.
+void CBaseRender::ShiftImage(CxImage &image, int dx, int dy)
+{
+    if (!image.IsValid())
+        return;
+    CxImage copy(image, true, true, true);
+    memset(image.GetBits(0), 0xFF, static_cast<size_t>(image.GetEffWidth()) * image.GetHeight());
+    // The blend takes the source position as an offset from the target's, so
+    // a shift by +dx reads from -dx. INT_MIN has no negation: it shifts
+    // everything out either way.
+    const int sx = dx == INT_MIN ? INT_MAX : -dx;
+    const int sy = dy == INT_MIN ? INT_MAX : -dy;
+    image.Mix(copy, static_cast<ImageOpType>(9), sx, sy, false);
+}
+
+namespace {
+
+// Column of the first black (0) pixel of a one-bit row, or -1.
+int FirstBlack(const uint8_t *row, int width)
+{
+    const int full = width / 8;
+    for (int i = 0; i < full; ++i)
+        if (row[i] != 0xFF)
+            for (int b = 0; b < 8; ++b)
+                if (!(row[i] & (0x80 >> b)))
+                    return i * 8 + b;
+    for (int x = full * 8; x < width; ++x)
+        if (!(row[x / 8] & (0x80 >> (x % 8))))
+            return x;
+    return -1;
+}
+
+// Column of the last black pixel of a one-bit row, or -1.
+int LastBlack(const uint8_t *row, int width)
+{
+    for (int x = width - 1; x >= 0 && x >= (width / 8) * 8; --x)
+        if (!(row[x / 8] & (0x80 >> (x % 8))))
+            return x;
+    for (int i = width / 8 - 1; i >= 0; --i)
+        if (row[i] != 0xFF)
+            for (int b = 7; b >= 0; --b)
+                if (!(row[i] & (0x80 >> b)))
+                    return i * 8 + b;
+    return -1;
+}
+
+} // namespace
+
+// Trims white margins of a one-bit image, at most `limit` pixels per edge (a
+// negative limit means no limit). The right edge removes one column more than
+// its limit when the white margin is wider: printers have been tuned to that.
+void CBaseRender::CropWhiteEdge(CxImage &image, int top, int bottom, int left, int right)
+{
+    if (top == 0 && bottom == 0 && left == 0 && right == 0)
+        return;
+    if (top < 0)
+        top = 32767;
+    if (bottom < 0)
+        bottom = 32767;
+    if (left < 0)
+        left = 32767;
+    if (right < 0)
+        right = 32767;
+
+    const int width = static_cast<int>(image.GetWidth());
+    const int height = static_cast<int>(image.GetHeight());
+    int removedLow = 0, removedHigh = 0, removedLeft = 0, removedRight = 0;
+
+    if (bottom > 0) {
+        for (int y = height - 1; y >= 0; --y) {
+            if (FirstBlack(image.GetBits(y), width) >= 0) {
+                removedHigh = std::min(height - 1 - y, bottom);
+                break;
+            }
+        }
+    }
+    if (top > 0) {
+        for (int y = 0; y < height; ++y) {
+            if (FirstBlack(image.GetBits(y), width) >= 0) {
+                removedLow = std::min(y, top);
+                break;
+            }
+        }
+    }
+    // The first black column from either side is the extreme over all rows,
+    // so scanning row by row finds the same column as scanning columns.
+    if (left > 0) {
+        int first = -1;
+        for (int y = 0; y < height && first != 0; ++y) {
+            int c = FirstBlack(image.GetBits(y), width);
+            if (c >= 0 && (first < 0 || c < first))
+                first = c;
+        }
+        if (first >= 0)
+            removedLeft = std::min(first, left);
+    }
+    if (right > 0) {
+        int last = -1;
+        for (int y = 0; y < height && last != width - 1; ++y) {
+            int c = LastBlack(image.GetBits(y), width);
+            if (c > last)
+                last = c;
+        }
+        if (last >= 0)
+            removedRight = std::min(width - 1 - last, right + 1);
+    }
+
+    // Crop counts top and bottom from the last stored row: the rows kept are
+    // [removedLow, height - removedHigh).
+    CxImage target;
+    image.Crop(removedLeft, removedHigh, width - removedRight, height - removedLow, &target);
+    image = target;
+}
