@@ -178,6 +178,11 @@ FilterResult RunFilter(const FilterCall &call)
         inFd = -1;
     }
     bool outOpen = true, errOpen = true;
+    if (call.closeStdout) {
+        close(out[0]);
+        out[0] = -1;
+        outOpen = false;
+    }
     char buf[65536];
     while (outOpen || errOpen) {
         pollfd fds[3];
@@ -246,7 +251,8 @@ FilterResult RunFilter(const FilterCall &call)
     }
     if (inFd >= 0)
         close(inFd);
-    close(out[0]);
+    if (out[0] >= 0)
+        close(out[0]);
     close(err[0]);
     int status = 0;
     waitpid(pid, &status, 0);

@@ -52,6 +52,8 @@ struct FilterCall {
     // returns true; then the rest is fed (or stdin closed if closeEarly).
     size_t holdStdinAt = SIZE_MAX;
     bool closeEarly = false;
+    // Close the reading end of stdout at once: the backend is gone.
+    bool closeStdout = false;
 };
 
 FilterResult RunFilter(const FilterCall &call);

@@ -1,0 +1,114 @@
+// The page hand-off (image built, hooks in order) and the page header checks
+// that guard every allocation of the job loop.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "BaseRender.h"
+#include "CupsInstance.h"
+#include "PageCheck.h"
+#include "RasterWriter.h"
+
+namespace {
+
+struct RecordingRender : CBaseRender {
+    std::vector<std::string> *calls;
+    explicit RecordingRender(std::vector<std::string> *c) : calls(c) {}
+    void OnInit() override { calls->push_back("OnInit"); }
+    void OnStartPage() override { calls->push_back("OnStartPage"); }
+    void OnBeginBmp() override
+    {
+        calls->push_back("OnBeginBmp");
+        CBaseRender::OnBeginBmp();
+    }
+    void OnPaintBmp() override { calls->push_back("OnPaintBmp"); }
+    void OnEndBmp() override { calls->push_back("OnEndBmp"); }
+    void OnEndPage() override { calls->push_back("OnEndPage"); }
+    void OnDestroy() override { calls->push_back("OnDestroy"); }
+};
+
+TEST(HandOff, HooksRunInOrderAndInitOnlyOnce)
+{
+    std::vector<std::string> calls;
+    auto *render = new RecordingRender(&calls);
+    g_pRender = MakeRefPtr<CBaseRender>(render);
+    ppd_file_t fakePpd{};
+    render->m_pPPD = &fakePpd;
+
+    cups_page_header2_t header = MakePageHeader(576, 2, 1, 203, 300);
+    header.cupsBytesPerLine = 72 + 8; // wider source rows than the image needs
+    CCupsInstance job;
+    for (int page = 0; page < 2; ++page) {
+        NS_QV_CLASS::CMyBuffer buffer;
+        std::vector<uint8_t> rows(80 * 2, 0xFF);
+        rows[0] = 0x0F;
+        rows[80] = 0xF0;
+        buffer.AddBuffer(rows.data(), static_cast<int>(rows.size()));
+        job.StartPage(nullptr, &header, buffer);
+        job.EndPage(nullptr, &header);
+    }
+    std::vector<std::string> page = {"OnStartPage", "OnBeginBmp", "OnPaintBmp", "OnEndBmp", "OnEndPage"};
+    std::vector<std::string> expected = {"OnStartPage", "OnBeginBmp", "OnInit", "OnPaintBmp", "OnEndBmp",
+                                         "OnEndPage"};
+    expected.insert(expected.end(), page.begin(), page.end());
+    EXPECT_EQ(calls, expected);
+
+    EXPECT_EQ(render->m_iResolution, 203);
+    EXPECT_EQ(render->m_pHeader, &header);
+    EXPECT_EQ(render->m_Image.GetWidth(), 576u);
+    EXPECT_EQ(render->m_Image.GetXDPI(), 203);
+    EXPECT_EQ(render->m_Image.GetYDPI(), 300);
+    EXPECT_EQ(render->m_Image.GetBits(0)[0], 0x0F); // stored row 0 is the first raster line
+    EXPECT_EQ(render->m_Image.GetBits(1)[0], 0xF0);
+
+    calls.clear();
+    render->OnEndDoc();
+    EXPECT_EQ(calls, std::vector<std::string>{"OnDestroy"});
+}
+
+TEST(HandOff, PageWhoseImageCannotBeBuiltOnlyEnds)
+{
+    std::vector<std::string> calls;
+    g_pRender = MakeRefPtr<CBaseRender>(new RecordingRender(&calls));
+    CCupsInstance job;
+    for (unsigned bpp : {16u, 2u}) {
+        cups_page_header2_t header = MakePageHeader(10, 10, bpp, 203, 203);
+        NS_QV_CLASS::CMyBuffer buffer;
+        job.StartPage(nullptr, &header, buffer);
+        job.EndPage(nullptr, &header);
+    }
+    cups_page_header2_t empty = MakePageHeader(10, 0, 8, 203, 203);
+    NS_QV_CLASS::CMyBuffer buffer;
+    job.StartPage(nullptr, &empty, buffer);
+    job.EndPage(nullptr, &empty);
+    EXPECT_EQ(calls, (std::vector<std::string>{"OnEndPage", "OnEndPage", "OnEndPage"}));
+}
+
+TEST(PageCheck, RefusesWhatCouldOverflowOrOverread)
+{
+    struct Case {
+        unsigned width, height, bpp, bpl;
+        PageVerdict verdict;
+    } cases[] = {
+        {320, 240, 1, 40, PageVerdict::Ok},
+        {320, 240, 1, 48, PageVerdict::Ok},                 // surplus bytes are fine
+        {320, 240, 1, 39, PageVerdict::ShortLines},
+        {100, 10, 32, 300, PageVerdict::ShortLines},        // 32 bits take 4 bytes a pixel
+        {100, 10, 32, 400, PageVerdict::Ok},
+        {100, 10, 24, 300, PageVerdict::Ok},
+        {65536, 65536, 24, 196608, PageVerdict::TooLarge},  // 12 GiB: wraps in 32 bits
+        {32768, 65537, 1, 4096, PageVerdict::TooLarge},     // just over 256 MiB
+        {32768, 65536, 1, 4096, PageVerdict::Ok},           // exactly 256 MiB
+        {10, 0, 8, 0xFFFFFFFFu, PageVerdict::TooLarge},     // a huge line even without rows
+        {0x80000000u, 1, 8, 0x80000000u, PageVerdict::TooLarge},
+        {10, 0, 8, 10, PageVerdict::Ok},                    // left to the image check
+    };
+    for (const Case &c : cases) {
+        cups_page_header2_t h = MakePageHeader(c.width, c.height, c.bpp, 203, 203);
+        h.cupsBytesPerLine = c.bpl;
+        EXPECT_EQ(CheckPageHeader(h), c.verdict) << c.width << "x" << c.height << "x" << c.bpp << " bpl " << c.bpl;
+    }
+}
+
+} // namespace

@@ -1,0 +1,253 @@
+// Page preparation: the one-bit finishing operations, white-edge cropping,
+// the shift and the two-colour split, on small exact images.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "BaseRender.h"
+
+namespace {
+
+// A one-bit image from rows of '#' (black) and '.' (white), row 0 first.
+CxImage Bitmap(const std::vector<std::string> &rows)
+{
+    const unsigned w = static_cast<unsigned>(rows[0].size()), h = static_cast<unsigned>(rows.size());
+    CxImage img(w, h, 1, 0);
+    img.SetGrayPalette();
+    memset(img.GetBits(0), 0xFF, static_cast<size_t>(img.GetEffWidth()) * h);
+    for (unsigned y = 0; y < h; ++y)
+        for (unsigned x = 0; x < w; ++x)
+            if (rows[y][x] == '#')
+                img.GetBits(y)[x / 8] &= static_cast<uint8_t>(~(0x80 >> (x % 8)));
+    return img;
+}
+
+std::vector<std::string> Rows(CxImage &img)
+{
+    std::vector<std::string> rows;
+    for (unsigned y = 0; y < img.GetHeight(); ++y) {
+        std::string row;
+        for (unsigned x = 0; x < img.GetWidth(); ++x)
+            row += (img.GetBits(y)[x / 8] & (0x80 >> (x % 8))) ? '.' : '#';
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+TEST(Finishing, PaddingBitsBecomeWhiteAndPixelsStay)
+{
+    struct Case {
+        unsigned width, stride, n;
+        uint8_t lastPixelByteAfter; // byte n when it holds pixels, from 0x00
+    } cases[] = {
+        {203, 28, 25, 0x1F}, {384, 48, 48, 0}, {385, 52, 48, 0x7F}, {1, 4, 0, 0x7F},
+    };
+    for (const Case &c : cases) {
+        CxImage img(c.width, 2, 1, 0);
+        ASSERT_EQ(img.GetEffWidth(), c.stride);
+        memset(img.GetBits(0), 0, static_cast<size_t>(c.stride) * 2);
+        CBaseRender r;
+        r.AdjustEffWidthBits(img);
+        for (unsigned y = 0; y < 2; ++y) {
+            const uint8_t *row = img.GetBits(y);
+            for (unsigned i = 0; i < c.n; ++i)
+                EXPECT_EQ(row[i], 0) << c.width;
+            unsigned first = c.n;
+            if (c.width % 8) {
+                EXPECT_EQ(row[c.n], c.lastPixelByteAfter) << c.width;
+                ++first;
+            }
+            for (unsigned i = first; i < c.stride; ++i)
+                EXPECT_EQ(row[i], 0xFF) << c.width << " byte " << i;
+        }
+    }
+}
+
+TEST(Finishing, NegativeTwiceRestoresAndClearsPaddingAfterFinishing)
+{
+    CxImage img = Bitmap({"#..#.", ".##.#"});
+    CBaseRender r;
+    r.AdjustEffWidthBits(img);
+    std::vector<uint8_t> before(img.GetBits(0), img.GetBits(0) + img.GetEffWidth() * 2);
+    r.Negative(img);
+    EXPECT_EQ(img.GetBits(0)[0], 0x90); // #..#. -> 1001 0 000
+    EXPECT_EQ(img.GetBits(0)[1], 0x00);
+    r.Negative(img);
+    EXPECT_EQ(std::vector<uint8_t>(img.GetBits(0), img.GetBits(0) + img.GetEffWidth() * 2), before);
+}
+
+TEST(CropWhiteEdge, LimitsPerEdge)
+{
+    const std::vector<std::string> page = {
+        "..........", // row 0: white
+        "..........", // row 1: white
+        "...#......",
+        ".....#....",
+        "..........", // row 4: white
+    };
+    struct Case {
+        int top, bottom, left, right;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {0, 0, 0, 0, page},
+        {1, 0, 0, 0, {page.begin() + 1, page.end()}},
+        {5, 0, 0, 0, {page.begin() + 2, page.end()}},
+        {0, 3, 0, 0, {page.begin(), page.end() - 1}},
+        {-1, -1, 0, 0, {"...#......", ".....#...."}},
+        {0, 0, 2, 0, {"........", "........", ".#......", "...#....", "........"}},
+        {0, 0, 9, 0, {".......", ".......", "#......", "..#....", "......."}},
+        // Right: 4 white columns; a limit of 2 removes 3, a limit of 9 all 4.
+        {0, 0, 0, 2, {".......", ".......", "...#...", ".....#.", "......."}},
+        {0, 0, 0, 9, {"......", "......", "...#..", ".....#", "......"}},
+        {-1, -1, -1, -1, {"#..", "..#"}},
+    };
+    for (const Case &c : cases) {
+        CxImage img = Bitmap(page);
+        CBaseRender r;
+        r.CropWhiteEdge(img, c.top, c.bottom, c.left, c.right);
+        EXPECT_EQ(Rows(img), c.expected) << c.top << " " << c.bottom << " " << c.left << " " << c.right;
+    }
+}
+
+TEST(CropWhiteEdge, AllWhitePageIsKept)
+{
+    CxImage img = Bitmap({".....", "....."});
+    CBaseRender r;
+    r.CropWhiteEdge(img, -1, -1, -1, -1);
+    EXPECT_EQ(img.GetWidth(), 5u);
+    EXPECT_EQ(img.GetHeight(), 2u);
+}
+
+TEST(CropWhiteEdge, PaddingIsNotMistakenForPixels)
+{
+    CxImage img = Bitmap({"#........."});
+    memset(img.GetBits(0) + 1, 0x00, img.GetEffWidth() - 1); // black padding bits
+    img.GetBits(0)[1] = 0xC0;                                // columns 8, 9 white
+    CBaseRender r;
+    r.CropWhiteEdge(img, 0, 0, 0, 100);
+    EXPECT_EQ(img.GetWidth(), 1u);
+}
+
+struct PrepRender : CBaseRender {
+    PrepRender()
+    {
+        m_iResolution = 203;
+        m_pPPD = reinterpret_cast<ppd_file_t *>(this); // only tested for null
+        m_pHeader = reinterpret_cast<cups_page_header2_t *>(this);
+    }
+};
+
+CxImage Grey(unsigned w, unsigned h, std::vector<uint8_t> levels)
+{
+    CxImage img(w, h, 8, 0);
+    img.SetGrayPalette();
+    for (unsigned y = 0; y < h; ++y)
+        for (unsigned x = 0; x < w; ++x)
+            img.GetBits(y)[x] = levels[(y * w + x) % levels.size()];
+    return img;
+}
+
+TEST(AdjustImage, ThresholdLevelUsesTheLowEightBits)
+{
+    struct Case {
+        int threshold;
+        std::string expected; // for levels 0, 44, 45, 175, 176, 255
+    } cases[] = {{175, "####.."}, {256, "#....."}, {300, "##...."}, {0, "#....."}};
+    for (const Case &c : cases) {
+        PrepRender r;
+        r.m_Reg.iGrayMethod = 0;
+        r.m_Reg.iThreValue = c.threshold;
+        CxImage img = Grey(6, 1, {0, 44, 45, 175, 176, 255});
+        r.AdjustImage(img);
+        ASSERT_EQ(img.GetBpp(), 1u);
+        EXPECT_EQ(Rows(img)[0], c.expected) << c.threshold;
+        EXPECT_EQ(img.GetBits(0)[0] & 0x03, 0x03); // padding white
+    }
+}
+
+TEST(AdjustImage, ShiftMovesThePictureAndWhitensWhatIsUncovered)
+{
+    PrepRender r;
+    r.m_Reg.iOffsetX = 2;
+    r.m_Reg.iOffsetY = -1;
+    CxImage img = Bitmap({"#....", ".#...", "..#.."});
+    r.AdjustImage(img);
+    EXPECT_EQ(Rows(img), (std::vector<std::string>{"...#.", "....#", "....."}));
+}
+
+TEST(AdjustImage, CropMillimetresAt203Dpi)
+{
+    // 5 mm at 203 dpi is a 40-dot limit.
+    for (auto [whiteRows, expectedHeight] : {std::pair{100u, 160u}, {10u, 190u}}) {
+        PrepRender r;
+        r.m_Reg.iCropTopEdge = 5;
+        std::vector<std::string> rows(200, std::string(16, '#'));
+        for (unsigned y = 0; y < whiteRows; ++y)
+            rows[y] = std::string(16, '.');
+        CxImage img = Bitmap(rows);
+        r.AdjustImage(img);
+        EXPECT_EQ(img.GetHeight(), expectedHeight);
+    }
+}
+
+TEST(AdjustImage, RotationSwapsTheSides)
+{
+    for (int rotate : {1, 2, 3}) {
+        PrepRender r;
+        r.m_Reg.iRotate = rotate;
+        CxImage img = Bitmap({"#.........", "..........", "........#."});
+        r.AdjustImage(img);
+        EXPECT_EQ(img.GetWidth(), rotate == 1 ? 10u : 3u) << rotate;
+        EXPECT_EQ(img.GetHeight(), rotate == 1 ? 3u : 10u) << rotate;
+    }
+}
+
+TEST(TwoColour, SplitSendsBrightColouredPixelsToRed)
+{
+    // Pixels as (first, second, third byte) of a 24-bit raster.
+    struct Px {
+        uint8_t b, g, r;
+        bool black, red;
+    } pixels[] = {
+        {0, 0, 255, false, true},      // pure red
+        {0, 0, 140, true, false},      // dark red: coloured but too dark
+        {100, 120, 125, true, false},  // channels within 30: not coloured
+        {0, 0, 153, false, true},      // 153 / 255 * 100 is just above 60
+        {0, 0, 152, true, false},
+        {255, 255, 255, false, false}, // white stays white in both
+        {0, 0, 0, true, false},
+    };
+    const unsigned n = sizeof pixels / sizeof pixels[0];
+    PrepRender r;
+    r.m_Reg.bDoubleColor = true;
+    r.m_Reg.iGrayMethod = 0;
+    r.m_Reg.iThreValue = 254; // anything not white prints
+    r.m_Image.Create(n, 1, 24, 0);
+    for (unsigned x = 0; x < n; ++x) {
+        uint8_t *p = r.m_Image.GetBits(0) + 3 * x;
+        p[0] = pixels[x].b;
+        p[1] = pixels[x].g;
+        p[2] = pixels[x].r;
+    }
+    r.OnBeginBmp();
+    ASSERT_EQ(r.m_Image.GetBpp(), 1u);
+    ASSERT_EQ(r.m_ImageRed.GetBpp(), 1u);
+    for (unsigned x = 0; x < n; ++x) {
+        EXPECT_EQ(Rows(r.m_Image)[0][x] == '#', pixels[x].black) << x;
+        EXPECT_EQ(Rows(r.m_ImageRed)[0][x] == '#', pixels[x].red) << x;
+    }
+}
+
+TEST(TwoColour, OneBitPageLeavesTheRedPlaneWhite)
+{
+    PrepRender r;
+    r.m_Reg.bDoubleColor = true;
+    r.m_Image = Bitmap({"#.#.#", ".#.#."});
+    r.OnBeginBmp();
+    EXPECT_EQ(Rows(r.m_Image), (std::vector<std::string>{"#.#.#", ".#.#."}));
+    EXPECT_EQ(Rows(r.m_ImageRed), (std::vector<std::string>{".....", "....."}));
+}
+
+} // namespace

@@ -1,0 +1,181 @@
+// Settings read from a real PPD through libcups, with their trace lines, and
+// millimetre-to-dot conversion.
+#include <gtest/gtest.h>
+
+#include <cstdarg>
+#include <cups/cups.h>
+
+#include <algorithm>
+#include <climits>
+#include <functional>
+
+#include "BaseRender.h"
+#include "FilterRun.h"
+
+namespace {
+
+struct TracingRender : CBaseRender {
+    std::vector<std::string> log;
+    void AddLog(const char *format, ...) override
+    {
+        char text[2048];
+        va_list args;
+        va_start(args, format);
+        vsnprintf(text, sizeof text, format, args);
+        va_end(args);
+        log.push_back(text);
+    }
+    bool Logged(const std::string &line) const
+    {
+        return std::find(log.begin(), log.end(), line) != log.end();
+    }
+};
+
+class Settings : public ::testing::Test {
+protected:
+    TempDir dir;
+    ppd_file_t *ppd = nullptr;
+    TracingRender render;
+
+    // Opens a PPD with the options, marks defaults then the job options.
+    void Load(const PpdSpec &spec, const std::string &jobOptions = "")
+    {
+        ppd = ppdOpenFile(WritePpd(dir.path(), spec).c_str());
+        ASSERT_NE(ppd, nullptr);
+        ppdMarkDefaults(ppd);
+        cups_option_t *options = nullptr;
+        int n = cupsParseOptions(jobOptions.c_str(), 0, &options);
+        cupsMarkOptions(ppd, n, options);
+        cupsFreeOptions(n, options);
+        render.m_pPPD = ppd;
+        render.GetPrinterParameters();
+    }
+    ~Settings() override
+    {
+        if (ppd)
+            ppdClose(ppd);
+    }
+};
+
+TEST_F(Settings, MissingOptionsGivePrinterDefaults)
+{
+    Load(PpdSpec{});
+    const tagREGSTRUCT &r = render.m_Reg;
+    EXPECT_EQ(r.iDensity, -1);
+    EXPECT_EQ(r.iSpeed, -1);
+    EXPECT_FALSE(render.Logged("iDensity = 8"));
+    EXPECT_TRUE(render.Logged("GetMarkedOption: Darkness is error"));
+    EXPECT_TRUE(render.Logged("GetMarkedOption: zePrintRate is error"));
+    EXPECT_TRUE(render.Logged("iOffsetX = 0"));
+    EXPECT_TRUE(render.Logged("iOffsetY = 0"));
+    EXPECT_TRUE(render.Logged("iLiangdu = 0"));
+    EXPECT_EQ(render.log.front(), "CCupsRender::GetPrinterParameters");
+    EXPECT_EQ(r.iGrayMethod, 3);
+    EXPECT_EQ(r.iThreValue, 175);
+    EXPECT_FLOAT_EQ(r.fGap, 3.0f);
+    EXPECT_FALSE(r.bDoubleColor);
+}
+
+TEST_F(Settings, ChoicesBecomeValues)
+{
+    struct Case {
+        std::string keyword, choice, trace;
+        std::function<double(const tagREGSTRUCT &)> value;
+        double expected;
+    };
+    std::vector<Case> cases = {
+        {"MediaMethod", "Direct", "iPrinttype = 0", [](auto &r) { return r.iPrinttype; }, 0},
+        {"MediaMethod", "Normal", "iPrinttype = 0", [](auto &r) { return r.iPrinttype; }, 0},
+        {"MediaMethod", "Ribbon", "iPrinttype = 1", [](auto &r) { return r.iPrinttype; }, 1},
+        {"AdjustHoriaontal", "-3", "fReference[0] = -3.0000", [](auto &r) { return r.fReference[0]; }, -3},
+        {"AdjustVertical", "12mm", "fReference[1] = 12.0000", [](auto &r) { return r.fReference[1]; }, 12},
+        {"zeMediaTracking", "Gap", "Gap = 1, 3.0000, 0.0000", [](auto &r) { return r.iMediaType; }, 1},
+        {"zeMediaTracking", "BLine", "Gap = 2, 0.0000, 0.0000", [](auto &r) { return r.fGap; }, 0},
+        {"zeMediaTracking", "A4Fold", "Gap = 10, 0.0000, 0.0000", [](auto &r) { return r.iMediaType; }, 10},
+        {"zeMediaTracking", "Odd", "Gap = 0, 3.0000, 0.0000", [](auto &r) { return r.fGap; }, 3},
+        {"MediaAlign", "Left", "iAlign = 0", [](auto &r) { return r.iAlign; }, 0},
+        {"MediaAlign", "Right", "iAlign = 2", [](auto &r) { return r.iAlign; }, 2},
+        {"MediaAlign", "right", "iAlign = 1", [](auto &r) { return r.iAlign; }, 1},
+        {"FeedOffset", "-2", "iOffset = -2.0000", [](auto &r) { return r.fFeedAfter; }, -2},
+        {"Rotate", "2", "iRotate = 2", [](auto &r) { return r.iRotate; }, 2},
+        {"Darkness", "12", "iDensity = 12", [](auto &r) { return r.iDensity; }, 12},
+        {"Darkness", "Default", "CCupsRender::GetPrinterParameters", [](auto &r) { return r.iDensity; }, -1},
+        {"zePrintRate", "4", "iSpeed = 4", [](auto &r) { return r.iSpeed; }, 4},
+        {"AutoDotted", "5", "iDottedline = 1", [](auto &r) { return r.iDottedline; }, 1},
+        {"ImageOffsetX", "8", "iOffsetX = 8", [](auto &r) { return r.iOffsetX; }, 8},
+        {"Brightness", "abc", "iLiangdu = 0", [](auto &r) { return r.iLiangdu; }, 0},
+        {"Contrast", "-40", "iDuibidu = -40", [](auto &r) { return r.iDuibidu; }, -40},
+        {"ImageEnhance", "20", "iGamma = 20", [](auto &r) { return r.iGamma; }, 20},
+        {"ImageFilter", "0", "iGrayMethod = 0", [](auto &r) { return r.iGrayMethod; }, 0},
+        {"Threshold", "300", "iThreValue = 300", [](auto &r) { return r.iThreValue; }, 300},
+        {"ImageCompress", "1", "ImageCompress = 1", [](auto &r) { return r.bImageCompress; }, 1},
+        {"CropEdgeTop", "5", "iCropTopEdge = 5.0000", [](auto &r) { return r.iCropTopEdge; }, 5},
+        {"CropEdgeRight", "-1", "fCropRightEdge = -1.0000", [](auto &r) { return r.fCropRightEdge; }, -1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.keyword + "=" + c.choice);
+        TracingRender fresh;
+        render.log.clear();
+        render.m_Reg = tagREGSTRUCT();
+        PpdSpec spec;
+        spec.options = {{c.keyword, {c.choice}}};
+        Load(spec);
+        EXPECT_TRUE(render.Logged(c.trace));
+        EXPECT_DOUBLE_EQ(c.value(render.m_Reg), c.expected);
+        ppdClose(ppd);
+        ppd = nullptr;
+    }
+}
+
+TEST_F(Settings, JobOptionsOverrideDefaultsAndTheChoiceIsTraced)
+{
+    PpdSpec spec;
+    spec.options = {{"Darkness", {"Default", "10"}}};
+    Load(spec, "Darkness=10");
+    EXPECT_EQ(render.m_Reg.iDensity, 10);
+    bool traced = std::any_of(render.log.begin(), render.log.end(), [](const std::string &l) {
+        return l.rfind("Darkness: marked=1, choice: 10, text: 10, code: , \t\t\tconflicted=0, keyword: Darkness, "
+                       "defchoice: Default",
+                       0) == 0;
+    });
+    EXPECT_TRUE(traced);
+}
+
+TEST_F(Settings, DoubleColorAttribute)
+{
+    for (auto [value, expected] : {std::pair{"1", true}, {"0", false}, {"yes", false}}) {
+        PpdSpec spec;
+        spec.attributes = {{"DoubleColor", value}};
+        render.m_Reg = tagREGSTRUCT();
+        Load(spec);
+        EXPECT_EQ(render.m_Reg.bDoubleColor, expected) << value;
+        ppdClose(ppd);
+        ppd = nullptr;
+    }
+}
+
+TEST(ConvertUnits, MillimetresToDots)
+{
+    CBaseRender r;
+    struct Case {
+        int dpi;
+        float mm;
+        float dots;
+        int rounded;
+    } cases[] = {
+        {203, 3.0f, 23.976377f, 24}, {300, 10.0f, 118.11024f, 118}, {203, -2.0f, -15.984252f, -15},
+        {203, 1.5f, 11.988189f, 12}, {203, -3.0f, -23.976377f, -23}, {300, 3.0f, 35.433071f, 35},
+    };
+    for (const Case &c : cases) {
+        r.m_iResolution = c.dpi;
+        EXPECT_FLOAT_EQ(r.ConvertUnits(3, c.mm), c.dots);
+        EXPECT_EQ(r.MillimetresToDots(c.mm), c.rounded);
+    }
+    r.m_iResolution = 203;
+    EXPECT_EQ(r.ConvertUnits(5, 7.5f), 7.5f);
+    EXPECT_EQ(r.ConvertUnits(0, 7.5f), 7.5f);
+    EXPECT_EQ(r.MillimetresToDots(3e9f), INT_MAX);
+    EXPECT_EQ(r.MillimetresToDots(-3e9f), INT_MIN);
+}
+
+} // namespace
