@@ -60,6 +60,18 @@ void ReadPage(cups_raster_t *ras, const cups_page_header2_t &header, NS_QV_CLASS
         memset(page.GetBuffer() + page.GetBufferLength(), 0, total - page.GetBufferLength());
 }
 
+// End of job: the raster stream, the input file, the PPD and the options.
+// The early failure exits release them too; nothing is written on the way.
+void ReleaseInputs(cups_raster_t *ras, int fd, ppd_file_t *ppd, int num_options, cups_option_t *options)
+{
+    cupsRasterClose(ras);
+    if (fd != 0)
+        close(fd);
+    if (ppd)
+        ppdClose(ppd);
+    cupsFreeOptions(num_options, options);
+}
+
 } // namespace
 
 int CCupsInstance::Run(int argc, char **argv)
@@ -101,6 +113,7 @@ int CCupsInstance::Run(int argc, char **argv)
         ppd_status_t status = ppdLastError(&linenum);
         _cupsLangPrintFilter(stderr, "ERROR", "The PPD file could not be opened.");
         fprintf(stderr, "DEBUG: %s on line %d.\n", ppdErrorString(status), linenum);
+        ReleaseInputs(ras, fd, nullptr, num_options, options);
         return 1;
     }
     ppdMarkDefaults(ppd);
@@ -120,6 +133,7 @@ int CCupsInstance::Run(int argc, char **argv)
     if (!render) {
         syslog(LOG_ERR, "ERR: Unknow ModelNumber = %d\n", ModelNumber);
         _cupsLangPrintFilter(stderr, "ERROR", "Unknow ModelNumber.");
+        ReleaseInputs(ras, fd, ppd, num_options, options);
         return 1;
     }
     g_pRender = MakeRefPtr<CBaseRender>(render);
@@ -171,11 +185,7 @@ int CCupsInstance::Run(int argc, char **argv)
     }
 
     g_pRender->OnEndDoc();
-    cupsRasterClose(ras);
-    if (fd != 0)
-        close(fd);
-    ppdClose(ppd);
-    cupsFreeOptions(num_options, options);
+    ReleaseInputs(ras, fd, ppd, num_options, options);
 
     if (Page == 0) {
         _cupsLangPrintFilter(stderr, "ERROR", "No pages were found.");
