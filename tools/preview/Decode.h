@@ -1,0 +1,64 @@
+// Decoder and checker for the printer byte streams of the filter: TSPL,
+// CPCL, ESC/POS, PeriPage and Paperang.
+//
+// Decoding stops at the first malformed byte. The result then carries the
+// offset of that byte, the text of what was expected there, the pages that
+// were complete before it and the listing up to it.
+//
+// Page parameters (Page::params) by language; values are decimal text
+// unless stated:
+//   TSPL      size ("40.04 mm,30.03 mm"), ribbon, peel, tear, cutter,
+//             partial-cutter, reference ("x,y"), gap / bline ("24 dot,0 dot"),
+//             offset ("0 dot"), density, speed, autodotted, pausekey,
+//             watermark (ON/OFF), red-param, compressed ("0"/"1"), print
+//             ("1,1"), print-command ("PRINT" or "SFAYPRINT")
+//   CPCL      offset, hres, vres, label-height, quantity, page-width, form
+//             ("1" when a FORM line was sent)
+//   ESC/POS   align, mode (GS v 0 mode byte), feed (dots fed after the
+//             image, all ESC J summed), feed-before, cut ("full"/"partial"),
+//             drawer ("before", "after" or "before,after")
+//   PeriPage  the ESC/POS names plus paper (paper-type byte), density,
+//             compressed ("0"/"1"), locate ("1" for 1D 0C), cut-line ("1")
+//   Paperang  paper-type, feed, locate, row-bytes
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Page.h"
+
+namespace qf::preview {
+
+enum class Lang { Auto, TSPL, CPCL, ESCPOS, PeriPage, Paperang };
+
+struct DecodeResult {
+    Lang lang = Lang::Auto;        // the language decoded (after detection)
+    bool ok = false;               // the whole stream is well formed
+    size_t errorOffset = 0;        // first malformed byte (when !ok)
+    std::string expected;          // "expected ..." text for that byte
+    std::vector<std::string> listing;  // one line per command
+    std::vector<Page> pages;       // pages completed before any error
+
+    // "error at byte N: expected ..." (empty when ok).
+    std::string ErrorMessage() const;
+};
+
+// The language a stream's first bytes announce: A5 Paperang, 10 FF FE 01
+// PeriPage, 1B 40 / 1B 70 / 1D 56 ESC/POS, "! " CPCL, "SIZE " TSPL; Auto
+// when none matches.
+Lang DetectLang(const uint8_t* data, size_t size);
+
+// Decodes `bytes` as `lang`, or as the detected language for Lang::Auto.
+DecodeResult Decode(const std::vector<uint8_t>& bytes, Lang lang = Lang::Auto);
+DecodeResult Decode(const uint8_t* data, size_t size, Lang lang = Lang::Auto);
+
+// "tspl", "cpcl", "escpos", "peripage", "paperang" (and "auto").
+const char* LangName(Lang lang);
+// Inverse of LangName; false for an unknown name.
+bool ParseLang(const std::string& name, Lang& lang);
+
+// The listing as text, one line per entry, each ending in '\n'.
+std::string FormatListing(const DecodeResult& result);
+
+}  // namespace qf::preview
