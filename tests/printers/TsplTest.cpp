@@ -1,0 +1,300 @@
+// TSPL renderer: golden bytes of the command builders, the bitmap forms and
+// the page streams that no PPD choice reaches.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdarg>
+#include <functional>
+
+#include "FilterRun.h"
+#include "PrinterTSPL.h"
+
+namespace {
+
+using ByteVec = std::vector<uint8_t>;
+
+class TestTSPL : public CPrinterTSPL {
+public:
+    TestTSPL()
+    {
+        m_iResolution = 203;
+        m_Reg.iDensity = m_Reg.iSpeed = -1; // as from a PPD without Darkness and zePrintRate
+    }
+    void WriteSpool(const void *data, int len) override
+    {
+        writes.emplace_back(static_cast<const uint8_t *>(data), static_cast<const uint8_t *>(data) + len);
+    }
+    void AddLog(const char *format, ...) override
+    {
+        char text[512];
+        va_list args;
+        va_start(args, format);
+        vsnprintf(text, sizeof text, format, args);
+        va_end(args);
+        log += std::string(text) + "\n";
+    }
+    std::string Built() const { return std::string(m_CmdBuffer.GetBuffer(), m_CmdBuffer.GetBufferLength()); }
+
+    std::vector<ByteVec> writes;
+    std::string log;
+    int compressResult = Z_OK; // anything else makes compression fail so
+
+protected:
+    int Compress(Bytef *dest, uLongf *destLen, const Bytef *src, uLong srcLen) override
+    {
+        return compressResult != Z_OK ? compressResult : CPrinterTSPL::Compress(dest, destLen, src, srcLen);
+    }
+};
+
+ByteVec Lines(const std::vector<std::string> &lines)
+{
+    std::string all;
+    for (const std::string &l : lines)
+        all += l + "\r\n";
+    return Bytes(all);
+}
+
+ByteVec Inverted(ByteVec data)
+{
+    for (uint8_t &b : data)
+        b = static_cast<uint8_t>(~b);
+    return data;
+}
+
+ByteVec Zlib(const ByteVec &data)
+{
+    uLongf n = compressBound(data.size());
+    ByteVec out(n);
+    EXPECT_EQ(compress(out.data(), &n, data.data(), data.size()), Z_OK);
+    out.resize(n);
+    return out;
+}
+
+// A one-bit image whose stored bytes, padding included, run through a pattern.
+CxImage Pattern(unsigned width, unsigned height, uint8_t seed)
+{
+    CxImage img(width, height, 1, 0);
+    for (size_t i = 0; i < static_cast<size_t>(img.GetEffWidth()) * height; ++i)
+        img.GetBits(0)[i] = static_cast<uint8_t>(seed + i * 37 + (i >> 8));
+    return img;
+}
+
+ByteVec Storage(CxImage &img)
+{
+    return ByteVec(img.GetBits(0), img.GetBits(0) + static_cast<size_t>(img.GetEffWidth()) * img.GetHeight());
+}
+
+// A BITMAP command: its text up to the data, the data, CR LF.
+ByteVec Bitmap(const std::string &head, const ByteVec &data)
+{
+    return Cat({Bytes(head), data, Bytes("\r\n")});
+}
+
+void SendBitmap(TestTSPL &r, CxImage &img, int x = 0, int y = 0)
+{
+    r.cmdBITMAP(img, x, y, static_cast<int>(img.GetEffWidth()), static_cast<int>(img.GetHeight()), img.GetBits(0),
+                static_cast<int>(Storage(img).size()));
+}
+
+TEST(TsplBuilders, GoldenBytes)
+{
+    using Build = std::function<void(TestTSPL &)>;
+    const std::pair<Build, std::string> cases[] = {
+        {[](TestTSPL &r) { r.cmdSIZE(320 / (203 / 25.4), 240 / (203 / 25.4), 1); }, "SIZE 40.04 mm,30.03 mm"},
+        {[](TestTSPL &r) { r.cmdSIZE(10, 20.5, 2); }, "SIZE 10.00 dot,20.50 dot"},
+        {[](TestTSPL &r) { r.cmdSIZE(7.5, 0.125, 3); }, "SIZE 7.50,0.12"},
+        {[](TestTSPL &r) { r.cmdSetRibbon(true); }, "SET RIBBON ON"},
+        {[](TestTSPL &r) { r.cmdSetRibbon(false); }, "SET RIBBON OFF"},
+        {[](TestTSPL &r) { r.cmdSetPeel(true); }, "SET PEEL ON"},
+        {[](TestTSPL &r) { r.cmdSetPeel(false); }, "SET PEEL OFF"},
+        {[](TestTSPL &r) { r.cmdSetTear(true); }, "SET TEAR ON"},
+        {[](TestTSPL &r) { r.cmdSetTear(false); }, "SET TEAR OFF"},
+        {[](TestTSPL &r) { r.cmdSetCutter(0, 5); }, "SET CUTTER FALSE"},
+        {[](TestTSPL &r) { r.cmdSetCutter(1, 5); }, "SET CUTTER BATCH"},
+        {[](TestTSPL &r) { r.cmdSetCutter(2, 1); }, "SET CUTTER 1"},
+        {[](TestTSPL &r) { r.cmdSetCutter(-1, 12); }, "SET CUTTER 12"},
+        {[](TestTSPL &r) { r.cmdSetPartialCutter(0, 5); }, "SET PARTIAL_CUTTER OFF"},
+        {[](TestTSPL &r) { r.cmdSetPartialCutter(1, 5); }, "SET PARTIAL_CUTTER BATCH"},
+        {[](TestTSPL &r) { r.cmdSetPartialCutter(7, 3); }, "SET PARTIAL_CUTTER 3"},
+        // Millimetres to dots: add 0.5, truncate toward zero (-23.98 + 0.5 -> -23).
+        {[](TestTSPL &r) { r.cmdREFERENCE(2, -3); }, "REFERENCE 16,-23"},
+        {[](TestTSPL &r) { r.cmdGAP(3, 1.5f); }, "GAP 24 dot,12 dot"},
+        {[](TestTSPL &r) { r.cmdGAP(0, 0); }, "GAP 0 dot,0 dot"},
+        {[](TestTSPL &r) { r.m_iResolution = 300; r.cmdGAP(3, 0); }, "GAP 35 dot,0 dot"},
+        {[](TestTSPL &r) { r.cmdBLINE(3, 2); }, "BLINE 24 dot,16 dot"},
+        {[](TestTSPL &r) { r.cmdOFFSET(-3); }, "OFFSET -23 dot"},
+        {[](TestTSPL &r) { r.m_iResolution = 300; r.cmdOFFSET(10); }, "OFFSET 118 dot"},
+        {[](TestTSPL &r) { r.cmdDENSITY(-1); }, ""},
+        {[](TestTSPL &r) { r.cmdDENSITY(0); }, "DENSITY 0"},
+        {[](TestTSPL &r) { r.cmdDENSITY(99); }, "DENSITY 99"},
+        {[](TestTSPL &r) { r.cmdSPEED(-1); }, ""},
+        {[](TestTSPL &r) { r.cmdSPEED(0); }, "SPEED 4"},
+        {[](TestTSPL &r) { r.cmdSPEED(1); }, "SPEED 1"},
+        {[](TestTSPL &r) { r.cmdSPEED(12); }, "SPEED 12"},
+        {[](TestTSPL &r) { r.cmdSPEED(13); }, "SPEED 4"},
+        {[](TestTSPL &r) { r.setcAutoDotted(true); }, "SETC AUTODOTTED ON"},
+        {[](TestTSPL &r) { r.setcAutoDotted(false); }, "SETC AUTODOTTED OFF"},
+        {[](TestTSPL &r) { r.setcPauseKey(true); }, "SETC PAUSEKEY ON"},
+        {[](TestTSPL &r) { r.setcPauseKey(false); }, "SETC PAUSEKEY OFF"},
+        {[](TestTSPL &r) { r.setcWaterMark(true); }, "SETC WATERMARK ON"},
+        {[](TestTSPL &r) { r.setcWaterMark(false); }, "SETC WATERMARK OFF"},
+        {[](TestTSPL &r) { r.cmdCLS(); }, "CLS"},
+        {[](TestTSPL &r) { r.cmdSetColorRed(8); }, "SETCOLOR RED 8"},
+        {[](TestTSPL &r) { r.cmdSetColorBlack(); }, "SETCOLOR BLACK"},
+        {[](TestTSPL &r) { r.cmdPRINT(2, 3); }, "PRINT 2,3"},
+        {[](TestTSPL &r) { r.SetModelName("do-zidivoz"); r.cmdPRINT(1, 1); }, "SFAYPRINT 1,1"},
+        {[](TestTSPL &r) { r.SetModelName("DO-ZIDIVOZ"); r.cmdPRINT(1, 1); }, "PRINT 1,1"},
+        {[](TestTSPL &r) { r.SetModelName("do-zidivoz "); r.cmdPRINT(1, 1); }, "PRINT 1,1"},
+        {[](TestTSPL &r) { r.SetModelName("do-zidivo"); r.cmdPRINT(1, 1); }, "PRINT 1,1"},
+    };
+    for (const auto &c : cases) {
+        TestTSPL r;
+        c.first(r);
+        EXPECT_EQ(r.Built(), c.second.empty() ? "" : c.second + "\r\n");
+        EXPECT_TRUE(r.writes.empty()) << c.second << ": a builder never writes by itself";
+    }
+}
+
+TEST(TsplBuilders, BitmapForms)
+{
+    struct Case {
+        unsigned width, height;
+        int x, y;
+        bool compress;
+        const char *head;
+    } cases[] = {
+        {16, 2, 0, 0, false, "BITMAP 0,0,4,2,1,"},
+        {33, 3, 5, 7, false, "BITMAP 5,7,8,3,1,"},
+        {16, 2, 0, 0, true, "BITMAP 0,0,4,2,3,"},
+        {300, 17, 0, 0, true, "BITMAP 0,0,40,17,3,"},
+    };
+    for (const Case &c : cases) {
+        TestTSPL r;
+        r.m_Reg.bImageCompress = c.compress;
+        CxImage img = Pattern(c.width, c.height, static_cast<uint8_t>(c.width));
+        const ByteVec plain = Storage(img);
+        SendBitmap(r, img, c.x, c.y);
+        if (!c.compress) {
+            EXPECT_EQ(Bytes(r.Built()), Bitmap(c.head, plain)) << c.head;
+            continue;
+        }
+        // A 1 bit is a dot in the compressed form: one zlib stream of the
+        // inverted bytes, preceded by its exact length.
+        const ByteVec z = Zlib(Inverted(plain));
+        EXPECT_EQ(Bytes(r.Built()), Bitmap(c.head + std::to_string(z.size()) + ",", z)) << c.head;
+    }
+}
+
+TEST(TsplBuilders, FailedCompressionSendsThePreparedBitsPlain)
+{
+    for (int rc : {Z_MEM_ERROR, Z_BUF_ERROR, Z_STREAM_ERROR}) {
+        TestTSPL r;
+        r.m_Reg.bImageCompress = true;
+        r.compressResult = rc;
+        CxImage img = Pattern(40, 3, 1);
+        const ByteVec plain = Storage(img);
+        SendBitmap(r, img);
+        EXPECT_EQ(Bytes(r.Built()), Bitmap("BITMAP 0,0,8,3,1,", plain)) << rc;
+        EXPECT_EQ(Storage(img), plain) << rc;
+        EXPECT_NE(r.log.find("compress failed (" + std::to_string(rc) + ": "), std::string::npos) << r.log;
+        EXPECT_NE(r.log.find("sending the plain bitmap"), std::string::npos) << r.log;
+    }
+}
+
+// The lines of a 32 x 3 page before any SETC line.
+const std::vector<std::string> kSmall = {"SIZE 4.00 mm,0.38 mm", "SET RIBBON OFF"};
+const std::vector<std::string> kSmallTail = {"REFERENCE 0,0", "GAP 0 dot,0 dot", "OFFSET 0 dot"};
+const std::vector<std::string> kSetc = {"SETC AUTODOTTED OFF", "SETC PAUSEKEY ON", "SETC WATERMARK ON", "CLS"};
+
+std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts)
+{
+    std::vector<std::string> all;
+    for (const auto &p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+// Settings that no PPD option sets, and the two-colour framing.
+TEST(TsplPage, StreamsBySetting)
+{
+    CxImage black = Pattern(32, 3, 1), red = Pattern(64, 2, 99);
+    const ByteVec blackBits = Storage(black), redBits = Storage(red);
+    const ByteVec blackZ = Zlib(Inverted(blackBits)), redZ = Zlib(Inverted(redBits));
+    const ByteVec plainEnd = Cat({Bitmap("BITMAP 0,0,4,3,1,", blackBits), Lines({"PRINT 1,1"})});
+    struct Case {
+        const char *name;
+        std::function<void(TestTSPL &)> setup;
+        ByteVec expected;
+    };
+    const std::vector<Case> cases = {
+        {"defaults", [](TestTSPL &) {}, Cat({Lines(Join({kSmall, kSmallTail, kSetc})), plainEnd})},
+        {"tear", [](TestTSPL &r) { r.m_Reg.iPostAction = 1; },
+         Cat({Lines(Join({kSmall, {"SET PEEL OFF", "SET CUTTER FALSE", "SET PARTIAL_CUTTER OFF", "SET TEAR ON"},
+                          kSmallTail, kSetc})),
+              plainEnd})},
+        {"cutter", [](TestTSPL &r) { r.m_Reg.iPostAction = 2; },
+         Cat({Lines(Join({kSmall, {"SET PEEL OFF", "SET CUTTER 1", "SET PARTIAL_CUTTER OFF", "SET TEAR OFF"},
+                          kSmallTail, kSetc})),
+              plainEnd})},
+        {"peel", [](TestTSPL &r) { r.m_Reg.iPostAction = 3; },
+         Cat({Lines(Join({kSmall, {"SET PEEL ON", "SET CUTTER FALSE", "SET PARTIAL_CUTTER OFF", "SET TEAR OFF"},
+                          kSmallTail, kSetc})),
+              plainEnd})},
+        {"partial cutter", [](TestTSPL &r) { r.m_Reg.iPostAction = 4; },
+         Cat({Lines(Join({kSmall, {"SET PEEL OFF", "SET CUTTER FALSE", "SET PARTIAL_CUTTER 1", "SET TEAR OFF"},
+                          kSmallTail, kSetc})),
+              plainEnd})},
+        {"unknown print type, no pause key or watermark",
+         [](TestTSPL &r) { r.m_Reg.iPrinttype = 2; r.m_Reg.bPauseKey = r.m_Reg.bWaterMark = false; },
+         Cat({Lines(Join({{"SIZE 4.00 mm,0.38 mm"}, kSmallTail,
+                          {"SETC AUTODOTTED OFF", "SETC PAUSEKEY OFF", "SETC WATERMARK OFF", "CLS"}})),
+              plainEnd})},
+        {"two colour: each plane with its own size",
+         [&](TestTSPL &r) { r.m_Reg.bDoubleColor = true; r.m_ImageRed = red; },
+         Cat({Lines(Join({kSmall, kSmallTail, kSetc, {"SETCOLOR RED 8"}})), Bitmap("BITMAP 0,0,8,2,1,", redBits),
+              Lines({"SETCOLOR BLACK"}), plainEnd})},
+        {"two colour compressed",
+         [&](TestTSPL &r) { r.m_Reg.bDoubleColor = r.m_Reg.bImageCompress = true; r.m_ImageRed = red; },
+         Cat({Lines(Join({kSmall, kSmallTail, kSetc, {"SETCOLOR RED 8"}})),
+              Bitmap("BITMAP 0,0,8,2,3," + std::to_string(redZ.size()) + ",", redZ), Lines({"SETCOLOR BLACK"}),
+              Bitmap("BITMAP 0,0,4,3,3," + std::to_string(blackZ.size()) + ",", blackZ), Lines({"PRINT 1,1"})})},
+        {"red plane ignored in one colour", [&](TestTSPL &r) { r.m_ImageRed = red; },
+         Cat({Lines(Join({kSmall, kSmallTail, kSetc})), plainEnd})},
+    };
+    for (const Case &c : cases) {
+        TestTSPL r;
+        r.m_Image = black;
+        c.setup(r);
+        r.OnPaintBmp();
+        r.m_Image = black; // the planes are built anew for every page
+        c.setup(r);
+        r.OnPaintBmp(); // and nothing else carries over
+        ASSERT_EQ(r.writes.size(), 2u) << c.name << ": one write per page";
+        EXPECT_EQ(r.writes[0], c.expected) << c.name << "\n" << Printable(r.writes[0], 400);
+        EXPECT_EQ(r.writes[1], r.writes[0]) << c.name;
+        EXPECT_EQ(r.m_CmdBuffer.GetBufferLength(), 0) << c.name;
+    }
+}
+
+TEST(TsplPage, PagesThatCannotBeSentWholeAreRefused)
+{
+    const std::pair<std::function<void(TestTSPL &)>, std::string> cases[] = {
+        {[](TestTSPL &r) { r.m_iResolution = 0; }, "ERROR: The page has no valid resolution (0 dpi)"},
+        {[](TestTSPL &r) { r.m_iResolution = -203; }, "ERROR: The page has no valid resolution (-203 dpi)"},
+        {[](TestTSPL &r) { r.m_CmdBuffer.SetMaxBufferSize(4096); },
+         "ERROR: The printer data of this page exceeds 4096 bytes"},
+    };
+    for (const auto &c : cases) {
+        TestTSPL r;
+        r.m_Image = Pattern(320, 240, 1);
+        c.first(r);
+        testing::internal::CaptureStderr();
+        r.OnPaintBmp();
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(r.writes.empty()) << c.second;
+        EXPECT_EQ(err.rfind(c.second, 0), 0u) << err;
+        EXPECT_EQ(r.m_CmdBuffer.GetBufferLength(), 0) << c.second;
+    }
+}
+
+} // namespace

@@ -1,0 +1,126 @@
+// CPCL through the real filter: raster files and PPDs in, printer bytes out.
+#include <gtest/gtest.h>
+
+#include "FilterRun.h"
+
+namespace {
+
+using ByteVec = std::vector<uint8_t>;
+
+ByteVec Lines(const std::vector<std::string> &lines)
+{
+    std::string all;
+    for (const std::string &l : lines)
+        all += l + "\r\n";
+    return Bytes(all);
+}
+
+// A one-bit raster page (1 = white) whose bits run through a pattern.
+RasterPage PatternPage(unsigned width, unsigned height)
+{
+    RasterPage page;
+    page.header = MakePageHeader(width, height, 1, 203, 203);
+    page.data.resize(static_cast<size_t>(page.header.cupsBytesPerLine) * height);
+    for (size_t i = 0; i < page.data.size(); ++i)
+        page.data[i] = static_cast<uint8_t>(i * 31 + (i >> 7));
+    return page;
+}
+
+// The page as CG carries it: rows padded to a multiple of 4 bytes, a 1 bit a
+// dot, every bit after the last pixel 0 (blank).
+ByteVec DotRows(const RasterPage &page)
+{
+    const unsigned width = page.header.cupsWidth, bpl = page.header.cupsBytesPerLine;
+    ByteVec rows;
+    for (unsigned y = 0; y < page.header.cupsHeight; ++y) {
+        ByteVec row((width + 31) / 32 * 4, 0x00);
+        const uint8_t *in = &page.data[static_cast<size_t>(y) * bpl];
+        for (unsigned i = 0; i < (width + 7) / 8; ++i)
+            row[i] = static_cast<uint8_t>(~in[i]);
+        if (width % 8)
+            row[width / 8] &= static_cast<uint8_t>(0xFF << (8 - width % 8));
+        rows.insert(rows.end(), row.begin(), row.end());
+    }
+    return rows;
+}
+
+FilterResult RunLabels(const std::vector<RasterPage> &pages, const std::string &jobOptions,
+                       bool doubleColor = false)
+{
+    TempDir dir;
+    PpdSpec spec;
+    spec.modelNumber = 22;
+    spec.options = {{"zeMediaTracking", {"Continuous", "Gap", "BLine", "Perforated"}},
+                    {"AdjustHoriaontal", {"0", "2", "-3"}},
+                    {"ImageFilter", {"3", "0"}}};
+    if (doubleColor)
+        spec.attributes = {{"DoubleColor", "1"}};
+    FilterCall call;
+    call.options = jobOptions;
+    call.inputFile = dir.File("job.ras");
+    EXPECT_TRUE(WriteRasterFile(call.inputFile, pages, RasterFormat::Uncompressed));
+    call.ppd = WritePpd(dir.path(), spec);
+    FilterResult r = RunFilter(call);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    return r;
+}
+
+TEST(CpclProcess, WorkedExamples)
+{
+    struct Case {
+        unsigned width;
+        std::string jobOptions;
+        std::vector<std::string> head; // up to the CG line
+        std::vector<std::string> tail; // after the data
+    };
+    const Case cases[] = {
+        {320, "zeMediaTracking=Gap", {"! 0 200 200 240 1", "PAGE-WIDTH 320", "CG 40 240 0 0"}, {"FORM", "PRINT"}},
+        {320, "zeMediaTracking=BLine", {"! 0 200 200 240 1", "PAGE-WIDTH 320", "CG 40 240 0 0"}, {"FORM", "PRINT"}},
+        {320, "zeMediaTracking=Continuous", {"! 0 200 200 240 1", "PAGE-WIDTH 320", "CG 40 240 0 0"}, {"PRINT"}},
+        {320, "zeMediaTracking=Perforated", {"! 0 200 200 240 1", "PAGE-WIDTH 320", "CG 40 240 0 0"}, {"PRINT"}},
+        {300, "zeMediaTracking=Gap", {"! 0 200 200 240 1", "PAGE-WIDTH 300", "CG 40 240 0 0"}, {"FORM", "PRINT"}},
+        {320, "zeMediaTracking=Gap AdjustHoriaontal=2", {"! 16 200 200 240 1", "PAGE-WIDTH 320", "CG 40 240 0 0"},
+         {"FORM", "PRINT"}},
+        {320, "zeMediaTracking=Gap AdjustHoriaontal=-3", {"! -23 200 200 240 1", "PAGE-WIDTH 320", "CG 40 240 0 0"},
+         {"FORM", "PRINT"}},
+    };
+    for (const Case &c : cases) {
+        const RasterPage page = PatternPage(c.width, 240);
+        const FilterResult r = RunLabels({page}, c.jobOptions);
+        EXPECT_EQ(r.out, Cat({Lines(c.head), DotRows(page), Lines(c.tail)}))
+            << c.width << " " << c.jobOptions << "\n" << Printable(r.out);
+    }
+}
+
+TEST(CpclProcess, EveryPageIsALabelOfItsOwn)
+{
+    const RasterPage first = PatternPage(320, 240), second = PatternPage(72, 10);
+    const FilterResult r = RunLabels({first, second}, "zeMediaTracking=Gap");
+    EXPECT_EQ(r.out, Cat({Lines({"! 0 200 200 240 1", "PAGE-WIDTH 320", "CG 40 240 0 0"}), DotRows(first),
+                          Lines({"FORM", "PRINT", "! 0 200 200 10 1", "PAGE-WIDTH 72", "CG 12 10 0 0"}),
+                          DotRows(second), Lines({"FORM", "PRINT"})}));
+}
+
+TEST(CpclProcess, TwoColourPrintsOnlyTheBlackPlane)
+{
+    // Left half of the top six rows pure red, the bottom two rows black.
+    RasterPage page;
+    page.header = MakePageHeader(64, 8, 24, 203, 203);
+    page.data.assign(64u * 8u * 3u, 0xFF);
+    for (unsigned y = 0; y < 8; ++y) {
+        for (unsigned x = 0; x < 64; ++x) {
+            uint8_t *rgb = &page.data[(y * 64u + x) * 3u];
+            if (y >= 6)
+                rgb[0] = rgb[1] = rgb[2] = 0;
+            else if (x < 32)
+                rgb[1] = rgb[2] = 0;
+        }
+    }
+    ByteVec dots(8 * 8, 0x00);
+    std::fill(dots.begin() + 6 * 8, dots.end(), 0xFF);
+    const FilterResult r = RunLabels({page}, "ImageFilter=0", true);
+    EXPECT_EQ(r.out, Cat({Lines({"! 0 200 200 8 1", "PAGE-WIDTH 64", "CG 8 8 0 0"}), dots, Lines({"PRINT"})}))
+        << Printable(r.out);
+}
+
+} // namespace
