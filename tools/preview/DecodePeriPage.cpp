@@ -138,16 +138,16 @@ private:
             return ctx_.Fail(pos + 2, "a raster of at most " + std::to_string(kMaxPlaneBytes) + " bytes");
         if (!AdmitRaster(pos)) return false;
         if (!ctx_.Need(pos + 10, length, "compressed raster data")) return false;
-        InflateSpec spec;
-        spec.offset = pos + 10;
-        spec.length = length;
-        spec.zlibHeader = false;
-        spec.rawWindowBits = kPeriPageWindowBits;
-        spec.expectedSize = bytes;
+        CompressedBlock blk;
+        blk.offset = pos + 10;
+        blk.length = length;
+        blk.zlibHeader = false;
+        blk.rawWindowBits = kPeriPageWindowBits;
+        blk.expectedSize = bytes;
         Plane plane;
         plane.widthBytes = static_cast<int>(w);
         plane.height = static_cast<int>(h);
-        if (!InflateChecked(ctx_, spec, plane.bits)) return false;
+        if (!InflateChecked(ctx_, blk, plane.bits)) return false;
         next = pos + 10 + length;
         ctx_.List(pos, hex + "  compressed raster, " + std::to_string(w) + " bytes = " + std::to_string(w * 8) +
                            " dots x " + std::to_string(h) + " rows, " + std::to_string(length) +

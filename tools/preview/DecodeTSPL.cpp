@@ -235,12 +235,12 @@ private:
             end = dataAt + bytes;
         } else {
             if (!ctx_.Need(dataAt, static_cast<uint64_t>(n), "zlib bitmap data")) return false;
-            InflateSpec spec;
-            spec.offset = dataAt;
-            spec.length = static_cast<size_t>(n);
-            spec.zlibHeader = true;
-            spec.expectedSize = bytes;
-            if (!InflateChecked(ctx_, spec, plane.bits)) return false;
+            CompressedBlock blk;
+            blk.offset = dataAt;
+            blk.length = static_cast<size_t>(n);
+            blk.zlibHeader = true;
+            blk.expectedSize = bytes;
+            if (!InflateChecked(ctx_, blk, plane.bits)) return false;
             end = dataAt + static_cast<size_t>(n);
         }
         if (end >= ctx_.size()) return ctx_.Fail(ctx_.size(), "CR LF after the bitmap data");

@@ -23,31 +23,31 @@ uint32_t BigEndian32(const uint8_t* p) {
 
 }  // namespace
 
-bool InflateChecked(DecodeContext& ctx, const InflateSpec& spec, std::vector<uint8_t>& out) {
+bool InflateChecked(DecodeContext& ctx, const CompressedBlock& blk, std::vector<uint8_t>& out) {
     out.clear();
-    if (!ctx.Has(spec.offset, spec.length)) return ctx.Fail(ctx.size(), "the whole compressed block");
-    const uint8_t* block = ctx.data() + spec.offset;
-    const std::string sizeText = "compressed data inflating to exactly " + std::to_string(spec.expectedSize) + " bytes";
+    if (!ctx.Has(blk.offset, blk.length)) return ctx.Fail(ctx.size(), "the whole compressed block");
+    const uint8_t* block = ctx.data() + blk.offset;
+    const std::string sizeText = "compressed data inflating to exactly " + std::to_string(blk.expectedSize) + " bytes";
 
     size_t header = 0;
-    int windowBits = spec.rawWindowBits;
-    if (spec.zlibHeader) {
+    int windowBits = blk.rawWindowBits;
+    if (blk.zlibHeader) {
         // CMF: method in the low nibble (8 = deflate), log2(window) - 8 in
         // the high one; FLG: check bits making CMF*256+FLG a multiple of 31,
         // bit 5 a preset dictionary, which these streams never use.
-        if (spec.length < 2) return ctx.Fail(spec.offset + spec.length, "2-byte zlib header");
+        if (blk.length < 2) return ctx.Fail(blk.offset + blk.length, "2-byte zlib header");
         uint8_t cmf = block[0], flg = block[1];
-        if ((cmf & 0x0F) != 8) return ctx.Fail(spec.offset, "zlib CMF with method 8 (deflate), found " + HexByte(cmf));
-        if ((cmf >> 4) > 7) return ctx.Fail(spec.offset, "zlib CMF with a window of at most 32 KiB, found " + HexByte(cmf));
+        if ((cmf & 0x0F) != 8) return ctx.Fail(blk.offset, "zlib CMF with method 8 (deflate), found " + HexByte(cmf));
+        if ((cmf >> 4) > 7) return ctx.Fail(blk.offset, "zlib CMF with a window of at most 32 KiB, found " + HexByte(cmf));
         if (((cmf << 8) | flg) % 31 != 0)
-            return ctx.Fail(spec.offset + 1, "zlib FLG whose check bits make CMF FLG a multiple of 31, found " + HexByte(flg));
-        if (flg & 0x20) return ctx.Fail(spec.offset + 1, "zlib FLG without a preset dictionary, found " + HexByte(flg));
+            return ctx.Fail(blk.offset + 1, "zlib FLG whose check bits make CMF FLG a multiple of 31, found " + HexByte(flg));
+        if (flg & 0x20) return ctx.Fail(blk.offset + 1, "zlib FLG without a preset dictionary, found " + HexByte(flg));
         windowBits = (cmf >> 4) + 8;
         header = 2;
     }
-    const size_t dataOffset = spec.offset + header;
+    const size_t dataOffset = blk.offset + header;
     const uint8_t* in = block + header;
-    const size_t inLength = spec.length - header;
+    const size_t inLength = blk.length - header;
 
     InflateStream s;
     if (inflateInit2(&s.zs, -windowBits) != Z_OK) return ctx.Fail(dataOffset, "memory to inflate");
@@ -59,7 +59,7 @@ bool InflateChecked(DecodeContext& ctx, const InflateSpec& spec, std::vector<uin
     const bool strictWindow = windowBits < 15;
 
     // One byte beyond the expected size shows a block that inflates to more.
-    const uint64_t cap = spec.expectedSize + 1;
+    const uint64_t cap = blk.expectedSize + 1;
     out.resize(static_cast<size_t>(std::min<uint64_t>(cap, 64 * 1024)));
     size_t fed = 0;
     for (;;) {
@@ -73,7 +73,7 @@ bool InflateChecked(DecodeContext& ctx, const InflateSpec& spec, std::vector<uin
         if (produced == out.size()) {
             if (produced >= cap) {
                 out.clear();
-                return ctx.Fail(spec.offset, sizeText + ", it inflates to more");
+                return ctx.Fail(blk.offset, sizeText + ", it inflates to more");
             }
             out.resize(static_cast<size_t>(std::min<uint64_t>(cap, uint64_t(produced) * 2)));
         }
@@ -84,8 +84,8 @@ bool InflateChecked(DecodeContext& ctx, const InflateSpec& spec, std::vector<uin
         if (ret == Z_STREAM_END) break;
         if (ret == Z_OK) continue;
         if (ret == Z_BUF_ERROR && s.zs.avail_in == 0 && fed == inLength)
-            return ctx.Fail(spec.offset + spec.length, "more deflate data: the " + std::to_string(spec.length) +
-                                                           "-byte block from byte " + std::to_string(spec.offset) +
+            return ctx.Fail(blk.offset + blk.length, "more deflate data: the " + std::to_string(blk.length) +
+                                                           "-byte block from byte " + std::to_string(blk.offset) +
                                                            " ends inside the deflate stream");
         if (ret == Z_BUF_ERROR && s.zs.avail_in != before) continue;
         std::string why = s.zs.msg ? s.zs.msg : "zlib error " + std::to_string(ret);
@@ -96,10 +96,10 @@ bool InflateChecked(DecodeContext& ctx, const InflateSpec& spec, std::vector<uin
 
     // Adler-32 trailer, big-endian, right after the deflate data.
     const size_t used = header + s.zs.total_in;
-    const size_t trailer = spec.offset + used;
-    const size_t left = spec.length - used;
+    const size_t trailer = blk.offset + used;
+    const size_t left = blk.length - used;
     if (left < 4)
-        return ctx.Fail(spec.offset + spec.length, "a 4-byte Adler-32 after the deflate data, the block has " +
+        return ctx.Fail(blk.offset + blk.length, "a 4-byte Adler-32 after the deflate data, the block has " +
                                                        std::to_string(left) + " bytes left");
     uint32_t want = static_cast<uint32_t>(adler32(0L, Z_NULL, 0));
     for (size_t done = 0; done < produced;) {
@@ -113,8 +113,8 @@ bool InflateChecked(DecodeContext& ctx, const InflateSpec& spec, std::vector<uin
     if (left > 4)
         return ctx.Fail(trailer + 4, "the compressed block to end after its Adler-32, " + std::to_string(left - 4) +
                                          " more bytes are counted in its length");
-    if (produced != spec.expectedSize)
-        return ctx.Fail(spec.offset, sizeText + ", it inflates to " + std::to_string(produced));
+    if (produced != blk.expectedSize)
+        return ctx.Fail(blk.offset, sizeText + ", it inflates to " + std::to_string(produced));
     return true;
 }
 

@@ -10,7 +10,7 @@
 
 namespace qf::preview {
 
-struct InflateSpec {
+struct CompressedBlock {
     size_t offset = 0;        // stream offset of the compressed block
     size_t length = 0;        // its length, all of which must be used
     bool zlibHeader = true;   // block starts with CMF FLG
@@ -22,6 +22,6 @@ struct InflateSpec {
 // a bad zlib header, invalid deflate data, data that ends early, more or
 // fewer bytes than expected, bytes left over after the Adler-32, or an
 // Adler-32 that does not match the inflated bytes.
-bool InflateChecked(DecodeContext& ctx, const InflateSpec& spec, std::vector<uint8_t>& out);
+bool InflateChecked(DecodeContext& ctx, const CompressedBlock& blk, std::vector<uint8_t>& out);
 
 }  // namespace qf::preview
