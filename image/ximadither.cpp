@@ -93,8 +93,8 @@ struct Plan {
   bool hasDx1 = false;
   int maxDy = 0;
   // Distinct weights of the taps below the row, and for each, the share
-  // magnitude floor(m * w / S) = mulhi(m * w, magic) >> shift for the error
-  // magnitude m in 0..128.
+  // magnitude floor(m * w / S) = mulhi(m, magic) >> shift for the error
+  // magnitude m in 0..128 (shift 16: no such pair, scalar shares only).
   std::vector<int> weights;
   std::vector<uint16_t> magic;
   std::vector<int> shift;
@@ -130,20 +130,22 @@ Plan MakePlan(const Kernel& k) {
     if (wi < 0) {
       wi = static_cast<int>(p.weights.size());
       p.weights.push_back(t.w);
-      // Smallest shift whose rounded-up reciprocal is exact on 0..128 * w.
-      int s = 0;
+      // Smallest shift whose rounded-up multiplier is exact on 0..128.
+      int sh = 0;
       uint32_t m = 0;
-      for (s = 0; s < 16; s++) {
-        const uint64_t den = uint64_t{1} << (16 + s);
-        const uint64_t mm = (den + static_cast<uint64_t>(k.S) - 1) /
-                            static_cast<uint64_t>(k.S);
+      for (sh = 0; sh < 16; sh++) {
+        const uint64_t den = uint64_t{1} << (16 + sh);
+        const uint64_t mm =
+            (static_cast<uint64_t>(t.w) * den + static_cast<uint64_t>(k.S) - 1) /
+            static_cast<uint64_t>(k.S);
         if (mm > 0xFFFF) {
-          s = 16;
+          sh = 16;
           break;
         }
         bool exact = true;
-        for (uint32_t a = 0; a <= 128u * static_cast<uint32_t>(t.w); a++)
-          if (((a * mm) >> (16 + s)) != a / static_cast<uint32_t>(k.S))
+        for (uint64_t e = 0; e <= 128; e++)
+          if (((e * mm) >> (16 + sh)) !=
+              e * static_cast<uint64_t>(t.w) / static_cast<uint64_t>(k.S))
             exact = false;
         if (exact) {
           m = static_cast<uint32_t>(mm);
@@ -151,7 +153,7 @@ Plan MakePlan(const Kernel& k) {
         }
       }
       p.magic.push_back(static_cast<uint16_t>(m));
-      p.shift.push_back(s);  // s == 16: no exact magic, scalar shares only
+      p.shift.push_back(sh);
       for (int e = 0; e <= 128; e++)
         p.shareMag.push_back(static_cast<uint8_t>(e * t.w / k.S));
     }
@@ -166,10 +168,10 @@ Plan MakePlan(const Kernel& k) {
 }
 
 // Lookup tables of the serial part, kept together so that one base
-// register reaches them all.
+// register reaches them all. Indices are unsigned: the shares carry a bias.
 struct SerialTables {
-  int q1[256];  // share + kClampBias for dx = +1, dy = 0, by level
-  int q2[256];  // the same for dx = +2
+  uint32_t q1[256];  // share + kClampBias for dx = +1, dy = 0, by level
+  uint32_t q2[256];  // the same for dx = +2
   uint8_t clamp[256 + 2 * kClampBias];  // clamp(v + q), indexed v + q + bias
 };
 
@@ -178,11 +180,10 @@ struct RowRun {
   int y = -1;
   uint8_t* src = nullptr;  // grey row; final levels are written back into it
   uint8_t* out = nullptr;  // one-bit result row
-  int v0 = 0, v1 = 0;      // levels of columns x and x + 1 with own errors
-  unsigned acc = 0;        // result bits of the current byte, MSB first
-  // Positive and negative shares per distinct weight and column, with
-  // kPad zero bytes on both sides.
-  std::vector<uint8_t> pos, neg;
+  uint32_t v0 = 0, v1 = 0; // levels of columns x and x + 1 with own errors
+  // Signed shares (int8) per distinct weight and column, with kPad zero
+  // bytes on both sides.
+  std::vector<int8_t> share;
 };
 
 class Diffuser {
@@ -193,13 +194,11 @@ class Diffuser {
         m_h(static_cast<int>(grey.GetHeight())),
         m_nChunks((m_w + kChunk - 1) / kChunk),
         m_stride(static_cast<size_t>(m_w) + 2 * kPad) {
-    const size_t nw = plan.weights.size();
-    for (RowRun& r : m_runs) {
-      r.pos.assign(nw * m_stride, 0);
-      r.neg.assign(nw * m_stride, 0);
+    for (RowRun& r : m_runs) r.share.assign(plan.weights.size() * m_stride, 0);
+    for (int g = 0; g < 256; g++) {
+      m_tab.q1[g] = static_cast<uint32_t>(plan.q1[g]);
+      m_tab.q2[g] = static_cast<uint32_t>(plan.q2[g]);
     }
-    std::memcpy(m_tab.q1, plan.q1, sizeof(m_tab.q1));
-    std::memcpy(m_tab.q2, plan.q2, sizeof(m_tab.q2));
     std::memcpy(m_tab.clamp, kClamp.t, sizeof(m_tab.clamp));
   }
 
@@ -245,7 +244,6 @@ class Diffuser {
     r.out = m_out.GetBits(static_cast<uint32_t>(y));
     r.v0 = r.src[0];
     r.v1 = m_w > 1 ? r.src[1] : 0;
-    r.acc = 0;
     return true;
   }
 
@@ -253,11 +251,12 @@ class Diffuser {
   // error into the next one or two columns of its own row. `next` is the
   // level of column k + D0 before this row's own errors.
   template <int D0, bool HasDx1>
-  static inline void Pixel(uint8_t* src, int k, int next, int& v0, int& v1,
-                           unsigned& acc, const SerialTables& tab) {
-    const int g = v0;
+  static inline void Pixel(uint8_t* src, size_t k, uint32_t next,
+                           uint32_t& v0, uint32_t& v1, uint32_t& acc,
+                           const SerialTables& tab) {
+    const uint32_t g = v0;
     src[k] = static_cast<uint8_t>(g);
-    acc = (acc << 1) | static_cast<unsigned>(g > 128);
+    acc = (acc << 1) | static_cast<uint32_t>(g > 128);
     if (D0 == 1) {
       v0 = tab.clamp[next + tab.q1[g]];
     } else {
@@ -266,36 +265,36 @@ class Diffuser {
     }
   }
 
-  // kRows rows on full chunks, their independent chains interleaved.
-  template <int D0, bool HasDx1>
+  // N rows on full chunks whose look-ahead stays inside the row; the rows
+  // are independent, so their chains interleave.
+  template <int D0, bool HasDx1, int N>
   void SerialInterleaved(RowRun* const* rr, const int* base) {
     const SerialTables& tab = m_tab;
-    uint8_t* src[kRows];
-    uint8_t* out[kRows];
-    int v0[kRows], v1[kRows];
-    unsigned acc[kRows];
-    for (int j = 0; j < kRows; j++) {
+    uint8_t* src[N];
+    uint8_t* out[N];
+    uint32_t v0[N], v1[N], acc[N];
+    for (int j = 0; j < N; j++) {
       src[j] = rr[j]->src + base[j];
       out[j] = rr[j]->out + base[j] / 8;
       v0[j] = rr[j]->v0;
       v1[j] = rr[j]->v1;
       acc[j] = 0;
     }
-    for (int k = 0; k < kChunk; k += 8) {
+    for (size_t k = 0; k < kChunk; k += 8) {
 #pragma GCC unroll 8
-      for (int b = 0; b < 8; b++) {
+      for (size_t b = 0; b < 8; b++) {
 #pragma GCC unroll 4
-        for (int j = 0; j < kRows; j++)
+        for (int j = 0; j < N; j++)
           Pixel<D0, HasDx1>(src[j], k + b, src[j][k + b + D0], v0[j], v1[j],
                             acc[j], tab);
       }
 #pragma GCC unroll 4
-      for (int j = 0; j < kRows; j++) {
+      for (int j = 0; j < N; j++) {
         out[j][k / 8] = static_cast<uint8_t>(acc[j]);
         acc[j] = 0;
       }
     }
-    for (int j = 0; j < kRows; j++) {
+    for (int j = 0; j < N; j++) {
       rr[j]->v0 = v0[j];
       rr[j]->v1 = v1[j];
     }
@@ -306,11 +305,11 @@ class Diffuser {
   void SerialOne(RowRun& r, int c) {
     const int s = c * kChunk;
     const int e = ChunkEnd(c);
-    int v0 = r.v0, v1 = r.v1;
-    unsigned acc = 0;
+    uint32_t v0 = r.v0, v1 = r.v1, acc = 0;
     for (int x = s; x < e; x++) {
-      const int next = x + D0 < m_w ? r.src[x + D0] : 0;
-      Pixel<D0, HasDx1>(r.src, x, next, v0, v1, acc, m_tab);
+      const uint32_t next = x + D0 < m_w ? r.src[x + D0] : 0;
+      Pixel<D0, HasDx1>(r.src, static_cast<size_t>(x), next, v0, v1, acc,
+                        m_tab);
       if ((x & 7) == 7) {
         r.out[x >> 3] = static_cast<uint8_t>(acc);
         acc = 0;
@@ -325,17 +324,16 @@ class Diffuser {
   void SerialT(int t, const int* active, int n) {
     RowRun* rr[kRows];
     int base[kRows];
-    bool full = n == kRows;
+    bool full = true;
     for (int j = 0; j < n; j++) {
       const int c = t - kLagChunks * active[j];
       rr[j] = &m_runs[active[j]];
       base[j] = c * kChunk;
       if ((c + 1) * kChunk + D0 > m_w) full = false;
     }
-    if (full) {
-      SerialInterleaved<D0, HasDx1>(rr, base);
-      return;
-    }
+    if (full && n == 3) return SerialInterleaved<D0, HasDx1, 3>(rr, base);
+    if (full && n == 2) return SerialInterleaved<D0, HasDx1, 2>(rr, base);
+    if (full && n == 1) return SerialInterleaved<D0, HasDx1, 1>(rr, base);
     for (int j = 0; j < n; j++)
       SerialOne<D0, HasDx1>(*rr[j], t - kLagChunks * active[j]);
   }
@@ -349,8 +347,9 @@ class Diffuser {
       SerialT<2, false>(t, active, n);
   }
 
-  // Positive and negative shares of columns [s, e) for every weight, from
-  // the final levels stored in the row.
+  // Signed shares of columns [s, e) for every weight, from the final levels
+  // stored in the row: +floor(g * w / S) for black, -floor((255 - g) * w / S)
+  // for white, which is e * w / S truncated toward zero.
   void ComputeShares(RowRun& r, int s, int e) {
     const size_t nw = m_plan.weights.size();
     int x = s;
@@ -371,29 +370,23 @@ class Diffuser {
           gp = tail;
         }
         const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gp));
-        // black: g <= 128, error magnitude g; white: magnitude 255 - g.
         const __m128i black = _mm_cmpeq_epi8(_mm_min_epu8(g, k128), g);
+        const __m128i white = _mm_xor_si128(black, k255);
         const __m128i mag = _mm_or_si128(
-            _mm_and_si128(black, g),
-            _mm_andnot_si128(black, _mm_sub_epi8(k255, g)));
+            _mm_and_si128(black, g), _mm_and_si128(white, _mm_sub_epi8(k255, g)));
         const __m128i mlo = _mm_unpacklo_epi8(mag, zero);
         const __m128i mhi = _mm_unpackhi_epi8(mag, zero);
         for (size_t wi = 0; wi < nw; wi++) {
-          const __m128i wv =
-              _mm_set1_epi16(static_cast<short>(m_plan.weights[wi]));
           const __m128i mv =
               _mm_set1_epi16(static_cast<short>(m_plan.magic[wi]));
           const __m128i sh = _mm_cvtsi32_si128(m_plan.shift[wi]);
-          const __m128i qlo = _mm_srl_epi16(
-              _mm_mulhi_epu16(_mm_mullo_epi16(mlo, wv), mv), sh);
-          const __m128i qhi = _mm_srl_epi16(
-              _mm_mulhi_epu16(_mm_mullo_epi16(mhi, wv), mv), sh);
+          const __m128i qlo = _mm_srl_epi16(_mm_mulhi_epu16(mlo, mv), sh);
+          const __m128i qhi = _mm_srl_epi16(_mm_mulhi_epu16(mhi, mv), sh);
           const __m128i q = _mm_packus_epi16(qlo, qhi);
+          // white lanes negated: (q ^ -1) - (-1) = -q
+          const __m128i sq = _mm_sub_epi8(_mm_xor_si128(q, white), white);
           const size_t off = wi * m_stride + kPad + static_cast<size_t>(x);
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(r.pos.data() + off),
-                           _mm_and_si128(black, q));
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(r.neg.data() + off),
-                           _mm_andnot_si128(black, q));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(r.share.data() + off), sq);
         }
       }
       return;
@@ -404,45 +397,48 @@ class Diffuser {
       const bool black = g <= 128;
       const int m = black ? g : 255 - g;
       for (size_t wi = 0; wi < nw; wi++) {
-        const uint8_t q = m_plan.shareMag[wi * 129 + static_cast<size_t>(m)];
-        const size_t off = wi * m_stride + kPad + static_cast<size_t>(x);
-        r.pos[off] = black ? q : 0;
-        r.neg[off] = black ? 0 : q;
+        const int q = m_plan.shareMag[wi * 129 + static_cast<size_t>(m)];
+        r.share[wi * m_stride + kPad + static_cast<size_t>(x)] =
+            static_cast<int8_t>(black ? q : -q);
       }
     }
   }
 
-  // Adds the shares of row r into columns [lo, hi) of the rows below.
+  // Adds the shares of row r into columns [lo, hi) of the rows below. With
+  // levels offset by -128 into int8, clamp(v + q, 0, 255) is exactly the
+  // signed saturating add.
   void ApplyBelow(const RowRun& r, int lo, int hi) {
     for (int dy = 1; dy <= m_plan.maxDy; dy++) {
       if (r.y + dy >= m_h) break;
       const std::vector<Plan::Down>& taps = m_plan.down[dy - 1];
       if (taps.empty()) continue;
       uint8_t* dst = m_grey.GetBits(static_cast<uint32_t>(r.y + dy));
+      const int8_t* base[8];
+      const size_t nt = taps.size() < 8 ? taps.size() : 8;
+      for (size_t i = 0; i < nt; i++)
+        base[i] = r.share.data() + static_cast<size_t>(taps[i].wi) * m_stride +
+                  kPad - taps[i].dx;
       int p = lo;
 #if defined(__SSE2__)
-      for (; p + 16 <= hi; p += 16) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + p));
-        for (const Plan::Down& d : taps) {
-          const size_t off = static_cast<size_t>(d.wi) * m_stride + kPad +
-                             static_cast<size_t>(p - d.dx);
-          v = _mm_adds_epu8(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(
-                                   r.pos.data() + off)));
-          v = _mm_subs_epu8(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(
-                                   r.neg.data() + off)));
+      if (nt == taps.size()) {
+        const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
+        for (; p + 16 <= hi; p += 16) {
+          __m128i v = _mm_xor_si128(
+              _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + p)), flip);
+          for (size_t i = 0; i < nt; i++)
+            v = _mm_adds_epi8(v, _mm_loadu_si128(
+                                     reinterpret_cast<const __m128i*>(base[i] + p)));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + p),
+                           _mm_xor_si128(v, flip));
         }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + p), v);
       }
 #endif
       for (; p < hi; p++) {
         int v = dst[p];
         for (const Plan::Down& d : taps) {
-          const size_t off = static_cast<size_t>(d.wi) * m_stride + kPad +
-                             static_cast<size_t>(p - d.dx);
-          v += r.pos[off];
-          if (v > 255) v = 255;
-          v -= r.neg[off];
-          if (v < 0) v = 0;
+          v += r.share[static_cast<size_t>(d.wi) * m_stride + kPad +
+                       static_cast<size_t>(p - d.dx)];
+          v = v < 0 ? 0 : v > 255 ? 255 : v;
         }
         dst[p] = static_cast<uint8_t>(v);
       }
