@@ -24,12 +24,11 @@ mkdir -p "$out"
 # filter's own dithering makes it one bit deep.
 "$build"/tools/rastergen/quillfeed-rastergen --pnm samples/label-40x30mm.pgm --dpi 203 "$out"/sample.ras
 
-ppd=$(ls "$build"/ppd/ppd/*tspl*203*.ppd 2>/dev/null | head -n 1 || true)
-[ -n "$ppd" ] || ppd=tests/data/sample-tspl.ppd
+ppd="$build"/ppd/ppd/quillfeed-tspl-203.ppd
 
 # Exactly how CUPS runs the filter: job-id user title copies options [file],
 # the printer's PPD in $PPD, printer bytes on stdout, messages on stderr.
-PPD="$ppd" "$build"/filter/quillfeed 1 "$USER" sample 1 "zeMediaTracking=Gap Darkness=10" \
+PPD="$ppd" "$build"/filter/quillfeed 1 "$(id -un)" sample 1 "zeMediaTracking=Gap Darkness=10" \
   "$out"/sample.ras >"$out"/sample.tspl 2>"$out"/sample.log
 
 "$build"/tools/preview/quillfeed-preview -o "$out"/preview "$out"/sample.tspl >/dev/null
