@@ -141,12 +141,13 @@ TEST_F(PagePrep, EveryDepthThresholds)
 
 TEST_F(PagePrep, OrderedDitherOfMidGrey)
 {
-    // Grey 128 is level 8 of 16 in the 4 x 4 matrix: every other dot.
+    // Grey 136 (a level a 4-bit page holds too) is level 8 of 16 in the
+    // 4 x 4 matrix: every other dot.
     const std::vector<std::string> expected = {
         ".#.#.#.#.#.#.#.#", "#.#.#.#.#.#.#.#.", ".#.#.#.#.#.#.#.#", "#.#.#.#.#.#.#.#.",
     };
-    for (unsigned bpp : {8u, 24u, 32u}) {
-        FilterResult r = Print({GreyPage(16, 4, bpp, [](unsigned, unsigned) { return 128; })}, "ImageFilter=2");
+    for (unsigned bpp : {4u, 8u, 24u, 32u}) {
+        FilterResult r = Print({GreyPage(16, 4, bpp, [](unsigned, unsigned) { return 136; })}, "ImageFilter=2");
         std::vector<Bitmap> maps = Bitmaps(r.out);
         ASSERT_EQ(maps.size(), 1u);
         EXPECT_EQ(Rows(maps[0], 16), expected) << bpp;
