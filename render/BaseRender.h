@@ -12,6 +12,16 @@
 #include "RegStruct.h"
 #include "ximage.h"
 
+// Largest white margin to trim at each edge, in dots; negative: no limit.
+struct CropLimits {
+    int top, bottom, left, right;
+};
+
+// First and last stored row and column with a black pixel; -1 when none.
+struct InkBox {
+    int firstRow = -1, lastRow = -1, firstColumn = -1, lastColumn = -1;
+};
+
 class CBaseRender : public TObjRefImpl<IObjRef> {
 public:
     CBaseRender();
@@ -69,7 +79,11 @@ protected:
 
 private:
     void SplitColorPlanes();
+    void AdjustTone(CxImage &image);
+    void AdjustGeometry(CxImage &image);
     void ShiftImage(CxImage &image, int dx, int dy);
+    CropLimits CropLimitsFromSettings();
+    void CropPlanesTogether(CxImage &black, CxImage &red, CropLimits limits);
 };
 
 extern CStdRefPtr<CBaseRender> g_pRender;

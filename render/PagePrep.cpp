@@ -21,9 +21,15 @@ void CBaseRender::OnBeginBmp()
         OnInit();
         m_bInited = true;
     }
-    AdjustImage(m_Image);
-    if (m_Reg.bDoubleColor)
-        AdjustImage(m_ImageRed);
+    if (!m_Reg.bDoubleColor) {
+        AdjustImage(m_Image);
+        return;
+    }
+    AdjustTone(m_Image);
+    AdjustTone(m_ImageRed);
+    CropPlanesTogether(m_Image, m_ImageRed, CropLimitsFromSettings());
+    AdjustGeometry(m_Image);
+    AdjustGeometry(m_ImageRed);
 }
 
 // A pixel whose channels differ by more than iColorThreshold is coloured; a
@@ -62,7 +68,18 @@ void CBaseRender::SplitColorPlanes()
     m_ImageRed.Transfer(red, true);
 }
 
+// The whole preparation of one image: one bit deep, shifted, cropped,
+// mirrored, inverted and rotated as the settings ask, padding white.
 void CBaseRender::AdjustImage(CxImage &image)
+{
+    AdjustTone(image);
+    const CropLimits limits = CropLimitsFromSettings();
+    CropWhiteEdge(image, limits.top, limits.bottom, limits.left, limits.right);
+    AdjustGeometry(image);
+}
+
+// Grey, brightness/contrast, gamma, threshold or dithering, scale and shift.
+void CBaseRender::AdjustTone(CxImage &image)
 {
     const tagREGSTRUCT &reg = m_Reg;
 
@@ -83,9 +100,13 @@ void CBaseRender::AdjustImage(CxImage &image)
     }
     if (reg.iOffsetX != 0 || reg.iOffsetY != 0)
         ShiftImage(image, reg.iOffsetX, reg.iOffsetY);
-    CropWhiteEdge(image, MillimetresToDots(reg.iCropTopEdge),
-                  MillimetresToDots(reg.iCropBottomEdge), MillimetresToDots(reg.iCropLeftEdge),
-                  MillimetresToDots(reg.fCropRightEdge));
+}
+
+// Mirror, negative, rotation, and white row padding last.
+void CBaseRender::AdjustGeometry(CxImage &image)
+{
+    const tagREGSTRUCT &reg = m_Reg;
+
     if (reg.bMirror)
         image.Mirror(false, true);
     if (reg.bNegative)
@@ -146,70 +167,123 @@ int LastBlack(const uint8_t *row, int width)
     return -1;
 }
 
-} // namespace
-
-// Trims white margins of a one-bit image, at most `limit` pixels per edge (a
-// negative limit means no limit). The right edge removes one column more than
-// its limit when the white margin is wider: printers have been tuned to that.
-void CBaseRender::CropWhiteEdge(CxImage &image, int top, int bottom, int left, int right)
+// Where the ink of a one-bit image lies: the first and last stored row and
+// column holding a black pixel. Only what a crop with these limits needs is
+// scanned, and every scan stops at the first black pixel from its edge.
+InkBox FindInk(CxImage &image, bool rows, bool columns)
 {
-    if (top == 0 && bottom == 0 && left == 0 && right == 0)
-        return;
-    if (top < 0)
-        top = 32767;
-    if (bottom < 0)
-        bottom = 32767;
-    if (left < 0)
-        left = 32767;
-    if (right < 0)
-        right = 32767;
-
     const int width = static_cast<int>(image.GetWidth());
     const int height = static_cast<int>(image.GetHeight());
-    int removedLow = 0, removedHigh = 0, removedLeft = 0, removedRight = 0;
-
-    if (bottom > 0) {
-        for (int y = height - 1; y >= 0; --y) {
-            if (FirstBlack(image.GetBits(y), width) >= 0) {
-                removedHigh = std::min(height - 1 - y, bottom);
-                break;
-            }
-        }
-    }
-    if (top > 0) {
-        for (int y = 0; y < height; ++y) {
-            if (FirstBlack(image.GetBits(y), width) >= 0) {
-                removedLow = std::min(y, top);
-                break;
-            }
-        }
+    InkBox ink;
+    if (rows) {
+        for (int y = 0; y < height && ink.firstRow < 0; ++y)
+            if (FirstBlack(image.GetBits(y), width) >= 0)
+                ink.firstRow = y;
+        for (int y = height - 1; y >= 0 && ink.lastRow < 0; --y)
+            if (FirstBlack(image.GetBits(y), width) >= 0)
+                ink.lastRow = y;
     }
     // The first black column from either side is the extreme over all rows,
     // so scanning row by row finds the same column as scanning columns.
-    if (left > 0) {
-        int first = -1;
-        for (int y = 0; y < height && first != 0; ++y) {
+    if (columns) {
+        for (int y = 0; y < height && ink.firstColumn != 0; ++y) {
             int c = FirstBlack(image.GetBits(y), width);
-            if (c >= 0 && (first < 0 || c < first))
-                first = c;
+            if (c >= 0 && (ink.firstColumn < 0 || c < ink.firstColumn))
+                ink.firstColumn = c;
         }
-        if (first >= 0)
-            removedLeft = std::min(first, left);
+        for (int y = 0; y < height && ink.lastColumn != width - 1; ++y)
+            ink.lastColumn = std::max(ink.lastColumn, LastBlack(image.GetBits(y), width));
     }
-    if (right > 0) {
-        int last = -1;
-        for (int y = 0; y < height && last != width - 1; ++y) {
-            int c = LastBlack(image.GetBits(y), width);
-            if (c > last)
-                last = c;
-        }
-        if (last >= 0)
-            removedRight = std::min(width - 1 - last, right + 1);
-    }
+    return ink;
+}
+
+// The ink of two planes printed on top of each other.
+InkBox Union(const InkBox &a, const InkBox &b)
+{
+    auto first = [](int p, int q) { return p < 0 ? q : q < 0 ? p : std::min(p, q); };
+    return {first(a.firstRow, b.firstRow), std::max(a.lastRow, b.lastRow), first(a.firstColumn, b.firstColumn),
+            std::max(a.lastColumn, b.lastColumn)};
+}
+
+} // namespace
+
+// Crop limits in dots from the millimetre settings; a negative limit means
+// no limit.
+CropLimits CBaseRender::CropLimitsFromSettings()
+{
+    return {MillimetresToDots(m_Reg.iCropTopEdge), MillimetresToDots(m_Reg.iCropBottomEdge),
+            MillimetresToDots(m_Reg.iCropLeftEdge), MillimetresToDots(m_Reg.fCropRightEdge)};
+}
+
+namespace {
+
+void Unlimit(CropLimits &limits)
+{
+    for (int *l : {&limits.top, &limits.bottom, &limits.left, &limits.right})
+        if (*l < 0)
+            *l = 32767;
+}
+
+bool NoCrop(const CropLimits &l)
+{
+    return l.top == 0 && l.bottom == 0 && l.left == 0 && l.right == 0;
+}
+
+// Removes at each edge the white margin outside `ink`, at most its limit. The
+// right edge removes one column more than its limit when the white margin is
+// wider: printers have been tuned to that. Where the scan found no ink the
+// edge keeps everything.
+void CropToInk(CxImage &image, const InkBox &ink, const CropLimits &limits)
+{
+    const int width = static_cast<int>(image.GetWidth());
+    const int height = static_cast<int>(image.GetHeight());
+    int removedLow = 0, removedHigh = 0, removedLeft = 0, removedRight = 0;
+    if (limits.bottom > 0 && ink.lastRow >= 0)
+        removedHigh = std::min(height - 1 - ink.lastRow, limits.bottom);
+    if (limits.top > 0 && ink.firstRow >= 0)
+        removedLow = std::min(ink.firstRow, limits.top);
+    if (limits.left > 0 && ink.firstColumn >= 0)
+        removedLeft = std::min(ink.firstColumn, limits.left);
+    if (limits.right > 0 && ink.lastColumn >= 0)
+        removedRight = std::min(width - 1 - ink.lastColumn, limits.right + 1);
 
     // Crop counts top and bottom from the last stored row: the rows kept are
     // [removedLow, height - removedHigh).
     CxImage target;
     image.Crop(removedLeft, removedHigh, width - removedRight, height - removedLow, &target);
     image = target;
+}
+
+} // namespace
+
+// Trims white margins of a one-bit image, removing at each edge no more than
+// its limit in pixels (a negative limit means no limit).
+void CBaseRender::CropWhiteEdge(CxImage &image, int top, int bottom, int left, int right)
+{
+    CropLimits limits{top, bottom, left, right};
+    if (NoCrop(limits))
+        return;
+    Unlimit(limits);
+    InkBox ink = FindInk(image, limits.top > 0 || limits.bottom > 0, limits.left > 0 || limits.right > 0);
+    CropToInk(image, ink, limits);
+}
+
+// Two-colour pages: both planes are printed at the same origin, so they are
+// cropped by the same rectangle, the white margin of the two together.
+// Cropping each plane by its own margins would move red and black apart.
+void CBaseRender::CropPlanesTogether(CxImage &black, CxImage &red, CropLimits limits)
+{
+    if (NoCrop(limits))
+        return;
+    Unlimit(limits);
+    const bool rows = limits.top > 0 || limits.bottom > 0;
+    const bool columns = limits.left > 0 || limits.right > 0;
+    if (black.GetWidth() != red.GetWidth() || black.GetHeight() != red.GetHeight()) {
+        CropToInk(black, FindInk(black, rows, columns), limits);
+        CropToInk(red, FindInk(red, rows, columns), limits);
+        return;
+    }
+    InkBox ink = Union(FindInk(black, rows, columns), FindInk(red, rows, columns));
+    CropToInk(black, ink, limits);
+    CropToInk(red, ink, limits);
 }

@@ -250,4 +250,32 @@ TEST(TwoColour, OneBitPageLeavesTheRedPlaneWhite)
     EXPECT_EQ(Rows(r.m_ImageRed), (std::vector<std::string>{".....", "....."}));
 }
 
+TEST(TwoColour, PlanesAreCroppedTogetherAndStayAligned)
+{
+    // 20 x 10 page: a red block at columns 2..4, rows 1..2; a black block at
+    // columns 10..14, rows 6..8. Cropped by the margin of both together.
+    PrepRender r;
+    r.m_Reg.bDoubleColor = true;
+    r.m_Reg.iGrayMethod = 0;
+    r.m_Reg.iCropTopEdge = r.m_Reg.iCropBottomEdge = r.m_Reg.iCropLeftEdge = r.m_Reg.fCropRightEdge = -1;
+    r.m_Image.Create(20, 10, 24, 0);
+    for (unsigned y = 0; y < 10; ++y)
+        for (unsigned x = 0; x < 20; ++x) {
+            uint8_t *p = r.m_Image.GetBits(y) + 3 * x;
+            const bool red = x >= 2 && x <= 4 && y >= 1 && y <= 2;
+            const bool black = x >= 10 && x <= 14 && y >= 6 && y <= 8;
+            p[0] = red ? 0 : black ? 0 : 255;
+            p[1] = red ? 0 : black ? 0 : 255;
+            p[2] = red ? 255 : black ? 0 : 255;
+        }
+    r.OnBeginBmp();
+    std::vector<std::string> red(8, std::string(13, '.')), black(8, std::string(13, '.'));
+    for (int y = 0; y < 2; ++y)
+        red[static_cast<size_t>(y)].replace(0, 3, "###");
+    for (int y = 5; y < 8; ++y)
+        black[static_cast<size_t>(y)].replace(8, 5, "#####");
+    EXPECT_EQ(Rows(r.m_ImageRed), red);
+    EXPECT_EQ(Rows(r.m_Image), black);
+}
+
 } // namespace
