@@ -1,6 +1,81 @@
+// ESC/POS receipt printers: each page is one raster image command between an
+// initialisation, a justification, a feed, and optional cut and drawer pulse.
 #pragma once
 
+#include <algorithm>
+#include <cstdint>
+#include <initializer_list>
+
 #include "BaseRender.h"
+#include "MyBuffer.h"
 
 class CPrinterESCPOS : public CBaseRender {
+public:
+    CPrinterESCPOS();
+    ~CPrinterESCPOS() override;
+
+    void OnInit() override;
+    void OnDestroy() override;
+    void OnPaintBmp() override;
+
+    // The command vocabulary of the family. Each appends to m_CmdBuffer; the
+    // page sequence reaches them only through the virtual table, so a dialect
+    // (PeriPage) replaces single commands.
+    virtual void cmdInit();
+    virtual void cmdAlign(int align);
+    // kind 0 full cut, any other partial cut.
+    virtual void cmdCutPaper(int kind);
+    // ESC J commands feeding `mm` millimetres, at most 255 dots each.
+    virtual void PrintAndFeedPaper(float mm);
+    // Raster image of h rows of w bytes, MSB the leftmost dot, a set bit
+    // prints. Splits into several commands when h exceeds the 16-bit row
+    // count; a w that the 16-bit width can't carry appends nothing.
+    virtual void PrintBMP(int xdpi, int ydpi, int w, int h, const void *data, int len);
+    virtual void cmdEndPrint();
+    virtual void cmdOpenMoneyBox();
+
+    // Row width (bytes) and row count of a raster command are 16-bit fields.
+    static constexpr int kMaxRasterField = 65535;
+
+    NS_QV_CLASS::CMyBuffer m_CmdBuffer;
+
+protected:
+    void AppendBytes(std::initializer_list<unsigned char> bytes);
+
+    // Bytes per raster row that hold the page's dots: (width + 7) / 8.
+    int RasterRowBytes() const;
+
+    // False, with an "ERROR:" line for the user, when a raster of h rows of
+    // w bytes can't be sent: a row wider than the 16-bit width field, or more
+    // raster than a page's command buffer may hold.
+    bool RasterFits(int w, int h);
+
+    // The first w bytes of every stored row of m_Image, row 0 first; the
+    // alignment bytes beyond w stay behind.
+    void GatherRaster(NS_QV_CLASS::CMyBuffer &raster, int w);
+
+    // Calls emit(rows, bytes, length) for consecutive bands of at most
+    // kMaxRasterField rows. A raster within the limit is one band carrying
+    // all `len` bytes unchanged.
+    template <class Emit>
+    static void ForEachBand(int w, int h, const unsigned char *data, int len, Emit &&emit)
+    {
+        if (len < 0)
+            len = 0;
+        if (h <= kMaxRasterField) {
+            emit(h, data, len);
+            return;
+        }
+        int rowsLeft = h;
+        while (rowsLeft > 0) {
+            const int rows = std::min(rowsLeft, kMaxRasterField);
+            const int n = rows == rowsLeft
+                              ? len
+                              : static_cast<int>(std::min<int64_t>(int64_t(rows) * w, len));
+            emit(rows, data, n);
+            data += n;
+            len -= n;
+            rowsLeft -= rows;
+        }
+    }
 };

@@ -1,0 +1,301 @@
+// ESC/POS renderer: command bytes, feed splitting, raster bands and the page
+// sequence with its cut and cash-drawer placements.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "PrinterESCPOS.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Cat(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const Bytes &p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+Bytes Le16(unsigned v)
+{
+    return {uint8_t(v & 0xFF), uint8_t(v >> 8)};
+}
+
+const Bytes kInit = {0x1B, 0x40, 0x00};
+const Bytes kCentre = {0x1B, 0x61, 0x01};
+const Bytes kDrawer = {0x1B, 0x70, 0x00, 0xFF, 0xFF};
+const Bytes kFullCut = {0x1D, 0x56, 0x30};
+const Bytes kPartialCut = {0x1D, 0x56, 0x31};
+
+Bytes RasterHead(uint8_t mode, unsigned w, unsigned h)
+{
+    return Cat({{0x1D, 0x76, 0x30, mode}, Le16(w), Le16(h)});
+}
+
+Bytes Feed(uint8_t n)
+{
+    return {0x1B, 0x4A, n};
+}
+
+// The renderer with its printer output and trace lines captured.
+class TestEscPos : public CPrinterESCPOS {
+public:
+    TestEscPos() { m_iResolution = 203; }
+    void WriteSpool(const void *data, int len) override
+    {
+        const auto *p = static_cast<const uint8_t *>(data);
+        writes.emplace_back(p, p + len);
+    }
+    void AddLog(const char *, ...) override {}
+
+    Bytes Built() const
+    {
+        const auto *p = reinterpret_cast<const uint8_t *>(m_CmdBuffer.GetBuffer());
+        return Bytes(p, p + m_CmdBuffer.GetBufferLength());
+    }
+
+    std::vector<Bytes> writes;
+};
+
+// A prepared page: one bit, 1 = white, padding white, black where asked.
+CxImage PreparedPage(unsigned width, unsigned height, const std::function<bool(unsigned, unsigned)> &black)
+{
+    CxImage img;
+    img.Create(width, height, 1);
+    img.SetGrayPalette();
+    for (unsigned y = 0; y < height; ++y) {
+        uint8_t *row = img.GetBits(y);
+        memset(row, 0xFF, img.GetEffWidth());
+        for (unsigned x = 0; x < width; ++x)
+            if (black(x, y))
+                row[x / 8] &= static_cast<uint8_t>(~(0x80 >> (x % 8)));
+    }
+    return img;
+}
+
+// A page with a diagonal-ish pattern that differs per row and column.
+bool Pattern(unsigned x, unsigned y)
+{
+    return ((x * 7 + y * 3) % 11) < 4;
+}
+
+// The printer's view of a page: w bytes per row, a set bit prints.
+Bytes PrinterRows(unsigned width, unsigned height, const std::function<bool(unsigned, unsigned)> &black)
+{
+    const unsigned w = (width + 7) / 8;
+    Bytes out(size_t(w) * height, 0);
+    for (unsigned y = 0; y < height; ++y)
+        for (unsigned x = 0; x < width; ++x)
+            if (black(x, y))
+                out[size_t(y) * w + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+    return out;
+}
+
+std::function<void(CPrinterESCPOS &)> Raster(int xdpi, int ydpi, int w, int h)
+{
+    return [=](CPrinterESCPOS &r) { r.PrintBMP(xdpi, ydpi, w, h, nullptr, 0); };
+}
+
+struct BuilderCase {
+    const char *name;
+    std::function<void(CPrinterESCPOS &)> build;
+    Bytes expected;
+};
+
+TEST(EscPosCommands, BuildersAppendTheirBytes)
+{
+    const std::vector<BuilderCase> cases = {
+        {"init", [](CPrinterESCPOS &r) { r.cmdInit(); }, {0x1B, 0x40, 0x00}},
+        {"align left", [](CPrinterESCPOS &r) { r.cmdAlign(0); }, {0x1B, 0x61, 0x00}},
+        {"align centre", [](CPrinterESCPOS &r) { r.cmdAlign(1); }, {0x1B, 0x61, 0x01}},
+        {"align right", [](CPrinterESCPOS &r) { r.cmdAlign(2); }, {0x1B, 0x61, 0x02}},
+        {"align 3 centres", [](CPrinterESCPOS &r) { r.cmdAlign(3); }, {0x1B, 0x61, 0x01}},
+        {"align -1 centres", [](CPrinterESCPOS &r) { r.cmdAlign(-1); }, {0x1B, 0x61, 0x01}},
+        {"full cut", [](CPrinterESCPOS &r) { r.cmdCutPaper(0); }, {0x1D, 0x56, 0x30}},
+        {"partial cut", [](CPrinterESCPOS &r) { r.cmdCutPaper(1); }, {0x1D, 0x56, 0x31}},
+        {"cut kind 7 is partial", [](CPrinterESCPOS &r) { r.cmdCutPaper(7); }, {0x1D, 0x56, 0x31}},
+        {"end print", [](CPrinterESCPOS &r) { r.cmdEndPrint(); }, {}},
+        {"drawer", [](CPrinterESCPOS &r) { r.cmdOpenMoneyBox(); }, {0x1B, 0x70, 0x00, 0xFF, 0xFF}},
+        {"raster 2x3",
+         [](CPrinterESCPOS &r) {
+             const uint8_t d[] = {1, 2, 3, 4, 5, 6};
+             r.PrintBMP(203, 203, 2, 3, d, 6);
+         },
+         {0x1D, 0x76, 0x30, 0x00, 0x02, 0x00, 0x03, 0x00, 1, 2, 3, 4, 5, 6}},
+        {"raster little-endian sizes", Raster(203, 203, 0x0130, 0x0102), RasterHead(0x00, 0x0130, 0x0102)},
+        {"raster 65535 wide", Raster(203, 203, 65535, 0), RasterHead(0x00, 65535, 0)},
+        {"raster 65536 wide is refused", Raster(203, 203, 65536, 0), {}},
+        // Mode byte: 3 = double width and height, for 100 dpi pages.
+        {"raster 100 dpi", Raster(100, 100, 1, 0), RasterHead(0x03, 1, 0)},
+        {"raster 300 dpi", Raster(300, 300, 1, 0), RasterHead(0x00, 1, 0)},
+        {"raster 150 dpi", Raster(150, 150, 1, 0), RasterHead(0x00, 1, 0)},
+        {"raster 203 x 100 dpi", Raster(203, 100, 1, 0), RasterHead(0x01, 1, 0)},
+        {"raster 100 x 300 dpi", Raster(100, 300, 1, 0), RasterHead(0x02, 1, 0)},
+        {"raster 150 x 100 dpi", Raster(150, 100, 1, 0), RasterHead(0x00, 1, 0)},
+    };
+    for (const BuilderCase &c : cases) {
+        TestEscPos r;
+        c.build(r);
+        EXPECT_EQ(r.Built(), c.expected) << c.name;
+        EXPECT_TRUE(r.writes.empty()) << c.name;
+    }
+}
+
+TEST(EscPosCommands, FeedSplitsIntoCommandsOfAtMost255Dots)
+{
+    struct Case {
+        int dpi;
+        float mm;
+        Bytes expected;
+    };
+    const std::vector<Case> cases = {
+        {203, 10, Feed(0x50)},                            // 79.92 dots
+        {203, 40, Cat({Feed(0xFF), Feed(0x41)})},         // 319.69 dots
+        {254, 25.4f, Feed(0xFE)},                         // 254
+        {254, 25.5f, Feed(0xFF)},                         // 255: one command
+        {254, 25.6f, Cat({Feed(0xFF), Feed(0x01)})},      // 256
+        {254, 51.0f, Cat({Feed(0xFF), Feed(0xFF)})},      // 510: no trailing ESC J 0
+        {254, 76.5f, Cat({Feed(0xFF), Feed(0xFF), Feed(0xFF)})}, // 765
+        {254, 76.6f, Cat({Feed(0xFF), Feed(0xFF), Feed(0xFF), Feed(0x01)})},
+        {203, 0.01f, Feed(0x00)},                         // under half a dot
+        {203, 0, Feed(0x00)},
+        {0, 10, Feed(0x00)},                              // no resolution known
+        {203, -2, Feed(0x00)},                            // never a backward feed
+    };
+    for (const Case &c : cases) {
+        TestEscPos r;
+        r.m_iResolution = c.dpi;
+        r.PrintAndFeedPaper(c.mm);
+        EXPECT_EQ(r.Built(), c.expected) << c.mm << " mm at " << c.dpi << " dpi";
+    }
+}
+
+// Row counts above 65535 do not fit GS v 0: the rows go out in bands.
+TEST(EscPosCommands, TallRasterIsSentInBandsOf65535Rows)
+{
+    struct Case {
+        int h;
+        std::vector<int> bands;
+    };
+    const Case cases[] = {
+        {65535, {65535}},
+        {65536, {65535, 1}},
+        {65537, {65535, 2}},
+        {131070, {65535, 65535}},
+        {140000, {65535, 65535, 8930}},
+    };
+    for (const Case &c : cases) {
+        const int w = 3;
+        Bytes data(size_t(w) * c.h);
+        for (size_t i = 0; i < data.size(); ++i)
+            data[i] = uint8_t(i * 7 + i / 251);
+        Bytes expected;
+        size_t offset = 0;
+        for (int rows : c.bands) {
+            const size_t n = size_t(rows) * w;
+            expected = Cat({expected, RasterHead(0, w, rows),
+                            Bytes(data.begin() + long(offset), data.begin() + long(offset + n))});
+            offset += n;
+        }
+        TestEscPos r;
+        r.PrintBMP(203, 203, w, c.h, data.data(), int(data.size()));
+        EXPECT_EQ(r.Built(), expected) << c.h << " rows";
+    }
+}
+
+TEST(EscPosPage, CutAndDrawerPlacements)
+{
+    const Bytes raster = Cat({RasterHead(0, 2, 2), PrinterRows(16, 2, Pattern)});
+    const Bytes feed = Feed(0x50);
+    struct Case {
+        int moneyBox;
+        int cutMode;
+        Bytes page;
+        std::vector<Bytes> endOfJob;
+    };
+    const std::vector<Case> cases = {
+        {0, 0, Cat({kInit, kCentre, raster, feed}), {}},
+        {1, 0, Cat({kDrawer, kInit, kCentre, raster, feed}), {}},
+        {2, 0, Cat({kInit, kCentre, raster, feed, kDrawer}), {}},
+        {3, 0, Cat({kInit, kCentre, raster, feed}), {}},
+        {0, 1, Cat({kInit, kCentre, raster, feed}), {kFullCut}},
+        {0, 2, Cat({kInit, kCentre, raster, feed}), {kPartialCut}},
+        {0, 3, Cat({kInit, kCentre, raster, feed, kFullCut}), {}},
+        {0, 4, Cat({kInit, kCentre, raster, feed, kPartialCut}), {}},
+        {0, 5, Cat({kInit, kCentre, raster, feed}), {}},
+        {2, 3, Cat({kInit, kCentre, raster, feed, kFullCut, kDrawer}), {}},
+        {1, 4, Cat({kDrawer, kInit, kCentre, raster, feed, kPartialCut}), {}},
+        {1, 1, Cat({kDrawer, kInit, kCentre, raster, feed}), {kFullCut}},
+    };
+    for (const Case &c : cases) {
+        TestEscPos r;
+        r.m_Reg.iMoneyBox = c.moneyBox;
+        r.m_Reg.iCutMode = c.cutMode;
+        r.m_Reg.fFeedAfter = 10;
+        for (int page = 0; page < 2; ++page) {
+            r.m_Image = PreparedPage(16, 2, Pattern);
+            r.OnPaintBmp();
+        }
+        ASSERT_EQ(r.writes.size(), 2u);
+        EXPECT_EQ(r.writes[0], c.page) << c.moneyBox << "/" << c.cutMode;
+        EXPECT_EQ(r.writes[1], c.page) << c.moneyBox << "/" << c.cutMode;
+        r.OnEndDoc();
+        EXPECT_EQ(std::vector<Bytes>(r.writes.begin() + 2, r.writes.end()), c.endOfJob)
+            << c.moneyBox << "/" << c.cutMode;
+    }
+}
+
+TEST(EscPosPage, JobWithoutPagesStillGetsItsEndCut)
+{
+    TestEscPos r;
+    r.m_Reg.iCutMode = 1;
+    r.OnEndDoc();
+    EXPECT_EQ(r.writes, std::vector<Bytes>{kFullCut});
+}
+
+TEST(EscPosPage, EmptyPageSendsAZeroRowRaster)
+{
+    TestEscPos r;
+    r.m_Image = CxImage();
+    r.OnPaintBmp();
+    ASSERT_EQ(r.writes.size(), 1u);
+    EXPECT_EQ(r.writes[0], Cat({kInit, kCentre, RasterHead(0, 0, 0)}));
+}
+
+// A page whose printer data would not fit the page buffer is not sent cut short.
+TEST(EscPosPage, PageOverTheBufferLimitIsRefused)
+{
+    struct Case {
+        int limit;
+        bool printed;
+        const char *error;
+    };
+    // 48 x 100 raster bytes, 14 bytes of commands around them.
+    const Case cases[] = {
+        {4799, false, "ERROR: The image of this page needs 4800 bytes"},
+        {4813, false, "ERROR: The printer data of this page exceeds 4813 bytes"},
+        {4814, true, nullptr},
+    };
+    for (const Case &c : cases) {
+        TestEscPos r;
+        r.m_CmdBuffer.SetMaxBufferSize(c.limit);
+        r.m_Image = PreparedPage(384, 100, Pattern);
+        testing::internal::CaptureStderr();
+        r.OnPaintBmp();
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(r.writes.size(), c.printed ? 1u : 0u) << c.limit;
+        if (c.error)
+            EXPECT_NE(err.find(c.error), std::string::npos) << err;
+        else
+            EXPECT_EQ(err, "");
+        EXPECT_EQ(r.m_CmdBuffer.GetBufferLength(), 0);
+    }
+}
+
+} // namespace
