@@ -1,0 +1,412 @@
+#!/usr/bin/env bash
+# Print-server test: what a user does, end to end.
+#
+# Installs the build into a staging directory (cmake --install with DESTDIR),
+# starts a private cupsd on a free loopback port with its own configuration,
+# spool, cache, state and log directories, sets up one queue per PPD with
+# lpadmin -m, prints a PDF and a PNG with lp and a few -o options, waits for
+# the jobs (bounded), and checks the printer bytes that each job produced.
+#
+# The printer bytes are captured by a small backend, "qfcapture", placed
+# into the private copy of the CUPS server directory: a queue with the device
+# URI qfcapture:/some/dir writes the data of job N to /some/dir/job-N.bin.
+# The machine's own CUPS (its configuration, spool and daemon) is not used.
+#
+# Needs root (cupsd runs filters as user lp and insists on root-owned
+# programs); exits with 77, which CTest reports as skipped, when it is not
+# root or a CUPS program is missing.
+#
+# Usage: run-e2e.sh --build-dir DIR --filter FILE --data DIR
+#                   [--preview FILE] [--keep]
+#   --build-dir  build tree to install from (cmake --install)
+#   --filter     the built filter, used only when the install step does not
+#                install one
+#   --data       directory with sample.pdf and sample.png
+#   --preview    decoder of captured printer bytes, run on every capture
+#   --rastergen  writer of CUPS raster files: adds a job that prints a
+#                compressed (version 2) raster file as it is
+#   --keep       keep the temporary directory (always kept on failure)
+
+set -euo pipefail
+
+SKIP=77
+here=$(cd "$(dirname "$0")" && pwd)
+build_dir= filter= data_dir= preview= rastergen= keep=0
+while [ $# -gt 0 ]; do
+    case $1 in
+        --build-dir) build_dir=$2; shift 2 ;;
+        --filter) filter=$2; shift 2 ;;
+        --data) data_dir=$2; shift 2 ;;
+        --preview) preview=$2; shift 2 ;;
+        --rastergen) rastergen=$2; shift 2 ;;
+        --keep) keep=1; shift ;;
+        *) echo "unknown argument: $1" >&2; exit 2 ;;
+    esac
+done
+[ -n "$build_dir" ] && [ -n "$data_dir" ] || { echo "usage: see the head of $0" >&2; exit 2; }
+
+if [ "$(id -u)" != 0 ]; then
+    echo "SKIP: the print-server test needs root (cupsd runs filters as lp)"
+    exit $SKIP
+fi
+for tool in cupsd lpadmin lpinfo lpstat lp cancel cups-config python3 gs; do
+    if ! command -v "$tool" >/dev/null 2>&1; then
+        echo "SKIP: $tool is not installed"
+        exit $SKIP
+    fi
+done
+getent passwd lp >/dev/null || { echo "SKIP: no user lp"; exit $SKIP; }
+
+serverbin=$(cups-config --serverbin)
+datadir=$(cups-config --datadir)
+for f in "$serverbin/daemon/cups-exec" "$serverbin/filter/gstoraster" \
+         "$serverbin/filter/pdftopdf" "$serverbin/filter/imagetopdf"; do
+    [ -x "$f" ] || { echo "SKIP: $f is missing (cups-daemon, cups-filters)"; exit $SKIP; }
+done
+
+T=$(mktemp -d /tmp/quillfeed-e2e.XXXXXX)
+chmod 0755 "$T"            # filters run as lp and must reach the spool
+cupsd_pid=
+failed=0
+
+stop_cupsd() {
+    if [ -n "$cupsd_pid" ] && kill -0 "$cupsd_pid" 2>/dev/null; then
+        kill -TERM "$cupsd_pid" 2>/dev/null || true
+        for _ in $(seq 50); do
+            kill -0 "$cupsd_pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -0 "$cupsd_pid" 2>/dev/null && kill -KILL "$cupsd_pid" 2>/dev/null || true
+        wait "$cupsd_pid" 2>/dev/null || true
+    fi
+    cupsd_pid=
+}
+
+finish() {
+    local rc=$?
+    stop_cupsd
+    if [ $rc -ne 0 ] || [ $failed -ne 0 ]; then
+        if [ -f "$T/log/error_log" ]; then
+            echo "---- last lines of the private cupsd error_log ($T/log/error_log)"
+            grep -E '\[Job [0-9]+\]|E \[|W \[' "$T/log/error_log" | tail -n 60 || true
+        fi
+        echo "kept for inspection: $T"
+    elif [ $keep -eq 1 ]; then
+        echo "kept: $T"
+    else
+        rm -rf "$T"
+    fi
+}
+trap finish EXIT
+trap 'exit 130' INT TERM
+
+# ---------------------------------------------------------------- install
+echo "== cmake --install into a staging directory"
+stage=$T/stage
+DESTDIR=$stage cmake --install "$build_dir" >"$T/install.log" 2>&1 || {
+    cat "$T/install.log"; echo "FAIL: cmake --install"; exit 1; }
+
+staged_filter=$stage$serverbin/filter/quillfeed
+if [ -f "$staged_filter" ]; then
+    mode=$(stat -c %a "$staged_filter")
+    if [ "$mode" != 755 ]; then
+        echo "FAIL: installed filter has mode $mode, not 755"; exit 1
+    fi
+else
+    echo "NOTE: cmake --install put no filter into $serverbin/filter;" \
+         "using the built one ($filter)"
+    [ -n "$filter" ] && [ -x "$filter" ] || { echo "FAIL: no filter to test"; exit 1; }
+    staged_filter=$filter
+fi
+
+staged_ppds=$stage$datadir/model/quillfeed
+ls "$staged_ppds"/*.ppd >/dev/null 2>&1 || {
+    echo "FAIL: cmake --install put no PPD into $datadir/model/quillfeed"; exit 1; }
+
+# ------------------------------------------------------ private CUPS tree
+# ServerBin: CUPS's own filters and helpers, our filter and our capturing
+# backend; no other backend and no driver programs (they would look for
+# printers on the network).
+mkdir -p "$T/bin" "$T/conf/ppd" "$T/conf/ssl" "$T/spool" "$T/cache" \
+         "$T/state" "$T/log" "$T/capture" "$T/data/model"
+chmod 0755 "$T/bin" "$T/conf" "$T/data"
+for sub in daemon filter monitor; do
+    cp -a "$serverbin/$sub" "$T/bin/$sub"
+done
+install -m 0755 -o root -g root "$staged_filter" "$T/bin/filter/quillfeed"
+mkdir -m 0755 "$T/bin/backend" "$T/bin/driver"
+# Mode 0700: cupsd runs such a backend as root, so it may write anywhere.
+cat >"$T/bin/backend/qfcapture" <<'EOF'
+#!/bin/sh
+# qfcapture: writes the printer bytes of job N to DIR/job-N.bin,
+# for the device URI qfcapture:DIR.
+if [ $# -eq 0 ]; then
+    echo 'direct qfcapture "Unknown" "quillfeed capture"'
+    exit 0
+fi
+dir=${DEVICE_URI#qfcapture:}
+out=$dir/job-$1.bin
+if [ $# -ge 6 ]; then cat "$6"; else cat; fi >"$out.part" || exit 1
+mv "$out.part" "$out"
+echo "INFO: captured $(wc -c <"$out") bytes" >&2
+exit 0
+EOF
+chown root:root "$T/bin/backend/qfcapture"
+chmod 0700 "$T/bin/backend/qfcapture"
+
+# DataDir: CUPS's own data, with our PPDs as the only model directory.
+for entry in "$datadir"/*; do
+    [ "$(basename "$entry")" = model ] && continue
+    ln -s "$entry" "$T/data/$(basename "$entry")"
+done
+ln -s "$staged_ppds" "$T/data/model/quillfeed"
+
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')
+
+cat >"$T/conf/cups-files.conf" <<EOF
+ServerRoot $T/conf
+ServerBin $T/bin
+DataDir $T/data
+RequestRoot $T/spool
+CacheDir $T/cache
+StateDir $T/state
+ErrorLog $T/log/error_log
+AccessLog $T/log/access_log
+PageLog $T/log/page_log
+Printcap $T/state/printcap
+User lp
+Group lp
+SystemGroup root
+FileDevice No
+EOF
+cat >"$T/conf/cupsd.conf" <<EOF
+LogLevel debug
+MaxLogSize 0
+Listen 127.0.0.1:$port
+Browsing No
+BrowseLocalProtocols none
+DefaultShared No
+WebInterface No
+ErrorPolicy abort-job
+JobRetryLimit 0
+MaxJobTime 120
+PreserveJobHistory Yes
+<Location />
+  Order allow,deny
+  Allow from 127.0.0.1
+</Location>
+<Policy default>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+DefaultPolicy default
+EOF
+
+export CUPS_SERVER=127.0.0.1:$port
+export CUPS_STATEDIR=$T/state
+export CUPS_SERVERROOT=$T/conf     # client.conf and lpoptions of the private tree
+unset CUPS_USER 2>/dev/null || true
+
+echo "== starting a private cupsd on 127.0.0.1:$port"
+cupsd -f -c "$T/conf/cupsd.conf" -s "$T/conf/cups-files.conf" \
+      >"$T/log/cupsd.out" 2>&1 &
+cupsd_pid=$!
+up=0
+for _ in $(seq 100); do
+    if ! kill -0 "$cupsd_pid" 2>/dev/null; then break; fi
+    if lpstat -r 2>/dev/null | grep -q 'is running'; then up=1; break; fi
+    sleep 0.2
+done
+if [ $up -ne 1 ]; then
+    cat "$T/log/cupsd.out"
+    echo "FAIL: the private cupsd did not come up"
+    exit 1
+fi
+
+# ------------------------------------------------------------- the queues
+echo "== lpinfo -m lists our PPDs"
+lpinfo -m >"$T/lpinfo.txt" 2>&1 || true
+expected_ppds=$(cd "$staged_ppds" && ls *.ppd | wc -l)
+listed=$(grep -c '^quillfeed/' "$T/lpinfo.txt" || true)
+if [ "$listed" != "$expected_ppds" ]; then
+    cat "$T/lpinfo.txt"
+    echo "FAIL: lpinfo -m lists $listed of our $expected_ppds PPDs"
+    exit 1
+fi
+
+declare -A QUEUE_PPD=(
+    [tspl203]=quillfeed-tspl-203.ppd
+    [tspl300]=quillfeed-tspl-300.ppd
+    [tspl2c]=quillfeed-tspl-2colour-203.ppd
+    [escpos58]=quillfeed-escpos-58.ppd
+    [escpos80]=quillfeed-escpos-80.ppd
+    [cpcl]=quillfeed-cpcl-203.ppd
+    [paperang1]=quillfeed-paperang-p1.ppd
+    [paperang2]=quillfeed-paperang-p2.ppd
+    [peripage]=quillfeed-peripage-a6.ppd
+    [peripageplus]=quillfeed-peripage-a6plus.ppd
+    [tsplbright]=quillfeed-tspl-203.ppd
+)
+echo "== lpadmin: one queue per PPD"
+for q in "${!QUEUE_PPD[@]}"; do
+    lpadmin -p "$q" -E -v "qfcapture:$T/capture" -m "quillfeed/${QUEUE_PPD[$q]}" \
+        2>"$T/lpadmin-$q.err" || { cat "$T/lpadmin-$q.err"; echo "FAIL: lpadmin $q"; exit 1; }
+    # "Printer drivers are deprecated" is expected; anything else is not.
+    if grep -v -i 'deprecated' "$T/lpadmin-$q.err" | grep -q .; then
+        cat "$T/lpadmin-$q.err"; echo "FAIL: lpadmin $q complained"; exit 1
+    fi
+done
+# A queue default: lpadmin writes it into the queue's PPD.
+lpadmin -p tsplbright -o Brightness=60 2>/dev/null
+
+# ----------------------------------------------------------------- the jobs
+# Each line: name | queue | file | lp options | checks (see check_capture.py;
+# ppd= is added).  picture=1: the page shows the sample picture unscaled.
+JOBS=$(cat <<'EOF'
+tspl-pdf       | tspl203  | sample.pdf | -o media=40x30mm -o Darkness=12 -o zePrintRate=4 -o zeMediaTracking=Gap | tspl pages=2 size=40x30mm density=12 speed=4 media=gap ribbon=off picture=1
+tspl-pdf-copies| tspl203  | sample.pdf | -n 2 -o PageSize=40x30mm -o zeMediaTracking=BLine -o MediaMethod=Ribbon -o ImageCompress=1 | tspl pages=4 size=40x30mm density=none speed=none media=bline ribbon=on compressed=1 picture=1
+tspl-png       | tspl203  | sample.png | -o media=40x30mm -o Darkness=3 | tspl pages=1 size=40x30mm density=3 media=gap picture=1
+tspl-png-1bit  | tspl203  | sample.png | -o PageSize=40x30mm -o ColorModel=BlackWhite | tspl pages=1 size=40x30mm picture=1
+tspl-png-4x6   | tspl203  | sample.png | -o PageSize=4x6in -o zeMediaTracking=Continuous | tspl pages=1 size=4x6in media=continuous
+tspl300-pdf    | tspl300  | sample.pdf | -o PageSize=50x30mm -o FeedOffset=-3 | tspl pages=2 size=50x30mm offset=-34 media=gap
+tspl2c-png     | tspl2c   | sample.png | -o PageSize=40x30mm | tspl pages=1 size=40x30mm red=1
+tspl2c-pdf     | tspl2c   | sample.pdf | -o PageSize=40x30mm | tspl pages=2 size=40x30mm red=1
+escpos58-pdf   | escpos58 | sample.pdf | -o PageSize=Roll58x100mm -o CropEdgeBottom=0 -o MediaAlign=Left -o FeedOffset=20 | escpos pages=2 size=Roll58x100mm align=0 feed=160
+escpos58-png   | escpos58 | sample.png | -o PageSize=Roll58x100mm | escpos pages=1 size=Roll58x100mm cropped=1 align=1 feed=80
+escpos80-pdf   | escpos80 | sample.pdf | -o PageSize=Roll80x50mm -o CropEdgeBottom=0 -o MediaAlign=Right | escpos pages=2 size=Roll80x50mm align=2 feed=80
+cpcl-pdf       | cpcl     | sample.pdf | -o PageSize=40x30mm -o AdjustHoriaontal=2 | cpcl pages=2 size=40x30mm form=1 offset=16 picture=1
+cpcl-png       | cpcl     | sample.png | -o PageSize=40x30mm -o zeMediaTracking=Continuous | cpcl pages=1 size=40x30mm form=0 offset=0 picture=1
+paperang1-pdf  | paperang1| sample.pdf | -o PageSize=Roll58x50mm | paperang pages=2 size=Roll58x50mm end=feed papertype=none
+paperang2-png  | paperang2| sample.png | -o PageSize=Roll58x50mm -o zeMediaTracking=Perforated | paperang pages=1 size=Roll58x50mm end=locate papertype=3
+peripage-pdf   | peripage | sample.pdf | -o PageSize=Roll58x50mm -o Darkness=10 -o ImageCompress=1 -o zeMediaTracking=Gap | peripage pages=2 size=Roll58x50mm density=10 paper=2 compressed=1 marked=1 cutline=0
+peripage-png   | peripage | sample.png | -o PageSize=Roll58x50mm -o FeedOffset=10 | peripage pages=1 size=Roll58x50mm density=none paper=1 compressed=0 feed=80 cutline=1 align=1
+peripage+-pdf  | peripageplus | sample.pdf | -o PageSize=Roll58x100mm -o zeMediaTracking=Recording | peripage pages=2 size=Roll58x100mm cropped=1 paper=1 cutline=0
+bright-png-preset | tspl203 | sample.png | -o PageSize=40x30mm -o APPrinterPreset=Brightness+60 | tspl pages=1 size=40x30mm
+bright-png-queue  | tsplbright | sample.png | -o PageSize=40x30mm | tspl pages=1 size=40x30mm
+bright-pdf-up     | tspl203  | sample.pdf | -o PageSize=40x30mm -o Brightness=60 | tspl pages=2 size=40x30mm
+bright-pdf-down   | tspl203  | sample.pdf | -o PageSize=40x30mm -o Brightness=-60 | tspl pages=2 size=40x30mm
+EOF
+)
+
+# A raster file goes to the filter as it is, compressed raster included.
+if [ -n "$rastergen" ]; then
+    "$rastergen" --compressed --pages 2 --width 320 --height 240 --dpi 203 \
+        "$T/sample.ras" >/dev/null
+    JOBS+=$'\n'"tspl-raster    | tspl203  | $T/sample.ras | -o zeMediaTracking=BLine | tspl pages=2 size=40x30mm media=bline"
+fi
+
+# Which filters CUPS runs, by document: pictures take the PDF route (see
+# the filter lines in quillfeed.drv), raster goes straight to quillfeed.
+declare -A ROUTE=(
+    [pdf]="pdftopdf gstoraster quillfeed"
+    [png]="imagetopdf gstoraster quillfeed"
+    [ras]="quillfeed"
+)
+
+declare -A JOB_ID JOB_CHECK JOB_QUEUE JOB_OPTS JOB_FILE
+names=()
+echo "== printing"
+while IFS='|' read -r name queue file opts checks; do
+    name=$(echo "$name" | xargs); queue=$(echo "$queue" | xargs)
+    file=$(echo "$file" | xargs); checks=$(echo "$checks" | xargs)
+    [ -n "$name" ] || continue
+    case $file in /*) ;; *) file=$data_dir/$file ;; esac
+    # shellcheck disable=SC2086
+    out=$(lp -d "$queue" -t "$name" $opts "$file" 2>&1) || {
+        echo "$out"; echo "FAIL: lp for $name"; exit 1; }
+    id=$(echo "$out" | sed -n 's/^request id is [^ ]*-\([0-9][0-9]*\) .*/\1/p')
+    [ -n "$id" ] || { echo "$out"; echo "FAIL: no job id for $name"; exit 1; }
+    JOB_ID[$name]=$id; JOB_QUEUE[$name]=$queue; JOB_OPTS[$name]=$opts; JOB_FILE[$name]=$file
+    JOB_CHECK[$name]="$checks ppd=$staged_ppds/${QUEUE_PPD[$queue]}"
+    names+=("$name")
+    echo "   job $id: $name ($queue, $(basename "$file"),$opts)"
+done <<<"$JOBS"
+
+echo "== waiting for the jobs (at most 240 s)"
+deadline=$((SECONDS + 240))
+while [ -n "$(lpstat -o 2>/dev/null)" ]; do
+    if [ $SECONDS -ge $deadline ]; then
+        lpstat -o
+        echo "FAIL: jobs still pending after 240 s"
+        exit 1
+    fi
+    sleep 0.5
+done
+
+# -------------------------------------------------------------- the checks
+echo "== checking the captured printer bytes"
+declare -A BLACK
+for name in "${names[@]}"; do
+    id=${JOB_ID[$name]}
+    cap=$T/capture/job-$id.bin
+    status=ok
+    if ! grep -q "\[Job $id\] Job completed\." "$T/log/error_log"; then
+        echo "FAIL $name: job $id did not complete"
+        status=fail
+    elif [ ! -s "$cap" ]; then
+        echo "FAIL $name: job $id produced no printer data"
+        status=fail
+    else
+        route=$(sed -n "s|.*\\[Job $id\\] Started filter .*/\\([^/ ]*\\) (PID.*|\\1|p" \
+                    "$T/log/error_log" | xargs)
+        want=${ROUTE[${JOB_FILE[$name]##*.}]}
+        if [ "$route" != "$want" ]; then
+            echo "FAIL $name: CUPS ran \"$route\", expected \"$want\""
+            status=fail
+        fi
+        # shellcheck disable=SC2086
+        if result=$(python3 "$here/check_capture.py" "$cap" ${JOB_CHECK[$name]} 2>&1); then
+            echo "ok   $name: $result"
+            BLACK[$name]=$(echo "$result" | sed -n 's/.*black=\([0-9.]*\).*/\1/p')
+        else
+            echo "FAIL $name: $result"
+            status=fail
+        fi
+        if [ -n "$preview" ] && [ "$status" = ok ]; then
+            if ! "$preview" "$cap" >"$T/preview-$id.txt" 2>&1; then
+                echo "FAIL $name: $(basename "$preview") rejects the capture:"
+                head -n 5 "$T/preview-$id.txt"
+                status=fail
+            fi
+        fi
+    fi
+    [ "$status" = ok ] || failed=1
+done
+
+# Brightness.  CUPS's image filters take a job option "brightness" (in any
+# case) for their own percentage, so image jobs get their brightness from the
+# queue default or from a preset, which only the filter sees; then a PNG
+# comes out lighter, and exactly as light both ways.  PDF jobs take
+# -o Brightness directly.  And no job that did not ask for a brightness gets
+# one from CUPS (the presets must not turn into defaults).
+compare() {  # compare A OP B: black fractions of jobs A and B
+    local a=${BLACK[$1]:-} b=${BLACK[$3]:-}
+    if [ -z "$a" ] || [ -z "$b" ]; then
+        echo "FAIL brightness: no measure for $1 or $3"; failed=1; return
+    fi
+    if python3 -c "import sys; a, b = $a, $b; sys.exit(0 if a $2 b else 1)"; then
+        echo "ok   brightness: $1 ($a) $2 $3 ($b)"
+    else
+        echo "FAIL brightness: expected $1 ($a) $2 $3 ($b)"; failed=1
+    fi
+}
+compare bright-png-preset '<' tspl-png
+compare bright-png-queue '==' bright-png-preset
+compare bright-pdf-up '<' tspl-pdf
+compare bright-pdf-down '>' tspl-pdf
+for name in "${names[@]}"; do
+    case ${JOB_OPTS[$name]} in *Brightness*) continue ;; esac
+    if grep "\\[Job ${JOB_ID[$name]}\\] argv\\[5\\]=" "$T/log/error_log" | grep -qi 'brightness'; then
+        echo "FAIL $name: CUPS added a brightness option to the job:"
+        grep "\\[Job ${JOB_ID[$name]}\\] argv\\[5\\]=" "$T/log/error_log"
+        failed=1
+    fi
+done
+
+stop_cupsd
+if [ $failed -ne 0 ]; then
+    echo "FAIL: print-server test"
+    exit 1
+fi
+echo "PASS: print-server test (${#names[@]} jobs)"
