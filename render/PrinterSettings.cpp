@@ -39,11 +39,21 @@ struct MediaEntry {
 // zeMediaTracking choices and the media type each selects. Gap labels get a
 // 3 mm gap; every other kind senses no gap.
 const MediaEntry kMediaTable[] = {
-    {"Continuous", 0, 0},       {"A4Stock", 0, 0},        {"Stock", 0, 0},
-    {"Gap", 1, 3.0f},           {"BLine", 2, 0},          {"BLine_Fold", 2, 0},
-    {"Perforated", 3, 0},       {"Roll", 4, 0},           {"Recording", 5, 0},
-    {"Tattoo", 6, 0},           {"TattooWrinkle", 7, 0},  {"TattooGuidelines", 7, 0},
-    {"ContinuousRoll", 8, 0},   {"UsLetterFold", 9, 0},   {"A4Fold", 10, 0},
+    {"Continuous", kMediaContinuous, 0},
+    {"A4Stock", kMediaContinuous, 0},
+    {"Stock", kMediaContinuous, 0},
+    {"Gap", kMediaGap, 3.0f},
+    {"BLine", kMediaBLine, 0},
+    {"BLine_Fold", kMediaBLine, 0},
+    {"Perforated", kMediaPerforated, 0},
+    {"Roll", kMediaRoll, 0},
+    {"Recording", kMediaRecording, 0},
+    {"Tattoo", kMediaTattoo, 0},
+    {"TattooWrinkle", kMediaTattooWrinkle, 0},
+    {"TattooGuidelines", kMediaTattooWrinkle, 0},
+    {"ContinuousRoll", kMediaContinuousRoll, 0},
+    {"UsLetterFold", kMediaUsLetterFold, 0},
+    {"A4Fold", kMediaA4Fold, 0},
 };
 
 } // namespace

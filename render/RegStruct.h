@@ -4,6 +4,22 @@
 // members are floats despite their prefix: the trace lines print these names.
 #pragma once
 
+// Media kinds of iMediaType, from the zeMediaTracking choices (see the media
+// table in PrinterSettings.cpp).
+enum MediaType {
+    kMediaContinuous = 0,     // Continuous, A4Stock, Stock
+    kMediaGap = 1,            // Gap: labels with gaps
+    kMediaBLine = 2,          // BLine, BLine_Fold: black marks
+    kMediaPerforated = 3,
+    kMediaRoll = 4,
+    kMediaRecording = 5,
+    kMediaTattoo = 6,
+    kMediaTattooWrinkle = 7,  // TattooWrinkle, TattooGuidelines
+    kMediaContinuousRoll = 8,
+    kMediaUsLetterFold = 9,
+    kMediaA4Fold = 10,
+};
+
 struct tagREGSTRUCT {
     int iSpeed = -1;          // zePrintRate; -1 = printer's own speed
     int iDensity = 8;         // Darkness; -1 = printer's own darkness
