@@ -63,9 +63,11 @@ constexpr Kernel MakeKernel(int S, const Tap (&taps)[N]) {
   return Kernel{S, taps, static_cast<int>(N)};
 }
 
-constexpr int kChunk = 64;     // columns per chunk; a multiple of 16
+constexpr int kChunk = 128;   // columns per chunk; a multiple of 16
 constexpr int kLagChunks = 2;  // how far each row trails the row above
-constexpr int kRows = 3;       // rows diffused together
+constexpr int kSlots = 12;     // rows in flight at most
+constexpr int kGroup = 6;      // rows whose serial chains interleave
+constexpr size_t kScratchStride = kChunk + 16;
 constexpr int kPad = 32;       // zero margin around the share arrays
 constexpr int kClampBias = 64; // |share| <= 56 for every kernel
 
@@ -83,6 +85,21 @@ struct ClampTable {
   }
 };
 const ClampTable kClamp;
+
+// Bit order reversed within a byte: SSE lane 0 (the leftmost column) must
+// become the most significant bit.
+struct ReverseTable {
+  uint8_t t[256];
+  ReverseTable() {
+    for (int i = 0; i < 256; i++) {
+      int r = 0;
+      for (int b = 0; b < 8; b++)
+        if (i & (1 << b)) r |= 0x80 >> b;
+      t[i] = static_cast<uint8_t>(r);
+    }
+  }
+};
+const ReverseTable kReverse;
 
 // Everything the diffusion of one kernel needs, built once per call.
 struct Plan {
@@ -178,12 +195,18 @@ struct SerialTables {
 // Per-row working state of one row being diffused.
 struct RowRun {
   int y = -1;
+  int done = 0;            // chunks completed
   uint8_t* src = nullptr;  // grey row; final levels are written back into it
   uint8_t* out = nullptr;  // one-bit result row
   uint32_t v0 = 0, v1 = 0; // levels of columns x and x + 1 with own errors
   // Signed shares (int8) per distinct weight and column, with kPad zero
   // bytes on both sides.
   std::vector<int8_t> share;
+  // The rows dy = 1..3 below (null past the last row) and, per row, the
+  // share array of each tap shifted by its dx, in the order they are added.
+  uint8_t* below[3] = {};
+  int taps[3] = {};
+  const int8_t* tapShares[3][8] = {};
 };
 
 class Diffuser {
@@ -200,33 +223,63 @@ class Diffuser {
       m_tab.q2[g] = static_cast<uint32_t>(plan.q2[g]);
     }
     std::memcpy(m_tab.clamp, kClamp.t, sizeof(m_tab.clamp));
+#if defined(__SSE2__)
+    m_simdShares = plan.weights.size() <= kMaxWeights;
+    for (size_t wi = 0; wi < plan.weights.size() && m_simdShares; wi++) {
+      m_simdShares = plan.shift[wi] < 16;
+      m_magic[wi] = _mm_set1_epi16(static_cast<short>(plan.magic[wi]));
+      m_shift[wi] = _mm_cvtsi32_si128(plan.shift[wi]);
+    }
+#endif
   }
 
   void Run() {
-    for (int y0 = 0; y0 < m_h; y0 += kRows) {
-      const int rows = m_h - y0 < kRows ? m_h - y0 : kRows;
-      const int steps = m_nChunks + kLagChunks * (rows - 1);
-      for (int t = 0; t < steps; t++) {
-        // Slot i works on chunk t - lag * i of row y0 + i.
-        int active[kRows];
-        int n = 0;
-        for (int i = 0; i < rows; i++) {
-          const int c = t - kLagChunks * i;
-          if (c < 0 || c >= m_nChunks) continue;
-          if (c == 0 && !StartRow(m_runs[i], y0 + i)) return;
-          active[n++] = i;
-        }
-        SerialStep(t, active, n);
-        for (int j = 0; j < n; j++) {
-          const int i = active[j];
-          const int c = t - kLagChunks * i;
-          ComputeShares(m_runs[i], c * kChunk, ChunkEnd(c));
-          const int lo = c * kChunk - m_plan.radius;
-          int hi = ChunkEnd(c) - m_plan.radius;
-          if (c == m_nChunks - 1) hi = m_w;  // the last window takes the rest
-          ApplyBelow(m_runs[i], lo < 0 ? 0 : lo, hi);
+    // Rows run as a pipeline of at most kSlots rows, in row order. Row y may
+    // work on chunk c once row y - 1 has completed chunk c + 1 (or all of its
+    // chunks) in an earlier step; the oldest row always may.
+    RowRun* active[kSlots];
+    int n = 0;
+    int next = 0;
+    bool stop = false;
+    for (;;) {
+      if (!stop && next < m_h && n < kSlots &&
+          (n == 0 || active[n - 1]->done >= kLagChunks)) {
+        RowRun& r = m_runs[static_cast<size_t>(next) % kSlots];
+        if (StartRow(r, next)) {
+          active[n++] = &r;
+          next++;
+        } else {
+          stop = true;  // the rows already started still finish
         }
       }
+      if (n == 0) return;
+
+      RowRun* step[kSlots];
+      int m = 0;
+      for (int i = 0; i < n; i++)
+        if (i == 0 || active[i - 1]->done >= active[i]->done + kLagChunks)
+          step[m++] = active[i];
+      SerialStep(step, m);
+      for (int j = 0; j < m; j++) {
+        RowRun& r = *step[j];
+        const int c = r.done;
+        ComputeShares(r, c * kChunk, ChunkEnd(c));
+        const int lo = c * kChunk - m_plan.radius;
+        int hi = ChunkEnd(c) - m_plan.radius;
+        if (c == m_nChunks - 1) hi = m_w;  // the last window takes the rest
+        ApplyBelow(r, lo < 0 ? 0 : lo, hi);
+      }
+      // Advance after all windows are applied, so that a row never sees its
+      // predecessor's progress within the same step.
+      for (int j = 0; j < m; j++) step[j]->done++;
+      // Rows finish in order; a finished row counts as infinitely ahead.
+      int finished = 0;
+      while (finished < n && active[finished]->done == m_nChunks) {
+        active[finished]->done = 1 << 30;
+        finished++;
+      }
+      for (int i = finished; i < n; i++) active[i - finished] = active[i];
+      n -= finished;
     }
   }
 
@@ -240,23 +293,33 @@ class Diffuser {
     m_grey.SetProgress(static_cast<int32_t>(int64_t{100} * y / m_h));
     if (m_grey.GetEscape()) return false;
     r.y = y;
+    r.done = 0;
     r.src = m_grey.GetBits(static_cast<uint32_t>(y));
     r.out = m_out.GetBits(static_cast<uint32_t>(y));
     r.v0 = r.src[0];
     r.v1 = m_w > 1 ? r.src[1] : 0;
+    for (int dy = 1; dy <= 3; dy++) {
+      const std::vector<Plan::Down>& taps = m_plan.down[dy - 1];
+      const bool inside = y + dy < m_h && !taps.empty();
+      r.below[dy - 1] =
+          inside ? m_grey.GetBits(static_cast<uint32_t>(y + dy)) : nullptr;
+      r.taps[dy - 1] = static_cast<int>(taps.size());
+      for (size_t i = 0; i < taps.size(); i++)
+        r.tapShares[dy - 1][i] = r.share.data() +
+                                 static_cast<size_t>(taps[i].wi) * m_stride +
+                                 kPad - taps[i].dx;
+    }
     return true;
   }
 
-  // One pixel at src[k]: decide it, store its final level, and push its
-  // error into the next one or two columns of its own row. `next` is the
-  // level of column k + D0 before this row's own errors.
+  // One pixel at src[k]: store its final level (which decides it) and push
+  // its error into the next one or two columns of its own row. `next` is
+  // the level of column k + D0 before this row's own errors.
   template <int D0, bool HasDx1>
   static inline void Pixel(uint8_t* src, size_t k, uint32_t next,
-                           uint32_t& v0, uint32_t& v1, uint32_t& acc,
-                           const SerialTables& tab) {
+                           uint32_t& v0, uint32_t& v1, const SerialTables& tab) {
     const uint32_t g = v0;
     src[k] = static_cast<uint8_t>(g);
-    acc = (acc << 1) | static_cast<uint32_t>(g > 128);
     if (D0 == 1) {
       v0 = tab.clamp[next + tab.q1[g]];
     } else {
@@ -266,35 +329,31 @@ class Diffuser {
   }
 
   // N rows on full chunks whose look-ahead stays inside the row; the rows
-  // are independent, so their chains interleave.
+  // are independent, so their chains interleave. Each chunk (and the D0
+  // levels after it) is worked on in a scratch block, so that one base
+  // register with constant offsets reaches all N rows.
   template <int D0, bool HasDx1, int N>
   void SerialInterleaved(RowRun* const* rr, const int* base) {
     const SerialTables& tab = m_tab;
-    uint8_t* src[N];
-    uint8_t* out[N];
-    uint32_t v0[N], v1[N], acc[N];
+    uint8_t* scratch = m_scratch[0];
+    uint32_t v0[N], v1[N];
     for (int j = 0; j < N; j++) {
-      src[j] = rr[j]->src + base[j];
-      out[j] = rr[j]->out + base[j] / 8;
+      std::memcpy(m_scratch[j], rr[j]->src + base[j], kChunk + D0);
       v0[j] = rr[j]->v0;
       v1[j] = rr[j]->v1;
-      acc[j] = 0;
     }
     for (size_t k = 0; k < kChunk; k += 8) {
 #pragma GCC unroll 8
       for (size_t b = 0; b < 8; b++) {
-#pragma GCC unroll 4
-        for (int j = 0; j < N; j++)
-          Pixel<D0, HasDx1>(src[j], k + b, src[j][k + b + D0], v0[j], v1[j],
-                            acc[j], tab);
-      }
-#pragma GCC unroll 4
-      for (int j = 0; j < N; j++) {
-        out[j][k / 8] = static_cast<uint8_t>(acc[j]);
-        acc[j] = 0;
+#pragma GCC unroll 8
+        for (int j = 0; j < N; j++) {
+          uint8_t* row = scratch + static_cast<size_t>(j) * kScratchStride;
+          Pixel<D0, HasDx1>(row, k + b, row[k + b + D0], v0[j], v1[j], tab);
+        }
       }
     }
     for (int j = 0; j < N; j++) {
+      std::memcpy(rr[j]->src + base[j], m_scratch[j], kChunk);
       rr[j]->v0 = v0[j];
       rr[j]->v1 = v1[j];
     }
@@ -303,98 +362,131 @@ class Diffuser {
   // One row on chunk c, the look-ahead guarded at the right edge.
   template <int D0, bool HasDx1>
   void SerialOne(RowRun& r, int c) {
-    const int s = c * kChunk;
     const int e = ChunkEnd(c);
-    uint32_t v0 = r.v0, v1 = r.v1, acc = 0;
-    for (int x = s; x < e; x++) {
+    uint32_t v0 = r.v0, v1 = r.v1;
+    for (int x = c * kChunk; x < e; x++) {
       const uint32_t next = x + D0 < m_w ? r.src[x + D0] : 0;
-      Pixel<D0, HasDx1>(r.src, static_cast<size_t>(x), next, v0, v1, acc,
-                        m_tab);
-      if ((x & 7) == 7) {
-        r.out[x >> 3] = static_cast<uint8_t>(acc);
-        acc = 0;
-      }
+      Pixel<D0, HasDx1>(r.src, static_cast<size_t>(x), next, v0, v1, m_tab);
     }
-    if (e % 8) r.out[e >> 3] = static_cast<uint8_t>(acc << (8 - e % 8));
     r.v0 = v0;
     r.v1 = v1;
   }
 
+  // The serial passes of the rows in `rows`, each on its next chunk. Rows on
+  // full chunks go in groups of up to kGroup with their chains interleaved;
+  // a row on its last chunk goes alone with the look-ahead guarded.
   template <int D0, bool HasDx1>
-  void SerialT(int t, const int* active, int n) {
-    RowRun* rr[kRows];
-    int base[kRows];
-    bool full = true;
-    for (int j = 0; j < n; j++) {
-      const int c = t - kLagChunks * active[j];
-      rr[j] = &m_runs[active[j]];
-      base[j] = c * kChunk;
-      if ((c + 1) * kChunk + D0 > m_w) full = false;
+  void SerialT(RowRun* const* rows, int n) {
+    RowRun* rr[kGroup];
+    int base[kGroup];
+    int full = 0;
+    for (int j = 0; j <= n; j++) {
+      if (j < n) {
+        const int c = rows[j]->done;
+        if ((c + 1) * kChunk + D0 > m_w) {
+          SerialOne<D0, HasDx1>(*rows[j], c);
+          continue;
+        }
+        rr[full] = rows[j];
+        base[full++] = c * kChunk;
+        if (full < kGroup) continue;
+      }
+      switch (full) {
+        case 1: SerialInterleaved<D0, HasDx1, 1>(rr, base); break;
+        case 2: SerialInterleaved<D0, HasDx1, 2>(rr, base); break;
+        case 3: SerialInterleaved<D0, HasDx1, 3>(rr, base); break;
+        case 4: SerialInterleaved<D0, HasDx1, 4>(rr, base); break;
+        case 5: SerialInterleaved<D0, HasDx1, 5>(rr, base); break;
+        case 6: SerialInterleaved<D0, HasDx1, 6>(rr, base); break;
+        default: break;
+      }
+      full = 0;
     }
-    if (full && n == 3) return SerialInterleaved<D0, HasDx1, 3>(rr, base);
-    if (full && n == 2) return SerialInterleaved<D0, HasDx1, 2>(rr, base);
-    if (full && n == 1) return SerialInterleaved<D0, HasDx1, 1>(rr, base);
-    for (int j = 0; j < n; j++)
-      SerialOne<D0, HasDx1>(*rr[j], t - kLagChunks * active[j]);
   }
 
-  void SerialStep(int t, const int* active, int n) {
+  void SerialStep(RowRun* const* rows, int n) {
     if (m_plan.d0 == 1)
-      SerialT<1, true>(t, active, n);
+      SerialT<1, true>(rows, n);
     else if (m_plan.hasDx1)
-      SerialT<2, true>(t, active, n);
+      SerialT<2, true>(rows, n);
     else
-      SerialT<2, false>(t, active, n);
+      SerialT<2, false>(rows, n);
   }
 
-  // Signed shares of columns [s, e) for every weight, from the final levels
-  // stored in the row: +floor(g * w / S) for black, -floor((255 - g) * w / S)
-  // for white, which is e * w / S truncated toward zero.
+#if defined(__SSE2__)
+  template <int NW>
+  void SharesBlocks(RowRun& r, int x, int e) {
+    __m128i magic[NW], shift[NW];
+    for (int wi = 0; wi < NW; wi++) {
+      magic[wi] = m_magic[wi];
+      shift[wi] = m_shift[wi];
+    }
+    int8_t* const share = r.share.data() + kPad;
+    uint8_t* const out = r.out;
+    const uint8_t* const src = r.src;
+    const size_t stride = m_stride;
+    const __m128i k128 = _mm_set1_epi8(static_cast<char>(128));
+    const __m128i k255 = _mm_set1_epi8(static_cast<char>(255));
+    const __m128i zero = _mm_setzero_si128();
+    for (; x < e; x += 16) {
+      // Past the width the level reads as 0: black with error 0, so the
+      // padding bits stay 0 and the margin of the share arrays stays zero.
+      alignas(16) uint8_t tail[16];
+      const uint8_t* gp = src + x;
+      if (x + 16 > m_w) {
+        std::memset(tail, 0, sizeof(tail));
+        std::memcpy(tail, gp, static_cast<size_t>(m_w - x));
+        gp = tail;
+      }
+      const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gp));
+      const __m128i black = _mm_cmpeq_epi8(_mm_min_epu8(g, k128), g);
+      const __m128i white = _mm_xor_si128(black, k255);
+      const int bits = _mm_movemask_epi8(white);  // bit i = column x + i
+      out[x >> 3] = kReverse.t[bits & 0xFF];
+      out[(x >> 3) + 1] = kReverse.t[(bits >> 8) & 0xFF];
+      const __m128i mag = _mm_or_si128(
+          _mm_and_si128(black, g), _mm_and_si128(white, _mm_sub_epi8(k255, g)));
+      const __m128i mlo = _mm_unpacklo_epi8(mag, zero);
+      const __m128i mhi = _mm_unpackhi_epi8(mag, zero);
+#pragma GCC unroll 8
+      for (int wi = 0; wi < NW; wi++) {
+        const __m128i qlo = _mm_srl_epi16(_mm_mulhi_epu16(mlo, magic[wi]), shift[wi]);
+        const __m128i qhi = _mm_srl_epi16(_mm_mulhi_epu16(mhi, magic[wi]), shift[wi]);
+        const __m128i q = _mm_packus_epi16(qlo, qhi);
+        // white lanes negated: (q ^ -1) - (-1) = -q
+        const __m128i sq = _mm_sub_epi8(_mm_xor_si128(q, white), white);
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i*>(share + static_cast<size_t>(wi) * stride +
+                                       static_cast<size_t>(x)),
+            sq);
+      }
+    }
+  }
+#endif
+
+  // The result bits of columns [s, e) (white when the final level is above
+  // 128), and their signed shares for every weight: +floor(g * w / S) for
+  // black, -floor((255 - g) * w / S) for white, which is e * w / S truncated
+  // toward zero.
   void ComputeShares(RowRun& r, int s, int e) {
     const size_t nw = m_plan.weights.size();
     int x = s;
 #if defined(__SSE2__)
-    bool simd = true;
-    for (size_t wi = 0; wi < nw; wi++) simd = simd && m_plan.shift[wi] < 16;
-    if (simd) {
-      const __m128i k128 = _mm_set1_epi8(static_cast<char>(128));
-      const __m128i k255 = _mm_set1_epi8(static_cast<char>(255));
-      const __m128i zero = _mm_setzero_si128();
-      for (; x < e; x += 16) {
-        // Past the width the level reads as 0: error 0, shares 0, so the
-        // zero margin of the share arrays stays zero.
-        alignas(16) uint8_t tail[16] = {};
-        const uint8_t* gp = r.src + x;
-        if (x + 16 > m_w) {
-          std::memcpy(tail, gp, static_cast<size_t>(m_w - x));
-          gp = tail;
-        }
-        const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gp));
-        const __m128i black = _mm_cmpeq_epi8(_mm_min_epu8(g, k128), g);
-        const __m128i white = _mm_xor_si128(black, k255);
-        const __m128i mag = _mm_or_si128(
-            _mm_and_si128(black, g), _mm_and_si128(white, _mm_sub_epi8(k255, g)));
-        const __m128i mlo = _mm_unpacklo_epi8(mag, zero);
-        const __m128i mhi = _mm_unpackhi_epi8(mag, zero);
-        for (size_t wi = 0; wi < nw; wi++) {
-          const __m128i mv =
-              _mm_set1_epi16(static_cast<short>(m_plan.magic[wi]));
-          const __m128i sh = _mm_cvtsi32_si128(m_plan.shift[wi]);
-          const __m128i qlo = _mm_srl_epi16(_mm_mulhi_epu16(mlo, mv), sh);
-          const __m128i qhi = _mm_srl_epi16(_mm_mulhi_epu16(mhi, mv), sh);
-          const __m128i q = _mm_packus_epi16(qlo, qhi);
-          // white lanes negated: (q ^ -1) - (-1) = -q
-          const __m128i sq = _mm_sub_epi8(_mm_xor_si128(q, white), white);
-          const size_t off = wi * m_stride + kPad + static_cast<size_t>(x);
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(r.share.data() + off), sq);
-        }
-      }
-      return;
+    switch (m_simdShares ? nw : 0) {
+      case 1: return SharesBlocks<1>(r, x, e);
+      case 2: return SharesBlocks<2>(r, x, e);
+      case 3: return SharesBlocks<3>(r, x, e);
+      case 4: return SharesBlocks<4>(r, x, e);
+      case 5: return SharesBlocks<5>(r, x, e);
+      default: break;
     }
 #endif
     for (; x < e; x++) {
       const int g = r.src[x];
       const bool black = g <= 128;
+      const uint8_t bit = static_cast<uint8_t>(0x80 >> (x & 7));
+      r.out[x >> 3] = static_cast<uint8_t>(black ? (r.out[x >> 3] & ~bit)
+                                                 : (r.out[x >> 3] | bit));
       const int m = black ? g : 255 - g;
       for (size_t wi = 0; wi < nw; wi++) {
         const int q = m_plan.shareMag[wi * 129 + static_cast<size_t>(m)];
@@ -404,40 +496,59 @@ class Diffuser {
     }
   }
 
+#if defined(__SSE2__)
+  // NT share arrays added in order into columns [p, hi) of one row, 16
+  // columns at a time.
+  template <int NT>
+  static void AddBlocks(uint8_t* dst, const int8_t* const* base, int p, int hi) {
+    const int8_t* b[NT];
+    for (int i = 0; i < NT; i++) b[i] = base[i];
+    const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
+    for (; p < hi; p += 16) {
+      // A last block shorter than 16 goes through a copy; the shares past
+      // hi stay inside the arrays' zero margin and their lanes are dropped.
+      alignas(16) uint8_t tail[16];
+      uint8_t* d = dst + p;
+      const int n = hi - p;
+      if (n < 16) {
+        std::memcpy(tail, d, static_cast<size_t>(n));
+        d = tail;
+      }
+      __m128i v = _mm_xor_si128(
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(d)), flip);
+#pragma GCC unroll 8
+      for (int i = 0; i < NT; i++)
+        v = _mm_adds_epi8(
+            v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(b[i] + p)));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_xor_si128(v, flip));
+      if (n < 16) std::memcpy(dst + p, tail, static_cast<size_t>(n));
+    }
+  }
+#endif
+
   // Adds the shares of row r into columns [lo, hi) of the rows below. With
   // levels offset by -128 into int8, clamp(v + q, 0, 255) is exactly the
   // signed saturating add.
   void ApplyBelow(const RowRun& r, int lo, int hi) {
-    for (int dy = 1; dy <= m_plan.maxDy; dy++) {
-      if (r.y + dy >= m_h) break;
-      const std::vector<Plan::Down>& taps = m_plan.down[dy - 1];
-      if (taps.empty()) continue;
-      uint8_t* dst = m_grey.GetBits(static_cast<uint32_t>(r.y + dy));
-      const int8_t* base[8];
-      const size_t nt = taps.size() < 8 ? taps.size() : 8;
-      for (size_t i = 0; i < nt; i++)
-        base[i] = r.share.data() + static_cast<size_t>(taps[i].wi) * m_stride +
-                  kPad - taps[i].dx;
-      int p = lo;
+    for (int d = 0; d < 3; d++) {
+      uint8_t* dst = r.below[d];
+      if (!dst) continue;
+      const int8_t* const* base = r.tapShares[d];
 #if defined(__SSE2__)
-      if (nt == taps.size()) {
-        const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
-        for (; p + 16 <= hi; p += 16) {
-          __m128i v = _mm_xor_si128(
-              _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + p)), flip);
-          for (size_t i = 0; i < nt; i++)
-            v = _mm_adds_epi8(v, _mm_loadu_si128(
-                                     reinterpret_cast<const __m128i*>(base[i] + p)));
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + p),
-                           _mm_xor_si128(v, flip));
-        }
+      switch (r.taps[d]) {
+        case 1: AddBlocks<1>(dst, base, lo, hi); continue;
+        case 2: AddBlocks<2>(dst, base, lo, hi); continue;
+        case 3: AddBlocks<3>(dst, base, lo, hi); continue;
+        case 4: AddBlocks<4>(dst, base, lo, hi); continue;
+        case 5: AddBlocks<5>(dst, base, lo, hi); continue;
+        case 6: AddBlocks<6>(dst, base, lo, hi); continue;
+        default: break;
       }
 #endif
-      for (; p < hi; p++) {
+      for (int p = lo; p < hi; p++) {
         int v = dst[p];
-        for (const Plan::Down& d : taps) {
-          v += r.share[static_cast<size_t>(d.wi) * m_stride + kPad +
-                       static_cast<size_t>(p - d.dx)];
+        for (int i = 0; i < r.taps[d]; i++) {
+          v += base[i][p];
           v = v < 0 ? 0 : v > 255 ? 255 : v;
         }
         dst[p] = static_cast<uint8_t>(v);
@@ -451,7 +562,14 @@ class Diffuser {
   const int m_w, m_h, m_nChunks;
   const size_t m_stride;
   SerialTables m_tab;
-  RowRun m_runs[kRows];
+  RowRun m_runs[kSlots];
+  alignas(64) uint8_t m_scratch[kGroup][kScratchStride];
+#if defined(__SSE2__)
+  static constexpr size_t kMaxWeights = 8;
+  bool m_simdShares = false;
+  __m128i m_magic[kMaxWeights];
+  __m128i m_shift[kMaxWeights];
+#endif
 };
 
 static_assert(kChunk % 16 == 0, "chunks hold whole 16-byte blocks");
@@ -535,14 +653,6 @@ void DitherOrdered(CxImage& grey, CxImage& out, int method) {
       thr[y][x] = static_cast<uint8_t>(g - 1);  // g = 0 is black everywhere
     }
 
-  uint8_t rev[256];  // bit order reversed: SSE lane 0 becomes the MSB
-  for (int i = 0; i < 256; i++) {
-    int r = 0;
-    for (int b = 0; b < 8; b++)
-      if (i & (1 << b)) r |= 0x80 >> b;
-    rev[i] = static_cast<uint8_t>(r);
-  }
-
   const uint32_t w = grey.GetWidth(), h = grey.GetHeight();
   for (uint32_t y = 0; y < h; y++) {
     grey.SetProgress(static_cast<int32_t>(uint64_t{100} * y / h));
@@ -559,8 +669,8 @@ void DitherOrdered(CxImage& grey, CxImage& out, int method) {
       const __m128i g = _mm_xor_si128(
           _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x)), flip);
       const int m = _mm_movemask_epi8(_mm_cmpgt_epi8(g, tv));
-      dst[x >> 3] = rev[m & 0xFF];
-      dst[(x >> 3) + 1] = rev[(m >> 8) & 0xFF];
+      dst[x >> 3] = kReverse.t[m & 0xFF];
+      dst[(x >> 3) + 1] = kReverse.t[(m >> 8) & 0xFF];
     }
 #endif
     for (; x < w; x += 8) {
