@@ -108,9 +108,10 @@ DESTDIR=$stage cmake --install "$build_dir" >"$T/install.log" 2>&1 || {
 
 staged_filter=$stage$serverbin/filter/quillfeed
 if [ -f "$staged_filter" ]; then
-    mode=$(stat -c %a "$staged_filter")
-    if [ "$mode" != 755 ]; then
-        echo "FAIL: installed filter has mode $mode, not 755"; exit 1
+    # cupsd runs only root-owned filters that group and others cannot change.
+    owner=$(stat -c '%a %U' "$staged_filter")
+    if [ "$owner" != "755 root" ]; then
+        echo "FAIL: installed filter has mode and owner $owner, not 755 root"; exit 1
     fi
 else
     echo "NOTE: cmake --install put no filter into $serverbin/filter;" \

@@ -120,6 +120,9 @@ class Ppd:
             key, spec, value = m.group(1), (m.group(2) or "").strip(), m.group(3).strip()
             if value.startswith('"'):
                 value = value[1:-1]
+            elif key not in ("OpenUI", "CloseUI", "OrderDependency") and \
+                    not key.startswith(("Default", "Param")) and spec:
+                value = None    # an option choice's code is always quoted
             self.attrs.setdefault(key, []).append((spec, value))
         for spec, value in self.attrs.get("OpenUI", []):
             name = spec.lstrip("*")
@@ -155,7 +158,10 @@ def check(path):
     for kw in sorted(offered & set(wanted)):
         valid, neutral = wanted[kw]
         opt = ppd.options[kw]
-        for choice in opt["choices"]:
+        for choice, code in opt["choices"].items():
+            if code is None:
+                errors.append("%s choice %r: its line does not parse (a ':' in the "
+                              "text?)" % (kw, choice))
             why = valid(choice)
             if why:
                 errors.append("%s choice %r %s" % (kw, choice, why))
