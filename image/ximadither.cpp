@@ -26,6 +26,12 @@
 #include <emmintrin.h>
 #endif
 
+#if defined(__GNUC__)
+#define QF_ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define QF_ALWAYS_INLINE inline
+#endif
+
 namespace {
 
 // ---------------------------------------------------------------------------
@@ -63,9 +69,9 @@ constexpr Kernel MakeKernel(int S, const Tap (&taps)[N]) {
   return Kernel{S, taps, static_cast<int>(N)};
 }
 
-constexpr int kChunk = 128;   // columns per chunk; a multiple of 16
+constexpr int kChunk = 64;    // columns per chunk; a multiple of 16
 constexpr int kLagChunks = 2;  // how far each row trails the row above
-constexpr int kSlots = 12;     // rows in flight at most
+constexpr int kSlots = 16;     // rows in flight at most
 constexpr int kGroup = 6;      // rows whose serial chains interleave
 constexpr size_t kScratchStride = kChunk + 16;
 constexpr int kPad = 32;       // zero margin around the share arrays
@@ -103,10 +109,12 @@ const ReverseTable kReverse;
 
 // Everything the diffusion of one kernel needs, built once per call.
 struct Plan {
+  int S = 1;
   int radius = 0;
   int d0 = 0;            // largest dx of the dy = 0 taps (1 or 2)
   int q1[256] = {};      // share + kClampBias for dx = +1, dy = 0
   int q2[256] = {};      // share + kClampBias for dx = +2, dy = 0
+  int w1 = 0, w2 = 0;    // weights of those two taps (0: no tap)
   bool hasDx1 = false;
   int maxDy = 0;
   // Distinct weights of the taps below the row, and for each, the share
@@ -125,8 +133,31 @@ struct Plan {
   std::vector<Down> down[3];
 };
 
+// A 16-bit multiplier and shift with floor(e * w / S) = (e * magic) >> (16 +
+// shift) for every error magnitude e in 0..128; returns the shift, or 16
+// when there is no such pair.
+int FindMagic(int w, int S, uint16_t& magic) {
+  for (int sh = 0; sh < 16; sh++) {
+    const uint64_t den = uint64_t{1} << (16 + sh);
+    const uint64_t mm = (static_cast<uint64_t>(w) * den + static_cast<uint64_t>(S) - 1) /
+                        static_cast<uint64_t>(S);
+    if (mm > 0xFFFF) return 16;
+    bool exact = true;
+    for (uint64_t e = 0; e <= 128; e++)
+      if (((e * mm) >> (16 + sh)) !=
+          e * static_cast<uint64_t>(w) / static_cast<uint64_t>(S))
+        exact = false;
+    if (exact) {
+      magic = static_cast<uint16_t>(mm);
+      return sh;
+    }
+  }
+  return 16;
+}
+
 Plan MakePlan(const Kernel& k) {
   Plan p;
+  p.S = k.S;
   for (int i = 0; i < k.count; i++) {
     const Tap& t = k.taps[i];
     const int r = t.dx < 0 ? -t.dx : t.dx;
@@ -138,6 +169,7 @@ Plan MakePlan(const Kernel& k) {
         (t.dx == 1 ? p.q1 : p.q2)[g] = q;
       }
       if (t.dx == 1) p.hasDx1 = true;
+      (t.dx == 1 ? p.w1 : p.w2) = t.w;
       continue;
     }
     if (t.dy > p.maxDy) p.maxDy = t.dy;
@@ -147,29 +179,9 @@ Plan MakePlan(const Kernel& k) {
     if (wi < 0) {
       wi = static_cast<int>(p.weights.size());
       p.weights.push_back(t.w);
-      // Smallest shift whose rounded-up multiplier is exact on 0..128.
-      int sh = 0;
-      uint32_t m = 0;
-      for (sh = 0; sh < 16; sh++) {
-        const uint64_t den = uint64_t{1} << (16 + sh);
-        const uint64_t mm =
-            (static_cast<uint64_t>(t.w) * den + static_cast<uint64_t>(k.S) - 1) /
-            static_cast<uint64_t>(k.S);
-        if (mm > 0xFFFF) {
-          sh = 16;
-          break;
-        }
-        bool exact = true;
-        for (uint64_t e = 0; e <= 128; e++)
-          if (((e * mm) >> (16 + sh)) !=
-              e * static_cast<uint64_t>(t.w) / static_cast<uint64_t>(k.S))
-            exact = false;
-        if (exact) {
-          m = static_cast<uint32_t>(mm);
-          break;
-        }
-      }
-      p.magic.push_back(static_cast<uint16_t>(m));
+      uint16_t m = 0;
+      const int sh = FindMagic(t.w, k.S, m);
+      p.magic.push_back(m);
       p.shift.push_back(sh);
       for (int e = 0; e <= 128; e++)
         p.shareMag.push_back(static_cast<uint8_t>(e * t.w / k.S));
@@ -224,6 +236,11 @@ class Diffuser {
     }
     std::memcpy(m_tab.clamp, kClamp.t, sizeof(m_tab.clamp));
 #if defined(__SSE2__)
+    m_simdSerial = true;
+    if (plan.w1) m_simdSerial = FindMagic(plan.w1, plan.S, m_m1) < 16;
+    if (plan.w2) m_simdSerial = m_simdSerial && FindMagic(plan.w2, plan.S, m_m2) < 16;
+    if (plan.w1) m_s1 = FindMagic(plan.w1, plan.S, m_m1);
+    if (plan.w2) m_s2 = FindMagic(plan.w2, plan.S, m_m2);
     m_simdShares = plan.weights.size() <= kMaxWeights;
     for (size_t wi = 0; wi < plan.weights.size() && m_simdShares; wi++) {
       m_simdShares = plan.shift[wi] < 16;
@@ -316,7 +333,7 @@ class Diffuser {
   // its error into the next one or two columns of its own row. `next` is
   // the level of column k + D0 before this row's own errors.
   template <int D0, bool HasDx1>
-  static inline void Pixel(uint8_t* src, size_t k, uint32_t next,
+  static QF_ALWAYS_INLINE void Pixel(uint8_t* src, size_t k, uint32_t next,
                            uint32_t& v0, uint32_t& v1, const SerialTables& tab) {
     const uint32_t g = v0;
     src[k] = static_cast<uint8_t>(g);
@@ -372,35 +389,173 @@ class Diffuser {
     r.v1 = v1;
   }
 
+#if defined(__SSE2__)
+  // One step of the serial chains of eight rows, one per 16-bit lane: store
+  // the level g, then push its error into the next one or two columns.
+  template <int D0, bool HasDx1>
+  static QF_ALWAYS_INLINE void Lanes(__m128i& v0, __m128i& v1, __m128i next,
+                           uint16_t* gout, __m128i m1, __m128i s1, __m128i m2,
+                           __m128i s2) {
+    const __m128i k128 = _mm_set1_epi16(128);
+    const __m128i k255 = _mm_set1_epi16(255);
+    const __m128i k256 = _mm_set1_epi16(256);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i g = v0;
+    _mm_store_si128(reinterpret_cast<__m128i*>(gout), g);
+    const __m128i white = _mm_cmpgt_epi16(g, k128);
+    // |e|: g for black, (g ^ 0xFFFF) + 256 = 255 - g for white
+    const __m128i mag = _mm_add_epi16(_mm_xor_si128(g, white), _mm_and_si128(white, k256));
+    auto share = [&](__m128i m, __m128i sh) {
+      const __m128i q = _mm_srl_epi16(_mm_mulhi_epu16(mag, m), sh);
+      return _mm_sub_epi16(_mm_xor_si128(q, white), white);  // -q for white
+    };
+    auto clamp = [&](__m128i x) {
+      return _mm_max_epi16(_mm_min_epi16(x, k255), zero);
+    };
+    if (D0 == 1) {
+      v0 = clamp(_mm_add_epi16(next, share(m1, s1)));
+    } else {
+      v0 = HasDx1 ? clamp(_mm_add_epi16(v1, share(m1, s1))) : v1;
+      v1 = clamp(_mm_add_epi16(next, share(m2, s2)));
+    }
+  }
+
+  // 16 x 16 bytes: v[i] byte j becomes v[j] byte i.
+  static QF_ALWAYS_INLINE void Transpose16(__m128i* v) {
+    __m128i t[16];
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; i++) {
+      t[i] = _mm_unpacklo_epi8(v[2 * i], v[2 * i + 1]);
+      t[i + 8] = _mm_unpackhi_epi8(v[2 * i], v[2 * i + 1]);
+    }
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; i++) {
+      v[i] = _mm_unpacklo_epi16(t[2 * i], t[2 * i + 1]);
+      v[i + 8] = _mm_unpackhi_epi16(t[2 * i], t[2 * i + 1]);
+    }
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; i++) {
+      t[i] = _mm_unpacklo_epi32(v[2 * i], v[2 * i + 1]);
+      t[i + 8] = _mm_unpackhi_epi32(v[2 * i], v[2 * i + 1]);
+    }
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; i++) {
+      v[i] = _mm_unpacklo_epi64(t[2 * i], t[2 * i + 1]);
+      v[i + 8] = _mm_unpackhi_epi64(t[2 * i], t[2 * i + 1]);
+    }
+    // After the four interleaving rounds, output i sits at the index whose
+    // bits are those of i reversed; put the columns back in order.
+#pragma GCC unroll 16
+    for (int i = 0; i < 16; i++) t[i] = v[i];
+#pragma GCC unroll 16
+    for (int i = 0; i < 16; i++) {
+      const int r = ((i & 1) << 3) | ((i & 2) << 1) | ((i & 4) >> 1) | ((i & 8) >> 3);
+      v[i] = t[r];
+    }
+  }
+
+  // Up to 16 rows on full chunks, row j in lane j; the chunks are
+  // transposed so that one load brings a column of all 16 rows.
+  template <int D0, bool HasDx1>
+  void SerialSimd(RowRun* const* rr, const int* base, int n) {
+    alignas(16) uint8_t in[kChunk + 16][16];
+    alignas(16) uint8_t gout[kChunk][16];
+    alignas(16) uint16_t st0[16] = {}, st1[16] = {};
+    static const uint8_t kZeros[kChunk + 16] = {};
+    const uint8_t* src[16];
+    for (int j = 0; j < 16; j++) {
+      src[j] = j < n ? rr[j]->src + base[j] : kZeros;
+      if (j < n) {
+        st0[j] = static_cast<uint16_t>(rr[j]->v0);
+        st1[j] = static_cast<uint16_t>(rr[j]->v1);
+      }
+    }
+    for (int k = 0; k < kChunk; k += 16) {
+      __m128i v[16];
+#pragma GCC unroll 16
+      for (int j = 0; j < 16; j++)
+        v[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src[j] + k));
+      Transpose16(v);
+#pragma GCC unroll 16
+      for (int i = 0; i < 16; i++)
+        _mm_store_si128(reinterpret_cast<__m128i*>(in[k + i]), v[i]);
+    }
+    for (int k = kChunk; k < kChunk + D0; k++)  // the look-ahead columns
+      for (int j = 0; j < 16; j++) in[k][j] = src[j][k];
+
+    const __m128i m1 = _mm_set1_epi16(static_cast<short>(m_m1));
+    const __m128i m2 = _mm_set1_epi16(static_cast<short>(m_m2));
+    const __m128i s1 = _mm_cvtsi32_si128(m_s1);
+    const __m128i s2 = _mm_cvtsi32_si128(m_s2);
+    const __m128i zero = _mm_setzero_si128();
+    __m128i a0 = _mm_load_si128(reinterpret_cast<const __m128i*>(st0));
+    __m128i b0 = _mm_load_si128(reinterpret_cast<const __m128i*>(st0 + 8));
+    __m128i a1 = _mm_load_si128(reinterpret_cast<const __m128i*>(st1));
+    __m128i b1 = _mm_load_si128(reinterpret_cast<const __m128i*>(st1 + 8));
+    for (int k = 0; k < kChunk; k++) {
+      const __m128i nx = _mm_load_si128(reinterpret_cast<const __m128i*>(in[k + D0]));
+      alignas(16) uint16_t g[16];
+      Lanes<D0, HasDx1>(a0, a1, _mm_unpacklo_epi8(nx, zero), g, m1, s1, m2, s2);
+      Lanes<D0, HasDx1>(b0, b1, _mm_unpackhi_epi8(nx, zero), g + 8, m1, s1, m2, s2);
+      _mm_store_si128(reinterpret_cast<__m128i*>(gout[k]),
+                      _mm_packus_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(g)),
+                                       _mm_load_si128(reinterpret_cast<const __m128i*>(g + 8))));
+    }
+    _mm_store_si128(reinterpret_cast<__m128i*>(st0), a0);
+    _mm_store_si128(reinterpret_cast<__m128i*>(st0 + 8), b0);
+    _mm_store_si128(reinterpret_cast<__m128i*>(st1), a1);
+    _mm_store_si128(reinterpret_cast<__m128i*>(st1 + 8), b1);
+
+    for (int k = 0; k < kChunk; k += 16) {
+      __m128i v[16];
+#pragma GCC unroll 16
+      for (int i = 0; i < 16; i++)
+        v[i] = _mm_load_si128(reinterpret_cast<const __m128i*>(gout[k + i]));
+      Transpose16(v);
+      for (int j = 0; j < n; j++)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(rr[j]->src + base[j] + k), v[j]);
+    }
+    for (int j = 0; j < n; j++) {
+      rr[j]->v0 = st0[j];
+      rr[j]->v1 = st1[j];
+    }
+  }
+#endif
+
   // The serial passes of the rows in `rows`, each on its next chunk. Rows on
   // full chunks go in groups of up to kGroup with their chains interleaved;
   // a row on its last chunk goes alone with the look-ahead guarded.
   template <int D0, bool HasDx1>
   void SerialT(RowRun* const* rows, int n) {
-    RowRun* rr[kGroup];
-    int base[kGroup];
+    RowRun* rr[kSlots];
+    int base[kSlots];
     int full = 0;
-    for (int j = 0; j <= n; j++) {
-      if (j < n) {
-        const int c = rows[j]->done;
-        if ((c + 1) * kChunk + D0 > m_w) {
-          SerialOne<D0, HasDx1>(*rows[j], c);
-          continue;
-        }
-        rr[full] = rows[j];
-        base[full++] = c * kChunk;
-        if (full < kGroup) continue;
+    for (int j = 0; j < n; j++) {
+      const int c = rows[j]->done;
+      if ((c + 1) * kChunk + D0 > m_w) {
+        SerialOne<D0, HasDx1>(*rows[j], c);
+        continue;
       }
-      switch (full) {
-        case 1: SerialInterleaved<D0, HasDx1, 1>(rr, base); break;
-        case 2: SerialInterleaved<D0, HasDx1, 2>(rr, base); break;
-        case 3: SerialInterleaved<D0, HasDx1, 3>(rr, base); break;
-        case 4: SerialInterleaved<D0, HasDx1, 4>(rr, base); break;
-        case 5: SerialInterleaved<D0, HasDx1, 5>(rr, base); break;
-        case 6: SerialInterleaved<D0, HasDx1, 6>(rr, base); break;
+      rr[full] = rows[j];
+      base[full++] = c * kChunk;
+    }
+#if defined(__SSE2__)
+    if (m_simdSerial) {
+      for (int j = 0; j < full; j += 16)
+        SerialSimd<D0, HasDx1>(rr + j, base + j, full - j < 16 ? full - j : 16);
+      return;
+    }
+#endif
+    for (int j = 0; j < full; j += kGroup) {
+      switch (full - j < kGroup ? full - j : kGroup) {
+        case 1: SerialInterleaved<D0, HasDx1, 1>(rr + j, base + j); break;
+        case 2: SerialInterleaved<D0, HasDx1, 2>(rr + j, base + j); break;
+        case 3: SerialInterleaved<D0, HasDx1, 3>(rr + j, base + j); break;
+        case 4: SerialInterleaved<D0, HasDx1, 4>(rr + j, base + j); break;
+        case 5: SerialInterleaved<D0, HasDx1, 5>(rr + j, base + j); break;
+        case 6: SerialInterleaved<D0, HasDx1, 6>(rr + j, base + j); break;
         default: break;
       }
-      full = 0;
     }
   }
 
@@ -566,6 +721,9 @@ class Diffuser {
   alignas(64) uint8_t m_scratch[kGroup][kScratchStride];
 #if defined(__SSE2__)
   static constexpr size_t kMaxWeights = 8;
+  bool m_simdSerial = false;
+  uint16_t m_m1 = 0, m_m2 = 0;  // share multipliers and shifts, dy = 0
+  int m_s1 = 0, m_s2 = 0;
   bool m_simdShares = false;
   __m128i m_magic[kMaxWeights];
   __m128i m_shift[kMaxWeights];
