@@ -60,6 +60,21 @@ void ReadPage(cups_raster_t *ras, const cups_page_header2_t &header, NS_QV_CLASS
         memset(page.GetBuffer() + page.GetBufferLength(), 0, total - page.GetBufferLength());
 }
 
+// Pages in the black colour space (K) count ink: a 1 bit, or a high grey
+// level, is a dot. Everything after this point reads pages as luminance (a 1
+// bit white, 255 white), the form CUPS's grey rasteriser writes, so a K page
+// is turned into that form here rather than printed as its negative.
+void MakeLuminance(const cups_page_header2_t &header, NS_QV_CLASS::CMyBuffer &page)
+{
+    if (header.cupsColorSpace != CUPS_CSPACE_K || header.cupsBitsPerPixel > 8)
+        return;
+    unsigned char *p = reinterpret_cast<unsigned char *>(page.GetBuffer());
+    const size_t n = static_cast<size_t>(header.cupsBytesPerLine) * header.cupsHeight;
+    for (size_t i = 0; i < n; ++i)
+        p[i] = static_cast<unsigned char>(~p[i]);
+    syslog(LOG_DEBUG, "page in black colour space: inverted to luminance");
+}
+
 // End of job: the raster stream, the input file, the PPD and the options.
 // The early failure exits release them too; nothing is written on the way.
 void ReleaseInputs(cups_raster_t *ras, int fd, ppd_file_t *ppd, int num_options, cups_option_t *options)
@@ -175,6 +190,7 @@ int CCupsInstance::Run(int argc, char **argv)
         {
             NS_QV_CLASS::CMyBuffer page;
             ReadPage(ras, header, page);
+            MakeLuminance(header, page);
             StartPage(ppd, &header, page);
             _cupsLangPrintFilter(stderr, "INFO", "Finished page %d.", Page);
             EndPage(ppd, &header);

@@ -243,6 +243,35 @@ TEST_F(JobLoop, ShortPageIsZeroFilled)
     EXPECT_TRUE(std::all_of(bits.begin() + 40 * 100, bits.end(), [](uint8_t b) { return b == 0x00; }));
 }
 
+TEST_F(JobLoop, BlackColourSpacePagesAreNotPrintedAsNegatives)
+{
+    // The same picture as luminance (1 = white) and as black ink (1 = dot)
+    // must give the same printer bytes.
+    RasterPage w = Page1Bit(320, 240, 5);
+    RasterPage k = w;
+    k.header.cupsColorSpace = CUPS_CSPACE_K;
+    for (uint8_t &b : k.data)
+        b = static_cast<uint8_t>(~b);
+    RasterPage grey = MakeWhitePage(320, 2, 8, 203, 203);
+    for (size_t i = 0; i < grey.data.size(); ++i)
+        grey.data[i] = i % 3 ? 255 : 0;
+    RasterPage greyK = grey;
+    greyK.header.cupsColorSpace = CUPS_CSPACE_K;
+    for (uint8_t &b : greyK.data)
+        b = static_cast<uint8_t>(255 - b);
+
+    FilterCall call;
+    call.ppd = ppd;
+    call.inputFile = Raster({w, grey});
+    FilterResult luminance = RunFilter(call);
+    call.inputFile = Raster({k, greyK});
+    FilterResult black = RunFilter(call);
+    ASSERT_EQ(luminance.exitStatus, 0) << luminance.err;
+    ASSERT_EQ(black.exitStatus, 0) << black.err;
+    EXPECT_EQ(Count(black.out, "\r\nPRINT 1,1\r\n"), 2);
+    EXPECT_TRUE(luminance.out == black.out);
+}
+
 TEST_F(JobLoop, UnsupportedDepthSkipsThePageButNotTheJob)
 {
     RasterPage sixteen = MakeWhitePage(100, 10, 16, 203, 203);
