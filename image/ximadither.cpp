@@ -507,6 +507,14 @@ class Diffuser {
     const int lo = c * kChunk - Sh::R < 0 ? 0 : c * kChunk - Sh::R;
     const int hi = c == m_nChunks - 1 ? m_w : ChunkEnd(c) - Sh::R;
 #if defined(QF_DITHER_SSE2)
+    // The deepest row below is touched here first; fetch its next chunks
+    // early, as the many interleaved rows defeat the hardware prefetcher.
+    if (uint8_t* deep = r.below[Sh::MaxDy - 1]) {
+      if (hi + 2 * kChunk < m_w) {
+        _mm_prefetch(reinterpret_cast<const char*>(deep + hi + kChunk), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(deep + hi + 2 * kChunk - 1), _MM_HINT_T0);
+      }
+    }
     for (int p = lo; p < hi; p += 16) BelowBlock(r, p, hi - p < 16 ? hi - p : 16);
 #else
     BelowScalar<1>(r, lo, hi);
