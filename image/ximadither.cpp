@@ -331,22 +331,13 @@ class Diffuser {
   }
 
   void Serial(RowRun* const* rows, int n) {
-    RowRun* full[kSlots];
-    int nf = 0;
-    for (int j = 0; j < n; j++) {
-      const int c = rows[j]->done;
-      if ((c + 1) * kChunk + Sh::D0 <= m_w)
-        full[nf++] = rows[j];
-      else
-        SerialOne(*rows[j], c);
-    }
 #if defined(QF_DITHER_SSE2)
     if (Sh::M1.shift < 16 && Sh::M2.shift < 16) {
-      if (nf) SerialLanes(full, nf);
+      if (n) SerialLanes(rows, n);
       return;
     }
 #endif
-    for (int j = 0; j < nf; j++) SerialOne(*full[j], full[j]->done);
+    for (int j = 0; j < n; j++) SerialOne(*rows[j], rows[j]->done);
   }
 
 #if defined(QF_DITHER_SSE2)
@@ -412,21 +403,33 @@ class Diffuser {
     return g;
   }
 
-  // Up to 16 rows on full chunks, row j in lane j. Their chunks (and the D0
-  // columns after them) are transposed, so one load brings a column of all
-  // the rows, and the final levels transposed back into the rows.
+  // Up to 16 rows, row j in lane j. Their chunks (and the D0 columns after
+  // them) are transposed, so one load brings a column of all the rows, and
+  // the final levels transposed back into the rows. A chunk that reaches the
+  // row end is worked on in a zero-padded copy; what lies past the row end
+  // is never written back.
   void SerialLanes(RowRun* const* rr, int n) {
     alignas(16) uint8_t in[kChunk + 16][16];
     alignas(16) uint8_t fin[kChunk][16];
     alignas(16) uint16_t st0[16] = {}, st1[16] = {};
     static const uint8_t kZeros[kChunk + 16] = {};
+    uint8_t edge[kChunk + 16];
     const uint8_t* src[16];
+    int len[16];  // columns of the chunk inside the row
     for (int j = 0; j < 16; j++) {
-      src[j] = j < n ? rr[j]->src + rr[j]->done * kChunk : kZeros;
-      if (j < n) {
-        st0[j] = static_cast<uint16_t>(rr[j]->v0);
-        st1[j] = static_cast<uint16_t>(rr[j]->v1);
+      src[j] = kZeros;
+      len[j] = 0;
+      if (j >= n) continue;
+      const int s = rr[j]->done * kChunk;
+      src[j] = rr[j]->src + s;
+      len[j] = m_w - s < kChunk ? m_w - s : kChunk;
+      if (s + kChunk + Sh::D0 > m_w) {  // at most one row per step is here
+        std::memset(edge, 0, sizeof(edge));
+        std::memcpy(edge, src[j], static_cast<size_t>(m_w - s));
+        src[j] = edge;
       }
+      st0[j] = static_cast<uint16_t>(rr[j]->v0);
+      st1[j] = static_cast<uint16_t>(rr[j]->v1);
     }
     for (int k = 0; k < kChunk; k += 16) {
       __m128i v[16];
@@ -464,9 +467,16 @@ class Diffuser {
       for (int i = 0; i < 16; i++)
         v[i] = _mm_load_si128(reinterpret_cast<const __m128i*>(fin[k + i]));
       Transpose16(v);
-      for (int j = 0; j < n; j++)
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(rr[j]->src + rr[j]->done * kChunk + k),
-                         v[j]);
+      for (int j = 0; j < n; j++) {
+        uint8_t* dst = rr[j]->src + rr[j]->done * kChunk + k;
+        if (k + 16 <= len[j]) {
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), v[j]);
+        } else if (k < len[j]) {
+          alignas(16) uint8_t t[16];
+          _mm_store_si128(reinterpret_cast<__m128i*>(t), v[j]);
+          std::memcpy(dst, t, static_cast<size_t>(len[j] - k));
+        }
+      }
     }
     for (int j = 0; j < n; j++) {
       rr[j]->v0 = st0[j];
