@@ -109,6 +109,13 @@ constexpr Magic FindMagic(int w, int S) {
   return Magic{};
 }
 
+// k when w * 2^k = S (0 <= k < 8), else -1: floor(e * w / S) is then e >> k.
+constexpr int PowerShift(int w, int S) {
+  for (int k = 0; k < 8; k++)
+    if (w > 0 && (w << k) == S) return k;
+  return -1;
+}
+
 constexpr int kMaxWeights = 8;
 constexpr int kMaxTapsPerRow = 8;
 
@@ -332,7 +339,7 @@ class Diffuser {
 
   void Serial(RowRun* const* rows, int n) {
 #if defined(QF_DITHER_SSE2)
-    if (Sh::M1.shift < 16 && Sh::M2.shift < 16) {
+    if ((!Sh::W1 || Sh::M1.shift < 16) && (!Sh::W2 || Sh::M2.shift < 16)) {
       if (n) SerialLanes(rows, n);
       return;
     }
@@ -373,32 +380,41 @@ class Diffuser {
       v[i] = t[((i & 1) << 3) | ((i & 2) << 1) | ((i & 4) >> 1) | ((i & 8) >> 3)];
   }
 
-  // Signed share e * w / S of eight 16-bit lanes from |e| and the white
-  // mask (-1 where e < 0).
-  template <int Mul, int Shift>
+  // Signed share e * w / S of 16 lanes from |e| (0..128) and the white mask
+  // (-1 where e < 0). A weight of S / 2^k is a plain shift; others go
+  // through 16-bit lanes and the multiplier.
+  template <int W>
   static QF_ALWAYS_INLINE __m128i LaneShare(__m128i mag, __m128i white) {
-    const __m128i q = _mm_srli_epi16(
-        _mm_mulhi_epu16(mag, _mm_set1_epi16(static_cast<short>(Mul))), Shift);
-    return _mm_sub_epi16(_mm_xor_si128(q, white), white);
+    constexpr Magic m = FindMagic(W, K::S);
+    constexpr int k = PowerShift(W, K::S);
+    __m128i q;
+    if constexpr (k >= 0) {
+      q = _mm_and_si128(_mm_srli_epi16(mag, k), _mm_set1_epi8(static_cast<char>(0xFF >> k)));
+    } else {
+      const __m128i zero = _mm_setzero_si128();
+      const __m128i mul = _mm_set1_epi16(static_cast<short>(m.magic));
+      q = _mm_packus_epi16(
+          _mm_srli_epi16(_mm_mulhi_epu16(_mm_unpacklo_epi8(mag, zero), mul), m.shift),
+          _mm_srli_epi16(_mm_mulhi_epu16(_mm_unpackhi_epi8(mag, zero), mul), m.shift));
+    }
+    return _mm_sub_epi8(_mm_xor_si128(q, white), white);  // -q for white
   }
 
-  // One column of the serial chains of eight rows, one per 16-bit lane.
-  // `next` holds the levels of column + D0 before the rows' own errors.
+  // One column of the serial chains of 16 rows, one per byte lane, levels
+  // offset by -128 into int8 so that clamp(v + q, 0, 255) is one signed
+  // saturating add. `next` holds the (offset) levels of column + D0 before
+  // the rows' own errors; returns the (offset) final levels.
   static QF_ALWAYS_INLINE __m128i LaneStep(__m128i& v0, __m128i& v1, __m128i next) {
-    const __m128i k255 = _mm_set1_epi16(255);
-    const __m128i zero = _mm_setzero_si128();
     const __m128i g = v0;
-    const __m128i white = _mm_cmpgt_epi16(g, _mm_set1_epi16(128));
-    // |e|: g for black, (g ^ 0xFFFF) + 256 = 255 - g for white
-    const __m128i mag = _mm_add_epi16(_mm_xor_si128(g, white),
-                                      _mm_and_si128(white, _mm_set1_epi16(256)));
-    auto clamp = [&](__m128i x) { return _mm_max_epi16(_mm_min_epi16(x, k255), zero); };
+    const __m128i white = _mm_cmpgt_epi8(g, _mm_setzero_si128());  // level > 128
+    // |e|: level for black, 255 - level for white, i.e. (g ^ white) + 128
+    const __m128i mag = _mm_add_epi8(_mm_xor_si128(g, white),
+                                     _mm_set1_epi8(static_cast<char>(0x80)));
     if (Sh::D0 == 1) {
-      v0 = clamp(_mm_add_epi16(next, LaneShare<Sh::M1.magic, Sh::M1.shift>(mag, white)));
+      v0 = _mm_adds_epi8(next, LaneShare<Sh::W1>(mag, white));
     } else {
-      v0 = Sh::W1 ? clamp(_mm_add_epi16(v1, LaneShare<Sh::M1.magic, Sh::M1.shift>(mag, white)))
-                  : v1;
-      v1 = clamp(_mm_add_epi16(next, LaneShare<Sh::M2.magic, Sh::M2.shift>(mag, white)));
+      v0 = Sh::W1 ? _mm_adds_epi8(v1, LaneShare<Sh::W1>(mag, white)) : v1;
+      v1 = _mm_adds_epi8(next, LaneShare<Sh::W2>(mag, white));
     }
     return g;
   }
@@ -411,7 +427,7 @@ class Diffuser {
   void SerialLanes(RowRun* const* rr, int n) {
     alignas(16) uint8_t in[kChunk + 16][16];
     alignas(16) uint8_t fin[kChunk][16];
-    alignas(16) uint16_t st0[16] = {}, st1[16] = {};
+    alignas(16) uint8_t st0[16] = {}, st1[16] = {};
     static const uint8_t kZeros[kChunk + 16] = {};
     uint8_t edge[kChunk + 16];
     const uint8_t* src[16];
@@ -428,8 +444,8 @@ class Diffuser {
         std::memcpy(edge, src[j], static_cast<size_t>(m_w - s));
         src[j] = edge;
       }
-      st0[j] = static_cast<uint16_t>(rr[j]->v0);
-      st1[j] = static_cast<uint16_t>(rr[j]->v1);
+      st0[j] = static_cast<uint8_t>(rr[j]->v0);
+      st1[j] = static_cast<uint8_t>(rr[j]->v1);
     }
     for (int k = 0; k < kChunk; k += 16) {
       __m128i v[16];
@@ -444,22 +460,17 @@ class Diffuser {
     for (int k = kChunk; k < kChunk + Sh::D0; k++)
       for (int j = 0; j < 16; j++) in[k][j] = src[j][k];
 
-    const __m128i zero = _mm_setzero_si128();
-    __m128i a0 = _mm_load_si128(reinterpret_cast<const __m128i*>(st0));
-    __m128i b0 = _mm_load_si128(reinterpret_cast<const __m128i*>(st0 + 8));
-    __m128i a1 = _mm_load_si128(reinterpret_cast<const __m128i*>(st1));
-    __m128i b1 = _mm_load_si128(reinterpret_cast<const __m128i*>(st1 + 8));
+    const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
+    __m128i v0 = _mm_xor_si128(_mm_load_si128(reinterpret_cast<const __m128i*>(st0)), flip);
+    __m128i v1 = _mm_xor_si128(_mm_load_si128(reinterpret_cast<const __m128i*>(st1)), flip);
     for (int k = 0; k < kChunk; k++) {
-      const __m128i nx =
-          _mm_load_si128(reinterpret_cast<const __m128i*>(in[k + Sh::D0]));
-      const __m128i ga = LaneStep(a0, a1, _mm_unpacklo_epi8(nx, zero));
-      const __m128i gb = LaneStep(b0, b1, _mm_unpackhi_epi8(nx, zero));
-      _mm_store_si128(reinterpret_cast<__m128i*>(fin[k]), _mm_packus_epi16(ga, gb));
+      const __m128i nx = _mm_xor_si128(
+          _mm_load_si128(reinterpret_cast<const __m128i*>(in[k + Sh::D0])), flip);
+      _mm_store_si128(reinterpret_cast<__m128i*>(fin[k]),
+                      _mm_xor_si128(LaneStep(v0, v1, nx), flip));
     }
-    _mm_store_si128(reinterpret_cast<__m128i*>(st0), a0);
-    _mm_store_si128(reinterpret_cast<__m128i*>(st0 + 8), b0);
-    _mm_store_si128(reinterpret_cast<__m128i*>(st1), a1);
-    _mm_store_si128(reinterpret_cast<__m128i*>(st1 + 8), b1);
+    _mm_store_si128(reinterpret_cast<__m128i*>(st0), _mm_xor_si128(v0, flip));
+    _mm_store_si128(reinterpret_cast<__m128i*>(st1), _mm_xor_si128(v1, flip));
 
     for (int k = 0; k < kChunk; k += 16) {
       __m128i v[16];
