@@ -11,24 +11,25 @@
 
 namespace imgtest {
 
+using Rows = std::vector<std::string>;
+
 // An 8-bit grey image (identity palette); rows[y][x] is stored row y.
 inline CxImage Grey(const std::vector<std::vector<uint8_t>>& rows) {
-  CxImage img;
-  const uint32_t h = static_cast<uint32_t>(rows.size());
-  const uint32_t w = static_cast<uint32_t>(rows[0].size());
   std::vector<uint8_t> buf;
   for (const auto& r : rows) buf.insert(buf.end(), r.begin(), r.end());
-  img.CreateFromArray(buf.data(), w, h, 8, w, false);
+  const auto w = static_cast<uint32_t>(rows[0].size());
+  CxImage img;
+  img.CreateFromArray(buf.data(), w, static_cast<uint32_t>(rows.size()), 8, w, false);
   return img;
 }
 
-inline CxImage UniformGrey(uint32_t w, uint32_t h, uint8_t level) {
+inline CxImage Uniform(uint32_t w, uint32_t h, uint8_t level) {
   return Grey(std::vector<std::vector<uint8_t>>(h, std::vector<uint8_t>(w, level)));
 }
 
-// Deterministic grey noise; `extremes` mixes in runs of 0 and 255 so that
-// diffused levels hit both clamps.
-inline CxImage RandomGrey(uint32_t w, uint32_t h, uint32_t seed, bool extremes) {
+// Seeded grey noise; `extremes` mixes in 0 and 255 so that diffused levels
+// hit both clamps.
+inline CxImage RandomGrey(uint32_t w, uint32_t h, uint32_t seed, bool extremes = false) {
   std::mt19937 rng(seed);
   std::vector<std::vector<uint8_t>> rows(h, std::vector<uint8_t>(w));
   for (auto& r : rows)
@@ -40,22 +41,19 @@ inline CxImage RandomGrey(uint32_t w, uint32_t h, uint32_t seed, bool extremes) 
   return Grey(rows);
 }
 
-// A one-bit image from strings of '0'/'1' (stored row y = rows[y]), with the
-// black-and-white palette.
-inline CxImage Bits(const std::vector<std::string>& rows) {
-  CxImage img(static_cast<uint32_t>(rows[0].size()),
-              static_cast<uint32_t>(rows.size()), 1);
+// A one-bit image with the black-and-white palette from '0'/'1' strings.
+inline CxImage Bits(const Rows& rows) {
+  CxImage img(static_cast<uint32_t>(rows[0].size()), static_cast<uint32_t>(rows.size()), 1);
   img.SetGrayPalette();
   for (size_t y = 0; y < rows.size(); y++)
     for (size_t x = 0; x < rows[y].size(); x++)
-      img.SetPixelIndex(static_cast<int32_t>(x), static_cast<int32_t>(y),
-                        rows[y][x] == '1');
+      img.SetPixelIndex(static_cast<int32_t>(x), static_cast<int32_t>(y), rows[y][x] == '1');
   return img;
 }
 
-// Pixel indices as strings, one per stored row (digits for indices < 10).
-inline std::vector<std::string> Indices(const CxImage& img) {
-  std::vector<std::string> out;
+// Pixel indices, one string per stored row (a digit per index below 10).
+inline Rows Indices(const CxImage& img) {
+  Rows out;
   for (uint32_t y = 0; y < img.GetHeight(); y++) {
     std::string s;
     for (uint32_t x = 0; x < img.GetWidth(); x++)
@@ -64,11 +62,6 @@ inline std::vector<std::string> Indices(const CxImage& img) {
     out.push_back(s);
   }
   return out;
-}
-
-inline std::vector<uint8_t> Row(const CxImage& img, uint32_t y) {
-  const uint8_t* p = img.GetBits(y);
-  return std::vector<uint8_t>(p, p + img.GetEffWidth());
 }
 
 }  // namespace imgtest
