@@ -278,7 +278,6 @@ class Diffuser {
         if (i == 0 || active[i - 1]->done >= active[i]->done + kLagChunks)
           step[m++] = active[i];
       Serial(step, m);
-      for (int j = 0; j < m; j++) Shares(*step[j]);
       for (int j = 0; j < m; j++) Below(*step[j]);
       for (int j = 0; j < m; j++) step[j]->done++;
 
@@ -337,14 +336,21 @@ class Diffuser {
     r.v1 = v1;
   }
 
+  // The serial passes of the rows' next chunks, with their result bits and
+  // shares.
   void Serial(RowRun* const* rows, int n) {
 #if defined(QF_DITHER_SSE2)
     if ((!Sh::W1 || Sh::M1.shift < 16) && (!Sh::W2 || Sh::M2.shift < 16)) {
       if (n) SerialLanes(rows, n);
+      if (!SharesMagicOk())
+        for (int j = 0; j < n; j++) Shares(*rows[j]);
       return;
     }
 #endif
-    for (int j = 0; j < n; j++) SerialOne(*rows[j], rows[j]->done);
+    for (int j = 0; j < n; j++) {
+      SerialOne(*rows[j], rows[j]->done);
+      Shares(*rows[j]);
+    }
   }
 
 #if defined(QF_DITHER_SSE2)
@@ -479,13 +485,22 @@ class Diffuser {
         v[i] = _mm_load_si128(reinterpret_cast<const __m128i*>(fin[k + i]));
       Transpose16(v);
       for (int j = 0; j < n; j++) {
-        uint8_t* dst = rr[j]->src + rr[j]->done * kChunk + k;
-        if (k + 16 <= len[j]) {
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), v[j]);
-        } else if (k < len[j]) {
+        if (k >= len[j]) continue;
+        const int x = rr[j]->done * kChunk + k;
+        if (k + 16 > len[j]) {  // past the row end: level 0, error 0
+          alignas(16) uint8_t t[16] = {};
+          _mm_store_si128(reinterpret_cast<__m128i*>(t), v[j]);
+          std::memset(t + (len[j] - k), 0, static_cast<size_t>(16 - (len[j] - k)));
+          v[j] = _mm_load_si128(reinterpret_cast<const __m128i*>(t));
+        }
+        // The final levels go straight to the share computation; only the
+        // scalar one reads them back from the row.
+        if (SharesMagicOk()) {
+          SharesOf(*rr[j], x, v[j]);
+        } else {
           alignas(16) uint8_t t[16];
           _mm_store_si128(reinterpret_cast<__m128i*>(t), v[j]);
-          std::memcpy(dst, t, static_cast<size_t>(len[j] - k));
+          std::memcpy(rr[j]->src + x, t, static_cast<size_t>(len[j] - k < 16 ? len[j] - k : 16));
         }
       }
     }
@@ -566,19 +581,68 @@ class Diffuser {
     return true;
   }
 
-  template <int I>
-  QF_ALWAYS_INLINE void StoreShare(RowRun& r, int x, __m128i mlo, __m128i mhi,
-                                   __m128i white) {
-    if constexpr (I < Sh::NW) {
-      constexpr Magic m = FindMagic(Sh::Weights()[I], K::S);
-      const __m128i mul = _mm_set1_epi16(static_cast<short>(m.magic));
-      const __m128i q = _mm_packus_epi16(_mm_srli_epi16(_mm_mulhi_epu16(mlo, mul), m.shift),
-                                         _mm_srli_epi16(_mm_mulhi_epu16(mhi, mul), m.shift));
+  // How the share magnitude of weight index i is made: from |e| by a shift
+  // (w * 2^k = S), from a larger weight w * 2^j of the same kernel by a
+  // shift (floor(floor(a) / 2^j) = floor(a / 2^j)), or by the multiplier.
+  // A weight's source always has a larger weight, so descending weight
+  // order computes sources first.
+  static constexpr int Source(int i) {
+    const int w = Sh::Weights()[i];
+    if (PowerShift(w, K::S) >= 0) return -1;
+    int best = -1;
+    for (int j = 0; j < Sh::NW; j++)
+      for (int k = 1; k < 8; k++)
+        if ((w << k) == Sh::Weights()[j] && (best < 0 || Sh::Weights()[j] > Sh::Weights()[best]))
+          best = j;
+    return best;
+  }
+  static constexpr int SourceShift(int i) {
+    for (int k = 1; k < 8; k++)
+      if (Source(i) >= 0 && (Sh::Weights()[i] << k) == Sh::Weights()[Source(i)]) return k;
+    return 0;
+  }
+  static constexpr int ByDescendingWeight(int p) {  // p-th weight index
+    int order[kMaxWeights] = {};
+    for (int i = 0; i < Sh::NW; i++) order[i] = i;
+    for (int i = 1; i < Sh::NW; i++)
+      for (int j = i; j > 0 && Sh::Weights()[order[j - 1]] < Sh::Weights()[order[j]]; j--) {
+        const int t = order[j];
+        order[j] = order[j - 1];
+        order[j - 1] = t;
+      }
+    return order[p];
+  }
+
+  static QF_ALWAYS_INLINE __m128i ShiftBytes(__m128i v, int k) {
+    return _mm_and_si128(_mm_srl_epi16(v, _mm_cvtsi32_si128(k)),
+                         _mm_set1_epi8(static_cast<char>(0xFF >> k)));
+  }
+
+  // The shares of weight positions P.. in descending weight order; q[i]
+  // holds the magnitudes already made.
+  template <int P>
+  QF_ALWAYS_INLINE void StoreShares(RowRun& r, int x, __m128i mag, __m128i mlo, __m128i mhi,
+                                    __m128i white, __m128i* q) {
+    if constexpr (P < Sh::NW) {
+      constexpr int i = ByDescendingWeight(P);
+      constexpr int w = Sh::Weights()[i];
+      constexpr int k = PowerShift(w, K::S);
+      constexpr int src = Source(i);
+      if constexpr (k >= 0) {
+        q[i] = ShiftBytes(mag, k);
+      } else if constexpr (src >= 0) {
+        q[i] = ShiftBytes(q[src], SourceShift(i));
+      } else {
+        constexpr Magic m = FindMagic(w, K::S);
+        const __m128i mul = _mm_set1_epi16(static_cast<short>(m.magic));
+        q[i] = _mm_packus_epi16(_mm_srli_epi16(_mm_mulhi_epu16(mlo, mul), m.shift),
+                                _mm_srli_epi16(_mm_mulhi_epu16(mhi, mul), m.shift));
+      }
       // white lanes negated: (q ^ -1) - (-1) = -q
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(r.share.data() + size_t{I} * m_stride +
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(r.share.data() + size_t{i} * m_stride +
                                                   kPad + static_cast<size_t>(x)),
-                       _mm_sub_epi8(_mm_xor_si128(q, white), white));
-      StoreShare<I + 1>(r, x, mlo, mhi, white);
+                       _mm_sub_epi8(_mm_xor_si128(q[i], white), white));
+      StoreShares<P + 1>(r, x, mag, mlo, mhi, white, q);
     }
   }
 
@@ -592,7 +656,11 @@ class Diffuser {
       std::memcpy(tail, gp, static_cast<size_t>(m_w - x));
       gp = tail;
     }
-    const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gp));
+    SharesOf(r, x, _mm_loadu_si128(reinterpret_cast<const __m128i*>(gp)));
+  }
+
+  // Bits and shares of the final levels g of the 16 columns from x.
+  QF_ALWAYS_INLINE void SharesOf(RowRun& r, int x, __m128i g) {
     const __m128i k255 = _mm_set1_epi8(static_cast<char>(255));
     const __m128i black =
         _mm_cmpeq_epi8(_mm_min_epu8(g, _mm_set1_epi8(static_cast<char>(128))), g);
@@ -603,7 +671,9 @@ class Diffuser {
     const __m128i mag = _mm_or_si128(_mm_and_si128(black, g),
                                      _mm_and_si128(white, _mm_sub_epi8(k255, g)));
     const __m128i zero = _mm_setzero_si128();
-    StoreShare<0>(r, x, _mm_unpacklo_epi8(mag, zero), _mm_unpackhi_epi8(mag, zero), white);
+    __m128i q[kMaxWeights];
+    StoreShares<0>(r, x, mag, _mm_unpacklo_epi8(mag, zero), _mm_unpackhi_epi8(mag, zero), white,
+                   q);
   }
 
   template <int Dy>
