@@ -23,6 +23,7 @@
 //    from row y - 1 before anything from row y, and is read by its own row
 //    only after both.
 #include "ximage.h"
+#include "ximadither_isa.h"
 
 #include <array>
 #include <cstring>
@@ -31,6 +32,12 @@
 #if defined(__SSE2__) && !defined(QF_IMAGE_NO_SIMD)
 #define QF_DITHER_SSE2 1
 #include <emmintrin.h>
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+// AVX2 code is compiled per function and chosen at run time.
+#define QF_DITHER_AVX2 1
+#include <immintrin.h>
+#define QF_TARGET_AVX2 __attribute__((target("avx2")))
+#endif
 #endif
 
 #if defined(__GNUC__)
@@ -40,6 +47,19 @@
 #endif
 
 namespace {
+
+int SupportedIsa() {
+#if defined(QF_DITHER_AVX2)
+  if (__builtin_cpu_supports("avx2")) return qf_image_detail::kDitherAvx2;
+#endif
+#if defined(QF_DITHER_SSE2)
+  return qf_image_detail::kDitherSse2;
+#else
+  return qf_image_detail::kDitherScalar;
+#endif
+}
+
+int g_isa = SupportedIsa();
 
 // ---------------------------------------------------------------------------
 // Error-diffusion kernels: dy rows down, dx columns right, weight w of S.
@@ -198,7 +218,7 @@ struct Shape {
 constexpr int kChunk = 64;      // columns per chunk; a multiple of 16
 constexpr int kLagChunks = 2;   // how far each row trails the row above
 constexpr int kSlots = 16;      // rows in flight, one per SSE2 lane
-constexpr int kPad = 32;        // zero margin around the share arrays
+constexpr int kPad = 48;        // zero margin around the share arrays
 constexpr int kClampBias = 64;  // |share| <= 56 for every kernel
 
 static_assert(kChunk % 16 == 0, "chunks hold whole 16-byte blocks");
@@ -238,7 +258,7 @@ class Diffuser {
 
  public:
   Diffuser(CxImage& grey, CxImage& out)
-      : m_grey(grey), m_out(out),
+      : m_isa(g_isa), m_grey(grey), m_out(out),
         m_w(static_cast<int>(grey.GetWidth())),
         m_h(static_cast<int>(grey.GetHeight())),
         m_nChunks((m_w + kChunk - 1) / kChunk),
@@ -340,7 +360,8 @@ class Diffuser {
   // shares.
   void Serial(RowRun* const* rows, int n) {
 #if defined(QF_DITHER_SSE2)
-    if ((!Sh::W1 || Sh::M1.shift < 16) && (!Sh::W2 || Sh::M2.shift < 16)) {
+    if (m_isa >= qf_image_detail::kDitherSse2 && (!Sh::W1 || Sh::M1.shift < 16) &&
+        (!Sh::W2 || Sh::M2.shift < 16)) {
       if (n) SerialLanes(rows, n);
       if (!SharesMagicOk())
         for (int j = 0; j < n; j++) Shares(*rows[j]);
@@ -478,30 +499,46 @@ class Diffuser {
     _mm_store_si128(reinterpret_cast<__m128i*>(st0), _mm_xor_si128(v0, flip));
     _mm_store_si128(reinterpret_cast<__m128i*>(st1), _mm_xor_si128(v1, flip));
 
-    for (int k = 0; k < kChunk; k += 16) {
-      __m128i v[16];
+    // Back to rows: 16 columns of a row per vector, level 0 (error 0) past
+    // the row end. The final levels go straight to the share computation;
+    // only the scalar one reads them back from the row.
+    for (int k = 0; k < kChunk; k += 32) {
+      __m128i v[2][16];
+      for (int h = 0; h < 2; h++) {
 #pragma GCC unroll 16
-      for (int i = 0; i < 16; i++)
-        v[i] = _mm_load_si128(reinterpret_cast<const __m128i*>(fin[k + i]));
-      Transpose16(v);
+        for (int i = 0; i < 16; i++)
+          v[h][i] = _mm_load_si128(reinterpret_cast<const __m128i*>(fin[k + 16 * h + i]));
+        Transpose16(v[h]);
+      }
       for (int j = 0; j < n; j++) {
         if (k >= len[j]) continue;
         const int x = rr[j]->done * kChunk + k;
-        if (k + 16 > len[j]) {  // past the row end: level 0, error 0
-          alignas(16) uint8_t t[16] = {};
-          _mm_store_si128(reinterpret_cast<__m128i*>(t), v[j]);
-          std::memset(t + (len[j] - k), 0, static_cast<size_t>(16 - (len[j] - k)));
-          v[j] = _mm_load_si128(reinterpret_cast<const __m128i*>(t));
+        for (int h = 0; h < 2; h++) {
+          const int inside = len[j] - k - 16 * h;  // columns inside the row
+          if (inside < 16) {
+            alignas(16) uint8_t t[16] = {};
+            if (inside > 0) {
+              _mm_store_si128(reinterpret_cast<__m128i*>(t), v[h][j]);
+              std::memset(t + inside, 0, static_cast<size_t>(16 - inside));
+            }
+            v[h][j] = _mm_load_si128(reinterpret_cast<const __m128i*>(t));
+          }
         }
-        // The final levels go straight to the share computation; only the
-        // scalar one reads them back from the row.
-        if (SharesMagicOk()) {
-          SharesOf(*rr[j], x, v[j]);
-        } else {
-          alignas(16) uint8_t t[16];
-          _mm_store_si128(reinterpret_cast<__m128i*>(t), v[j]);
-          std::memcpy(rr[j]->src + x, t, static_cast<size_t>(len[j] - k < 16 ? len[j] - k : 16));
+        if (!SharesMagicOk()) {
+          alignas(16) uint8_t t[32];
+          _mm_store_si128(reinterpret_cast<__m128i*>(t), v[0][j]);
+          _mm_store_si128(reinterpret_cast<__m128i*>(t + 16), v[1][j]);
+          std::memcpy(rr[j]->src + x, t, static_cast<size_t>(len[j] - k < 32 ? len[j] - k : 32));
+          continue;
         }
+#if defined(QF_DITHER_AVX2)
+        if (m_isa >= qf_image_detail::kDitherAvx2) {
+          SharesOf256(*rr[j], x, v[0][j], v[1][j]);
+          continue;
+        }
+#endif
+        SharesOf(*rr[j], x, v[0][j]);
+        if (k + 16 < len[j]) SharesOf(*rr[j], x + 16, v[1][j]);
       }
     }
     for (int j = 0; j < n; j++) {
@@ -519,7 +556,7 @@ class Diffuser {
     const int s = r.done * kChunk;
     const int e = ChunkEnd(r.done);
 #if defined(QF_DITHER_SSE2)
-    if (SharesMagicOk()) {
+    if (m_isa >= qf_image_detail::kDitherSse2 && SharesMagicOk()) {
       for (int x = s; x < e; x += 16) SharesBlock(r, x);
       return;
     }
@@ -543,20 +580,25 @@ class Diffuser {
     const int lo = c * kChunk - Sh::R < 0 ? 0 : c * kChunk - Sh::R;
     const int hi = c == m_nChunks - 1 ? m_w : ChunkEnd(c) - Sh::R;
 #if defined(QF_DITHER_SSE2)
-    // The deepest row below is touched here first; fetch its next chunks
-    // early, as the many interleaved rows defeat the hardware prefetcher.
-    if (uint8_t* deep = r.below[Sh::MaxDy - 1]) {
-      if (hi + 2 * kChunk < m_w) {
-        _mm_prefetch(reinterpret_cast<const char*>(deep + hi + kChunk), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(deep + hi + 2 * kChunk - 1), _MM_HINT_T0);
+    if (m_isa >= qf_image_detail::kDitherSse2) {
+      // The deepest row below is touched here first; fetch its next chunks
+      // early, as the many interleaved rows defeat the hardware prefetcher.
+      if (uint8_t* deep = r.below[Sh::MaxDy - 1]) {
+        if (hi + 2 * kChunk < m_w) {
+          _mm_prefetch(reinterpret_cast<const char*>(deep + hi + kChunk), _MM_HINT_T0);
+          _mm_prefetch(reinterpret_cast<const char*>(deep + hi + 2 * kChunk - 1), _MM_HINT_T0);
+        }
       }
+#if defined(QF_DITHER_AVX2)
+      if (m_isa >= qf_image_detail::kDitherAvx2) return Below256(r, lo, hi);
+#endif
+      for (int p = lo; p < hi; p += 16) BelowBlock(r, p, hi - p < 16 ? hi - p : 16);
+      return;
     }
-    for (int p = lo; p < hi; p += 16) BelowBlock(r, p, hi - p < 16 ? hi - p : 16);
-#else
+#endif
     BelowScalar<1>(r, lo, hi);
     BelowScalar<2>(r, lo, hi);
     BelowScalar<3>(r, lo, hi);
-#endif
   }
 
   template <int Dy>
@@ -712,6 +754,98 @@ class Diffuser {
   }
 #endif
 
+#if defined(QF_DITHER_AVX2)
+  static QF_TARGET_AVX2 QF_ALWAYS_INLINE __m256i ShiftBytes256(__m256i v, int k) {
+    return _mm256_and_si256(_mm256_srl_epi16(v, _mm_cvtsi32_si128(k)),
+                            _mm256_set1_epi8(static_cast<char>(0xFF >> k)));
+  }
+
+  template <int P>
+  QF_TARGET_AVX2 QF_ALWAYS_INLINE void StoreShares256(int8_t* base, __m256i mag, __m256i mlo,
+                                                      __m256i mhi, __m256i white, __m256i* q) {
+    if constexpr (P < Sh::NW) {
+      constexpr int i = ByDescendingWeight(P);
+      constexpr int w = Sh::Weights()[i];
+      constexpr int k = PowerShift(w, K::S);
+      constexpr int src = Source(i);
+      if constexpr (k >= 0) {
+        q[i] = ShiftBytes256(mag, k);
+      } else if constexpr (src >= 0) {
+        q[i] = ShiftBytes256(q[src], SourceShift(i));
+      } else {
+        constexpr Magic m = FindMagic(w, K::S);
+        const __m256i mul = _mm256_set1_epi16(static_cast<short>(m.magic));
+        // unpack and pack both work within 128-bit halves, so the column
+        // order comes back as it was
+        q[i] = _mm256_packus_epi16(_mm256_srli_epi16(_mm256_mulhi_epu16(mlo, mul), m.shift),
+                                   _mm256_srli_epi16(_mm256_mulhi_epu16(mhi, mul), m.shift));
+      }
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(base + size_t{i} * m_stride),
+                          _mm256_sub_epi8(_mm256_xor_si256(q[i], white), white));
+      StoreShares256<P + 1>(base, mag, mlo, mhi, white, q);
+    }
+  }
+
+  // SharesOf for the 32 columns from x, final levels lo (x..x+15) and hi.
+  QF_TARGET_AVX2 void SharesOf256(RowRun& r, int x, __m128i lo, __m128i hi) {
+    const __m256i g = _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+    const __m256i k255 = _mm256_set1_epi8(static_cast<char>(255));
+    const __m256i black =
+        _mm256_cmpeq_epi8(_mm256_min_epu8(g, _mm256_set1_epi8(static_cast<char>(128))), g);
+    const __m256i white = _mm256_xor_si256(black, k255);
+    const uint32_t bits = static_cast<uint32_t>(_mm256_movemask_epi8(white));
+    uint8_t* out = r.out + (x >> 3);
+    out[0] = kReverse.t[bits & 0xFF];
+    out[1] = kReverse.t[(bits >> 8) & 0xFF];
+    out[2] = kReverse.t[(bits >> 16) & 0xFF];
+    out[3] = kReverse.t[bits >> 24];
+    const __m256i mag = _mm256_or_si256(_mm256_and_si256(black, g),
+                                        _mm256_and_si256(white, _mm256_sub_epi8(k255, g)));
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i q[kMaxWeights];
+    StoreShares256<0>(r.share.data() + kPad + x, mag, _mm256_unpacklo_epi8(mag, zero),
+                      _mm256_unpackhi_epi8(mag, zero), white, q);
+  }
+
+  template <int Dy>
+  QF_TARGET_AVX2 QF_ALWAYS_INLINE void BelowRow256(const RowRun& r, int p, int n) {
+    constexpr int nt = Sh::CountBelow(Dy);
+    if constexpr (nt > 0) {
+      uint8_t* dst = r.below[Dy - 1];
+      if (!dst) return;
+      constexpr auto taps = Sh::Below(Dy);
+      const __m256i flip = _mm256_set1_epi8(static_cast<char>(0x80));
+      alignas(32) uint8_t tail[32];
+      uint8_t* d = dst + p;
+      if (n < 32) {
+        std::memcpy(tail, d, static_cast<size_t>(n));
+        d = tail;
+      }
+      __m256i v =
+          _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(d)), flip);
+      const int8_t* sh = r.share.data() + kPad + p;
+#pragma GCC unroll 8
+      for (int i = 0; i < nt; i++)
+        v = _mm256_adds_epi8(v, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(
+                                    sh + static_cast<size_t>(taps[i][1]) * m_stride - taps[i][0])));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), _mm256_xor_si256(v, flip));
+      if (n < 32) std::memcpy(dst + p, tail, static_cast<size_t>(n));
+    }
+  }
+
+  // Below on 32 columns at a time.
+  QF_TARGET_AVX2 void Below256(const RowRun& r, int lo, int hi) {
+    for (int p = lo; p < hi; p += 32) {
+      const int n = hi - p < 32 ? hi - p : 32;
+      BelowRow256<1>(r, p, n);
+      BelowRow256<2>(r, p, n);
+      BelowRow256<3>(r, p, n);
+    }
+  }
+#endif
+
+
+  const int m_isa;
   CxImage& m_grey;
   CxImage& m_out;
   const int m_w, m_h, m_nChunks;
@@ -816,7 +950,7 @@ void DitherOrdered(CxImage& grey, CxImage& out, int method) {
     const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
     const __m128i tv = _mm_xor_si128(
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(t)), flip);
-    for (; x + 16 <= w; x += 16) {
+    for (; g_isa >= qf_image_detail::kDitherSse2 && x + 16 <= w; x += 16) {
       const __m128i g = _mm_xor_si128(
           _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x)), flip);
       const int m = _mm_movemask_epi8(_mm_cmpgt_epi8(g, tv));
@@ -836,6 +970,18 @@ void DitherOrdered(CxImage& grey, CxImage& out, int method) {
 }
 
 }  // namespace
+
+namespace qf_image_detail {
+
+int DitherIsaLevel() { return g_isa; }
+
+int SetDitherIsaLevel(int level) {
+  const int top = SupportedIsa();
+  g_isa = level < 0 ? 0 : level > top ? top : level;
+  return g_isa;
+}
+
+}  // namespace qf_image_detail
 
 bool CxImage::Dither(int32_t method) {
   if (!m_pDib) return false;

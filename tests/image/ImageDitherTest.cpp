@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ImageTestUtil.h"
+#include "ximadither_isa.h"
 
 using imgtest::RandomGrey;
 using imgtest::Uniform;
@@ -47,7 +48,25 @@ const int kP8[8][8] = {{0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 56, 24, 50, 18, 
                        {3, 35, 11, 43, 1, 33, 9, 41},  {51, 19, 59, 27, 49, 17, 57, 25},
                        {15, 47, 7, 39, 13, 45, 5, 37}, {63, 31, 55, 23, 61, 29, 53, 21}};
 
-// The plain scan (methods 0 to 8), with the range-checked accessors.
+const int kP16[16][16] = {
+    {1, 235, 59, 219, 15, 231, 55, 215, 2, 232, 56, 216, 12, 228, 52, 212},
+    {129, 65, 187, 123, 143, 79, 183, 119, 130, 66, 184, 120, 140, 76, 180, 116},
+    {33, 193, 17, 251, 47, 207, 31, 247, 34, 194, 18, 248, 44, 204, 28, 244},
+    {161, 97, 145, 81, 175, 111, 159, 95, 162, 98, 146, 82, 172, 108, 156, 92},
+    {9, 225, 49, 209, 5, 239, 63, 223, 10, 226, 50, 210, 6, 236, 60, 220},
+    {137, 73, 177, 113, 133, 69, 191, 127, 138, 74, 178, 114, 134, 70, 188, 124},
+    {41, 201, 25, 241, 37, 197, 21, 255, 42, 202, 26, 242, 38, 198, 22, 252},
+    {169, 105, 153, 89, 165, 101, 149, 85, 170, 106, 154, 90, 166, 102, 150, 86},
+    {3, 233, 57, 217, 13, 229, 53, 213, 0, 234, 58, 218, 14, 230, 54, 214},
+    {131, 67, 185, 121, 141, 77, 181, 117, 128, 64, 186, 122, 142, 78, 182, 118},
+    {35, 195, 19, 249, 45, 205, 29, 245, 32, 192, 16, 250, 46, 206, 30, 246},
+    {163, 99, 147, 83, 173, 109, 157, 93, 160, 96, 144, 80, 174, 110, 158, 94},
+    {11, 227, 51, 211, 7, 237, 61, 221, 8, 224, 48, 208, 4, 238, 62, 222},
+    {139, 75, 179, 115, 135, 71, 189, 125, 136, 72, 176, 112, 132, 68, 190, 126},
+    {43, 203, 27, 243, 39, 199, 23, 253, 40, 200, 24, 240, 36, 196, 20, 254},
+    {171, 107, 155, 91, 167, 103, 151, 87, 168, 104, 152, 88, 164, 100, 148, 84}};
+
+// The plain scan, with the range-checked accessors.
 Result Reference(CxImage src, int method) {
   src.GrayScale();
   const int w = static_cast<int>(src.GetWidth()), h = static_cast<int>(src.GetHeight());
@@ -60,6 +79,7 @@ Result Reference(CxImage src, int method) {
         case 1: out[y][x] = kM1[y % 4][x % 4] < g * 16 / 255; continue;
         case 7: out[y][x] = kT7[y % 4][x % 4] < g; continue;
         case 8: out[y][x] = (g >> 2) != 0 && (g >> 2) >= kP8[x % 8][y % 8]; continue;
+        case 9: out[y][x] = g > kP16[x % 16][y % 16]; continue;
         default: break;
       }
       const int e = g <= 128 ? g : g - 255;
@@ -82,26 +102,33 @@ Result Bits(const CxImage& img) {
 }
 
 TEST(ImageDither, MatchesThePlainScan) {
-  // Widths around the 16-byte blocks, the 64-column chunks and the kernel
+  // Widths around the vector blocks, the 64-column chunks and the kernel
   // reach; heights around the rows diffused at once; one wide image for all
-  // sixteen lanes.
+  // sixteen lanes. Every code path the machine can run.
   struct Size {
     uint32_t w, h;
   };
   std::vector<Size> sizes;
-  for (uint32_t w : {1u, 2u, 3u, 7u, 8u, 15u, 16u, 17u, 63u, 64u, 65u, 66u, 67u, 129u, 130u, 333u, 700u})
+  for (uint32_t w : {1u, 2u, 3u, 7u, 8u, 15u, 16u, 17u, 31u, 33u, 63u, 64u, 65u, 66u, 67u, 129u, 130u,
+                     333u, 700u})
     for (uint32_t h : {1u, 2u, 3u, 5u}) sizes.push_back({w, h});
   sizes.push_back({2311, 37});
-  uint32_t seed = 1;
-  for (int method = 0; method <= 8; method++)
-    for (const Size& s : sizes)
-      for (bool extremes : {false, true}) {
-        CxImage img = RandomGrey(s.w, s.h, seed++, extremes);
-        const Result expected = Reference(img, method);
-        ASSERT_TRUE(img.Dither(method));
-        ASSERT_EQ(img.GetBpp(), 1u);
-        ASSERT_EQ(Bits(img), expected) << "method " << method << " " << s.w << "x" << s.h;
-      }
+  const int best = qf_image_detail::DitherIsaLevel();
+  for (int isa = 0; isa <= best; isa++) {
+    ASSERT_EQ(qf_image_detail::SetDitherIsaLevel(isa), isa);
+    uint32_t seed = 1;
+    for (int method = 0; method <= 9; method++)
+      for (const Size& s : sizes)
+        for (bool extremes : {false, true}) {
+          CxImage img = RandomGrey(s.w, s.h, seed++, extremes);
+          const Result expected = Reference(img, method);
+          ASSERT_TRUE(img.Dither(method));
+          ASSERT_EQ(img.GetBpp(), 1u);
+          ASSERT_EQ(Bits(img), expected)
+              << "isa " << isa << " method " << method << " " << s.w << "x" << s.h;
+        }
+  }
+  qf_image_detail::SetDitherIsaLevel(best);
 }
 
 TEST(ImageDither, PropertiesOfEveryMethod) {
