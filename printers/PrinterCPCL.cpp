@@ -52,7 +52,7 @@ void CPrinterCPCL::cmdCG()
 
 void CPrinterCPCL::cmdFORM()
 {
-    if (m_Reg.iMediaType != 1 && m_Reg.iMediaType != 2)
+    if (m_Reg.iMediaType != kMediaGap && m_Reg.iMediaType != kMediaBLine)
         return;
     CMyBuffer line;
     line.AddStringA("FORM");

@@ -9,14 +9,6 @@ using NS_QV_CLASS::CMyBuffer;
 
 namespace {
 
-enum MediaType {
-    kContinuous = 0,
-    kGap = 1,
-    kBLine = 2,
-    kPerforated = 3,
-    kRoll = 4,
-};
-
 // The printers check every frame's CRC against a CRC-32 seeded with this
 // key; it is kept in two halves and joined when the renderer is built.
 constexpr uint32_t kCrcKeyHigh = 0x3576;
@@ -61,9 +53,9 @@ void CPrinterPaperang::OnPaintBmp()
     SendBitmap();
     cmdEndPrinting();
     const int media = m_Reg.iMediaType;
-    if (media == kGap || media == kBLine || media == kPerforated)
+    if (media == kMediaGap || media == kMediaBLine || media == kMediaPerforated)
         cmdPaperLocate(kPaperLocate);
-    if (media == kContinuous || media == kRoll)
+    if (media == kMediaContinuous || media == kMediaRoll)
         cmdFeed(0);
 
     WritePage(m_CmdBuffer);
@@ -131,9 +123,9 @@ void CPrinterPaperang::cmdPaperLocate(int v)
 void CPrinterPaperang::cmdSetPaperType(int mediaType)
 {
     uint32_t value;
-    if (mediaType == kPerforated)
+    if (mediaType == kMediaPerforated)
         value = 3;
-    else if (mediaType == kRoll)
+    else if (mediaType == kMediaRoll)
         value = 0;
     else
         return;

@@ -10,33 +10,22 @@ using NS_QV_CLASS::CMyBuffer;
 
 namespace {
 
-enum MediaType {
-    kContinuous = 0,
-    kGap = 1,
-    kBLine = 2,
-    kPerforated = 3,
-    kRoll = 4,
-    kRecording = 5,
-    kContinuousRoll = 8,
-    kUsLetterFold = 9,
-    kA4Fold = 10,
-};
-
-// Paper-type byte of 10 FF 10 03 p, by media type 0 to 10.
+// Paper-type byte of 10 FF 10 03 p, by media type.
 constexpr unsigned char kPaperType[] = {0x01, 0x02, 0x00, 0x03, 0x01, 0x01,
                                         0x04, 0x05, 0x01, 0x00, 0x00};
+static_assert(sizeof kPaperType == kMediaA4Fold + 1, "one paper-type byte for every media type");
 
 // Marked media whose next print start the printer finds itself (GS FF).
 bool FeedsToMark(int media)
 {
-    return media == kGap || media == kBLine || media == kPerforated || media == kUsLetterFold ||
-           media == kA4Fold;
+    return media == kMediaGap || media == kMediaBLine || media == kMediaPerforated ||
+           media == kMediaUsLetterFold || media == kMediaA4Fold;
 }
 
 // Endless paper that gets a tear line after the page.
 bool TakesCutLine(int media)
 {
-    return media == kContinuous || media == kRoll || media == kContinuousRoll;
+    return media == kMediaContinuous || media == kMediaRoll || media == kMediaContinuousRoll;
 }
 
 } // namespace
@@ -56,7 +45,7 @@ void CPrinterPeriPage::OnPaintBmp()
 {
     // Recording paper prints the picture alone, without its blank lines at
     // the top and bottom.
-    if (m_Reg.iMediaType == kRecording) {
+    if (m_Reg.iMediaType == kMediaRecording) {
         CropWhiteEdge(m_Image, -1, -1, 0, 0);
         AdjustEffWidthBits(m_Image);
     }

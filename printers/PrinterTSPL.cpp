@@ -71,11 +71,11 @@ void CPrinterTSPL::cmdSetTear(bool on)
     AddOnOff("SET TEAR ", on);
 }
 
-void CPrinterTSPL::cmdSetCutter(int mode, int count)
+void CPrinterTSPL::AddCutter(const char *command, const char *offWord, int mode, int count)
 {
-    m_CmdBuffer.AddStringA("SET CUTTER ");
+    m_CmdBuffer.AddStringA(command);
     if (mode == 0)
-        m_CmdBuffer.AddStringA("FALSE");
+        m_CmdBuffer.AddStringA(offWord);
     else if (mode == 1)
         m_CmdBuffer.AddStringA("BATCH");
     else
@@ -83,16 +83,14 @@ void CPrinterTSPL::cmdSetCutter(int mode, int count)
     EndLine();
 }
 
+void CPrinterTSPL::cmdSetCutter(int mode, int count)
+{
+    AddCutter("SET CUTTER ", "FALSE", mode, count);
+}
+
 void CPrinterTSPL::cmdSetPartialCutter(int mode, int count)
 {
-    m_CmdBuffer.AddStringA("SET PARTIAL_CUTTER ");
-    if (mode == 0)
-        m_CmdBuffer.AddStringA("OFF");
-    else if (mode == 1)
-        m_CmdBuffer.AddStringA("BATCH");
-    else
-        m_CmdBuffer.AddInt(count);
-    EndLine();
+    AddCutter("SET PARTIAL_CUTTER ", "OFF", mode, count);
 }
 
 void CPrinterTSPL::cmdREFERENCE(float x, float y)
@@ -104,22 +102,23 @@ void CPrinterTSPL::cmdREFERENCE(float x, float y)
     EndLine();
 }
 
+void CPrinterTSPL::AddDotPair(const char *command, float a, float b)
+{
+    m_CmdBuffer.AddStringA(command);
+    AddDots(a);
+    m_CmdBuffer.AddStringA(" dot,");
+    AddDots(b);
+    AddLine(" dot");
+}
+
 void CPrinterTSPL::cmdGAP(float gap, float offset)
 {
-    m_CmdBuffer.AddStringA("GAP ");
-    AddDots(gap);
-    m_CmdBuffer.AddStringA(" dot,");
-    AddDots(offset);
-    AddLine(" dot");
+    AddDotPair("GAP ", gap, offset);
 }
 
 void CPrinterTSPL::cmdBLINE(int height, int offset)
 {
-    m_CmdBuffer.AddStringA("BLINE ");
-    AddDots(static_cast<float>(height));
-    m_CmdBuffer.AddStringA(" dot,");
-    AddDots(static_cast<float>(offset));
-    AddLine(" dot");
+    AddDotPair("BLINE ", static_cast<float>(height), static_cast<float>(offset));
 }
 
 void CPrinterTSPL::cmdOFFSET(float distance)
@@ -248,6 +247,12 @@ void CPrinterTSPL::cmdBITMAP(CxImage &image, int x, int y, int widthBytes, int h
     EndLine();
 }
 
+void CPrinterTSPL::SendPlane(CxImage &plane)
+{
+    cmdBITMAP(plane, 0, 0, static_cast<int>(plane.GetEffWidth()), static_cast<int>(plane.GetHeight()),
+              plane.GetBits(0), static_cast<int>(StorageBytes(plane)));
+}
+
 void CPrinterTSPL::cmdPRINT(int sets, int copies)
 {
     m_CmdBuffer.AddStringA(GetModelName() == kSfayModelName ? "SFAYPRINT " : "PRINT ");
@@ -326,13 +331,13 @@ void CPrinterTSPL::OnPaintBmp()
     // GAP 0,0 puts the printer in continuous mode; media kinds without a
     // sensing command of their own leave the printer's setting alone.
     switch (m_Reg.iMediaType) {
-    case 0:
+    case kMediaContinuous:
         cmdGAP(0, 0);
         break;
-    case 1:
+    case kMediaGap:
         cmdGAP(m_Reg.fGap, m_Reg.fGapOffset);
         break;
-    case 2:
+    case kMediaBLine:
         cmdBLINE(static_cast<int>(m_Reg.fGap), static_cast<int>(m_Reg.fGapOffset));
         break;
     default:
@@ -349,14 +354,10 @@ void CPrinterTSPL::OnPaintBmp()
 
     if (twoColour) {
         cmdSetColorRed(m_Reg.iRedParam);
-        cmdBITMAP(m_ImageRed, 0, 0, static_cast<int>(m_ImageRed.GetEffWidth()),
-                  static_cast<int>(m_ImageRed.GetHeight()), m_ImageRed.GetBits(0),
-                  static_cast<int>(StorageBytes(m_ImageRed)));
+        SendPlane(m_ImageRed);
         cmdSetColorBlack();
     }
-    cmdBITMAP(m_Image, 0, 0, static_cast<int>(m_Image.GetEffWidth()),
-              static_cast<int>(m_Image.GetHeight()), m_Image.GetBits(0),
-              static_cast<int>(StorageBytes(m_Image)));
+    SendPlane(m_Image);
     cmdPRINT(1, 1);
 
     WritePage(m_CmdBuffer);

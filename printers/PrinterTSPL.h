@@ -61,8 +61,14 @@ protected:
 private:
     void AddLine(const char *text);
     void AddOnOff(const char *command, bool on);
+    // `offWord` for mode 0, BATCH for mode 1, otherwise the count.
+    void AddCutter(const char *command, const char *offWord, int mode, int count);
     void AddDots(float mm);
+    // "<command><a> dot,<b> dot", both millimetres sent as dots.
+    void AddDotPair(const char *command, float a, float b);
     void EndLine();
     // Appends mode 3 with the compressed data; false leaves m_CmdBuffer as it was.
     bool AddCompressedBitmap(const NS_QV_CLASS::CMyBuffer &header, const void *bits, int length);
+    // A whole plane as one bitmap at the label's origin.
+    void SendPlane(CxImage &plane);
 };

@@ -4,22 +4,12 @@
 
 #include <functional>
 
-#include "FilterRun.h"
 #include "PrinterCPCL.h"
+#include "PrinterTestKit.h"
 
 namespace {
 
-using ByteVec = std::vector<uint8_t>;
-
-class TestCPCL : public CPrinterCPCL {
-public:
-    TestCPCL() { m_iResolution = 203; }
-    void WriteSpool(const void *data, int len) override
-    {
-        writes.emplace_back(static_cast<const uint8_t *>(data), static_cast<const uint8_t *>(data) + len);
-    }
-    std::vector<ByteVec> writes;
-};
+using TestCPCL = CapturingRenderer<CPrinterCPCL>;
 
 // A prepared one-bit page: patterned pixels, white (1) row padding.
 CxImage PreparedPage(unsigned width, unsigned height)
@@ -29,11 +19,6 @@ CxImage PreparedPage(unsigned width, unsigned height)
         img.GetBits(0)[i] = static_cast<uint8_t>(i * 29 + 11);
     CBaseRender().AdjustEffWidthBits(img);
     return img;
-}
-
-ByteVec Storage(CxImage &img)
-{
-    return ByteVec(img.GetBits(0), img.GetBits(0) + static_cast<size_t>(img.GetEffWidth()) * img.GetHeight());
 }
 
 TEST(CpclCommands, GoldenWrites)

@@ -2,99 +2,27 @@
 // sequence with its cut and cash-drawer placements.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "PrinterESCPOS.h"
+#include "PrinterTestKit.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace escpos;
+using TestEscPos = CapturingRenderer<CPrinterESCPOS>;
 
-Bytes Cat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes &p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-Bytes Le16(unsigned v)
-{
-    return {uint8_t(v & 0xFF), uint8_t(v >> 8)};
-}
-
-const Bytes kInit = {0x1B, 0x40, 0x00};
-const Bytes kCentre = {0x1B, 0x61, 0x01};
-const Bytes kDrawer = {0x1B, 0x70, 0x00, 0xFF, 0xFF};
-const Bytes kFullCut = {0x1D, 0x56, 0x30};
-const Bytes kPartialCut = {0x1D, 0x56, 0x31};
-
-Bytes RasterHead(uint8_t mode, unsigned w, unsigned h)
-{
-    return Cat({{0x1D, 0x76, 0x30, mode}, Le16(w), Le16(h)});
-}
-
-Bytes Feed(uint8_t n)
-{
-    return {0x1B, 0x4A, n};
-}
-
-// The renderer with its printer output and trace lines captured.
-class TestEscPos : public CPrinterESCPOS {
-public:
-    TestEscPos() { m_iResolution = 203; }
-    void WriteSpool(const void *data, int len) override
-    {
-        const auto *p = static_cast<const uint8_t *>(data);
-        writes.emplace_back(p, p + len);
-    }
-    void AddLog(const char *, ...) override {}
-
-    Bytes Built() const
-    {
-        const auto *p = reinterpret_cast<const uint8_t *>(m_CmdBuffer.GetBuffer());
-        return Bytes(p, p + m_CmdBuffer.GetBufferLength());
-    }
-
-    std::vector<Bytes> writes;
-};
-
-// A prepared page: one bit, 1 = white, padding white, black where asked.
-CxImage PreparedPage(unsigned width, unsigned height, const std::function<bool(unsigned, unsigned)> &black)
-{
-    CxImage img;
-    img.Create(width, height, 1);
-    img.SetGrayPalette();
-    for (unsigned y = 0; y < height; ++y) {
-        uint8_t *row = img.GetBits(y);
-        memset(row, 0xFF, img.GetEffWidth());
-        for (unsigned x = 0; x < width; ++x)
-            if (black(x, y))
-                row[x / 8] &= static_cast<uint8_t>(~(0x80 >> (x % 8)));
-    }
-    return img;
-}
+const ByteVec kDrawer = {0x1B, 0x70, 0x00, 0xFF, 0xFF};
+const ByteVec kFullCut = {0x1D, 0x56, 0x30};
+const ByteVec kPartialCut = {0x1D, 0x56, 0x31};
 
 // A page with a diagonal-ish pattern that differs per row and column.
 bool Pattern(unsigned x, unsigned y)
 {
     return ((x * 7 + y * 3) % 11) < 4;
-}
-
-// The printer's view of a page: w bytes per row, a set bit prints.
-Bytes PrinterRows(unsigned width, unsigned height, const std::function<bool(unsigned, unsigned)> &black)
-{
-    const unsigned w = (width + 7) / 8;
-    Bytes out(size_t(w) * height, 0);
-    for (unsigned y = 0; y < height; ++y)
-        for (unsigned x = 0; x < width; ++x)
-            if (black(x, y))
-                out[size_t(y) * w + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
-    return out;
 }
 
 std::function<void(CPrinterESCPOS &)> Raster(int xdpi, int ydpi, int w, int h)
@@ -105,7 +33,7 @@ std::function<void(CPrinterESCPOS &)> Raster(int xdpi, int ydpi, int w, int h)
 struct BuilderCase {
     const char *name;
     std::function<void(CPrinterESCPOS &)> build;
-    Bytes expected;
+    ByteVec expected;
 };
 
 TEST(EscPosCommands, BuildersAppendTheirBytes)
@@ -152,7 +80,7 @@ TEST(EscPosCommands, FeedSplitsIntoCommandsOfAtMost255Dots)
     struct Case {
         int dpi;
         float mm;
-        Bytes expected;
+        ByteVec expected;
     };
     const std::vector<Case> cases = {
         {203, 10, Feed(0x50)},                            // 79.92 dots
@@ -192,15 +120,15 @@ TEST(EscPosCommands, TallRasterIsSentInBandsOf65535Rows)
     };
     for (const Case &c : cases) {
         const int w = 3;
-        Bytes data(size_t(w) * c.h);
+        ByteVec data(size_t(w) * c.h);
         for (size_t i = 0; i < data.size(); ++i)
             data[i] = uint8_t(i * 7 + i / 251);
-        Bytes expected;
+        ByteVec expected;
         size_t offset = 0;
         for (int rows : c.bands) {
             const size_t n = size_t(rows) * w;
             expected = Cat({expected, RasterHead(0, w, rows),
-                            Bytes(data.begin() + long(offset), data.begin() + long(offset + n))});
+                            ByteVec(data.begin() + long(offset), data.begin() + long(offset + n))});
             offset += n;
         }
         TestEscPos r;
@@ -211,13 +139,13 @@ TEST(EscPosCommands, TallRasterIsSentInBandsOf65535Rows)
 
 TEST(EscPosPage, CutAndDrawerPlacements)
 {
-    const Bytes raster = Cat({RasterHead(0, 2, 2), PrinterRows(16, 2, Pattern)});
-    const Bytes feed = Feed(0x50);
+    const ByteVec raster = Cat({RasterHead(0, 2, 2), PrinterRows(16, 2, Pattern)});
+    const ByteVec feed = Feed(0x50);
     struct Case {
         int moneyBox;
         int cutMode;
-        Bytes page;
-        std::vector<Bytes> endOfJob;
+        ByteVec page;
+        std::vector<ByteVec> endOfJob;
     };
     const std::vector<Case> cases = {
         {0, 0, Cat({kInit, kCentre, raster, feed}), {}},
@@ -246,7 +174,7 @@ TEST(EscPosPage, CutAndDrawerPlacements)
         EXPECT_EQ(r.writes[0], c.page) << c.moneyBox << "/" << c.cutMode;
         EXPECT_EQ(r.writes[1], c.page) << c.moneyBox << "/" << c.cutMode;
         r.OnEndDoc();
-        EXPECT_EQ(std::vector<Bytes>(r.writes.begin() + 2, r.writes.end()), c.endOfJob)
+        EXPECT_EQ(std::vector<ByteVec>(r.writes.begin() + 2, r.writes.end()), c.endOfJob)
             << c.moneyBox << "/" << c.cutMode;
     }
 }
@@ -256,7 +184,7 @@ TEST(EscPosPage, JobWithoutPagesStillGetsItsEndCut)
     TestEscPos r;
     r.m_Reg.iCutMode = 1;
     r.OnEndDoc();
-    EXPECT_EQ(r.writes, std::vector<Bytes>{kFullCut});
+    EXPECT_EQ(r.writes, std::vector<ByteVec>{kFullCut});
 }
 
 TEST(EscPosPage, EmptyPageSendsAZeroRowRaster)

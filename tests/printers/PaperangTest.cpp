@@ -4,149 +4,22 @@
 #include <zlib.h>
 
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "PrinterPaperang.h"
+#include "PrinterTestKit.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-// The key every Paperang frame's CRC is seeded with.
-constexpr uint32_t kKey = 0x35769521;
-
-Bytes Cat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes &p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-Bytes Le16(unsigned v)
-{
-    return {uint8_t(v & 0xFF), uint8_t(v >> 8)};
-}
-
-Bytes Le32(uint32_t v)
-{
-    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-}
-
-// CRC by zlib, independent of the renderer's table.
-uint32_t ZlibCrc(const Bytes &inner)
-{
-    // zlib reads a null buffer as a request for its start value.
-    static const uint8_t none = 0;
-    return uint32_t(crc32(kKey, inner.empty() ? &none : inner.data(), uInt(inner.size())));
-}
-
-Bytes Frame(const Bytes &inner)
-{
-    return Cat({{0xA5, 0x01}, Le16(unsigned(inner.size())), inner, Le32(ZlibCrc(inner)), {0x5A}});
-}
-
-Bytes Inner(uint8_t code, uint8_t byte2, const Bytes &params)
-{
-    return Cat({{0x05, code, byte2}, Le16(unsigned(params.size())), params});
-}
-
-const Bytes kBegin = Inner(0x19, 0x03, {});
-const Bytes kEnd = Inner(0x1A, 0x03, {});
-const Bytes kLocate300 = Inner(0x21, 0x01, Le32(300));
-const Bytes kFeed0 = Inner(0x16, 0x03, Le16(0));
-
-Bytes PaperType(unsigned v)
-{
-    return Inner(0x20, 0x01, Le16(v));
-}
-
-Bytes RowInner(unsigned index, const Bytes &row)
-{
-    const unsigned w = unsigned(row.size());
-    return Inner(0x1B, 0x03, Cat({Le16(index), Le16(8 + w), {0x01}, Le16(w), {0, 0, 0}, Le16(w), row}));
-}
-
-class TestPaperang : public CPrinterPaperang {
-public:
-    void WriteSpool(const void *data, int len) override
-    {
-        const auto *p = static_cast<const uint8_t *>(data);
-        writes.emplace_back(p, p + len);
-    }
-    void AddLog(const char *, ...) override {}
-
-    Bytes Built() const
-    {
-        const auto *p = reinterpret_cast<const uint8_t *>(m_CmdBuffer.GetBuffer());
-        return Bytes(p, p + m_CmdBuffer.GetBufferLength());
-    }
-
-    std::vector<Bytes> writes;
-};
-
-using Black = std::function<bool(unsigned, unsigned)>;
-
-CxImage PreparedPage(unsigned width, unsigned height, const Black &black)
-{
-    CxImage img;
-    img.Create(width, height, 1);
-    img.SetGrayPalette();
-    for (unsigned y = 0; y < height; ++y) {
-        uint8_t *row = img.GetBits(y);
-        memset(row, 0xFF, img.GetEffWidth());
-        for (unsigned x = 0; x < width; ++x)
-            if (black(x, y))
-                row[x / 8] &= static_cast<uint8_t>(~(0x80 >> (x % 8)));
-    }
-    return img;
-}
-
-// Row y as the printer gets it: the whole stored row, a set bit prints, the
-// alignment bytes zero.
-Bytes PrinterRow(unsigned width, unsigned stride, unsigned y, const Black &black)
-{
-    Bytes row(stride, 0);
-    for (unsigned x = 0; x < width; ++x)
-        if (black(x, y))
-            row[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
-    return row;
-}
+using namespace paperang;
+using TestPaperang = CapturingRenderer<CPrinterPaperang>;
 
 bool Pattern(unsigned x, unsigned y)
 {
     return ((x * 3 + y * 5) % 7) < 2;
-}
-
-// Splits a stream into frames, checking the framing and every CRC against
-// zlib; returns the inner commands.
-std::vector<Bytes> Unframe(const Bytes &s)
-{
-    std::vector<Bytes> inners;
-    size_t pos = 0;
-    while (pos < s.size()) {
-        EXPECT_GE(s.size() - pos, 9u);
-        if (s.size() - pos < 9)
-            break;
-        EXPECT_EQ(s[pos], 0xA5) << "at " << pos;
-        EXPECT_EQ(s[pos + 1], 0x01) << "at " << pos;
-        const size_t n = s[pos + 2] | size_t(s[pos + 3]) << 8;
-        EXPECT_LE(pos + 9 + n, s.size());
-        if (pos + 9 + n > s.size())
-            break;
-        const Bytes inner(s.begin() + long(pos + 4), s.begin() + long(pos + 4 + n));
-        const uint8_t *c = s.data() + pos + 4 + n;
-        const uint32_t crc = uint32_t(c[0]) | uint32_t(c[1]) << 8 | uint32_t(c[2]) << 16 | uint32_t(c[3]) << 24;
-        EXPECT_EQ(crc, ZlibCrc(inner)) << "frame at " << pos;
-        EXPECT_EQ(s[pos + 8 + n], 0x5A) << "at " << pos;
-        inners.push_back(inner);
-        pos += 9 + n;
-    }
-    return inners;
 }
 
 TEST(PaperangCrc, TableIsTheReflectedCrc32Table)
@@ -161,17 +34,17 @@ TEST(PaperangCrc, KeyedCrcMatchesZlib)
 {
     TestPaperang r;
     std::mt19937 rng(7);
-    std::vector<Bytes> inputs = {{}, {0x00}, {0xFF}, {0x05, 0x19, 0x03, 0x00, 0x00}, Bytes(1000, 0xAB)};
+    std::vector<ByteVec> inputs = {{}, {0x00}, {0xFF}, {0x05, 0x19, 0x03, 0x00, 0x00}, ByteVec(1000, 0xAB)};
     for (int i = 0; i < 200; ++i) {
-        Bytes b(rng() % 300);
+        ByteVec b(rng() % 300);
         for (uint8_t &x : b)
             x = uint8_t(rng());
         inputs.push_back(b);
     }
-    for (const Bytes &in : inputs)
-        EXPECT_EQ(r.MakeCrc32(in.data(), unsigned(in.size())), ZlibCrc(in)) << in.size();
+    for (const ByteVec &in : inputs)
+        EXPECT_EQ(r.MakeCrc32(in.data(), unsigned(in.size())), Crc(in)) << in.size();
     // The empty command leaves the key itself.
-    EXPECT_EQ(r.MakeCrc32(nullptr, 0), kKey);
+    EXPECT_EQ(r.MakeCrc32(nullptr, 0), kCrcKey);
 }
 
 TEST(PaperangCommands, BuildersFrameTheirInnerCommand)
@@ -179,7 +52,7 @@ TEST(PaperangCommands, BuildersFrameTheirInnerCommand)
     struct Case {
         const char *name;
         std::function<void(TestPaperang &)> build;
-        Bytes expected;
+        ByteVec expected;
     };
     const std::vector<Case> cases = {
         // Literal frames, CRC bytes included.
@@ -221,15 +94,15 @@ TEST(PaperangCommands, BuildersFrameTheirInnerCommand)
 TEST(PaperangCommands, PackageLengthLimit)
 {
     for (int n : {65535, 65536, 70000}) {
-        Bytes inner(size_t(n), 0x5C);
+        ByteVec inner(size_t(n), 0x5C);
         TestPaperang r;
         r.cmdChildClassPackage(inner.data(), n);
-        const Bytes got = r.Built();
+        const ByteVec got = r.Built();
         if (n <= 65535) {
             ASSERT_EQ(got.size(), size_t(n) + 9);
             EXPECT_EQ(got[2], 0xFF);
             EXPECT_EQ(got[3], 0xFF);
-            EXPECT_EQ(Unframe(got), std::vector<Bytes>{inner});
+            EXPECT_EQ(Unframe(got), std::vector<ByteVec>{inner});
         } else {
             EXPECT_TRUE(got.empty()) << n;
         }
@@ -239,11 +112,11 @@ TEST(PaperangCommands, PackageLengthLimit)
 TEST(PaperangPage, SequenceByMediaType)
 {
     auto black = Pattern;
-    const Bytes row0 = PrinterRow(384, 48, 0, black);
-    const Bytes row1 = PrinterRow(384, 48, 1, black);
+    const ByteVec row0 = StoredRow(384, 0, black);
+    const ByteVec row1 = StoredRow(384, 1, black);
     struct Case {
         int media;
-        std::vector<Bytes> inners;
+        std::vector<ByteVec> inners;
     };
     const std::vector<Case> cases = {
         {0, {kBegin, RowInner(0, row0), RowInner(1, row1), kEnd, kFeed0}},
@@ -262,8 +135,8 @@ TEST(PaperangPage, SequenceByMediaType)
         r.m_Image = PreparedPage(384, 2, black);
         r.OnPaintBmp();
         ASSERT_EQ(r.writes.size(), 1u) << c.media;
-        Bytes expected;
-        for (const Bytes &inner : c.inners)
+        ByteVec expected;
+        for (const ByteVec &inner : c.inners)
             expected = Cat({expected, Frame(inner)});
         EXPECT_EQ(r.writes[0], expected) << c.media;
         EXPECT_EQ(r.m_CmdBuffer.GetBufferLength(), 0);
@@ -274,7 +147,7 @@ TEST(PaperangPage, HeightZero)
 {
     struct Case {
         int media;
-        std::vector<Bytes> inners;
+        std::vector<ByteVec> inners;
     };
     const std::vector<Case> cases = {
         {0, {kBegin, kEnd, kFeed0}},
@@ -301,11 +174,11 @@ TEST(PaperangPage, PacketIndexRestartsEveryPageAndWraps)
         r.OnPaintBmp();
     }
     ASSERT_EQ(r.writes.size(), 2u);
-    for (const Bytes &page : r.writes) {
-        const std::vector<Bytes> inners = Unframe(page);
+    for (const ByteVec &page : r.writes) {
+        const std::vector<ByteVec> inners = Unframe(page);
         ASSERT_EQ(inners.size(), 5u);
         for (unsigned y = 0; y < 3; ++y)
-            EXPECT_EQ(inners[1 + y], RowInner(y, PrinterRow(8, 4, y, Pattern)));
+            EXPECT_EQ(inners[1 + y], RowInner(y, StoredRow(8, y, Pattern)));
     }
 
     // Only the low 16 bits of the row number are sent.
@@ -314,11 +187,11 @@ TEST(PaperangPage, PacketIndexRestartsEveryPageAndWraps)
     tall.m_Image = PreparedPage(8, 65538, Pattern);
     tall.OnPaintBmp();
     ASSERT_EQ(tall.writes.size(), 1u);
-    const std::vector<Bytes> inners = Unframe(tall.writes[0]);
+    const std::vector<ByteVec> inners = Unframe(tall.writes[0]);
     ASSERT_EQ(inners.size(), 65538u + 2);
-    EXPECT_EQ(inners[1 + 65535], RowInner(65535, PrinterRow(8, 4, 65535, Pattern)));
-    EXPECT_EQ(inners[1 + 65536], RowInner(0, PrinterRow(8, 4, 65536, Pattern)));
-    EXPECT_EQ(inners[1 + 65537], RowInner(1, PrinterRow(8, 4, 65537, Pattern)));
+    EXPECT_EQ(inners[1 + 65535], RowInner(65535, StoredRow(8, 65535, Pattern)));
+    EXPECT_EQ(inners[1 + 65536], RowInner(0, StoredRow(8, 65536, Pattern)));
+    EXPECT_EQ(inners[1 + 65537], RowInner(1, StoredRow(8, 65537, Pattern)));
 }
 
 } // namespace

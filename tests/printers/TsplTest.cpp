@@ -3,40 +3,19 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <cstdarg>
 #include <functional>
 
-#include "FilterRun.h"
 #include "PrinterTSPL.h"
+#include "PrinterTestKit.h"
 
 namespace {
 
-using ByteVec = std::vector<uint8_t>;
-
-class TestTSPL : public CPrinterTSPL {
+class TestTSPL : public CapturingRenderer<CPrinterTSPL> {
 public:
-    TestTSPL()
-    {
-        m_iResolution = 203;
-        m_Reg.iDensity = m_Reg.iSpeed = -1; // as from a PPD without Darkness and zePrintRate
-    }
-    void WriteSpool(const void *data, int len) override
-    {
-        writes.emplace_back(static_cast<const uint8_t *>(data), static_cast<const uint8_t *>(data) + len);
-    }
-    void AddLog(const char *format, ...) override
-    {
-        char text[512];
-        va_list args;
-        va_start(args, format);
-        vsnprintf(text, sizeof text, format, args);
-        va_end(args);
-        log += std::string(text) + "\n";
-    }
+    TestTSPL() { m_Reg.iDensity = m_Reg.iSpeed = -1; } // as from a PPD without Darkness and zePrintRate
+    // TSPL is text: the builders are checked as a string.
     std::string Built() const { return std::string(m_CmdBuffer.GetBuffer(), m_CmdBuffer.GetBufferLength()); }
 
-    std::vector<ByteVec> writes;
-    std::string log;
     int compressResult = Z_OK; // anything else makes compression fail so
 
 protected:
@@ -45,21 +24,6 @@ protected:
         return compressResult != Z_OK ? compressResult : CPrinterTSPL::Compress(dest, destLen, src, srcLen);
     }
 };
-
-ByteVec Lines(const std::vector<std::string> &lines)
-{
-    std::string all;
-    for (const std::string &l : lines)
-        all += l + "\r\n";
-    return Bytes(all);
-}
-
-ByteVec Inverted(ByteVec data)
-{
-    for (uint8_t &b : data)
-        b = static_cast<uint8_t>(~b);
-    return data;
-}
 
 ByteVec Zlib(const ByteVec &data)
 {
@@ -77,11 +41,6 @@ CxImage Pattern(unsigned width, unsigned height, uint8_t seed)
     for (size_t i = 0; i < static_cast<size_t>(img.GetEffWidth()) * height; ++i)
         img.GetBits(0)[i] = static_cast<uint8_t>(seed + i * 37 + (i >> 8));
     return img;
-}
-
-ByteVec Storage(CxImage &img)
-{
-    return ByteVec(img.GetBits(0), img.GetBits(0) + static_cast<size_t>(img.GetEffWidth()) * img.GetHeight());
 }
 
 // A BITMAP command: its text up to the data, the data, CR LF.

@@ -1,19 +1,9 @@
 // CPCL through the real filter: raster files and PPDs in, printer bytes out.
 #include <gtest/gtest.h>
 
-#include "FilterRun.h"
+#include "PrinterTestKit.h"
 
 namespace {
-
-using ByteVec = std::vector<uint8_t>;
-
-ByteVec Lines(const std::vector<std::string> &lines)
-{
-    std::string all;
-    for (const std::string &l : lines)
-        all += l + "\r\n";
-    return Bytes(all);
-}
 
 // A one-bit raster page (1 = white) whose bits run through a pattern.
 RasterPage PatternPage(unsigned width, unsigned height)
@@ -26,41 +16,25 @@ RasterPage PatternPage(unsigned width, unsigned height)
     return page;
 }
 
-// The page as CG carries it: rows padded to a multiple of 4 bytes, a 1 bit a
-// dot, every bit after the last pixel 0 (blank).
+// The page as CG carries it: the prepared rows with a 1 bit a dot, so every
+// bit after the last pixel 0 (blank).
 ByteVec DotRows(const RasterPage &page)
 {
-    const unsigned width = page.header.cupsWidth, bpl = page.header.cupsBytesPerLine;
-    ByteVec rows;
-    for (unsigned y = 0; y < page.header.cupsHeight; ++y) {
-        ByteVec row((width + 31) / 32 * 4, 0x00);
-        const uint8_t *in = &page.data[static_cast<size_t>(y) * bpl];
-        for (unsigned i = 0; i < (width + 7) / 8; ++i)
-            row[i] = static_cast<uint8_t>(~in[i]);
-        if (width % 8)
-            row[width / 8] &= static_cast<uint8_t>(0xFF << (8 - width % 8));
-        rows.insert(rows.end(), row.begin(), row.end());
-    }
-    return rows;
+    return Inverted(PreparedRows(page));
 }
 
 FilterResult RunLabels(const std::vector<RasterPage> &pages, const std::string &jobOptions,
                        bool doubleColor = false)
 {
     TempDir dir;
-    PpdSpec spec;
-    spec.modelNumber = 22;
-    spec.options = {{"zeMediaTracking", {"Continuous", "Gap", "BLine", "Perforated"}},
-                    {"AdjustHoriaontal", {"0", "2", "-3"}},
-                    {"ImageFilter", {"3", "0"}}};
+    PpdSpec printer;
+    printer.modelNumber = 22;
+    printer.options = {{"zeMediaTracking", {"Continuous", "Gap", "BLine", "Perforated"}},
+                      {"AdjustHoriaontal", {"0", "2", "-3"}},
+                      {"ImageFilter", {"3", "0"}}};
     if (doubleColor)
-        spec.attributes = {{"DoubleColor", "1"}};
-    FilterCall call;
-    call.options = jobOptions;
-    call.inputFile = dir.File("job.ras");
-    EXPECT_TRUE(WriteRasterFile(call.inputFile, pages, RasterFormat::Uncompressed));
-    call.ppd = WritePpd(dir.path(), spec);
-    FilterResult r = RunFilter(call);
+        printer.attributes = {{"DoubleColor", "1"}};
+    FilterResult r = RunPages(dir, pages, printer, jobOptions);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     return r;
 }

@@ -1,116 +1,34 @@
 // The filter run as CUPS runs it, for a Paperang printer (model 23). Every
 // frame's CRC is checked with zlib's crc32 seeded with the protocol key.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "FilterRun.h"
+#include "PrinterTestKit.h"
 
 namespace {
 
-using ByteVec = std::vector<uint8_t>;
-using Black = std::function<bool(unsigned, unsigned)>;
+using namespace paperang;
 
-constexpr uint32_t kKey = 0x35769521;
-
-ByteVec Le16(unsigned v)
-{
-    return {uint8_t(v & 0xFF), uint8_t(v >> 8)};
-}
-
-ByteVec Le32(uint32_t v)
-{
-    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-}
-
-ByteVec Inner(uint8_t code, uint8_t byte2, const ByteVec &params)
-{
-    return Cat({{0x05, code, byte2}, Le16(unsigned(params.size())), params});
-}
-
-const ByteVec kBegin = Inner(0x19, 0x03, {});
-const ByteVec kEnd = Inner(0x1A, 0x03, {});
-const ByteVec kLocate300 = Inner(0x21, 0x01, {0x2C, 0x01, 0x00, 0x00});
-const ByteVec kFeed0 = Inner(0x16, 0x03, {0x00, 0x00});
-const ByteVec kRollPaper = Inner(0x20, 0x01, {0x00, 0x00});
-const ByteVec kPerforatedPaper = Inner(0x20, 0x01, {0x03, 0x00});
-
-ByteVec RowInner(unsigned index, const ByteVec &row)
-{
-    const unsigned w = unsigned(row.size());
-    return Inner(0x1B, 0x03, Cat({Le16(index), Le16(8 + w), {0x01}, Le16(w), {0, 0, 0}, Le16(w), row}));
-}
-
-RasterPage OneBitPage(unsigned width, unsigned height, unsigned dpi, const Black &black)
-{
-    RasterPage page = MakeWhitePage(width, height, 1, dpi, dpi);
-    const unsigned bpl = page.header.cupsBytesPerLine;
-    for (unsigned y = 0; y < height; ++y)
-        for (unsigned x = 0; x < width; ++x)
-            if (black(x, y))
-                page.data[size_t(y) * bpl + x / 8] &= uint8_t(~(0x80 >> (x % 8)));
-    return page;
-}
-
-// A whole stored row (padded to 4 bytes) as sent: set bits print, padding 0.
-ByteVec PrinterRow(unsigned width, unsigned y, const Black &black)
-{
-    ByteVec row((width + 31) / 32 * 4, 0);
-    for (unsigned x = 0; x < width; ++x)
-        if (black(x, y))
-            row[x / 8] |= uint8_t(0x80 >> (x % 8));
-    return row;
-}
+const ByteVec kRollPaper = PaperType(0);
+const ByteVec kPerforatedPaper = PaperType(3);
 
 bool Pattern(unsigned x, unsigned y)
 {
     return ((x * 3 + y * 5) % 7) < 2;
 }
 
-// Frames -> inner commands; framing and CRCs checked on the way.
-std::vector<ByteVec> Unframe(const ByteVec &s)
-{
-    std::vector<ByteVec> inners;
-    size_t pos = 0;
-    while (pos < s.size()) {
-        if (s.size() - pos < 9 || s[pos] != 0xA5 || s[pos + 1] != 0x01) {
-            ADD_FAILURE() << "no frame at " << pos;
-            break;
-        }
-        const size_t n = s[pos + 2] | size_t(s[pos + 3]) << 8;
-        if (pos + 9 + n > s.size()) {
-            ADD_FAILURE() << "frame at " << pos << " runs past the end";
-            break;
-        }
-        const ByteVec inner(s.begin() + long(pos + 4), s.begin() + long(pos + 4 + n));
-        const ByteVec crc(s.begin() + long(pos + 4 + n), s.begin() + long(pos + 8 + n));
-        EXPECT_EQ(crc, Le32(uint32_t(crc32(kKey, inner.data(), uInt(inner.size()))))) << "frame at " << pos;
-        EXPECT_EQ(s[pos + 8 + n], 0x5A) << "frame at " << pos;
-        inners.push_back(inner);
-        pos += 9 + n;
-    }
-    return inners;
-}
-
 class PaperangProcess : public testing::Test {
 protected:
     FilterResult Run(const std::vector<RasterPage> &pages, const std::string &options)
     {
-        const std::string raster = dir.File("job.ras");
-        EXPECT_TRUE(WriteRasterFile(raster, pages, RasterFormat::Uncompressed));
         PpdSpec printer;
         printer.modelNumber = 23;
         printer.modelName = "Portable printer";
         printer.options = {{"zeMediaTracking", {"Continuous", "Gap", "Roll", "Perforated", "Recording"}}};
-        FilterCall call;
-        call.options = options;
-        call.inputFile = raster;
-        call.ppd = WritePpd(dir.path(), printer);
-        return RunFilter(call);
+        return RunPages(dir, pages, printer, options);
     }
 
     TempDir dir;
@@ -118,8 +36,8 @@ protected:
 
 TEST_F(PaperangProcess, TwoRowExampleByMedia)
 {
-    const ByteVec row0 = PrinterRow(384, 0, Pattern);
-    const ByteVec row1 = PrinterRow(384, 1, Pattern);
+    const ByteVec row0 = StoredRow(384, 0, Pattern);
+    const ByteVec row1 = StoredRow(384, 1, Pattern);
     struct Case {
         const char *options;
         std::vector<ByteVec> inners;
@@ -156,7 +74,7 @@ TEST_F(PaperangProcess, RowsAreSentWhole)
     const std::vector<ByteVec> inners = Unframe(r.out);
     ASSERT_EQ(inners.size(), 5u);
     for (unsigned y = 0; y < 3; ++y) {
-        const ByteVec row = PrinterRow(390, y, black);
+        const ByteVec row = StoredRow(390, y, black);
         ASSERT_EQ(row.size(), 52u);
         EXPECT_EQ(inners[1 + y], RowInner(y, row));
     }
@@ -168,9 +86,9 @@ TEST_F(PaperangProcess, PacketIndexRestartsOnEveryPage)
         Run({OneBitPage(32, 3, 203, Pattern), OneBitPage(32, 2, 203, Pattern)}, "zeMediaTracking=Gap");
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     const std::vector<ByteVec> expected = {
-        kBegin, RowInner(0, PrinterRow(32, 0, Pattern)), RowInner(1, PrinterRow(32, 1, Pattern)),
-        RowInner(2, PrinterRow(32, 2, Pattern)), kEnd, kLocate300,
-        kBegin, RowInner(0, PrinterRow(32, 0, Pattern)), RowInner(1, PrinterRow(32, 1, Pattern)),
+        kBegin, RowInner(0, StoredRow(32, 0, Pattern)), RowInner(1, StoredRow(32, 1, Pattern)),
+        RowInner(2, StoredRow(32, 2, Pattern)), kEnd, kLocate300,
+        kBegin, RowInner(0, StoredRow(32, 0, Pattern)), RowInner(1, StoredRow(32, 1, Pattern)),
         kEnd, kLocate300,
     };
     EXPECT_EQ(Unframe(r.out), expected);
@@ -181,21 +99,18 @@ TEST_F(PaperangProcess, PacketIndexRestartsOnEveryPage)
 // next dot W = 65520.
 TEST_F(PaperangProcess, TooWidePageIsRefused)
 {
-    const ByteVec small = RowInner(0, PrinterRow(32, 0, Pattern));
+    const ByteVec small = RowInner(0, StoredRow(32, 0, Pattern));
     const FilterResult r =
         Run({OneBitPage(524129, 1, 203, Pattern), OneBitPage(32, 1, 203, Pattern)}, "zeMediaTracking=Recording");
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(Unframe(r.out), (std::vector<ByteVec>{kBegin, small, kEnd}));
-    bool found = false;
-    for (const std::string &line : r.errLines)
-        found |= line.rfind("ERROR: This page is 524129 dots wide", 0) == 0;
-    EXPECT_TRUE(found) << r.err;
+    EXPECT_TRUE(HasErrLineStarting(r, "ERROR: This page is 524129 dots wide")) << r.err;
 
     const FilterResult widest = Run({OneBitPage(524128, 1, 203, Pattern)}, "zeMediaTracking=Recording");
     EXPECT_EQ(widest.exitStatus, 0) << widest.err;
     EXPECT_EQ(widest.err.find("ERROR:"), std::string::npos) << widest.err;
     EXPECT_EQ(Unframe(widest.out),
-              (std::vector<ByteVec>{kBegin, RowInner(0, PrinterRow(524128, 0, Pattern)), kEnd}));
+              (std::vector<ByteVec>{kBegin, RowInner(0, StoredRow(524128, 0, Pattern)), kEnd}));
 }
 
 } // namespace

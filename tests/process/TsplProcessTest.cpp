@@ -4,22 +4,13 @@
 
 #include <map>
 
-#include "FilterRun.h"
+#include "PrinterTestKit.h"
 
 namespace {
 
-using ByteVec = std::vector<uint8_t>;
 using Choices = std::vector<std::pair<std::string, std::string>>; // keyword, the choice the job marks
-
-// TSPL lines, each ended by CR LF; an empty first line is the CR LF that
-// closes a BITMAP's data.
-ByteVec Lines(const std::vector<std::string> &lines)
-{
-    std::string all;
-    for (const std::string &l : lines)
-        all += l + "\r\n";
-    return Bytes(all);
-}
+// In Lines({"", ...}) the empty first line is the CR LF that closes a
+// BITMAP's data.
 
 // A one-bit raster page (1 = white) whose bits run through a pattern.
 RasterPage PatternPage(unsigned width, unsigned height, unsigned dpi)
@@ -32,23 +23,6 @@ RasterPage PatternPage(unsigned width, unsigned height, unsigned dpi)
     return page;
 }
 
-// The page as the plain BITMAP carries it: raster rows padded to a multiple
-// of 4 bytes, every bit after the last pixel white (1).
-ByteVec PreparedRows(const RasterPage &page)
-{
-    const unsigned width = page.header.cupsWidth, bpl = page.header.cupsBytesPerLine;
-    ByteVec rows;
-    for (unsigned y = 0; y < page.header.cupsHeight; ++y) {
-        ByteVec row((width + 31) / 32 * 4, 0xFF);
-        const uint8_t *in = &page.data[static_cast<size_t>(y) * bpl];
-        std::copy(in, in + width / 8, row.begin());
-        if (width % 8)
-            row[width / 8] = in[width / 8] | (0xFF >> (width % 8));
-        rows.insert(rows.end(), row.begin(), row.end());
-    }
-    return rows;
-}
-
 // A job through a PPD (model 20) that offers each chosen option with one
 // other choice; the job's options mark the chosen ones.
 FilterResult RunJob(const std::vector<RasterPage> &pages, const Choices &choices = {},
@@ -58,20 +32,17 @@ FilterResult RunJob(const std::vector<RasterPage> &pages, const Choices &choices
         {"zeMediaTracking", "Continuous"}, {"Darkness", "Default"}, {"zePrintRate", "Default"},
         {"MediaMethod", "Direct"},         {"AutoDotted", "0"},      {"ImageFilter", "3"}};
     TempDir dir;
-    PpdSpec spec;
-    spec.modelNumber = 20;
-    spec.modelName = modelName;
+    PpdSpec printer;
+    printer.modelNumber = 20;
+    printer.modelName = modelName;
     if (doubleColor)
-        spec.attributes = {{"DoubleColor", "1"}};
-    FilterCall call;
+        printer.attributes = {{"DoubleColor", "1"}};
+    std::string options;
     for (const auto &c : choices) {
-        spec.options.push_back({c.first, {other.count(c.first) ? other.at(c.first) : "0", c.second}});
-        call.options += c.first + "=" + c.second + " ";
+        printer.options.push_back({c.first, {other.count(c.first) ? other.at(c.first) : "0", c.second}});
+        options += c.first + "=" + c.second + " ";
     }
-    call.inputFile = dir.File("job.ras");
-    EXPECT_TRUE(WriteRasterFile(call.inputFile, pages, RasterFormat::Uncompressed));
-    call.ppd = WritePpd(dir.path(), spec);
-    FilterResult r = RunFilter(call);
+    FilterResult r = RunPages(dir, pages, printer, options);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     return r;
 }
@@ -155,10 +126,7 @@ TEST(TsplProcess, CompressedBitmapInflatesToTheInvertedPage)
     ByteVec inflated(9600);
     uLongf inflatedLen = inflated.size();
     ASSERT_EQ(uncompress(inflated.data(), &inflatedLen, r.out.data() + pos, count), Z_OK);
-    ByteVec expected = PreparedRows(page);
-    for (uint8_t &b : expected)
-        b = static_cast<uint8_t>(~b);
-    EXPECT_EQ(inflated, expected);
+    EXPECT_EQ(inflated, Inverted(PreparedRows(page)));
 }
 
 TEST(TsplProcess, TwoColourSendsTheRedPlaneFirst)
