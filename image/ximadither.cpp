@@ -10,12 +10,14 @@
 // byte sees:
 //
 //  * A row's errors into its own row (dy = 0) run serially, column by
-//    column. Sixteen rows do so at once, one per 16-bit SSE2 lane, on a
-//    transposed copy of their current chunks.
-//  * Errors into the rows below are applied chunk by chunk, 16 columns at a
-//    time, as signed saturating byte adds on levels offset by -128: for one
-//    target byte the shares of one source row arrive in ascending source
-//    column, each clamped, exactly as in the plain scan.
+//    column. Sixteen rows do so at once, one per byte lane of an SSE2
+//    register, on a transposed copy of their current chunks; the row's own
+//    final levels stay there and are not written back.
+//  * Errors into the rows below are applied chunk by chunk, 16 or 32
+//    columns at a time, as signed saturating byte adds on levels offset by
+//    -128, clamp(v + q, 0, 255) being exactly that: for one target byte the
+//    shares of one source row arrive in ascending source column, each
+//    clamped, exactly as in the plain scan.
 //  * Rows form a pipeline: row y works on chunk c only after row y - 1 has
 //    completed chunk c + 1 in an earlier step. A chunk's shares reach the
 //    columns [start - R, end - R) below it (R the kernel radius), and the
@@ -27,7 +29,6 @@
 
 #include <array>
 #include <cstring>
-#include <vector>
 
 #if defined(__SSE2__) && !defined(QF_IMAGE_NO_SIMD)
 #define QF_DITHER_SSE2 1
@@ -218,8 +219,8 @@ struct Shape {
 constexpr int kChunk = 64;      // columns per chunk; a multiple of 16
 constexpr int kLagChunks = 2;   // how far each row trails the row above
 constexpr int kSlots = 16;      // rows in flight, one per SSE2 lane
-constexpr int kPad = 48;        // zero margin around the share arrays
-constexpr int kClampBias = 64;  // |share| <= 56 for every kernel
+constexpr int kPad = 48;        // margin of the share window on both sides
+constexpr int kShareLen = kChunk + 2 * kPad;  // a multiple of 16
 
 static_assert(kChunk % 16 == 0, "chunks hold whole 16-byte blocks");
 static_assert(kChunk > 2 * 3 + 2, "chunks must be wider than every kernel");
@@ -243,13 +244,14 @@ const ReverseTable kReverse;
 struct RowRun {
   int y = 0;
   int done = 0;            // chunks completed
-  uint8_t* src = nullptr;  // grey row; final levels are written back into it
+  uint8_t* src = nullptr;  // grey row (the scalar path writes final levels back)
   uint8_t* out = nullptr;  // one-bit result row
   int v0 = 0, v1 = 0;      // levels of the next two columns with own errors
-  // Signed shares e * w / S per distinct weight and column, kPad zero bytes
-  // on both sides.
-  std::vector<int8_t> share;
   uint8_t* below[3] = {};  // rows dy = 1..3 below, null past the last row
+  // Signed shares e * w / S of the current chunk's columns, per distinct
+  // weight: column x of chunk c at index kPad + x - 64c. Before each chunk
+  // the window slides on by a chunk, keeping the kPad columns before it.
+  alignas(32) int8_t share[kMaxWeights * kShareLen];
 };
 
 template <class K>
@@ -261,9 +263,7 @@ class Diffuser {
       : m_isa(g_isa), m_grey(grey), m_out(out),
         m_w(static_cast<int>(grey.GetWidth())),
         m_h(static_cast<int>(grey.GetHeight())),
-        m_nChunks((m_w + kChunk - 1) / kChunk),
-        m_stride(static_cast<size_t>(m_w) + 2 * kPad) {
-    for (RowRun& r : m_runs) r.share.assign(size_t{Sh::NW} * m_stride, 0);
+        m_nChunks((m_w + kChunk - 1) / kChunk) {
     for (int g = 0; g < 256; g++) {
       const int e = ErrorOf(g);
       m_q1[g] = e * Sh::W1 / K::S;
@@ -325,11 +325,42 @@ class Diffuser {
     r.out = m_out.GetBits(static_cast<uint32_t>(y));
     r.v0 = r.src[0];
     r.v1 = m_w > 1 ? r.src[1] : 0;
+    std::memset(r.share, 0, sizeof(r.share));
     for (int d = 0; d < 3; d++)
       r.below[d] = d < Sh::MaxDy && y + d + 1 < m_h
                        ? m_grey.GetBits(static_cast<uint32_t>(y + d + 1))
                        : nullptr;
     return true;
+  }
+
+  // Weight 0's share of column x of the row's current chunk window.
+  static int8_t* ShareAt(RowRun& r, int x) { return r.share + kPad + x - r.done * kChunk; }
+  static const int8_t* ShareAt(const RowRun& r, int x) {
+    return r.share + kPad + x - r.done * kChunk;
+  }
+
+  // Moves the share window on to the row's next chunk: the last kPad
+  // columns of the previous one stay, as the rows below still need them.
+  // The margin after the chunk is never written and stays 0; the chunk's
+  // own columns are all rewritten, except past the row end, which a partial
+  // last chunk clears.
+  static void SlideShares(RowRun& r, bool partial) {
+    if (r.done == 0) return;
+    static_assert(kPad % 16 == 0 && kChunk >= kPad, "the window moves in whole blocks");
+    for (int i = 0; i < Sh::NW; i++) {
+      int8_t* w = r.share + i * kShareLen;
+#if defined(QF_DITHER_SSE2)
+      for (int b = 0; b < kPad; b += 16)
+        _mm_store_si128(reinterpret_cast<__m128i*>(w + b),
+                        _mm_load_si128(reinterpret_cast<const __m128i*>(w + kChunk + b)));
+      if (partial)
+        for (int b = kPad; b < kPad + kChunk; b += 16)
+          _mm_store_si128(reinterpret_cast<__m128i*>(w + b), _mm_setzero_si128());
+#else
+      std::memcpy(w, w + kChunk, kPad);
+      if (partial) std::memset(w + kPad, 0, kChunk);
+#endif
+    }
   }
 
   // --- serial part --------------------------------------------------------
@@ -359,6 +390,7 @@ class Diffuser {
   // The serial passes of the rows' next chunks, with their result bits and
   // shares.
   void Serial(RowRun* const* rows, int n) {
+    for (int j = 0; j < n; j++) SlideShares(*rows[j], ChunkEnd(rows[j]->done) % kChunk != 0);
 #if defined(QF_DITHER_SSE2)
     if (m_isa >= qf_image_detail::kDitherSse2 && (!Sh::W1 || Sh::M1.shift < 16) &&
         (!Sh::W2 || Sh::M2.shift < 16)) {
@@ -566,9 +598,7 @@ class Diffuser {
       const uint8_t bit = static_cast<uint8_t>(0x80 >> (x & 7));
       r.out[x >> 3] = static_cast<uint8_t>(g > 128 ? (r.out[x >> 3] | bit)
                                                    : (r.out[x >> 3] & ~bit));
-      for (int i = 0; i < Sh::NW; i++)
-        r.share[static_cast<size_t>(i) * m_stride + kPad + static_cast<size_t>(x)] =
-            m_qw[i][g];
+      for (int i = 0; i < Sh::NW; i++) r.share[i * kShareLen + kPad + x - s] = m_qw[i][g];
     }
   }
 
@@ -607,11 +637,11 @@ class Diffuser {
     if (nt == 0 || !r.below[Dy - 1]) return;
     constexpr auto taps = Sh::Below(Dy);
     uint8_t* dst = r.below[Dy - 1];
+    const int s = r.done * kChunk;
     for (int p = lo; p < hi; p++) {
       int v = dst[p];
       for (int i = 0; i < nt; i++)
-        v = Clamp(v + r.share[static_cast<size_t>(taps[i][1]) * m_stride + kPad +
-                              static_cast<size_t>(p - taps[i][0])]);
+        v = Clamp(v + r.share[taps[i][1] * kShareLen + kPad + p - s - taps[i][0]]);
       dst[p] = static_cast<uint8_t>(v);
     }
   }
@@ -681,8 +711,7 @@ class Diffuser {
                                 _mm_srli_epi16(_mm_mulhi_epu16(mhi, mul), m.shift));
       }
       // white lanes negated: (q ^ -1) - (-1) = -q
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(r.share.data() + size_t{i} * m_stride +
-                                                  kPad + static_cast<size_t>(x)),
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(ShareAt(r, x) + i * kShareLen),
                        _mm_sub_epi8(_mm_xor_si128(q[i], white), white));
       StoreShares<P + 1>(r, x, mag, mlo, mhi, white, q);
     }
@@ -733,11 +762,11 @@ class Diffuser {
         d = tail;
       }
       __m128i v = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d)), flip);
-      const int8_t* sh = r.share.data() + kPad + p;
+      const int8_t* sh = ShareAt(r, p);
 #pragma GCC unroll 8
       for (int i = 0; i < nt; i++)
         v = _mm_adds_epi8(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(
-                                 sh + static_cast<size_t>(taps[i][1]) * m_stride - taps[i][0])));
+                                 sh + taps[i][1] * kShareLen - taps[i][0])));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_xor_si128(v, flip));
       if (n < 16) std::memcpy(dst + p, tail, static_cast<size_t>(n));
     }
@@ -780,7 +809,7 @@ class Diffuser {
         q[i] = _mm256_packus_epi16(_mm256_srli_epi16(_mm256_mulhi_epu16(mlo, mul), m.shift),
                                    _mm256_srli_epi16(_mm256_mulhi_epu16(mhi, mul), m.shift));
       }
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(base + size_t{i} * m_stride),
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(base + i * kShareLen),
                           _mm256_sub_epi8(_mm256_xor_si256(q[i], white), white));
       StoreShares256<P + 1>(base, mag, mlo, mhi, white, q);
     }
@@ -803,7 +832,7 @@ class Diffuser {
                                         _mm256_and_si256(white, _mm256_sub_epi8(k255, g)));
     const __m256i zero = _mm256_setzero_si256();
     __m256i q[kMaxWeights];
-    StoreShares256<0>(r.share.data() + kPad + x, mag, _mm256_unpacklo_epi8(mag, zero),
+    StoreShares256<0>(ShareAt(r, x), mag, _mm256_unpacklo_epi8(mag, zero),
                       _mm256_unpackhi_epi8(mag, zero), white, q);
   }
 
@@ -823,11 +852,11 @@ class Diffuser {
       }
       __m256i v =
           _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(d)), flip);
-      const int8_t* sh = r.share.data() + kPad + p;
+      const int8_t* sh = ShareAt(r, p);
 #pragma GCC unroll 8
       for (int i = 0; i < nt; i++)
         v = _mm256_adds_epi8(v, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(
-                                    sh + static_cast<size_t>(taps[i][1]) * m_stride - taps[i][0])));
+                                    sh + taps[i][1] * kShareLen - taps[i][0])));
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), _mm256_xor_si256(v, flip));
       if (n < 32) std::memcpy(dst + p, tail, static_cast<size_t>(n));
     }
@@ -849,7 +878,6 @@ class Diffuser {
   CxImage& m_grey;
   CxImage& m_out;
   const int m_w, m_h, m_nChunks;
-  const size_t m_stride;
   int m_q1[256] = {}, m_q2[256] = {};   // own-row shares by level
   int8_t m_qw[kMaxWeights][256] = {};   // shares below by weight and level
   RowRun m_runs[kSlots];
