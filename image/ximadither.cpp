@@ -220,7 +220,8 @@ constexpr int kChunk = 64;      // columns per chunk; a multiple of 16
 constexpr int kLagChunks = 2;   // how far each row trails the row above
 constexpr int kSlots = 16;      // rows in flight, one per SSE2 lane
 constexpr int kPad = 48;        // margin of the share window on both sides
-constexpr int kShareLen = kChunk + 2 * kPad;  // a multiple of 16
+constexpr int kWindow = 32 * kChunk;           // columns of a share window
+constexpr int kShareLen = kWindow + 2 * kPad;  // a multiple of 16
 
 static_assert(kChunk % 16 == 0, "chunks hold whole 16-byte blocks");
 static_assert(kChunk > 2 * 3 + 2, "chunks must be wider than every kernel");
@@ -248,10 +249,13 @@ struct RowRun {
   uint8_t* out = nullptr;  // one-bit result row
   int v0 = 0, v1 = 0;      // levels of the next two columns with own errors
   uint8_t* below[3] = {};  // rows dy = 1..3 below, null past the last row
-  // Signed shares e * w / S of the current chunk's columns, per distinct
-  // weight: column x of chunk c at index kPad + x - 64c. Before each chunk
-  // the window slides on by a chunk, keeping the kPad columns before it.
-  alignas(32) int8_t share[kMaxWeights * kShareLen];
+  // Signed shares e * w / S per distinct weight for a window of kWindow
+  // columns from `base`: column x at index kPad + x - base. When the row
+  // reaches the window end it slides on, keeping the kPad columns before.
+  // Every column a row reads there it has written first, except those
+  // before the row start and past the row end, which hold 0.
+  int base = 0;
+  int8_t* share = nullptr;  // kShareLen bytes per weight
 };
 
 template <class K>
@@ -264,6 +268,9 @@ class Diffuser {
         m_w(static_cast<int>(grey.GetWidth())),
         m_h(static_cast<int>(grey.GetHeight())),
         m_nChunks((m_w + kChunk - 1) / kChunk) {
+    // Columns past the row end are only ever written with 0.
+    std::memset(m_share, 0, sizeof(m_share));
+    for (int i = 0; i < kSlots; i++) m_runs[i].share = m_share[i];
     for (int g = 0; g < 256; g++) {
       const int e = ErrorOf(g);
       m_q1[g] = e * Sh::W1 / K::S;
@@ -325,7 +332,8 @@ class Diffuser {
     r.out = m_out.GetBits(static_cast<uint32_t>(y));
     r.v0 = r.src[0];
     r.v1 = m_w > 1 ? r.src[1] : 0;
-    std::memset(r.share, 0, sizeof(r.share));
+    r.base = 0;
+    for (int i = 0; i < Sh::NW; i++) std::memset(r.share + i * kShareLen, 0, kPad);
     for (int d = 0; d < 3; d++)
       r.below[d] = d < Sh::MaxDy && y + d + 1 < m_h
                        ? m_grey.GetBits(static_cast<uint32_t>(y + d + 1))
@@ -333,33 +341,23 @@ class Diffuser {
     return true;
   }
 
-  // Weight 0's share of column x of the row's current chunk window.
-  static int8_t* ShareAt(RowRun& r, int x) { return r.share + kPad + x - r.done * kChunk; }
-  static const int8_t* ShareAt(const RowRun& r, int x) {
-    return r.share + kPad + x - r.done * kChunk;
-  }
+  // Weight 0's share of column x in the row's share window.
+  static int8_t* ShareAt(RowRun& r, int x) { return r.share + kPad + x - r.base; }
+  static const int8_t* ShareAt(const RowRun& r, int x) { return r.share + kPad + x - r.base; }
 
-  // Moves the share window on to the row's next chunk: the last kPad
-  // columns of the previous one stay, as the rows below still need them.
-  // The margin after the chunk is never written and stays 0; the chunk's
-  // own columns are all rewritten, except past the row end, which a partial
-  // last chunk clears.
-  static void SlideShares(RowRun& r, bool partial) {
-    if (r.done == 0) return;
-    static_assert(kPad % 16 == 0 && kChunk >= kPad, "the window moves in whole blocks");
+  // Before a chunk that starts past the window: the window moves on by its
+  // width, keeping the kPad columns before its new start (the rows below
+  // still need them); the rest is cleared, so that what lies past the row
+  // end reads 0.
+  void SlideShares(RowRun& r) const {
+    if (r.done * kChunk < r.base + kWindow) return;
+    r.base += kWindow;
+    // Past the row end: what the last chunk's window may read there.
+    const int end = m_w - r.base;
     for (int i = 0; i < Sh::NW; i++) {
       int8_t* w = r.share + i * kShareLen;
-#if defined(QF_DITHER_SSE2)
-      for (int b = 0; b < kPad; b += 16)
-        _mm_store_si128(reinterpret_cast<__m128i*>(w + b),
-                        _mm_load_si128(reinterpret_cast<const __m128i*>(w + kChunk + b)));
-      if (partial)
-        for (int b = kPad; b < kPad + kChunk; b += 16)
-          _mm_store_si128(reinterpret_cast<__m128i*>(w + b), _mm_setzero_si128());
-#else
-      std::memcpy(w, w + kChunk, kPad);
-      if (partial) std::memset(w + kPad, 0, kChunk);
-#endif
+      std::memcpy(w, w + kWindow, kPad);
+      if (end < kWindow) std::memset(w + kPad + end, 0, kPad);
     }
   }
 
@@ -390,7 +388,7 @@ class Diffuser {
   // The serial passes of the rows' next chunks, with their result bits and
   // shares.
   void Serial(RowRun* const* rows, int n) {
-    for (int j = 0; j < n; j++) SlideShares(*rows[j], ChunkEnd(rows[j]->done) % kChunk != 0);
+    for (int j = 0; j < n; j++) SlideShares(*rows[j]);
 #if defined(QF_DITHER_SSE2)
     if (m_isa >= qf_image_detail::kDitherSse2 && (!Sh::W1 || Sh::M1.shift < 16) &&
         (!Sh::W2 || Sh::M2.shift < 16)) {
@@ -598,7 +596,7 @@ class Diffuser {
       const uint8_t bit = static_cast<uint8_t>(0x80 >> (x & 7));
       r.out[x >> 3] = static_cast<uint8_t>(g > 128 ? (r.out[x >> 3] | bit)
                                                    : (r.out[x >> 3] & ~bit));
-      for (int i = 0; i < Sh::NW; i++) r.share[i * kShareLen + kPad + x - s] = m_qw[i][g];
+      for (int i = 0; i < Sh::NW; i++) ShareAt(r, x)[i * kShareLen] = m_qw[i][g];
     }
   }
 
@@ -637,11 +635,10 @@ class Diffuser {
     if (nt == 0 || !r.below[Dy - 1]) return;
     constexpr auto taps = Sh::Below(Dy);
     uint8_t* dst = r.below[Dy - 1];
-    const int s = r.done * kChunk;
     for (int p = lo; p < hi; p++) {
       int v = dst[p];
       for (int i = 0; i < nt; i++)
-        v = Clamp(v + r.share[taps[i][1] * kShareLen + kPad + p - s - taps[i][0]]);
+        v = Clamp(v + ShareAt(r, p)[taps[i][1] * kShareLen - taps[i][0]]);
       dst[p] = static_cast<uint8_t>(v);
     }
   }
@@ -881,6 +878,7 @@ class Diffuser {
   int m_q1[256] = {}, m_q2[256] = {};   // own-row shares by level
   int8_t m_qw[kMaxWeights][256] = {};   // shares below by weight and level
   RowRun m_runs[kSlots];
+  alignas(32) int8_t m_share[kSlots][Sh::NW * kShareLen];
 };
 
 template <class K>

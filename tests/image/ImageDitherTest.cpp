@@ -113,6 +113,7 @@ TEST(ImageDither, MatchesThePlainScan) {
                      333u, 700u})
     for (uint32_t h : {1u, 2u, 3u, 5u}) sizes.push_back({w, h});
   sizes.push_back({2311, 37});
+  sizes.push_back({4500, 6});  // beyond two share windows
   const int best = qf_image_detail::DitherIsaLevel();
   for (int isa = 0; isa <= best; isa++) {
     ASSERT_EQ(qf_image_detail::SetDitherIsaLevel(isa), isa);
