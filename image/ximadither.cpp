@@ -51,6 +51,7 @@ namespace {
 
 int SupportedIsa() {
 #if defined(QF_DITHER_AVX2)
+  __builtin_cpu_init();  // may run before the compiler's own initialiser
   if (__builtin_cpu_supports("avx2")) return qf_image_detail::kDitherAvx2;
 #endif
 #if defined(QF_DITHER_SSE2)
@@ -60,6 +61,7 @@ int SupportedIsa() {
 #endif
 }
 
+// The level Dither uses (the process is single-threaded).
 int g_isa = SupportedIsa();
 
 // ---------------------------------------------------------------------------
