@@ -12,7 +12,7 @@ constexpr uint64_t kMaxPageBytes = 268435456; // 256 MiB
 
 enum class PageVerdict {
     Ok,
-    TooLarge,   // bytes per line x height (or one line) above kMaxPageBytes
+    TooLarge,   // raster or page image above kMaxPageBytes
     ShortLines, // fewer bytes per line than the pixels of a line need
 };
 

@@ -103,6 +103,8 @@ TEST(PageCheck, RefusesWhatCouldOverflowOrOverread)
         {10, 0, 8, 0xFFFFFFFFu, PageVerdict::TooLarge},     // a huge line even without rows
         {0x80000000u, 1, 8, 0x80000000u, PageVerdict::TooLarge},
         {10, 0, 8, 10, PageVerdict::Ok},                    // left to the image check
+        {1, 268435456, 1, 1, PageVerdict::TooLarge},        // 256 MiB raster, 1 GiB image
+        {1, 67108864, 1, 1, PageVerdict::Ok},               // image exactly 256 MiB
     };
     for (const Case &c : cases) {
         cups_page_header2_t h = MakePageHeader(c.width, c.height, c.bpp, 203, 203);
