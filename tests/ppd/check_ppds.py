@@ -111,21 +111,21 @@ BITS_PER_PIXEL_READ = {1, 4, 8, 24, 32}
 # --------------------------------------------------------------- PPD
 class Ppd:
     def __init__(self, path):
-        self.attrs = {}        # keyword -> list of (spec, value)
+        self.attrs = {}        # keyword -> list of (qualifier, value)
         self.options = {}      # keyword -> {"choices": {name: code}, "default": ...}
         text = open(path, encoding="latin-1").read()
         # Values may span lines inside quotes.
         for m in re.finditer(r'^\*([^\s:%]+)(?:\s+([^:/\n]+)(?:/[^:\n]*)?)?:\s*'
                              r'("(?:[^"]*)"|[^\n]*)', text, re.M):
-            key, spec, value = m.group(1), (m.group(2) or "").strip(), m.group(3).strip()
+            key, qualifier, value = m.group(1), (m.group(2) or "").strip(), m.group(3).strip()
             if value.startswith('"'):
                 value = value[1:-1]
             elif key not in ("OpenUI", "CloseUI", "OrderDependency") and \
-                    not key.startswith(("Default", "Param")) and spec:
+                    not key.startswith(("Default", "Param")) and qualifier:
                 value = None    # an option choice's code is always quoted
-            self.attrs.setdefault(key, []).append((spec, value))
-        for spec, value in self.attrs.get("OpenUI", []):
-            name = spec.lstrip("*")
+            self.attrs.setdefault(key, []).append((qualifier, value))
+        for qualifier, value in self.attrs.get("OpenUI", []):
+            name = qualifier.lstrip("*")
             self.options[name] = {"choices": {}, "default": None}
         for name, opt in self.options.items():
             opt["choices"] = {s: v for s, v in self.attrs.get(name, [])}
@@ -244,8 +244,8 @@ def check(path):
         errors.append("no print head width known for this roll printer")
     if head and dpi:
         widths = [(s, float(v.split()[0])) for s, v in ppd.attrs.get("PaperDimension", [])]
-        for spec, value in ppd.attrs.get("ParamCustomPageSize", []):
-            if spec == "Width":
+        for qualifier, value in ppd.attrs.get("ParamCustomPageSize", []):
+            if qualifier == "Width":
                 widths.append(("custom maximum", float(value.split()[3])))
         for size, wpt in widths:
             dots = wpt * dpi / 72
@@ -254,13 +254,13 @@ def check(path):
 
     # Brightness presets: each must mark a Brightness choice that exists.
     bright = ppd.options.get("Brightness", {}).get("choices", {})
-    for spec, value in ppd.attrs.get("APPrinterPreset", []):
+    for qualifier, value in ppd.attrs.get("APPrinterPreset", []):
         marks = re.findall(r"\*(\S+)\s+(\S+)", value)
         if not marks:
-            errors.append("preset %s marks nothing" % spec)
+            errors.append("preset %s marks nothing" % qualifier)
         for kw, choice in marks:
             if kw != "Brightness" or choice not in bright:
-                errors.append("preset %s marks %s %s, which is not offered" % (spec, kw, choice))
+                errors.append("preset %s marks %s %s, which is not offered" % (qualifier, kw, choice))
     return errors
 
 

@@ -27,7 +27,7 @@ FilterResult RunLabels(const std::vector<RasterPage> &pages, const std::string &
                        bool doubleColor = false)
 {
     TempDir dir;
-    PpdSpec printer;
+    TestPpd printer;
     printer.modelNumber = 22;
     printer.options = {{"zeMediaTracking", {"Continuous", "Gap", "BLine", "Perforated"}},
                       {"AdjustHoriaontal", {"0", "2", "-3"}},

@@ -21,7 +21,7 @@ class EscPosProcess : public testing::Test {
 protected:
     FilterResult Run(const std::vector<RasterPage> &pages, const std::string &options)
     {
-        PpdSpec printer;
+        TestPpd printer;
         printer.modelNumber = 21;
         printer.modelName = "Receipt printer";
         printer.options = {{"FeedOffset", {"0", "10", "32", "40", "51", "102"}},

@@ -48,7 +48,7 @@ RasterPage Page1Bit(unsigned width, unsigned height, int seed)
 class JobLoop : public ::testing::Test {
 protected:
     TempDir dir;
-    std::string ppd = WritePpd(dir.path(), PpdSpec{});
+    std::string ppd = WritePpd(dir.path(), TestPpd{});
 
     std::string Raster(const std::vector<RasterPage> &pages, RasterFormat f = RasterFormat::Uncompressed)
     {
@@ -106,10 +106,10 @@ TEST_F(JobLoop, UnopenablePpdIsReportedWithTheParserError)
 
 TEST_F(JobLoop, UnknownModelNumberCreatesNoRenderer)
 {
-    PpdSpec spec;
-    spec.modelNumber = 25;
+    TestPpd printer;
+    printer.modelNumber = 25;
     FilterCall call;
-    call.ppd = WritePpd(dir.path(), spec);
+    call.ppd = WritePpd(dir.path(), printer);
     call.inputFile = Raster({Page1Bit(320, 240, 1)});
     FilterResult r = RunFilter(call);
     EXPECT_EQ(r.exitStatus, 1);

@@ -97,9 +97,9 @@ protected:
     FilterResult Print(const std::vector<RasterPage> &pages, const std::string &options,
                        std::vector<std::pair<std::string, std::string>> attributes = {})
     {
-        PpdSpec spec;
+        TestPpd printer;
         // Every option the tests use, with the choices they use.
-        spec.options = {
+        printer.options = {
             {"ImageFilter", {"3", "0", "2", "8"}},
             {"Threshold", {"175", "100", "128", "150"}},
             {"Brightness", {"0", "50"}},
@@ -113,9 +113,9 @@ protected:
             {"CropEdgeRight", {"0", "1"}},
             {"Rotate", {"0", "1", "2", "3"}},
         };
-        spec.attributes = attributes;
+        printer.attributes = attributes;
         FilterCall call;
-        call.ppd = WritePpd(dir.path(), spec);
+        call.ppd = WritePpd(dir.path(), printer);
         call.inputFile = dir.File("page.ras");
         EXPECT_TRUE(WriteRasterFile(call.inputFile, pages, RasterFormat::Uncompressed));
         call.options = options;

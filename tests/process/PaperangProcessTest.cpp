@@ -24,7 +24,7 @@ class PaperangProcess : public testing::Test {
 protected:
     FilterResult Run(const std::vector<RasterPage> &pages, const std::string &options)
     {
-        PpdSpec printer;
+        TestPpd printer;
         printer.modelNumber = 23;
         printer.modelName = "Portable printer";
         printer.options = {{"zeMediaTracking", {"Continuous", "Gap", "Roll", "Perforated", "Recording"}}};

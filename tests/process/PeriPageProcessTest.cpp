@@ -20,7 +20,7 @@ class PeriPageProcess : public testing::Test {
 protected:
     FilterResult Run(const std::vector<RasterPage> &pages, const std::string &options)
     {
-        PpdSpec printer;
+        TestPpd printer;
         printer.modelNumber = 24;
         printer.modelName = "Portable printer";
         printer.options = {{"zeMediaTracking", {"Continuous", "Gap", "Recording", "Tattoo", "BLine", "Roll"}},

@@ -54,15 +54,15 @@ TEST_P(RoundTrip, DecodedPageIsThePreparedPage)
 {
     const Family &f = GetParam();
     TempDir dir;
-    PpdSpec spec;
-    spec.modelNumber = f.model;
-    spec.options = {{"ImageCompress", {"0", "1"}}, {"zeMediaTracking", {"Continuous", "Gap"}}};
+    TestPpd printer;
+    printer.modelNumber = f.model;
+    printer.options = {{"ImageCompress", {"0", "1"}}, {"zeMediaTracking", {"Continuous", "Gap"}}};
     if (f.twoColour)
-        spec.attributes = {{"DoubleColor", "1"}};
+        printer.attributes = {{"DoubleColor", "1"}};
     RasterPage page = TestPage(200, 60, f.twoColour ? 24 : 8, f.dpi);
 
     FilterCall call;
-    call.ppd = WritePpd(dir.path(), spec);
+    call.ppd = WritePpd(dir.path(), printer);
     call.inputFile = dir.File("page.ras");
     call.options = f.options;
     ASSERT_TRUE(WriteRasterFile(call.inputFile, {page, page}, RasterFormat::Uncompressed));

@@ -32,7 +32,7 @@ FilterResult RunJob(const std::vector<RasterPage> &pages, const Choices &choices
         {"zeMediaTracking", "Continuous"}, {"Darkness", "Default"}, {"zePrintRate", "Default"},
         {"MediaMethod", "Direct"},         {"AutoDotted", "0"},      {"ImageFilter", "3"}};
     TempDir dir;
-    PpdSpec printer;
+    TestPpd printer;
     printer.modelNumber = 20;
     printer.modelName = modelName;
     if (doubleColor)

@@ -38,9 +38,9 @@ protected:
     TracingRender render;
 
     // Opens a PPD with the options, marks defaults then the job options.
-    void Load(const PpdSpec &spec, const std::string &jobOptions = "")
+    void Load(const TestPpd &printer, const std::string &jobOptions = "")
     {
-        ppd = ppdOpenFile(WritePpd(dir.path(), spec).c_str());
+        ppd = ppdOpenFile(WritePpd(dir.path(), printer).c_str());
         ASSERT_NE(ppd, nullptr);
         ppdMarkDefaults(ppd);
         cups_option_t *options = nullptr;
@@ -59,7 +59,7 @@ protected:
 
 TEST_F(Settings, MissingOptionsGivePrinterDefaults)
 {
-    Load(PpdSpec{});
+    Load(TestPpd{});
     const tagREGSTRUCT &r = render.m_Reg;
     EXPECT_EQ(r.iDensity, -1);
     EXPECT_EQ(r.iSpeed, -1);
@@ -117,9 +117,9 @@ TEST_F(Settings, ChoicesBecomeValues)
         TracingRender fresh;
         render.log.clear();
         render.m_Reg = tagREGSTRUCT();
-        PpdSpec spec;
-        spec.options = {{c.keyword, {c.choice}}};
-        Load(spec);
+        TestPpd printer;
+        printer.options = {{c.keyword, {c.choice}}};
+        Load(printer);
         EXPECT_TRUE(render.Logged(c.trace));
         EXPECT_DOUBLE_EQ(c.value(render.m_Reg), c.expected);
         ppdClose(ppd);
@@ -129,9 +129,9 @@ TEST_F(Settings, ChoicesBecomeValues)
 
 TEST_F(Settings, JobOptionsOverrideDefaultsAndTheChoiceIsTraced)
 {
-    PpdSpec spec;
-    spec.options = {{"Darkness", {"Default", "10"}}};
-    Load(spec, "Darkness=10");
+    TestPpd printer;
+    printer.options = {{"Darkness", {"Default", "10"}}};
+    Load(printer, "Darkness=10");
     EXPECT_EQ(render.m_Reg.iDensity, 10);
     bool traced = std::any_of(render.log.begin(), render.log.end(), [](const std::string &l) {
         return l.rfind("Darkness: marked=1, choice: 10, text: 10, code: , \t\t\tconflicted=0, keyword: Darkness, "
@@ -144,10 +144,10 @@ TEST_F(Settings, JobOptionsOverrideDefaultsAndTheChoiceIsTraced)
 TEST_F(Settings, DoubleColorAttribute)
 {
     for (auto [value, expected] : {std::pair{"1", true}, {"0", false}, {"yes", false}}) {
-        PpdSpec spec;
-        spec.attributes = {{"DoubleColor", value}};
+        TestPpd printer;
+        printer.attributes = {{"DoubleColor", value}};
         render.m_Reg = tagREGSTRUCT();
-        Load(spec);
+        Load(printer);
         EXPECT_EQ(render.m_Reg.bDoubleColor, expected) << value;
         ppdClose(ppd);
         ppd = nullptr;

@@ -18,7 +18,7 @@
 
 extern char **environ;
 
-std::string WritePpd(const std::string &dir, const PpdSpec &spec)
+std::string WritePpd(const std::string &dir, const TestPpd &printer)
 {
     static int counter = 0;
     std::string path = dir + "/test" + std::to_string(++counter) + ".ppd";
@@ -31,7 +31,7 @@ std::string WritePpd(const std::string &dir, const PpdSpec &spec)
       << "*PCFileName: \"TEST.PPD\"\n"
       << "*Manufacturer: \"Test\"\n"
       << "*Product: \"(Test)\"\n"
-      << "*ModelName: \"" << spec.modelName << "\"\n"
+      << "*ModelName: \"" << printer.modelName << "\"\n"
       << "*ShortNickName: \"Test\"\n"
       << "*NickName: \"Test\"\n"
       << "*PSVersion: \"(3010.000) 0\"\n"
@@ -42,11 +42,11 @@ std::string WritePpd(const std::string &dir, const PpdSpec &spec)
       << "*Throughput: \"1\"\n"
       << "*TTRasterizer: Type42\n"
       << "*cupsVersion: 2.4\n"
-      << "*cupsModelNumber: " << spec.modelNumber << "\n"
+      << "*cupsModelNumber: " << printer.modelNumber << "\n"
       << "*cupsFilter2: \"application/vnd.cups-raster application/octet-stream 0 quillfeed\"\n";
-    for (const auto &attr : spec.attributes)
+    for (const auto &attr : printer.attributes)
         f << "*" << attr.first << ": \"" << attr.second << "\"\n";
-    for (const PpdOption &opt : spec.options) {
+    for (const PpdOption &opt : printer.options) {
         f << "*OpenUI *" << opt.keyword << "/" << opt.keyword << ": PickOne\n"
           << "*OrderDependency: 10 AnySetup *" << opt.keyword << "\n"
           << "*Default" << opt.keyword << ": " << (opt.choices.empty() ? "" : opt.choices[0]) << "\n";

@@ -13,7 +13,7 @@ struct PpdOption {
     std::vector<std::string> choices; // the first one is the default
 };
 
-struct PpdSpec {
+struct TestPpd {
     int modelNumber = 20;
     std::string modelName = "Test Printer";
     std::vector<PpdOption> options;
@@ -23,7 +23,7 @@ struct PpdSpec {
 
 // Writes a minimal PPD that libcups opens, with the given model number,
 // attributes and options.
-std::string WritePpd(const std::string &dir, const PpdSpec &spec);
+std::string WritePpd(const std::string &dir, const TestPpd &printer);
 
 struct FilterResult {
     int exitStatus = -1; // the exit code, or 128 + signal when killed

@@ -115,7 +115,7 @@ ByteVec PrinterRows(unsigned width, unsigned height, const Black &black, unsigne
     return out;
 }
 
-FilterResult RunPages(const TempDir &dir, const std::vector<RasterPage> &pages, const PpdSpec &printer,
+FilterResult RunPages(const TempDir &dir, const std::vector<RasterPage> &pages, const TestPpd &printer,
                       const std::string &options)
 {
     FilterCall call;

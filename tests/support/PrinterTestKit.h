@@ -86,7 +86,7 @@ ByteVec PrinterRows(unsigned width, unsigned height, const Black &black, unsigne
 // --- the filter ----------------------------------------------------------------
 // Writes the pages as an uncompressed raster file and the PPD into `dir`, then
 // runs the filter on them with the job's options.
-FilterResult RunPages(const TempDir &dir, const std::vector<RasterPage> &pages, const PpdSpec &printer,
+FilterResult RunPages(const TempDir &dir, const std::vector<RasterPage> &pages, const TestPpd &printer,
                       const std::string &options);
 // Whether one of the filter's stderr lines starts with `start`.
 bool HasErrLineStarting(const FilterResult &r, const std::string &start);
