@@ -33,6 +33,11 @@ PPD="$ppd" "$build"/filter/quillfeed 1 "$(id -un)" sample 1 "zeMediaTracking=Gap
 
 "$build"/tools/preview/quillfeed-preview -o "$out"/preview "$out"/sample.tspl >/dev/null
 
+# Under sudo, hand the build and the results back to the user who asked.
+if [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ]; then
+  chown -R "$SUDO_USER": "$build" "$out"
+fi
+
 echo "printer bytes (TSPL): $out/sample.tspl ($(stat -c %s "$out"/sample.tspl) bytes)"
 echo "filter messages:      $out/sample.log"
 echo "command listing:      $out/preview/listing.txt"
