@@ -113,3 +113,38 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Family> &info) { return std::string(info.param.name); });
 
 } // namespace
+
+namespace {
+
+// The bundled test PPDs (tests/data/test-model-20..24.ppd) drive every family:
+// a one-bit page passes preparation unchanged, so the decoded page must be
+// the raster itself.
+TEST(BundledTestPpds, EveryModelPrintsTheRasterItself)
+{
+    TempDir dir;
+    RasterPage page = MakeWhitePage(384, 40, 1, 203, 203);
+    uint32_t seed = 7;
+    for (uint8_t &b : page.data) {
+        seed = seed * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(seed >> 24);
+    }
+    const std::string raster = dir.File("page.ras");
+    ASSERT_TRUE(WriteRasterFile(raster, {page}, RasterFormat::Uncompressed));
+    for (int model = 20; model <= 24; ++model) {
+        for (const char *options : {"", "ImageCompress=1 Darkness=15 zeMediaTracking=BLine"}) {
+            FilterCall call;
+            call.ppd = std::string(QF_TEST_DATA) + "/test-model-" + std::to_string(model) + ".ppd";
+            call.inputFile = raster;
+            call.options = options;
+            FilterResult r = RunFilter(call);
+            ASSERT_EQ(r.exitStatus, 0) << model << " " << r.err;
+            DecodeResult decoded = Decode(r.out);
+            ASSERT_TRUE(decoded.ok) << model << " " << decoded.ErrorMessage();
+            ASSERT_EQ(decoded.pages.size(), 1u) << model;
+            EXPECT_EQ(CompareWithOneBit(decoded.pages[0].black, page.data.data(), 384, 40, 48, true), "")
+                << model << " " << options;
+        }
+    }
+}
+
+} // namespace
