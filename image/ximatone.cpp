@@ -29,8 +29,10 @@ bool CxImage::GrayScale() {
   if (!m_pDib) return false;
   const uint32_t w = GetWidth(), h = GetHeight();
 
-  if (m_Head.biBitCount == 24) {
-    CxImage grey;
+  // The widened image: this one's attributes, selection and alpha, 8 bits
+  // with the identity grey palette.
+  CxImage grey;
+  auto makeGrey = [&]() {
     grey.CopyInfo(*this);
     if (!grey.Create(w, h, 8, GetType())) {
       SetLastError(grey.GetLastError());
@@ -39,6 +41,11 @@ bool CxImage::GrayScale() {
     grey.SetGrayPalette();
     grey.SelectionCopy(*this);
     grey.AlphaCopy(*this);
+    return true;
+  };
+
+  if (m_Head.biBitCount == 24) {
+    if (!makeGrey()) return false;
     for (uint32_t y = 0; y < h; y++) {
       const uint8_t* src = GetBits(y);
       uint8_t* dst = grey.GetBits(y);
@@ -79,15 +86,7 @@ bool CxImage::GrayScale() {
   }
 
   // 1 and 4 bits widen to 8 bits; nothing here changes on failure.
-  CxImage grey;
-  grey.CopyInfo(*this);
-  if (!grey.Create(w, h, 8, GetType())) {
-    SetLastError(grey.GetLastError());
-    return false;
-  }
-  grey.SetGrayPalette();
-  grey.SelectionCopy(*this);
-  grey.AlphaCopy(*this);
+  if (!makeGrey()) return false;
   grey.m_Info.iTransIndex = transIndex;
   for (uint32_t y = 0; y < h; y++) {
     uint8_t* dst = grey.GetBits(y);
