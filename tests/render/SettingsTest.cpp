@@ -11,24 +11,13 @@
 
 #include "BaseRender.h"
 #include "FilterRun.h"
+#include "PrinterTestKit.h"
 
 namespace {
 
-struct TracingRender : CBaseRender {
-    std::vector<std::string> log;
-    void AddLog(const char *format, ...) override
-    {
-        char text[2048];
-        va_list args;
-        va_start(args, format);
-        vsnprintf(text, sizeof text, format, args);
-        va_end(args);
-        log.push_back(text);
-    }
-    bool Logged(const std::string &line) const
-    {
-        return std::find(log.begin(), log.end(), line) != log.end();
-    }
+// The trace lines of GetPrinterParameters, kept instead of going to syslog.
+struct TracingRender : CapturingRenderer<CBaseRender> {
+    bool Logged(const std::string &line) const { return ("\n" + log).find("\n" + line + "\n") != std::string::npos; }
 };
 
 class Settings : public ::testing::Test {
@@ -69,7 +58,7 @@ TEST_F(Settings, MissingOptionsGivePrinterDefaults)
     EXPECT_TRUE(render.Logged("iOffsetX = 0"));
     EXPECT_TRUE(render.Logged("iOffsetY = 0"));
     EXPECT_TRUE(render.Logged("iLiangdu = 0"));
-    EXPECT_EQ(render.log.front(), "CCupsRender::GetPrinterParameters");
+    EXPECT_EQ(render.log.rfind("CCupsRender::GetPrinterParameters\n", 0), 0u);
     EXPECT_EQ(r.iGrayMethod, 3);
     EXPECT_EQ(r.iThreValue, 175);
     EXPECT_FLOAT_EQ(r.fGap, 3.0f);
@@ -133,11 +122,9 @@ TEST_F(Settings, JobOptionsOverrideDefaultsAndTheChoiceIsTraced)
     printer.options = {{"Darkness", {"Default", "10"}}};
     Load(printer, "Darkness=10");
     EXPECT_EQ(render.m_Reg.iDensity, 10);
-    bool traced = std::any_of(render.log.begin(), render.log.end(), [](const std::string &l) {
-        return l.rfind("Darkness: marked=1, choice: 10, text: 10, code: , \t\t\tconflicted=0, keyword: Darkness, "
-                       "defchoice: Default",
-                       0) == 0;
-    });
+    const bool traced = ("\n" + render.log)
+                            .find("\nDarkness: marked=1, choice: 10, text: 10, code: , \t\t\tconflicted=0, "
+                                  "keyword: Darkness, defchoice: Default") != std::string::npos;
     EXPECT_TRUE(traced);
 }
 
