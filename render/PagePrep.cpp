@@ -245,7 +245,8 @@ void CropToInk(CxImage &image, const InkBox &ink, const CropLimits &limits)
     if (limits.left > 0 && ink.firstColumn >= 0)
         removedLeft = std::min(ink.firstColumn, limits.left);
     if (limits.right > 0 && ink.lastColumn >= 0)
-        removedRight = std::min(width - 1 - ink.lastColumn, limits.right + 1);
+        removedRight = static_cast<int>(
+            std::min<int64_t>(width - 1 - ink.lastColumn, int64_t{limits.right} + 1)); // limit may be INT_MAX
 
     // Crop counts top and bottom from the last stored row: the rows kept are
     // [removedLow, height - removedHigh).

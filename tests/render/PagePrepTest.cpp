@@ -2,6 +2,7 @@
 // the shift and the two-colour split, on small exact images.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -102,6 +103,8 @@ TEST(CropWhiteEdge, LimitsPerEdge)
         {0, 0, 0, 2, {".......", ".......", "...#...", ".....#.", "......."}},
         {0, 0, 0, 9, {"......", "......", "...#..", ".....#", "......"}},
         {-1, -1, -1, -1, {"#..", "..#"}},
+        // The largest limit a setting can give: every white column goes.
+        {0, 0, 0, INT_MAX, {"......", "......", "...#..", ".....#", "......"}},
     };
     for (const Case &c : cases) {
         CxImage img = Bitmap(page);
