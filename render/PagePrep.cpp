@@ -4,6 +4,7 @@
 // plane (m_Image) and a red plane (m_ImageRed).
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
