@@ -14,6 +14,19 @@ EscPosDecoder::Match EscPosDecoder::Prefix(size_t pos, std::initializer_list<uin
     return Prefix(pos, prefix.begin(), prefix.size());
 }
 
+bool EscPosDecoder::FindForm(size_t pos, const Form* forms, size_t count, const Form*& found) {
+    found = nullptr;
+    for (size_t i = 0; i < count; ++i) {
+        Match m = Prefix(pos, forms[i].prefix, forms[i].prefixLength);
+        if (m == Match::Truncated) return Truncated(pos, "the command");
+        if (m == Match::Yes) {
+            found = &forms[i];
+            return true;
+        }
+    }
+    return true;
+}
+
 bool EscPosDecoder::Truncated(size_t pos, const std::string& name) {
     return ctx_.Fail(ctx_.size(), "the rest of " + name + " that starts at byte " + std::to_string(pos));
 }
@@ -89,12 +102,6 @@ void EscPosDecoder::Finish() { FinishPage(); }
 
 bool EscPosDecoder::Command(size_t pos, size_t& next) {
     const uint8_t* d = ctx_.data();
-    struct Form {
-        uint8_t prefix[3];
-        size_t prefixLength;
-        size_t length;
-        const char* name;
-    };
     static const Form forms[] = {
         {{0x1B, 0x40}, 2, 3, "ESC @ 00 (1B 40 00)"},
         {{0x1B, 0x61}, 2, 3, "ESC a (1B 61 n)"},
@@ -104,14 +111,7 @@ bool EscPosDecoder::Command(size_t pos, size_t& next) {
         {{0x1D, 0x56}, 2, 3, "GS V (1D 56 m)"},
     };
     const Form* form = nullptr;
-    for (const Form& f : forms) {
-        Match m = Prefix(pos, f.prefix, f.prefixLength);
-        if (m == Match::Truncated) return Truncated(pos, "the command");
-        if (m == Match::Yes) {
-            form = &f;
-            break;
-        }
-    }
+    if (!FindForm(pos, forms, sizeof forms / sizeof forms[0], form)) return false;
     if (!form) return ctx_.Fail(pos, Expected());
     if (!ctx_.Has(pos, form->length)) return Truncated(pos, form->name);
     next = pos + form->length;

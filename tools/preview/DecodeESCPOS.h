@@ -34,6 +34,18 @@ protected:
     Match Prefix(size_t pos, const uint8_t* prefix, size_t length) const;
     bool Truncated(size_t pos, const std::string& name);
 
+    // A fixed-length command: its leading bytes, its whole length, a name
+    // for messages.
+    struct Form {
+        uint8_t prefix[4];
+        size_t prefixLength;
+        size_t length;
+        const char* name;
+    };
+    // The form whose prefix stands at pos, or null. False (a failure already
+    // reported) when the input ends inside a prefix.
+    bool FindForm(size_t pos, const Form* forms, size_t count, const Form*& found);
+
     // The family's own commands, tried before the ESC/POS ones. Sets
     // `handled` and `next` when the bytes at pos were one of them.
     virtual bool Extra(size_t pos, size_t& next, bool& handled);

@@ -43,12 +43,6 @@ protected:
     bool Extra(size_t pos, size_t& next, bool& handled) override {
         handled = true;
         const uint8_t* d = ctx_.data();
-        struct Form {
-            uint8_t prefix[4];
-            size_t prefixLength;
-            size_t length;
-            const char* name;
-        };
         static const Form forms[] = {
             {{0x10, 0xFF, 0xFE, 0x01}, 4, 4, "start of page (10 FF FE 01)"},
             {{0x10, 0xFF, 0xFE, 0x45}, 4, 4, "end of page (10 FF FE 45)"},
@@ -59,14 +53,7 @@ protected:
             {{0x1F, 0x00}, 2, 10, "compressed raster header (1F 00 wH wL hH hL L3 L2 L1 L0)"},
         };
         const Form* form = nullptr;
-        for (const Form& f : forms) {
-            Match m = Prefix(pos, f.prefix, f.prefixLength);
-            if (m == Match::Truncated) return Truncated(pos, "the command");
-            if (m == Match::Yes) {
-                form = &f;
-                break;
-            }
-        }
+        if (!FindForm(pos, forms, sizeof forms / sizeof forms[0], form)) return false;
         if (!form) {
             handled = false;
             return true;
