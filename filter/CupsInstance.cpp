@@ -179,8 +179,7 @@ int CCupsInstance::Run(int argc, char **argv)
             _cupsLangPrintFilter(stderr, "ERROR",
                                  "Page %d has a damaged header (%u bytes per line for %u "
                                  "pixels of %u bits); it was skipped.",
-                                 Page, header.cupsBytesPerLine, header.cupsWidth,
-                                 header.cupsBitsPerPixel);
+                                 Page, header.cupsBytesPerLine, header.cupsWidth, header.cupsBitsPerPixel);
             DiscardPage(ras, header);
             continue;
         case PageVerdict::Ok:
@@ -215,9 +214,9 @@ void CCupsInstance::StartPage(ppd_file_t *, cups_page_header2_t *header, NS_QV_C
     syslog(LOG_DEBUG, "DEBUG: Duplex = %d\n", static_cast<int>(header->Duplex));
     syslog(LOG_DEBUG, "DEBUG: HWResolution = [ %d %d ]\n", static_cast<int>(header->HWResolution[0]),
            static_cast<int>(header->HWResolution[1]));
-    syslog(LOG_DEBUG, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n",
-           static_cast<int>(header->ImagingBoundingBox[0]), static_cast<int>(header->ImagingBoundingBox[1]),
-           static_cast<int>(header->ImagingBoundingBox[2]), static_cast<int>(header->ImagingBoundingBox[3]));
+    syslog(LOG_DEBUG, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n", static_cast<int>(header->ImagingBoundingBox[0]),
+           static_cast<int>(header->ImagingBoundingBox[1]), static_cast<int>(header->ImagingBoundingBox[2]),
+           static_cast<int>(header->ImagingBoundingBox[3]));
     syslog(LOG_DEBUG, "DEBUG: Margins = [ %d %d ]\n", static_cast<int>(header->Margins[0]),
            static_cast<int>(header->Margins[1]));
     syslog(LOG_DEBUG, "DEBUG: ManualFeed = %d\n", static_cast<int>(header->ManualFeed));
@@ -241,8 +240,8 @@ void CCupsInstance::StartPage(ppd_file_t *, cups_page_header2_t *header, NS_QV_C
     render->m_iResolution = static_cast<int>(header->HWResolution[0]);
 
     if (!render->m_Image.CreateFromArray(reinterpret_cast<uint8_t *>(buffer.GetBuffer()), header->cupsWidth,
-                                         header->cupsHeight, header->cupsBitsPerPixel,
-                                         header->cupsBytesPerLine, false)) {
+                                         header->cupsHeight, header->cupsBitsPerPixel, header->cupsBytesPerLine,
+                                         false)) {
         syslog(LOG_ERR, "create image error\n");
         return;
     }

@@ -6,9 +6,9 @@
 namespace qf_image_detail {
 
 enum DitherIsa {
-  kDitherScalar = 0,  // portable C++
-  kDitherSse2 = 1,    // 16-byte vectors
-  kDitherAvx2 = 2,    // 32-byte vectors where the CPU has them
+    kDitherScalar = 0, // portable C++
+    kDitherSse2 = 1,   // 16-byte vectors
+    kDitherAvx2 = 2,   // 32-byte vectors where the CPU has them
 };
 
 // The level in use; at start the widest the build and the CPU support.
@@ -17,6 +17,6 @@ int DitherIsaLevel();
 // in use.
 int SetDitherIsaLevel(int level);
 
-}  // namespace qf_image_detail
+} // namespace qf_image_detail
 
-#endif  // QF_XIMADITHER_ISA_H
+#endif // QF_XIMADITHER_ISA_H

@@ -120,13 +120,12 @@ void CPrinterESCPOS::PrintBMP(int xdpi, int ydpi, int w, int h, const void *data
     if (w < 0 || w > kMaxRasterField || h < 0)
         return;
     const unsigned char mode = RasterMode(xdpi, ydpi);
-    ForEachBand(w, h, static_cast<const unsigned char *>(data), len,
-                [&](int rows, const unsigned char *bytes, int n) {
-                    AppendBytes({0x1D, 0x76, 0x30, mode});
-                    byteorder::AppendLe16(m_CmdBuffer, static_cast<uint32_t>(w));
-                    byteorder::AppendLe16(m_CmdBuffer, static_cast<uint32_t>(rows));
-                    m_CmdBuffer.AddBuffer(bytes, n);
-                });
+    ForEachBand(w, h, static_cast<const unsigned char *>(data), len, [&](int rows, const unsigned char *bytes, int n) {
+        AppendBytes({0x1D, 0x76, 0x30, mode});
+        byteorder::AppendLe16(m_CmdBuffer, static_cast<uint32_t>(w));
+        byteorder::AppendLe16(m_CmdBuffer, static_cast<uint32_t>(rows));
+        m_CmdBuffer.AddBuffer(bytes, n);
+    });
 }
 
 void CPrinterESCPOS::cmdEndPrint() {}

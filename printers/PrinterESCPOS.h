@@ -57,8 +57,7 @@ protected:
     // Calls emit(rows, bytes, length) for consecutive bands of at most
     // kMaxRasterField rows. A raster within the limit is one band carrying
     // all `len` bytes unchanged.
-    template <class Emit>
-    static void ForEachBand(int w, int h, const unsigned char *data, int len, Emit &&emit)
+    template <class Emit> static void ForEachBand(int w, int h, const unsigned char *data, int len, Emit &&emit)
     {
         if (len < 0)
             len = 0;
@@ -69,9 +68,7 @@ protected:
         int rowsLeft = h;
         while (rowsLeft > 0) {
             const int rows = std::min(rowsLeft, kMaxRasterField);
-            const int n = rows == rowsLeft
-                              ? len
-                              : static_cast<int>(std::min<int64_t>(int64_t(rows) * w, len));
+            const int n = rows == rowsLeft ? len : static_cast<int>(std::min<int64_t>(int64_t(rows) * w, len));
             emit(rows, data, n);
             data += n;
             len -= n;

@@ -11,15 +11,14 @@ using NS_QV_CLASS::CMyBuffer;
 namespace {
 
 // Paper-type byte of 10 FF 10 03 p, by media type.
-constexpr unsigned char kPaperType[] = {0x01, 0x02, 0x00, 0x03, 0x01, 0x01,
-                                        0x04, 0x05, 0x01, 0x00, 0x00};
+constexpr unsigned char kPaperType[] = {0x01, 0x02, 0x00, 0x03, 0x01, 0x01, 0x04, 0x05, 0x01, 0x00, 0x00};
 static_assert(sizeof kPaperType == kMediaA4Fold + 1, "one paper-type byte for every media type");
 
 // Marked media whose next print start the printer finds itself (GS FF).
 bool FeedsToMark(int media)
 {
-    return media == kMediaGap || media == kMediaBLine || media == kMediaPerforated ||
-           media == kMediaUsLetterFold || media == kMediaA4Fold;
+    return media == kMediaGap || media == kMediaBLine || media == kMediaPerforated || media == kMediaUsLetterFold ||
+           media == kMediaA4Fold;
 }
 
 // Endless paper that gets a tear line after the page.
@@ -98,9 +97,7 @@ void CPrinterPeriPage::PrintBMP(int xdpi, int ydpi, int w, int h, const void *da
     if (w < 0 || w > kMaxRasterField || h < 0)
         return;
     ForEachBand(w, h, static_cast<const unsigned char *>(data), len,
-                [&](int rows, const unsigned char *bytes, int n) {
-                    AppendCompressedBand(w, rows, bytes, n);
-                });
+                [&](int rows, const unsigned char *bytes, int n) { AppendCompressedBand(w, rows, bytes, n); });
 }
 
 void CPrinterPeriPage::cmdEndPrint()

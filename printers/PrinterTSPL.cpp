@@ -185,8 +185,7 @@ int CPrinterTSPL::Compress(Bytef *dest, uLongf *destLen, const Bytef *source, uL
     return compress(dest, destLen, source, sourceLen);
 }
 
-bool CPrinterTSPL::AddCompressedBitmap(const NS_QV_CLASS::CMyBuffer &header, const void *bits,
-                                       int length)
+bool CPrinterTSPL::AddCompressedBitmap(const NS_QV_CLASS::CMyBuffer &header, const void *bits, int length)
 {
     const uLong bound = compressBound(static_cast<uLong>(length));
     std::unique_ptr<Bytef[]> packed(new (std::nothrow) Bytef[bound]);
@@ -196,8 +195,7 @@ bool CPrinterTSPL::AddCompressedBitmap(const NS_QV_CLASS::CMyBuffer &header, con
         return false;
     }
     uLongf packedLen = bound;
-    const int rc = Compress(packed.get(), &packedLen, static_cast<const Bytef *>(bits),
-                            static_cast<uLong>(length));
+    const int rc = Compress(packed.get(), &packedLen, static_cast<const Bytef *>(bits), static_cast<uLong>(length));
     if (rc != Z_OK) {
         AddLog("BITMAP: zlib compress failed (%d: %s); sending the plain bitmap", rc, zError(rc));
         return false;
@@ -216,8 +214,7 @@ bool CPrinterTSPL::AddCompressedBitmap(const NS_QV_CLASS::CMyBuffer &header, con
     return true;
 }
 
-void CPrinterTSPL::cmdBITMAP(CxImage &image, int x, int y, int widthBytes, int height,
-                             const void *bits, int length)
+void CPrinterTSPL::cmdBITMAP(CxImage &image, int x, int y, int widthBytes, int height, const void *bits, int length)
 {
     NS_QV_CLASS::CMyBuffer header;
     header.AddStringA("BITMAP ");
@@ -249,8 +246,8 @@ void CPrinterTSPL::cmdBITMAP(CxImage &image, int x, int y, int widthBytes, int h
 
 void CPrinterTSPL::SendPlane(CxImage &plane)
 {
-    cmdBITMAP(plane, 0, 0, static_cast<int>(plane.GetEffWidth()), static_cast<int>(plane.GetHeight()),
-              plane.GetBits(0), static_cast<int>(StorageBytes(plane)));
+    cmdBITMAP(plane, 0, 0, static_cast<int>(plane.GetEffWidth()), static_cast<int>(plane.GetHeight()), plane.GetBits(0),
+              static_cast<int>(StorageBytes(plane)));
 }
 
 void CPrinterTSPL::cmdPRINT(int sets, int copies)

@@ -46,8 +46,7 @@ public:
     // white. Compressed form (mode 3, bImageCompress): the printer wants
     // 1 = dot there, so `image` is inverted in place and the inverted bytes
     // are sent as one zlib stream; `bits` must point into `image`'s storage.
-    void cmdBITMAP(CxImage &image, int x, int y, int widthBytes, int height, const void *bits,
-                   int length);
+    void cmdBITMAP(CxImage &image, int x, int y, int widthBytes, int height, const void *bits, int length);
     // "SFAYPRINT" for the one model whose firmware wants it, else "PRINT".
     void cmdPRINT(int sets, int copies);
 

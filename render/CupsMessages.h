@@ -8,7 +8,6 @@
 #include <cstdio>
 
 extern "C" {
-int _cupsLangPrintFilter(FILE *fp, const char *prefix, const char *message, ...)
-    __attribute__((format(printf, 3, 4)));
+int _cupsLangPrintFilter(FILE *fp, const char *prefix, const char *message, ...) __attribute__((format(printf, 3, 4)));
 int _cupsLangPrintError(const char *prefix, const char *message);
 }

@@ -8,8 +8,7 @@
 namespace NS_QV_CLASS {
 
 CMyBuffer::CMyBuffer()
-    : m_nBufferLength(0), m_pBuffer(nullptr), m_nBufferSize(0),
-      m_nMaxBufferSize(kDefaultMaxSize), m_bOverflowed(false)
+    : m_nBufferLength(0), m_pBuffer(nullptr), m_nBufferSize(0), m_nMaxBufferSize(kDefaultMaxSize), m_bOverflowed(false)
 {
     SetBufferSize(1024);
     InitBuffer(0);

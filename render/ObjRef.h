@@ -11,8 +11,7 @@ struct IObjRef {
     virtual void OnFinalRelease() = 0;
 };
 
-template <class T>
-class TObjRefImpl : public T {
+template <class T> class TObjRefImpl : public T {
 public:
     TObjRefImpl() : m_nRef(1) {}
     virtual ~TObjRefImpl() {}
@@ -37,14 +36,12 @@ protected:
 
 // Wraps a freshly created object so that assigning it to a CStdRefPtr adopts
 // the object's initial reference instead of adding one.
-template <class T>
-struct MakeRefPtr {
+template <class T> struct MakeRefPtr {
     explicit MakeRefPtr(T *p) : m_p(p) {}
     T *m_p;
 };
 
-template <class T>
-class CStdRefPtr {
+template <class T> class CStdRefPtr {
 public:
     CStdRefPtr() : m_p(nullptr) {}
     ~CStdRefPtr()

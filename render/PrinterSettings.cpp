@@ -21,9 +21,8 @@ std::string CBaseRender::GetMarkedOption(const char *keyword)
     auto text = [](const char *s) { return s ? s : ""; };
     AddLog("%s: marked=%d, choice: %s, text: %s, code: %s, \t\t\tconflicted=%d, "
            "keyword: %s, defchoice: %s, option->text: %s, option->num_choices: %d",
-           keyword, choice->marked, choice->choice, choice->text, text(choice->code),
-           option ? option->conflicted : 0, option ? option->keyword : "",
-           option ? option->defchoice : "", option ? option->text : "",
+           keyword, choice->marked, choice->choice, choice->text, text(choice->code), option ? option->conflicted : 0,
+           option ? option->keyword : "", option ? option->defchoice : "", option ? option->text : "",
            option ? option->num_choices : 0);
     return choice->choice;
 }

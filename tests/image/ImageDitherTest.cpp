@@ -18,27 +18,64 @@ namespace {
 using Result = std::vector<std::vector<int>>;
 
 struct Tap {
-  int dx, dy, w;
+    int dx, dy, w;
 };
 
 // The error-diffusion kernels as {S, taps}, dx toward higher columns.
-std::pair<int, std::vector<Tap>> KernelFor(int method) {
-  const std::vector<Tap> row2 = {{-2, 2, 1}, {-1, 2, 2}, {0, 2, 4}, {1, 2, 2}, {2, 2, 1}};
-  switch (method) {
-    case 2: return {32, {{1, 0, 8}, {2, 0, 4}, {-2, 1, 2}, {-1, 1, 4}, {0, 1, 8}, {1, 1, 4}, {2, 1, 2}}};
+std::pair<int, std::vector<Tap>> KernelFor(int method)
+{
+    const std::vector<Tap> row2 = {{-2, 2, 1}, {-1, 2, 2}, {0, 2, 4}, {1, 2, 2}, {2, 2, 1}};
+    switch (method) {
+    case 2:
+        return {32, {{1, 0, 8}, {2, 0, 4}, {-2, 1, 2}, {-1, 1, 4}, {0, 1, 8}, {1, 1, 4}, {2, 1, 2}}};
     case 3: {
-      std::vector<Tap> t = {{1, 0, 8}, {2, 0, 4}, {-2, 1, 2}, {-1, 1, 4}, {0, 1, 8}, {1, 1, 4}, {2, 1, 2}};
-      t.insert(t.end(), row2.begin(), row2.end());
-      return {42, t};
+        std::vector<Tap> t = {{1, 0, 8}, {2, 0, 4}, {-2, 1, 2}, {-1, 1, 4}, {0, 1, 8}, {1, 1, 4}, {2, 1, 2}};
+        t.insert(t.end(), row2.begin(), row2.end());
+        return {42, t};
     }
-    case 4: return {48, {{1, 0, 7}, {2, 0, 5}, {-2, 1, 3}, {-1, 1, 5}, {0, 1, 7}, {1, 1, 5}, {2, 1, 3},
-                         {-2, 2, 1}, {-1, 2, 3}, {0, 2, 5}, {1, 2, 3}, {2, 2, 1}}};
-    case 5: return {32, {{1, 0, 5}, {2, 0, 3}, {-2, 1, 2}, {-1, 1, 4}, {0, 1, 5}, {1, 1, 4}, {2, 1, 2},
-                         {-1, 2, 2}, {0, 2, 3}, {1, 2, 2}}};
-    case 6: return {200, {{2, 0, 32}, {-3, 1, 12}, {-1, 1, 26}, {1, 1, 30}, {3, 1, 16}, {-2, 2, 12},
-                          {0, 2, 26}, {2, 2, 12}, {-3, 3, 5}, {-1, 3, 12}, {1, 3, 12}, {3, 3, 5}}};
-    default: return {16, {{1, 0, 7}, {-1, 1, 3}, {0, 1, 5}, {1, 1, 1}}};
-  }
+    case 4:
+        return {48,
+                {{1, 0, 7},
+                 {2, 0, 5},
+                 {-2, 1, 3},
+                 {-1, 1, 5},
+                 {0, 1, 7},
+                 {1, 1, 5},
+                 {2, 1, 3},
+                 {-2, 2, 1},
+                 {-1, 2, 3},
+                 {0, 2, 5},
+                 {1, 2, 3},
+                 {2, 2, 1}}};
+    case 5:
+        return {32,
+                {{1, 0, 5},
+                 {2, 0, 3},
+                 {-2, 1, 2},
+                 {-1, 1, 4},
+                 {0, 1, 5},
+                 {1, 1, 4},
+                 {2, 1, 2},
+                 {-1, 2, 2},
+                 {0, 2, 3},
+                 {1, 2, 2}}};
+    case 6:
+        return {200,
+                {{2, 0, 32},
+                 {-3, 1, 12},
+                 {-1, 1, 26},
+                 {1, 1, 30},
+                 {3, 1, 16},
+                 {-2, 2, 12},
+                 {0, 2, 26},
+                 {2, 2, 12},
+                 {-3, 3, 5},
+                 {-1, 3, 12},
+                 {1, 3, 12},
+                 {3, 3, 5}}};
+    default:
+        return {16, {{1, 0, 7}, {-1, 1, 3}, {0, 1, 5}, {1, 1, 1}}};
+    }
 }
 
 const int kM1[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
@@ -48,185 +85,202 @@ const int kP8[8][8] = {{0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 56, 24, 50, 18, 
                        {3, 35, 11, 43, 1, 33, 9, 41},  {51, 19, 59, 27, 49, 17, 57, 25},
                        {15, 47, 7, 39, 13, 45, 5, 37}, {63, 31, 55, 23, 61, 29, 53, 21}};
 
-const int kP16[16][16] = {
-    {1, 235, 59, 219, 15, 231, 55, 215, 2, 232, 56, 216, 12, 228, 52, 212},
-    {129, 65, 187, 123, 143, 79, 183, 119, 130, 66, 184, 120, 140, 76, 180, 116},
-    {33, 193, 17, 251, 47, 207, 31, 247, 34, 194, 18, 248, 44, 204, 28, 244},
-    {161, 97, 145, 81, 175, 111, 159, 95, 162, 98, 146, 82, 172, 108, 156, 92},
-    {9, 225, 49, 209, 5, 239, 63, 223, 10, 226, 50, 210, 6, 236, 60, 220},
-    {137, 73, 177, 113, 133, 69, 191, 127, 138, 74, 178, 114, 134, 70, 188, 124},
-    {41, 201, 25, 241, 37, 197, 21, 255, 42, 202, 26, 242, 38, 198, 22, 252},
-    {169, 105, 153, 89, 165, 101, 149, 85, 170, 106, 154, 90, 166, 102, 150, 86},
-    {3, 233, 57, 217, 13, 229, 53, 213, 0, 234, 58, 218, 14, 230, 54, 214},
-    {131, 67, 185, 121, 141, 77, 181, 117, 128, 64, 186, 122, 142, 78, 182, 118},
-    {35, 195, 19, 249, 45, 205, 29, 245, 32, 192, 16, 250, 46, 206, 30, 246},
-    {163, 99, 147, 83, 173, 109, 157, 93, 160, 96, 144, 80, 174, 110, 158, 94},
-    {11, 227, 51, 211, 7, 237, 61, 221, 8, 224, 48, 208, 4, 238, 62, 222},
-    {139, 75, 179, 115, 135, 71, 189, 125, 136, 72, 176, 112, 132, 68, 190, 126},
-    {43, 203, 27, 243, 39, 199, 23, 253, 40, 200, 24, 240, 36, 196, 20, 254},
-    {171, 107, 155, 91, 167, 103, 151, 87, 168, 104, 152, 88, 164, 100, 148, 84}};
+const int kP16[16][16] = {{1, 235, 59, 219, 15, 231, 55, 215, 2, 232, 56, 216, 12, 228, 52, 212},
+                          {129, 65, 187, 123, 143, 79, 183, 119, 130, 66, 184, 120, 140, 76, 180, 116},
+                          {33, 193, 17, 251, 47, 207, 31, 247, 34, 194, 18, 248, 44, 204, 28, 244},
+                          {161, 97, 145, 81, 175, 111, 159, 95, 162, 98, 146, 82, 172, 108, 156, 92},
+                          {9, 225, 49, 209, 5, 239, 63, 223, 10, 226, 50, 210, 6, 236, 60, 220},
+                          {137, 73, 177, 113, 133, 69, 191, 127, 138, 74, 178, 114, 134, 70, 188, 124},
+                          {41, 201, 25, 241, 37, 197, 21, 255, 42, 202, 26, 242, 38, 198, 22, 252},
+                          {169, 105, 153, 89, 165, 101, 149, 85, 170, 106, 154, 90, 166, 102, 150, 86},
+                          {3, 233, 57, 217, 13, 229, 53, 213, 0, 234, 58, 218, 14, 230, 54, 214},
+                          {131, 67, 185, 121, 141, 77, 181, 117, 128, 64, 186, 122, 142, 78, 182, 118},
+                          {35, 195, 19, 249, 45, 205, 29, 245, 32, 192, 16, 250, 46, 206, 30, 246},
+                          {163, 99, 147, 83, 173, 109, 157, 93, 160, 96, 144, 80, 174, 110, 158, 94},
+                          {11, 227, 51, 211, 7, 237, 61, 221, 8, 224, 48, 208, 4, 238, 62, 222},
+                          {139, 75, 179, 115, 135, 71, 189, 125, 136, 72, 176, 112, 132, 68, 190, 126},
+                          {43, 203, 27, 243, 39, 199, 23, 253, 40, 200, 24, 240, 36, 196, 20, 254},
+                          {171, 107, 155, 91, 167, 103, 151, 87, 168, 104, 152, 88, 164, 100, 148, 84}};
 
 // The plain scan, with the range-checked accessors.
-Result Reference(CxImage src, int method) {
-  src.GrayScale();
-  const int w = static_cast<int>(src.GetWidth()), h = static_cast<int>(src.GetHeight());
-  const auto kernel = KernelFor(method);
-  Result out(h, std::vector<int>(w, 0));
-  for (int y = 0; y < h; y++)
-    for (int x = 0; x < w; x++) {
-      const int g = src.GetPixelIndex(x, y);
-      switch (method) {
-        case 1: out[y][x] = kM1[y % 4][x % 4] < g * 16 / 255; continue;
-        case 7: out[y][x] = kT7[y % 4][x % 4] < g; continue;
-        case 8: out[y][x] = (g >> 2) != 0 && (g >> 2) >= kP8[x % 8][y % 8]; continue;
-        case 9: out[y][x] = g > kP16[x % 16][y % 16]; continue;
-        default: break;
-      }
-      const int e = g <= 128 ? g : g - 255;
-      out[y][x] = g > 128;
-      for (const Tap& t : kernel.second) {
-        if (!src.IsInside(x + t.dx, y + t.dy)) continue;
-        int v = src.GetPixelIndex(x + t.dx, y + t.dy) + e * t.w / kernel.first;
-        src.SetPixelIndex(x + t.dx, y + t.dy, static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v));
-      }
-    }
-  return out;
-}
-
-Result Bits(const CxImage& img) {
-  Result out(img.GetHeight(), std::vector<int>(img.GetWidth()));
-  for (uint32_t y = 0; y < img.GetHeight(); y++)
-    for (uint32_t x = 0; x < img.GetWidth(); x++)
-      out[y][x] = img.GetPixelIndex(static_cast<int32_t>(x), static_cast<int32_t>(y));
-  return out;
-}
-
-TEST(ImageDither, MatchesThePlainScan) {
-  // Widths around the vector blocks, the 64-column chunks and the kernel
-  // reach; heights around the rows diffused at once; one wide image for all
-  // sixteen lanes. Every code path the machine can run.
-  struct Size {
-    uint32_t w, h;
-  };
-  std::vector<Size> sizes;
-  for (uint32_t w : {1u, 2u, 3u, 7u, 8u, 15u, 16u, 17u, 31u, 33u, 63u, 64u, 65u, 66u, 67u, 129u, 130u,
-                     333u, 700u})
-    for (uint32_t h : {1u, 2u, 3u, 5u}) sizes.push_back({w, h});
-  sizes.push_back({2311, 37});
-  sizes.push_back({4500, 6});  // beyond two share windows
-  const int best = qf_image_detail::DitherIsaLevel();
-  for (int isa = 0; isa <= best; isa++) {
-    ASSERT_EQ(qf_image_detail::SetDitherIsaLevel(isa), isa);
-    uint32_t seed = 1;
-    for (int method = 0; method <= 9; method++)
-      for (const Size& s : sizes)
-        for (bool extremes : {false, true}) {
-          CxImage img = RandomGrey(s.w, s.h, seed++, extremes);
-          const Result expected = Reference(img, method);
-          ASSERT_TRUE(img.Dither(method));
-          ASSERT_EQ(img.GetBpp(), 1u);
-          ASSERT_EQ(Bits(img), expected)
-              << "isa " << isa << " method " << method << " " << s.w << "x" << s.h;
+Result Reference(CxImage src, int method)
+{
+    src.GrayScale();
+    const int w = static_cast<int>(src.GetWidth()), h = static_cast<int>(src.GetHeight());
+    const auto kernel = KernelFor(method);
+    Result out(h, std::vector<int>(w, 0));
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            const int g = src.GetPixelIndex(x, y);
+            switch (method) {
+            case 1:
+                out[y][x] = kM1[y % 4][x % 4] < g * 16 / 255;
+                continue;
+            case 7:
+                out[y][x] = kT7[y % 4][x % 4] < g;
+                continue;
+            case 8:
+                out[y][x] = (g >> 2) != 0 && (g >> 2) >= kP8[x % 8][y % 8];
+                continue;
+            case 9:
+                out[y][x] = g > kP16[x % 16][y % 16];
+                continue;
+            default:
+                break;
+            }
+            const int e = g <= 128 ? g : g - 255;
+            out[y][x] = g > 128;
+            for (const Tap &t : kernel.second) {
+                if (!src.IsInside(x + t.dx, y + t.dy))
+                    continue;
+                int v = src.GetPixelIndex(x + t.dx, y + t.dy) + e * t.w / kernel.first;
+                src.SetPixelIndex(x + t.dx, y + t.dy, static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v));
+            }
         }
-  }
-  qf_image_detail::SetDitherIsaLevel(best);
+    return out;
 }
 
-TEST(ImageDither, PropertiesOfEveryMethod) {
-  for (int method = -1; method <= 10; method++) {
-    SCOPED_TRACE(method);
-    CxImage img = RandomGrey(37, 5, 7);
-    img.SetXDPI(203);
-    img.AlphaCreate();
-    img.AlphaSet(36, 4, 33);
-    ASSERT_TRUE(img.Dither(method));
-    EXPECT_EQ(img.GetXDPI(), 203);
-    EXPECT_EQ(img.AlphaGet(36, 4), 33);  // the alpha plane survives
-    const tagRGBQUAD b = img.GetPaletteColor(0), w = img.GetPaletteColor(1);
-    EXPECT_EQ(std::memcmp(&b, "\0\0\0\0", 4), 0);
-    EXPECT_EQ(std::memcmp(&w, "\xFF\xFF\xFF\0", 4), 0);
-
-    // An all-white page stays white, but for the one 255 of the 16 x 16
-    // matrix, at x = 6, y = 7 (mod 16).
-    CxImage white = Uniform(100, 19, 255);
-    ASSERT_TRUE(white.Dither(method));
-    for (int y = 0; y < 19; y++)
-      for (int x = 0; x < 100; x++)
-        ASSERT_EQ(white.GetPixelIndex(x, y), method == 9 && x % 16 == 6 && y % 16 == 7 ? 0 : 1);
-
-    // A one-bit image is left exactly as it is.
-    CxImage one(45, 6, 1);
-    for (uint32_t y = 0; y < 6; y++)
-      for (uint32_t i = 0; i < one.GetEffWidth(); i++)
-        one.GetBits(y)[i] = static_cast<uint8_t>(i * 37 + y);
-    const CxImage before(one);
-    ASSERT_TRUE(one.Dither(method));
-    EXPECT_EQ(std::memcmp(one.GetDIB(), before.GetDIB(), before.GetSize()), 0);
-  }
-  for (int method : {10, -1, 1000}) {  // every other number is Floyd-Steinberg
-    CxImage a = RandomGrey(70, 6, 3), b = RandomGrey(70, 6, 3);
-    ASSERT_TRUE(a.Dither(0));
-    ASSERT_TRUE(b.Dither(method));
-    EXPECT_EQ(Bits(a), Bits(b)) << method;
-  }
+Result Bits(const CxImage &img)
+{
+    Result out(img.GetHeight(), std::vector<int>(img.GetWidth()));
+    for (uint32_t y = 0; y < img.GetHeight(); y++)
+        for (uint32_t x = 0; x < img.GetWidth(); x++)
+            out[y][x] = img.GetPixelIndex(static_cast<int32_t>(x), static_cast<int32_t>(y));
+    return out;
 }
 
-TEST(ImageDither, FirstPixelsOfUniformGrey) {
-  struct Case {
-    int method;
-    uint8_t level;
-    std::vector<int> row0;
-  } cases[] = {
-      {0, 128, {0, 1, 0, 1}},  // black; +56 makes the next one 184, white
-      {2, 129, {1, 0, 1, 0}},  // white; Burkes passes -126 * 8 / 32 = -31: 98
-      {6, 128, {0, 0, 1, 1}},  // Stevenson-Arce has no tap at dx = +1
-  };
-  for (const Case& c : cases) {
-    CxImage img = Uniform(4, 2, c.level);
-    ASSERT_TRUE(img.Dither(c.method));
-    EXPECT_EQ(Bits(img)[0], c.row0) << c.method;
-  }
-}
-
-int WhiteIn(const CxImage& img, int n) {
-  int count = 0;
-  for (int y = 0; y < n; y++)
-    for (int x = 0; x < n; x++) count += img.GetPixelIndex(x, y);
-  return count;
-}
-
-TEST(ImageDither, OrderedMatrices) {
-  // Each matrix holds each of its values once, so a uniform level g gives a
-  // known count of white pixels per tile.
-  for (int g = 0; g < 256; g++) {
-    const int expected[4][3] = {{1, 4, g * 16 / 255}, {7, 4, (g + 15) / 16},
-                                {8, 8, g >> 2 ? (g >> 2) + 1 : 0}, {9, 16, g}};
-    for (const auto& e : expected) {
-      CxImage img = Uniform(16, 16, static_cast<uint8_t>(g));
-      ASSERT_TRUE(img.Dither(e[0]));
-      ASSERT_EQ(WhiteIn(img, e[1]), e[2]) << "method " << e[0] << " level " << g;
+TEST(ImageDither, MatchesThePlainScan)
+{
+    // Widths around the vector blocks, the 64-column chunks and the kernel
+    // reach; heights around the rows diffused at once; one wide image for all
+    // sixteen lanes. Every code path the machine can run.
+    struct Size {
+        uint32_t w, h;
+    };
+    std::vector<Size> sizes;
+    for (uint32_t w : {1u, 2u, 3u, 7u, 8u, 15u, 16u, 17u, 31u, 33u, 63u, 64u, 65u, 66u, 67u, 129u, 130u, 333u, 700u})
+        for (uint32_t h : {1u, 2u, 3u, 5u})
+            sizes.push_back({w, h});
+    sizes.push_back({2311, 37});
+    sizes.push_back({4500, 6}); // beyond two share windows
+    const int best = qf_image_detail::DitherIsaLevel();
+    for (int isa = 0; isa <= best; isa++) {
+        ASSERT_EQ(qf_image_detail::SetDitherIsaLevel(isa), isa);
+        uint32_t seed = 1;
+        for (int method = 0; method <= 9; method++)
+            for (const Size &s : sizes)
+                for (bool extremes : {false, true}) {
+                    CxImage img = RandomGrey(s.w, s.h, seed++, extremes);
+                    const Result expected = Reference(img, method);
+                    ASSERT_TRUE(img.Dither(method));
+                    ASSERT_EQ(img.GetBpp(), 1u);
+                    ASSERT_EQ(Bits(img), expected) << "isa " << isa << " method " << method << " " << s.w << "x" << s.h;
+                }
     }
-  }
-  // The 8 x 8 and 16 x 16 matrices are indexed [x mod n][y mod n].
-  const int spots[][5] = {{9, 255, 6, 7, 0}, {9, 255, 7, 6, 1}, {9, 3, 0, 8, 1}, {9, 3, 8, 0, 0},
-                          {8, 8, 0, 4, 1},   {8, 8, 4, 0, 0},   {8, 8, 16, 20, 1}, {9, 255, 22, 23, 0}};
-  for (const auto& s : spots) {  // method, level, x, y, white
-    CxImage img = Uniform(32, 32, static_cast<uint8_t>(s[1]));
-    ASSERT_TRUE(img.Dither(s[0]));
-    EXPECT_EQ(img.GetPixelIndex(s[2], s[3]), s[4]) << s[0] << " at " << s[2] << "," << s[3];
-  }
+    qf_image_detail::SetDitherIsaLevel(best);
 }
 
-TEST(ImageDither, OtherInputs) {
-  CxImage rgb(3, 1, 24);
-  rgb.SetPixelColor(0, 0, tagRGBQUAD{255, 255, 255, 0});
-  ASSERT_TRUE(rgb.Dither(0));
-  EXPECT_EQ(Bits(rgb)[0], (std::vector<int>{1, 0, 0}));
-  EXPECT_FALSE(CxImage().Dither(0));
-  CxImage escaped = Uniform(8, 4, 255);
-  escaped.SetEscape(1);  // stops before the first row: nothing decided
-  ASSERT_TRUE(escaped.Dither(2));
-  EXPECT_EQ(escaped.GetBits(3)[0], 0);
+TEST(ImageDither, PropertiesOfEveryMethod)
+{
+    for (int method = -1; method <= 10; method++) {
+        SCOPED_TRACE(method);
+        CxImage img = RandomGrey(37, 5, 7);
+        img.SetXDPI(203);
+        img.AlphaCreate();
+        img.AlphaSet(36, 4, 33);
+        ASSERT_TRUE(img.Dither(method));
+        EXPECT_EQ(img.GetXDPI(), 203);
+        EXPECT_EQ(img.AlphaGet(36, 4), 33); // the alpha plane survives
+        const tagRGBQUAD b = img.GetPaletteColor(0), w = img.GetPaletteColor(1);
+        EXPECT_EQ(std::memcmp(&b, "\0\0\0\0", 4), 0);
+        EXPECT_EQ(std::memcmp(&w, "\xFF\xFF\xFF\0", 4), 0);
+
+        // An all-white page stays white, but for the one 255 of the 16 x 16
+        // matrix, at x = 6, y = 7 (mod 16).
+        CxImage white = Uniform(100, 19, 255);
+        ASSERT_TRUE(white.Dither(method));
+        for (int y = 0; y < 19; y++)
+            for (int x = 0; x < 100; x++)
+                ASSERT_EQ(white.GetPixelIndex(x, y), method == 9 && x % 16 == 6 && y % 16 == 7 ? 0 : 1);
+
+        // A one-bit image is left exactly as it is.
+        CxImage one(45, 6, 1);
+        for (uint32_t y = 0; y < 6; y++)
+            for (uint32_t i = 0; i < one.GetEffWidth(); i++)
+                one.GetBits(y)[i] = static_cast<uint8_t>(i * 37 + y);
+        const CxImage before(one);
+        ASSERT_TRUE(one.Dither(method));
+        EXPECT_EQ(std::memcmp(one.GetDIB(), before.GetDIB(), before.GetSize()), 0);
+    }
+    for (int method : {10, -1, 1000}) { // every other number is Floyd-Steinberg
+        CxImage a = RandomGrey(70, 6, 3), b = RandomGrey(70, 6, 3);
+        ASSERT_TRUE(a.Dither(0));
+        ASSERT_TRUE(b.Dither(method));
+        EXPECT_EQ(Bits(a), Bits(b)) << method;
+    }
 }
 
-}  // namespace
+TEST(ImageDither, FirstPixelsOfUniformGrey)
+{
+    struct Case {
+        int method;
+        uint8_t level;
+        std::vector<int> row0;
+    } cases[] = {
+        {0, 128, {0, 1, 0, 1}}, // black; +56 makes the next one 184, white
+        {2, 129, {1, 0, 1, 0}}, // white; Burkes passes -126 * 8 / 32 = -31: 98
+        {6, 128, {0, 0, 1, 1}}, // Stevenson-Arce has no tap at dx = +1
+    };
+    for (const Case &c : cases) {
+        CxImage img = Uniform(4, 2, c.level);
+        ASSERT_TRUE(img.Dither(c.method));
+        EXPECT_EQ(Bits(img)[0], c.row0) << c.method;
+    }
+}
+
+int WhiteIn(const CxImage &img, int n)
+{
+    int count = 0;
+    for (int y = 0; y < n; y++)
+        for (int x = 0; x < n; x++)
+            count += img.GetPixelIndex(x, y);
+    return count;
+}
+
+TEST(ImageDither, OrderedMatrices)
+{
+    // Each matrix holds each of its values once, so a uniform level g gives a
+    // known count of white pixels per tile.
+    for (int g = 0; g < 256; g++) {
+        const int expected[4][3] = {
+            {1, 4, g * 16 / 255}, {7, 4, (g + 15) / 16}, {8, 8, g >> 2 ? (g >> 2) + 1 : 0}, {9, 16, g}};
+        for (const auto &e : expected) {
+            CxImage img = Uniform(16, 16, static_cast<uint8_t>(g));
+            ASSERT_TRUE(img.Dither(e[0]));
+            ASSERT_EQ(WhiteIn(img, e[1]), e[2]) << "method " << e[0] << " level " << g;
+        }
+    }
+    // The 8 x 8 and 16 x 16 matrices are indexed [x mod n][y mod n].
+    const int spots[][5] = {{9, 255, 6, 7, 0}, {9, 255, 7, 6, 1}, {9, 3, 0, 8, 1},   {9, 3, 8, 0, 0},
+                            {8, 8, 0, 4, 1},   {8, 8, 4, 0, 0},   {8, 8, 16, 20, 1}, {9, 255, 22, 23, 0}};
+    for (const auto &s : spots) { // method, level, x, y, white
+        CxImage img = Uniform(32, 32, static_cast<uint8_t>(s[1]));
+        ASSERT_TRUE(img.Dither(s[0]));
+        EXPECT_EQ(img.GetPixelIndex(s[2], s[3]), s[4]) << s[0] << " at " << s[2] << "," << s[3];
+    }
+}
+
+TEST(ImageDither, OtherInputs)
+{
+    CxImage rgb(3, 1, 24);
+    rgb.SetPixelColor(0, 0, tagRGBQUAD{255, 255, 255, 0});
+    ASSERT_TRUE(rgb.Dither(0));
+    EXPECT_EQ(Bits(rgb)[0], (std::vector<int>{1, 0, 0}));
+    EXPECT_FALSE(CxImage().Dither(0));
+    CxImage escaped = Uniform(8, 4, 255);
+    escaped.SetEscape(1); // stops before the first row: nothing decided
+    ASSERT_TRUE(escaped.Dither(2));
+    EXPECT_EQ(escaped.GetBits(3)[0], 0);
+}
+
+} // namespace

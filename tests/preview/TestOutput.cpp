@@ -13,23 +13,31 @@
 namespace qf::preview::test {
 namespace {
 
-TEST(Detect, FirstBytesNameTheLanguage) {
+TEST(Detect, FirstBytesNameTheLanguage)
+{
     struct Case {
         Bytes start;
         Lang lang;
     } cases[] = {
-        {{0xA5, 0x01}, Lang::Paperang},          {{0x10, 0xFF, 0xFE, 0x01}, Lang::PeriPage},
-        {{0x1B, 0x40, 0x00}, Lang::ESCPOS},      {{0x1B, 0x70, 0x00}, Lang::ESCPOS},
-        {{0x1D, 0x56, 0x30}, Lang::ESCPOS},      {{'!', ' ', '0'}, Lang::CPCL},
-        {{'S', 'I', 'Z', 'E', ' '}, Lang::TSPL}, {{'S', 'I', 'Z', 'E'}, Lang::Auto},
-        {{0x10, 0xFF, 0xFE, 0x45}, Lang::Auto},  {{0x1D, 0x76, 0x30}, Lang::Auto},
+        {{0xA5, 0x01}, Lang::Paperang},
+        {{0x10, 0xFF, 0xFE, 0x01}, Lang::PeriPage},
+        {{0x1B, 0x40, 0x00}, Lang::ESCPOS},
+        {{0x1B, 0x70, 0x00}, Lang::ESCPOS},
+        {{0x1D, 0x56, 0x30}, Lang::ESCPOS},
+        {{'!', ' ', '0'}, Lang::CPCL},
+        {{'S', 'I', 'Z', 'E', ' '}, Lang::TSPL},
+        {{'S', 'I', 'Z', 'E'}, Lang::Auto},
+        {{0x10, 0xFF, 0xFE, 0x45}, Lang::Auto},
+        {{0x1D, 0x76, 0x30}, Lang::Auto},
         {{}, Lang::Auto},
     };
-    for (const Case& c : cases) EXPECT_EQ(DetectLang(c.start.data(), c.start.size()), c.lang) << Hex(c.start.data(), c.start.size());
+    for (const Case &c : cases)
+        EXPECT_EQ(DetectLang(c.start.data(), c.start.size()), c.lang) << Hex(c.start.data(), c.start.size());
 }
 
-TEST(Detect, UnknownAndEmptyStreamsFailAtByteZero) {
-    for (const Bytes& b : {Bytes{}, Bytes{'H', 'e', 'l', 'l', 'o'}}) {
+TEST(Detect, UnknownAndEmptyStreamsFailAtByteZero)
+{
+    for (const Bytes &b : {Bytes{}, Bytes{'H', 'e', 'l', 'l', 'o'}}) {
         DecodeResult r = Decode(b);
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(r.errorOffset, 0u);
@@ -40,16 +48,17 @@ TEST(Detect, UnknownAndEmptyStreamsFailAtByteZero) {
     EXPECT_FALSE(Decode(CpclPage(RandomPage(8, 2, 1), false), Lang::TSPL).ok);
 }
 
-TEST(Compare, FindsEveryKindOfDifference) {
-    Prepared img = RandomPage(21, 4, 3);  // stride 4, 3 padding bits in byte 2
+TEST(Compare, FindsEveryKindOfDifference)
+{
+    Prepared img = RandomPage(21, 4, 3); // stride 4, 3 padding bits in byte 2
     Plane same = PlaneFromOneBit(img.bits.data(), 21, 4, img.stride, true);
     EXPECT_EQ(same.widthBytes, 3);
     EXPECT_EQ(Diff(same, img), "");
     Plane flipped = same;
-    flipped.bits[5] ^= 0x04;  // row 1, column 21: a padding dot
+    flipped.bits[5] ^= 0x04; // row 1, column 21: a padding dot
     EXPECT_NE(Diff(flipped, img), "");
     Plane inside = same;
-    inside.bits[4] ^= 0x80;  // row 1, column 8
+    inside.bits[4] ^= 0x80; // row 1, column 8
     EXPECT_NE(Diff(inside, img).find("dot 8,1"), std::string::npos);
     Plane shorter = same;
     shorter.height = 3;
@@ -63,20 +72,24 @@ TEST(Compare, FindsEveryKindOfDifference) {
 }
 
 // Reads a PNG back as RGB.
-bool ReadPng(const std::string& path, int& width, int& height, Bytes& rgb) {
+bool ReadPng(const std::string &path, int &width, int &height, Bytes &rgb)
+{
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+    if (!png_image_begin_read_from_file(&image, path.c_str()))
+        return false;
     image.format = PNG_FORMAT_RGB;
     rgb.assign(PNG_IMAGE_SIZE(image), 0);
-    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) return false;
+    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr))
+        return false;
     width = int(image.width);
     height = int(image.height);
     return true;
 }
 
 // Expects the PNG to show the planes: black dots black, red dots red, else white.
-void ExpectPicture(const std::string& path, const Plane& black, const Plane* red) {
+void ExpectPicture(const std::string &path, const Plane &black, const Plane *red)
+{
     int w = 0, h = 0;
     Bytes rgb;
     ASSERT_TRUE(ReadPng(path, w, h, rgb)) << path;
@@ -86,7 +99,7 @@ void ExpectPicture(const std::string& path, const Plane& black, const Plane* red
     ASSERT_EQ(h, wantH);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            const uint8_t* px = &rgb[(size_t(y) * w + x) * 3];
+            const uint8_t *px = &rgb[(size_t(y) * w + x) * 3];
             uint8_t r = 255, g = 255, b = 255;
             if (black.Dot(x, y))
                 r = g = b = 0;
@@ -96,14 +109,16 @@ void ExpectPicture(const std::string& path, const Plane& black, const Plane* red
         }
 }
 
-std::string TempDir(const char* name) {
+std::string TempDir(const char *name)
+{
     std::string dir = ::testing::TempDir() + "qf-preview-" + name + "-" + std::to_string(getpid());
     std::string cmd = "rm -rf '" + dir + "' && mkdir -p '" + dir + "'";
     EXPECT_EQ(std::system(cmd.c_str()), 0);
     return dir;
 }
 
-TEST(Png, PagesBecomeGreyOrColourPictures) {
+TEST(Png, PagesBecomeGreyOrColourPictures)
+{
     std::string dir = TempDir("png");
     Prepared red = RandomPage(50, 9, 1);
     DecodeResult r = Decode(TsplPage(RandomPage(37, 12, 2), true, &red));
@@ -125,12 +140,13 @@ TEST(Png, PagesBecomeGreyOrColourPictures) {
 // Hostile input: every truncation and many single-byte changes of good
 // streams of every family must decode without touching memory outside the
 // input (the sanitizer build checks that) and report an offset inside it.
-TEST(Robustness, TruncatedAndDamagedStreamsNeverEscapeTheInput) {
+TEST(Robustness, TruncatedAndDamagedStreamsNeverEscapeTheInput)
+{
     Prepared p = RandomPage(70, 5, 17);
-    const Bytes streams[] = {TsplPage(p, false), TsplPage(p, true, &p), CpclPage(p, true), EscPosPage(p, 300, true),
+    const Bytes streams[] = {TsplPage(p, false),    TsplPage(p, true, &p),  CpclPage(p, true), EscPosPage(p, 300, true),
                              PeriPagePage(p, true), PeriPagePage(p, false), PaperangPage(p)};
     std::mt19937 rng(5);
-    for (const Bytes& good : streams) {
+    for (const Bytes &good : streams) {
         Lang lang = DetectLang(good.data(), good.size());
         ASSERT_TRUE(Decode(good).ok);
         for (size_t n = 0; n < good.size(); ++n) {
@@ -139,7 +155,8 @@ TEST(Robustness, TruncatedAndDamagedStreamsNeverEscapeTheInput) {
             if (!r.ok) {
                 EXPECT_LE(r.errorOffset, n);
             }
-            EXPECT_TRUE(r.pages.empty() || lang == Lang::ESCPOS || lang == Lang::Paperang) << LangName(lang) << " cut at " << n;
+            EXPECT_TRUE(r.pages.empty() || lang == Lang::ESCPOS || lang == Lang::Paperang)
+                << LangName(lang) << " cut at " << n;
         }
         for (int i = 0; i < 300; ++i) {
             Bytes bad = good;
@@ -158,24 +175,28 @@ struct ToolRun {
     std::string out, err;
 };
 
-std::string Slurp(const std::string& path) {
+std::string Slurp(const std::string &path)
+{
     std::ifstream in(path, std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
-ToolRun Tool(const std::string& dir, const std::string& args) {
+ToolRun Tool(const std::string &dir, const std::string &args)
+{
     std::string cmd = "'" QF_PREVIEW_EXE "' " + args + " >'" + dir + "/stdout' 2>'" + dir + "/stderr'";
     int raw = std::system(cmd.c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(dir + "/stdout"), Slurp(dir + "/stderr")};
 }
 
-void Save(const std::string& path, const Bytes& b) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+void Save(const std::string &path, const Bytes &b)
+{
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(b.data()), std::streamsize(b.size()));
 }
 
-TEST(Cli, WritesPagesAndListingAndReportsTheVerdict) {
+TEST(Cli, WritesPagesAndListingAndReportsTheVerdict)
+{
     std::string dir = TempDir("cli");
     Prepared black = RandomPage(100, 16, 4), red = RandomPage(64, 20, 5), second = RandomPage(33, 3, 6);
     Bytes tspl = TsplPage(black, false, &red);
@@ -216,5 +237,5 @@ TEST(Cli, WritesPagesAndListingAndReportsTheVerdict) {
 }
 #endif
 
-}  // namespace
-}  // namespace qf::preview::test
+} // namespace
+} // namespace qf::preview::test

@@ -8,7 +8,8 @@ namespace {
 // 390 x 3 dots: W = 52 row bytes (49 of image, 3 of padding).
 // Frames: begin 0 (14 bytes), paper type 14 (16), rows 30, 108, 186
 // (78 bytes each: 9 + 17 + 52), end 264 (14), feed 278 (16).
-const Prepared& Strip() {
+const Prepared &Strip()
+{
     static const Prepared p = RandomPage(390, 3, 13);
     return p;
 }
@@ -17,21 +18,23 @@ constexpr size_t kRowFrame = 78;
 
 // Rebuilds the frame at `at` around its (changed) inner command so that its
 // CRC is right again.
-void Reframe(Bytes& b, size_t at) {
+void Reframe(Bytes &b, size_t at)
+{
     size_t n = b[at + 2] | (b[at + 3] << 8);
     Bytes inner(b.begin() + at + 4, b.begin() + at + 4 + n);
     Bytes frame = PaperangFrame(inner);
     std::copy(frame.begin(), frame.end(), b.begin() + at);
 }
 
-TEST(Paperang, GoodPageDecodesToThePreparedPage) {
+TEST(Paperang, GoodPageDecodesToThePreparedPage)
+{
     Bytes b = PaperangPage(Strip());
     ASSERT_EQ(b.size(), kEnd + 30);
     DecodeResult r = Decode(b);
     ASSERT_TRUE(r.ok) << r.ErrorMessage();
     EXPECT_EQ(r.lang, Lang::Paperang);
     ASSERT_EQ(r.pages.size(), 1u);
-    const Page& page = r.pages[0];
+    const Page &page = r.pages[0];
     EXPECT_EQ(page.black.widthBytes, 52);
     EXPECT_EQ(Diff(page.black, Strip()), "");
     EXPECT_EQ(page.Param("paper-type"), "0");
@@ -39,7 +42,8 @@ TEST(Paperang, GoodPageDecodesToThePreparedPage) {
     EXPECT_EQ(page.Param("row-bytes"), "52");
 }
 
-TEST(Paperang, CrcUsesTheProtocolKey) {
+TEST(Paperang, CrcUsesTheProtocolKey)
+{
     // Begin printing: A5 01 05 00 | 05 19 03 00 00 | CRC | 5A.
     Bytes inner{0x05, 0x19, 0x03, 0x00, 0x00};
     Bytes frame = PaperangFrame(inner);
@@ -48,13 +52,15 @@ TEST(Paperang, CrcUsesTheProtocolKey) {
     uint32_t c = ~kPaperangCrcKey;
     for (uint8_t byte : inner) {
         c ^= byte;
-        for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+        for (int k = 0; k < 8; ++k)
+            c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
     }
     EXPECT_EQ(sent, ~c);
     EXPECT_NE(sent, uint32_t(crc32(0, inner.data(), 5)));
 }
 
-TEST(Paperang, PagesWithLocateAndRandomRowsRoundTrip) {
+TEST(Paperang, PagesWithLocateAndRandomRowsRoundTrip)
+{
     std::mt19937 rng(31);
     Bytes b;
     std::vector<Prepared> pages;
@@ -66,48 +72,139 @@ TEST(Paperang, PagesWithLocateAndRandomRowsRoundTrip) {
     Prepared gap = RandomPage(384, 2, 1);
     Put(b, PaperangFrame(PaperangInner(0x19, 0x03, {})));
     Bytes rows = Gather(gap, gap.stride);
-    for (int y = 0; y < 2; ++y) Put(b, PaperangFrame(PaperangRow(unsigned(y), rows.data() + y * 48, 48)));
+    for (int y = 0; y < 2; ++y)
+        Put(b, PaperangFrame(PaperangRow(unsigned(y), rows.data() + y * 48, 48)));
     Put(b, PaperangFrame(PaperangInner(0x1A, 0x03, {})));
     Put(b, PaperangFrame(PaperangInner(0x21, 0x01, {0x2C, 0x01, 0x00, 0x00})));
     DecodeResult r = Decode(b);
     ASSERT_TRUE(r.ok) << r.ErrorMessage();
     ASSERT_EQ(r.pages.size(), pages.size() + 1);
-    for (size_t i = 0; i < pages.size(); ++i) EXPECT_EQ(Diff(r.pages[i].black, pages[i]), "") << i;
+    for (size_t i = 0; i < pages.size(); ++i)
+        EXPECT_EQ(Diff(r.pages[i].black, pages[i]), "") << i;
     EXPECT_EQ(Diff(r.pages.back().black, gap), "");
     EXPECT_EQ(r.pages.back().Param("locate"), "300");
     EXPECT_EQ(r.pages.back().Param("paper-type", "none"), "none");
 }
 
 const Corruption kCorruptions[] = {
-    {"row byte changed", [](Bytes& b) { b[kRow1 + 40] ^= 1; return kRow1 + kRowFrame - 5; }, "CRC-32"},
+    {"row byte changed",
+     [](Bytes &b) {
+         b[kRow1 + 40] ^= 1;
+         return kRow1 + kRowFrame - 5;
+     },
+     "CRC-32"},
     {"CRC without the key",
-     [](Bytes& b) {
+     [](Bytes &b) {
          Bytes inner(b.begin() + 4, b.begin() + 9);
          uint32_t plain = uint32_t(crc32(0, inner.data(), 5));
-         for (int i = 0; i < 4; ++i) b[9 + i] = uint8_t(plain >> (8 * i));
+         for (int i = 0; i < 4; ++i)
+             b[9 + i] = uint8_t(plain >> (8 * i));
          return size_t(9);
      },
      "CRC-32"},
-    {"frame length one more", [](Bytes& b) { b[kRow0 + 2]++; return kRow0 + 2; }, "frame length 69"},
-    {"end byte missing", [](Bytes& b) { b[kRow0 + kRowFrame - 1] = 0x00; return kRow0 + kRowFrame - 1; }, "5A ending"},
-    {"wrong start byte", [](Bytes& b) { b[kRow1] = 0xA6; return kRow1; }, "A5 starting a frame"},
-    {"packet index skips", [](Bytes& b) { b[kRow1 + 9] = 2; Reframe(b, kRow1); return kRow1 + 9; }, "packet index 1, found 2"},
-    {"second length field", [](Bytes& b) { b[kRow0 + 11] = 61; Reframe(b, kRow0); return kRow0 + 11; }, "row length field 60"},
-    {"first width field", [](Bytes& b) { b[kRow0 + 14] = 51; Reframe(b, kRow0); return kRow0 + 14; }, "row width 52"},
-    {"second width field", [](Bytes& b) { b[kRow0 + 19] = 51; Reframe(b, kRow0); return kRow0 + 19; }, "second row width 52"},
-    {"byte 01 in the row header", [](Bytes& b) { b[kRow0 + 13] = 2; Reframe(b, kRow0); return kRow0 + 13; }, "01 in the bitmap"},
-    {"unknown code", [](Bytes& b) { b[5] = 0x30; Reframe(b, 0); return size_t(5); }, "command code"},
-    {"begin with byte 2 = 01", [](Bytes& b) { b[6] = 0x01; Reframe(b, 0); return size_t(6); }, "03 after the begin printing"},
-    {"paper type 1", [](Bytes& b) { b[23] = 1; Reframe(b, 14); return size_t(23); }, "paper type 00 00 or 03 00"},
+    {"frame length one more",
+     [](Bytes &b) {
+         b[kRow0 + 2]++;
+         return kRow0 + 2;
+     },
+     "frame length 69"},
+    {"end byte missing",
+     [](Bytes &b) {
+         b[kRow0 + kRowFrame - 1] = 0x00;
+         return kRow0 + kRowFrame - 1;
+     },
+     "5A ending"},
+    {"wrong start byte",
+     [](Bytes &b) {
+         b[kRow1] = 0xA6;
+         return kRow1;
+     },
+     "A5 starting a frame"},
+    {"packet index skips",
+     [](Bytes &b) {
+         b[kRow1 + 9] = 2;
+         Reframe(b, kRow1);
+         return kRow1 + 9;
+     },
+     "packet index 1, found 2"},
+    {"second length field",
+     [](Bytes &b) {
+         b[kRow0 + 11] = 61;
+         Reframe(b, kRow0);
+         return kRow0 + 11;
+     },
+     "row length field 60"},
+    {"first width field",
+     [](Bytes &b) {
+         b[kRow0 + 14] = 51;
+         Reframe(b, kRow0);
+         return kRow0 + 14;
+     },
+     "row width 52"},
+    {"second width field",
+     [](Bytes &b) {
+         b[kRow0 + 19] = 51;
+         Reframe(b, kRow0);
+         return kRow0 + 19;
+     },
+     "second row width 52"},
+    {"byte 01 in the row header",
+     [](Bytes &b) {
+         b[kRow0 + 13] = 2;
+         Reframe(b, kRow0);
+         return kRow0 + 13;
+     },
+     "01 in the bitmap"},
+    {"unknown code",
+     [](Bytes &b) {
+         b[5] = 0x30;
+         Reframe(b, 0);
+         return size_t(5);
+     },
+     "command code"},
+    {"begin with byte 2 = 01",
+     [](Bytes &b) {
+         b[6] = 0x01;
+         Reframe(b, 0);
+         return size_t(6);
+     },
+     "03 after the begin printing"},
+    {"paper type 1",
+     [](Bytes &b) {
+         b[23] = 1;
+         Reframe(b, 14);
+         return size_t(23);
+     },
+     "paper type 00 00 or 03 00"},
     {"end printing missing",
-     [](Bytes& b) { b.erase(b.begin() + kEnd, b.begin() + kEnd + 14); return b.size(); }, "end printing (05 1A)"},
-    {"rows before begin", [](Bytes& b) { b.erase(b.begin(), b.begin() + 14); return size_t(16); }, "begin printing (19) before bitmap rows"},
-    {"frame truncated", [](Bytes& b) { b.resize(kRow1 + 50); return b.size(); }, "frame of 78 bytes"},
-    {"header truncated", [](Bytes& b) { b.resize(kRow1 + 3); return b.size(); }, "frame header"},
+     [](Bytes &b) {
+         b.erase(b.begin() + kEnd, b.begin() + kEnd + 14);
+         return b.size();
+     },
+     "end printing (05 1A)"},
+    {"rows before begin",
+     [](Bytes &b) {
+         b.erase(b.begin(), b.begin() + 14);
+         return size_t(16);
+     },
+     "begin printing (19) before bitmap rows"},
+    {"frame truncated",
+     [](Bytes &b) {
+         b.resize(kRow1 + 50);
+         return b.size();
+     },
+     "frame of 78 bytes"},
+    {"header truncated",
+     [](Bytes &b) {
+         b.resize(kRow1 + 3);
+         return b.size();
+     },
+     "frame header"},
 };
 
-TEST(Paperang, CorruptionsAreFoundWhereTheyAre) {
-    for (const Corruption& c : kCorruptions) {
+TEST(Paperang, CorruptionsAreFoundWhereTheyAre)
+{
+    for (const Corruption &c : kCorruptions) {
         SCOPED_TRACE(c.name);
         Bytes b = PaperangPage(Strip());
         size_t at = c.mutate(b);
@@ -118,7 +215,8 @@ TEST(Paperang, CorruptionsAreFoundWhereTheyAre) {
     }
 }
 
-TEST(Paperang, RowWidthMustStayTheSameWithinAPage) {
+TEST(Paperang, RowWidthMustStayTheSameWithinAPage)
+{
     Bytes b = PaperangFrame(PaperangInner(0x19, 0x03, {}));
     Bytes row(52, 0x0F);
     Put(b, PaperangFrame(PaperangRow(0, row.data(), 52)));
@@ -130,5 +228,5 @@ TEST(Paperang, RowWidthMustStayTheSameWithinAPage) {
     EXPECT_NE(r.expected.find("as in the page's first row"), std::string::npos) << r.expected;
 }
 
-}  // namespace
-}  // namespace qf::preview::test
+} // namespace
+} // namespace qf::preview::test

@@ -27,17 +27,53 @@ TEST(CpclCommands, GoldenWrites)
     const std::pair<Step, std::vector<std::string>> cases[] = {
         {[](TestCPCL &r) { r.cmdBegin(); }, {"! 0 200 200 240 1\r\n"}},
         // Millimetres to dots: add 0.5, truncate toward zero.
-        {[](TestCPCL &r) { r.m_Reg.fReference[0] = 2; r.cmdBegin(); }, {"! 16 200 200 240 1\r\n"}},
-        {[](TestCPCL &r) { r.m_Reg.fReference[0] = -3; r.cmdBegin(); }, {"! -23 200 200 240 1\r\n"}},
-        {[](TestCPCL &r) { r.m_iResolution = 300; r.m_Reg.fReference[0] = 10; r.cmdBegin(); },
+        {[](TestCPCL &r) {
+             r.m_Reg.fReference[0] = 2;
+             r.cmdBegin();
+         },
+         {"! 16 200 200 240 1\r\n"}},
+        {[](TestCPCL &r) {
+             r.m_Reg.fReference[0] = -3;
+             r.cmdBegin();
+         },
+         {"! -23 200 200 240 1\r\n"}},
+        {[](TestCPCL &r) {
+             r.m_iResolution = 300;
+             r.m_Reg.fReference[0] = 10;
+             r.cmdBegin();
+         },
          {"! 118 200 200 240 1\r\n"}},
-        {[](TestCPCL &r) { r.m_Reg.fReference[1] = 5; r.cmdBegin(); }, {"! 0 200 200 240 1\r\n"}},
+        {[](TestCPCL &r) {
+             r.m_Reg.fReference[1] = 5;
+             r.cmdBegin();
+         },
+         {"! 0 200 200 240 1\r\n"}},
         {[](TestCPCL &r) { r.cmdPageWidth(); }, {"PAGE-WIDTH 300\r\n"}},
-        {[](TestCPCL &r) { r.m_Reg.iMediaType = 1; r.cmdFORM(); }, {"FORM\r\n"}},
-        {[](TestCPCL &r) { r.m_Reg.iMediaType = 2; r.cmdFORM(); }, {"FORM\r\n"}},
-        {[](TestCPCL &r) { r.m_Reg.iMediaType = 0; r.cmdFORM(); }, {}},
-        {[](TestCPCL &r) { r.m_Reg.iMediaType = 3; r.cmdFORM(); }, {}},
-        {[](TestCPCL &r) { r.m_Reg.iMediaType = 10; r.cmdFORM(); }, {}},
+        {[](TestCPCL &r) {
+             r.m_Reg.iMediaType = 1;
+             r.cmdFORM();
+         },
+         {"FORM\r\n"}},
+        {[](TestCPCL &r) {
+             r.m_Reg.iMediaType = 2;
+             r.cmdFORM();
+         },
+         {"FORM\r\n"}},
+        {[](TestCPCL &r) {
+             r.m_Reg.iMediaType = 0;
+             r.cmdFORM();
+         },
+         {}},
+        {[](TestCPCL &r) {
+             r.m_Reg.iMediaType = 3;
+             r.cmdFORM();
+         },
+         {}},
+        {[](TestCPCL &r) {
+             r.m_Reg.iMediaType = 10;
+             r.cmdFORM();
+         },
+         {}},
         {[](TestCPCL &r) { r.cmdPrint(); }, {"PRINT\r\n"}},
     };
     for (const auto &c : cases) {

@@ -83,18 +83,18 @@ TEST(EscPosCommands, FeedSplitsIntoCommandsOfAtMost255Dots)
         ByteVec expected;
     };
     const std::vector<Case> cases = {
-        {203, 10, Feed(0x50)},                            // 79.92 dots
-        {203, 40, Cat({Feed(0xFF), Feed(0x41)})},         // 319.69 dots
-        {254, 25.4f, Feed(0xFE)},                         // 254
-        {254, 25.5f, Feed(0xFF)},                         // 255: one command
-        {254, 25.6f, Cat({Feed(0xFF), Feed(0x01)})},      // 256
-        {254, 51.0f, Cat({Feed(0xFF), Feed(0xFF)})},      // 510: no trailing ESC J 0
+        {203, 10, Feed(0x50)},                                   // 79.92 dots
+        {203, 40, Cat({Feed(0xFF), Feed(0x41)})},                // 319.69 dots
+        {254, 25.4f, Feed(0xFE)},                                // 254
+        {254, 25.5f, Feed(0xFF)},                                // 255: one command
+        {254, 25.6f, Cat({Feed(0xFF), Feed(0x01)})},             // 256
+        {254, 51.0f, Cat({Feed(0xFF), Feed(0xFF)})},             // 510: no trailing ESC J 0
         {254, 76.5f, Cat({Feed(0xFF), Feed(0xFF), Feed(0xFF)})}, // 765
         {254, 76.6f, Cat({Feed(0xFF), Feed(0xFF), Feed(0xFF), Feed(0x01)})},
-        {203, 0.01f, Feed(0x00)},                         // under half a dot
+        {203, 0.01f, Feed(0x00)}, // under half a dot
         {203, 0, Feed(0x00)},
-        {0, 10, Feed(0x00)},                              // no resolution known
-        {203, -2, Feed(0x00)},                            // never a backward feed
+        {0, 10, Feed(0x00)},   // no resolution known
+        {203, -2, Feed(0x00)}, // never a backward feed
     };
     for (const Case &c : cases) {
         TestEscPos r;

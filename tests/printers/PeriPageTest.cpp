@@ -29,7 +29,12 @@ struct BuilderCase {
 
 TEST(PeriPageCommands, BuildersAppendTheirBytes)
 {
-    auto initFor = [](int media) { return [media](TestPeriPage &r) { r.m_Reg.iMediaType = media; r.cmdInit(); }; };
+    auto initFor = [](int media) {
+        return [media](TestPeriPage &r) {
+            r.m_Reg.iMediaType = media;
+            r.cmdInit();
+        };
+    };
     const std::vector<BuilderCase> cases = {
         {"init continuous", initFor(0), Cat({kWake, Paper(0x01), kEscInit})},
         {"init gap", initFor(1), Cat({kWake, Paper(0x02), kEscInit})},
@@ -82,14 +87,20 @@ TEST(PeriPageCompressed, ExactOutputs)
         ByteVec expected;
     };
     const std::vector<Case> cases = {
-        {2, 2, {0, 0, 0, 0},
-         Cat({{0x1F, 0x00, 0x00, 0x02, 0x00, 0x02}, Be32(10),
+        {2,
+         2,
+         {0, 0, 0, 0},
+         Cat({{0x1F, 0x00, 0x00, 0x02, 0x00, 0x02},
+              Be32(10),
               {0x63, 0x60, 0x60, 0x60, 0x00, 0x00, 0x00, 0x04, 0x00, 0x01}})},
         {48, 0, {}, Cat({{0x1F, 0x00, 0x00, 0x30, 0x00, 0x00}, Be32(6), {0x03, 0x00, 0x00, 0x00, 0x00, 0x01}})},
         {4, 2, ByteVec(8, 0xFF),
          Cat({{0x1F, 0x00, 0x00, 0x04, 0x00, 0x02}, Be32(9), {0xFB, 0xFF, 0x1F, 0x02, 0x00, 0x23, 0xE4, 0x07, 0xF9}})},
-        {3, 2, {1, 2, 3, 4, 5, 6},
-         Cat({{0x1F, 0x00, 0x00, 0x03, 0x00, 0x02}, Be32(12),
+        {3,
+         2,
+         {1, 2, 3, 4, 5, 6},
+         Cat({{0x1F, 0x00, 0x00, 0x03, 0x00, 0x02},
+              Be32(12),
               {0x63, 0x64, 0x62, 0x66, 0x61, 0x65, 0x03, 0x00, 0x00, 0x3E, 0x00, 0x16}})},
         {65536, 0, {}, {}}, // wider than the 16-bit field: nothing
     };
@@ -173,8 +184,8 @@ TEST(PeriPagePage, MediaTable)
         bool cutLine;
     };
     const std::vector<Case> cases = {
-        {0, Paper(0x01), false, true},  {1, Paper(0x02), true, false}, {2, Paper(0x00), true, false},
-        {3, Paper(0x03), true, false},  {4, Paper(0x01), false, true}, {5, Paper(0x01), false, false},
+        {0, Paper(0x01), false, true},  {1, Paper(0x02), true, false},  {2, Paper(0x00), true, false},
+        {3, Paper(0x03), true, false},  {4, Paper(0x01), false, true},  {5, Paper(0x01), false, false},
         {6, Paper(0x04), false, false}, {7, Paper(0x05), false, false}, {8, Paper(0x01), false, true},
         {9, Paper(0x00), true, false},  {10, Paper(0x00), true, false}, {11, {}, false, false},
     };
@@ -228,8 +239,16 @@ TEST(PeriPagePage, FeedBefore)
     r.m_Image = PreparedPage(8, 2, Pattern);
     r.OnPaintBmp();
     ASSERT_EQ(r.writes.size(), 1u);
-    EXPECT_EQ(r.writes[0], Cat({kWake, Paper(0x02), kEscInit, kCentre, {0x1B, 0x4A, 0xFF, 0x1B, 0x4A, 0x41},
-                                GsV0(1, 2), PrinterRows(8, 2, Pattern), kToMark, {0x1B, 0x4A, 0x50}, kEnd}));
+    EXPECT_EQ(r.writes[0], Cat({kWake,
+                                Paper(0x02),
+                                kEscInit,
+                                kCentre,
+                                {0x1B, 0x4A, 0xFF, 0x1B, 0x4A, 0x41},
+                                GsV0(1, 2),
+                                PrinterRows(8, 2, Pattern),
+                                kToMark,
+                                {0x1B, 0x4A, 0x50},
+                                kEnd}));
 }
 
 TEST(PeriPagePage, NothingAtStartOrEndOfJob)
@@ -257,9 +276,9 @@ TEST(PeriPagePage, EmptyPage)
         r.m_Image = CxImage();
         r.OnPaintBmp();
         ASSERT_EQ(r.writes.size(), 1u);
-        const ByteVec raster = compress ? Cat({{0x1F, 0x00, 0x00, 0x00, 0x00, 0x00}, Be32(6),
-                                             {0x03, 0x00, 0x00, 0x00, 0x00, 0x01}})
-                                      : GsV0(0, 0);
+        const ByteVec raster =
+            compress ? Cat({{0x1F, 0x00, 0x00, 0x00, 0x00, 0x00}, Be32(6), {0x03, 0x00, 0x00, 0x00, 0x00, 0x01}})
+                     : GsV0(0, 0);
         EXPECT_EQ(r.writes[0], Cat({kWake, Paper(0x01), kEscInit, kCentre, raster, kCutLine, kEnd}));
     }
 }

@@ -79,10 +79,18 @@ TEST(TsplBuilders, GoldenBytes)
         {[](TestTSPL &r) { r.cmdREFERENCE(2, -3); }, "REFERENCE 16,-23"},
         {[](TestTSPL &r) { r.cmdGAP(3, 1.5f); }, "GAP 24 dot,12 dot"},
         {[](TestTSPL &r) { r.cmdGAP(0, 0); }, "GAP 0 dot,0 dot"},
-        {[](TestTSPL &r) { r.m_iResolution = 300; r.cmdGAP(3, 0); }, "GAP 35 dot,0 dot"},
+        {[](TestTSPL &r) {
+             r.m_iResolution = 300;
+             r.cmdGAP(3, 0);
+         },
+         "GAP 35 dot,0 dot"},
         {[](TestTSPL &r) { r.cmdBLINE(3, 2); }, "BLINE 24 dot,16 dot"},
         {[](TestTSPL &r) { r.cmdOFFSET(-3); }, "OFFSET -23 dot"},
-        {[](TestTSPL &r) { r.m_iResolution = 300; r.cmdOFFSET(10); }, "OFFSET 118 dot"},
+        {[](TestTSPL &r) {
+             r.m_iResolution = 300;
+             r.cmdOFFSET(10);
+         },
+         "OFFSET 118 dot"},
         {[](TestTSPL &r) { r.cmdDENSITY(-1); }, ""},
         {[](TestTSPL &r) { r.cmdDENSITY(0); }, "DENSITY 0"},
         {[](TestTSPL &r) { r.cmdDENSITY(99); }, "DENSITY 99"},
@@ -101,10 +109,26 @@ TEST(TsplBuilders, GoldenBytes)
         {[](TestTSPL &r) { r.cmdSetColorRed(8); }, "SETCOLOR RED 8"},
         {[](TestTSPL &r) { r.cmdSetColorBlack(); }, "SETCOLOR BLACK"},
         {[](TestTSPL &r) { r.cmdPRINT(2, 3); }, "PRINT 2,3"},
-        {[](TestTSPL &r) { r.SetModelName("do-zidivoz"); r.cmdPRINT(1, 1); }, "SFAYPRINT 1,1"},
-        {[](TestTSPL &r) { r.SetModelName("DO-ZIDIVOZ"); r.cmdPRINT(1, 1); }, "PRINT 1,1"},
-        {[](TestTSPL &r) { r.SetModelName("do-zidivoz "); r.cmdPRINT(1, 1); }, "PRINT 1,1"},
-        {[](TestTSPL &r) { r.SetModelName("do-zidivo"); r.cmdPRINT(1, 1); }, "PRINT 1,1"},
+        {[](TestTSPL &r) {
+             r.SetModelName("do-zidivoz");
+             r.cmdPRINT(1, 1);
+         },
+         "SFAYPRINT 1,1"},
+        {[](TestTSPL &r) {
+             r.SetModelName("DO-ZIDIVOZ");
+             r.cmdPRINT(1, 1);
+         },
+         "PRINT 1,1"},
+        {[](TestTSPL &r) {
+             r.SetModelName("do-zidivoz ");
+             r.cmdPRINT(1, 1);
+         },
+         "PRINT 1,1"},
+        {[](TestTSPL &r) {
+             r.SetModelName("do-zidivo");
+             r.cmdPRINT(1, 1);
+         },
+         "PRINT 1,1"},
     };
     for (const auto &c : cases) {
         TestTSPL r;
@@ -188,32 +212,50 @@ TEST(TsplPage, StreamsBySetting)
     const std::vector<Case> cases = {
         {"defaults", [](TestTSPL &) {}, Cat({Lines(Join({kSmall, kSmallTail, kSetc})), plainEnd})},
         {"tear", [](TestTSPL &r) { r.m_Reg.iPostAction = 1; },
-         Cat({Lines(Join({kSmall, {"SET PEEL OFF", "SET CUTTER FALSE", "SET PARTIAL_CUTTER OFF", "SET TEAR ON"},
-                          kSmallTail, kSetc})),
+         Cat({Lines(Join({kSmall,
+                          {"SET PEEL OFF", "SET CUTTER FALSE", "SET PARTIAL_CUTTER OFF", "SET TEAR ON"},
+                          kSmallTail,
+                          kSetc})),
               plainEnd})},
         {"cutter", [](TestTSPL &r) { r.m_Reg.iPostAction = 2; },
-         Cat({Lines(Join({kSmall, {"SET PEEL OFF", "SET CUTTER 1", "SET PARTIAL_CUTTER OFF", "SET TEAR OFF"},
-                          kSmallTail, kSetc})),
+         Cat({Lines(Join({kSmall,
+                          {"SET PEEL OFF", "SET CUTTER 1", "SET PARTIAL_CUTTER OFF", "SET TEAR OFF"},
+                          kSmallTail,
+                          kSetc})),
               plainEnd})},
         {"peel", [](TestTSPL &r) { r.m_Reg.iPostAction = 3; },
-         Cat({Lines(Join({kSmall, {"SET PEEL ON", "SET CUTTER FALSE", "SET PARTIAL_CUTTER OFF", "SET TEAR OFF"},
-                          kSmallTail, kSetc})),
+         Cat({Lines(Join({kSmall,
+                          {"SET PEEL ON", "SET CUTTER FALSE", "SET PARTIAL_CUTTER OFF", "SET TEAR OFF"},
+                          kSmallTail,
+                          kSetc})),
               plainEnd})},
         {"partial cutter", [](TestTSPL &r) { r.m_Reg.iPostAction = 4; },
-         Cat({Lines(Join({kSmall, {"SET PEEL OFF", "SET CUTTER FALSE", "SET PARTIAL_CUTTER 1", "SET TEAR OFF"},
-                          kSmallTail, kSetc})),
+         Cat({Lines(Join({kSmall,
+                          {"SET PEEL OFF", "SET CUTTER FALSE", "SET PARTIAL_CUTTER 1", "SET TEAR OFF"},
+                          kSmallTail,
+                          kSetc})),
               plainEnd})},
         {"unknown print type, no pause key or watermark",
-         [](TestTSPL &r) { r.m_Reg.iPrinttype = 2; r.m_Reg.bPauseKey = r.m_Reg.bWaterMark = false; },
-         Cat({Lines(Join({{"SIZE 4.00 mm,0.38 mm"}, kSmallTail,
+         [](TestTSPL &r) {
+             r.m_Reg.iPrinttype = 2;
+             r.m_Reg.bPauseKey = r.m_Reg.bWaterMark = false;
+         },
+         Cat({Lines(Join({{"SIZE 4.00 mm,0.38 mm"},
+                          kSmallTail,
                           {"SETC AUTODOTTED OFF", "SETC PAUSEKEY OFF", "SETC WATERMARK OFF", "CLS"}})),
               plainEnd})},
         {"two colour: each plane with its own size",
-         [&](TestTSPL &r) { r.m_Reg.bDoubleColor = true; r.m_ImageRed = red; },
+         [&](TestTSPL &r) {
+             r.m_Reg.bDoubleColor = true;
+             r.m_ImageRed = red;
+         },
          Cat({Lines(Join({kSmall, kSmallTail, kSetc, {"SETCOLOR RED 8"}})), Bitmap("BITMAP 0,0,8,2,1,", redBits),
               Lines({"SETCOLOR BLACK"}), plainEnd})},
         {"two colour compressed",
-         [&](TestTSPL &r) { r.m_Reg.bDoubleColor = r.m_Reg.bImageCompress = true; r.m_ImageRed = red; },
+         [&](TestTSPL &r) {
+             r.m_Reg.bDoubleColor = r.m_Reg.bImageCompress = true;
+             r.m_ImageRed = red;
+         },
          Cat({Lines(Join({kSmall, kSmallTail, kSetc, {"SETCOLOR RED 8"}})),
               Bitmap("BITMAP 0,0,8,2,3," + std::to_string(redZ.size()) + ",", redZ), Lines({"SETCOLOR BLACK"}),
               Bitmap("BITMAP 0,0,4,3,3," + std::to_string(blackZ.size()) + ",", blackZ), Lines({"PRINT 1,1"})})},

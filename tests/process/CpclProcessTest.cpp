@@ -23,15 +23,14 @@ ByteVec DotRows(const RasterPage &page)
     return Inverted(PreparedRows(page));
 }
 
-FilterResult RunLabels(const std::vector<RasterPage> &pages, const std::string &jobOptions,
-                       bool doubleColor = false)
+FilterResult RunLabels(const std::vector<RasterPage> &pages, const std::string &jobOptions, bool doubleColor = false)
 {
     TempDir dir;
     TestPpd printer;
     printer.modelNumber = 22;
     printer.options = {{"zeMediaTracking", {"Continuous", "Gap", "BLine", "Perforated"}},
-                      {"AdjustHoriaontal", {"0", "2", "-3"}},
-                      {"ImageFilter", {"3", "0"}}};
+                       {"AdjustHoriaontal", {"0", "2", "-3"}},
+                       {"ImageFilter", {"3", "0"}}};
     if (doubleColor)
         printer.attributes = {{"DoubleColor", "1"}};
     FilterResult r = RunPages(dir, pages, printer, jobOptions);
@@ -53,16 +52,20 @@ TEST(CpclProcess, WorkedExamples)
         {320, "zeMediaTracking=Continuous", {"! 0 200 200 240 1", "PAGE-WIDTH 320", "CG 40 240 0 0"}, {"PRINT"}},
         {320, "zeMediaTracking=Perforated", {"! 0 200 200 240 1", "PAGE-WIDTH 320", "CG 40 240 0 0"}, {"PRINT"}},
         {300, "zeMediaTracking=Gap", {"! 0 200 200 240 1", "PAGE-WIDTH 300", "CG 40 240 0 0"}, {"FORM", "PRINT"}},
-        {320, "zeMediaTracking=Gap AdjustHoriaontal=2", {"! 16 200 200 240 1", "PAGE-WIDTH 320", "CG 40 240 0 0"},
+        {320,
+         "zeMediaTracking=Gap AdjustHoriaontal=2",
+         {"! 16 200 200 240 1", "PAGE-WIDTH 320", "CG 40 240 0 0"},
          {"FORM", "PRINT"}},
-        {320, "zeMediaTracking=Gap AdjustHoriaontal=-3", {"! -23 200 200 240 1", "PAGE-WIDTH 320", "CG 40 240 0 0"},
+        {320,
+         "zeMediaTracking=Gap AdjustHoriaontal=-3",
+         {"! -23 200 200 240 1", "PAGE-WIDTH 320", "CG 40 240 0 0"},
          {"FORM", "PRINT"}},
     };
     for (const Case &c : cases) {
         const RasterPage page = PatternPage(c.width, 240);
         const FilterResult r = RunLabels({page}, c.jobOptions);
-        EXPECT_EQ(r.out, Cat({Lines(c.head), DotRows(page), Lines(c.tail)}))
-            << c.width << " " << c.jobOptions << "\n" << Printable(r.out);
+        EXPECT_EQ(r.out, Cat({Lines(c.head), DotRows(page), Lines(c.tail)})) << c.width << " " << c.jobOptions << "\n"
+                                                                             << Printable(r.out);
     }
 }
 

@@ -25,7 +25,7 @@ protected:
         printer.modelNumber = 21;
         printer.modelName = "Receipt printer";
         printer.options = {{"FeedOffset", {"0", "10", "32", "40", "51", "102"}},
-                          {"MediaAlign", {"Center", "Left", "Right"}}};
+                           {"MediaAlign", {"Center", "Left", "Right"}}};
         return RunPages(dir, pages, printer, options);
     }
 
@@ -61,8 +61,8 @@ TEST_F(EscPosProcess, FeedBoundaries)
         ByteVec feed;
     };
     const std::vector<Case> cases = {
-        {127, "FeedOffset=51", Feed(0xFF)},                   // 255 dots
-        {203, "FeedOffset=32", Cat({Feed(0xFF), Feed(0x01)})}, // 256 dots
+        {127, "FeedOffset=51", Feed(0xFF)},                     // 255 dots
+        {203, "FeedOffset=32", Cat({Feed(0xFF), Feed(0x01)})},  // 256 dots
         {127, "FeedOffset=102", Cat({Feed(0xFF), Feed(0xFF)})}, // 510 dots
     };
     for (const Case &c : cases) {
@@ -121,8 +121,7 @@ TEST_F(EscPosProcess, TallPageIsSentInBands)
 // the job goes on.
 TEST_F(EscPosProcess, TooWidePageIsRefused)
 {
-    const FilterResult r =
-        Run({OneBitPage(524281, 2, 203, Pattern), OneBitPage(16, 2, 203, Pattern)}, "");
+    const FilterResult r = Run({OneBitPage(524281, 2, 203, Pattern), OneBitPage(16, 2, 203, Pattern)}, "");
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(r.out, Cat({kInit, kCentre, RasterHead(0, 2, 2), PrinterRows(16, 2, Pattern)}));
     EXPECT_TRUE(HasErrLineStarting(r, "ERROR: This page is 524281 dots wide")) << r.err;

@@ -237,8 +237,7 @@ TEST_F(JobLoop, ShortPageIsZeroFilled)
     const std::string head = "BITMAP 0,0,40,240,1,";
     auto at = std::search(r.out.begin(), r.out.end(), head.begin(), head.end());
     ASSERT_NE(at, r.out.end());
-    std::vector<uint8_t> bits(at + static_cast<long>(head.size()),
-                              at + static_cast<long>(head.size()) + 40 * 240);
+    std::vector<uint8_t> bits(at + static_cast<long>(head.size()), at + static_cast<long>(head.size()) + 40 * 240);
     EXPECT_TRUE(std::all_of(bits.begin(), bits.begin() + 40 * 100, [](uint8_t b) { return b == 0xFF; }));
     EXPECT_TRUE(std::all_of(bits.begin() + 40 * 100, bits.end(), [](uint8_t b) { return b == 0x00; }));
 }
@@ -312,9 +311,9 @@ TEST_F(JobLoop, HeaderIsTracedForEveryPage)
     call.inputFile = Raster({page});
     FilterResult r = RunFilter(call);
     ASSERT_EQ(r.exitStatus, 0);
-    for (const char *line : {"DEBUG: HWResolution = [ 203 300 ]", "DEBUG: cupsHeight = 240",
-                             "DEBUG: cupsBitsPerPixel = 1", "DEBUG: cupsBytesPerLine = 40",
-                             "DEBUG: cupsCompression = 0", "DEBUG: NumCopies = 1"})
+    for (const char *line :
+         {"DEBUG: HWResolution = [ 203 300 ]", "DEBUG: cupsHeight = 240", "DEBUG: cupsBitsPerPixel = 1",
+          "DEBUG: cupsBytesPerLine = 40", "DEBUG: cupsCompression = 0", "DEBUG: NumCopies = 1"})
         EXPECT_TRUE(r.HasSyslog(line)) << line;
 }
 

@@ -57,8 +57,7 @@ std::vector<std::string> Rows(const Bitmap &b, int width)
 }
 
 // A raster page whose pixel (x, y) has grey level level(x, y), at any depth.
-template <class F>
-RasterPage GreyPage(unsigned w, unsigned h, unsigned bpp, F level)
+template <class F> RasterPage GreyPage(unsigned w, unsigned h, unsigned bpp, F level)
 {
     RasterPage p = MakeWhitePage(w, h, bpp, 203, 203);
     const size_t bpl = p.header.cupsBytesPerLine;
@@ -72,7 +71,8 @@ RasterPage GreyPage(unsigned w, unsigned h, unsigned bpp, F level)
                     row[x / 8] &= static_cast<uint8_t>(~(0x80 >> (x % 8)));
                 break;
             case 4:
-                row[x / 2] = static_cast<uint8_t>(x % 2 ? (row[x / 2] & 0xF0) | (v / 17) : (row[x / 2] & 0x0F) | ((v / 17) << 4));
+                row[x / 2] = static_cast<uint8_t>(x % 2 ? (row[x / 2] & 0xF0) | (v / 17)
+                                                        : (row[x / 2] & 0x0F) | ((v / 17) << 4));
                 break;
             case 8:
                 row[x] = v;
@@ -100,18 +100,12 @@ protected:
         TestPpd printer;
         // Every option the tests use, with the choices they use.
         printer.options = {
-            {"ImageFilter", {"3", "0", "2", "8"}},
-            {"Threshold", {"175", "100", "128", "150"}},
-            {"Brightness", {"0", "50"}},
-            {"Contrast", {"0", "100"}},
-            {"ImageEnhance", {"10", "20"}},
-            {"ImageOffsetX", {"0", "8", "-3"}},
-            {"ImageOffsetY", {"0", "3", "-2"}},
-            {"CropEdgeTop", {"0", "1", "-1"}},
-            {"CropEdgeBottom", {"0", "1"}},
-            {"CropEdgeLeft", {"0", "1"}},
-            {"CropEdgeRight", {"0", "1"}},
-            {"Rotate", {"0", "1", "2", "3"}},
+            {"ImageFilter", {"3", "0", "2", "8"}}, {"Threshold", {"175", "100", "128", "150"}},
+            {"Brightness", {"0", "50"}},           {"Contrast", {"0", "100"}},
+            {"ImageEnhance", {"10", "20"}},        {"ImageOffsetX", {"0", "8", "-3"}},
+            {"ImageOffsetY", {"0", "3", "-2"}},    {"CropEdgeTop", {"0", "1", "-1"}},
+            {"CropEdgeBottom", {"0", "1"}},        {"CropEdgeLeft", {"0", "1"}},
+            {"CropEdgeRight", {"0", "1"}},         {"Rotate", {"0", "1", "2", "3"}},
         };
         printer.attributes = attributes;
         FilterCall call;
@@ -134,8 +128,7 @@ TEST_F(PagePrep, EveryDepthThresholds)
         std::vector<Bitmap> maps = Bitmaps(r.out);
         ASSERT_EQ(maps.size(), 1u) << bpp;
         EXPECT_EQ(maps[0].widthBytes, 8);
-        EXPECT_EQ(Rows(maps[0], 64), std::vector<std::string>(3, std::string(32, '#') + std::string(32, '.')))
-            << bpp;
+        EXPECT_EQ(Rows(maps[0], 64), std::vector<std::string>(3, std::string(32, '#') + std::string(32, '.'))) << bpp;
     }
 }
 
@@ -144,7 +137,10 @@ TEST_F(PagePrep, OrderedDitherOfMidGrey)
     // Grey 136 (a level a 4-bit page holds too) is level 8 of 16 in the
     // 4 x 4 matrix: every other dot.
     const std::vector<std::string> expected = {
-        ".#.#.#.#.#.#.#.#", "#.#.#.#.#.#.#.#.", ".#.#.#.#.#.#.#.#", "#.#.#.#.#.#.#.#.",
+        ".#.#.#.#.#.#.#.#",
+        "#.#.#.#.#.#.#.#.",
+        ".#.#.#.#.#.#.#.#",
+        "#.#.#.#.#.#.#.#.",
     };
     for (unsigned bpp : {4u, 8u, 24u, 32u}) {
         FilterResult r = Print({GreyPage(16, 4, bpp, [](unsigned, unsigned) { return 136; })}, "ImageFilter=2");
@@ -193,8 +189,8 @@ TEST_F(PagePrep, OffsetsShiftThePicture)
     struct Case {
         std::string options;
         int x, y;
-    } cases[] = {{"", 10, 4}, {"ImageOffsetX=8", 18, 4}, {"ImageOffsetY=3", 10, 7},
-                 {"ImageOffsetX=-3 ImageOffsetY=-2", 7, 2}};
+    } cases[] = {
+        {"", 10, 4}, {"ImageOffsetX=8", 18, 4}, {"ImageOffsetY=3", 10, 7}, {"ImageOffsetX=-3 ImageOffsetY=-2", 7, 2}};
     for (const Case &c : cases) {
         FilterResult r = Print({GreyPage(32, 8, 1, dot)}, c.options);
         std::vector<Bitmap> maps = Bitmaps(r.out);

@@ -61,8 +61,8 @@ TEST_F(PaperangProcess, TwoRowExampleByMedia)
     const FilterResult r = Run({OneBitPage(384, 2, 203, Pattern)}, "zeMediaTracking=Gap");
     ASSERT_GE(r.out.size(), 14u + 21u);
     EXPECT_EQ(ByteVec(r.out.begin() + 14, r.out.begin() + 35),
-              ByteVec({0xA5, 0x01, 0x41, 0x00, 0x05, 0x1B, 0x03, 0x3C, 0x00, 0x00, 0x00, 0x38, 0x00, 0x01, 0x30,
-                       0x00, 0x00, 0x00, 0x00, 0x30, 0x00}));
+              ByteVec({0xA5, 0x01, 0x41, 0x00, 0x05, 0x1B, 0x03, 0x3C, 0x00, 0x00, 0x00,
+                       0x38, 0x00, 0x01, 0x30, 0x00, 0x00, 0x00, 0x00, 0x30, 0x00}));
 }
 
 // 390 dots: W = 52, 49 bytes of image and 3 zero bytes per row.
@@ -86,10 +86,17 @@ TEST_F(PaperangProcess, PacketIndexRestartsOnEveryPage)
         Run({OneBitPage(32, 3, 203, Pattern), OneBitPage(32, 2, 203, Pattern)}, "zeMediaTracking=Gap");
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     const std::vector<ByteVec> expected = {
-        kBegin, RowInner(0, StoredRow(32, 0, Pattern)), RowInner(1, StoredRow(32, 1, Pattern)),
-        RowInner(2, StoredRow(32, 2, Pattern)), kEnd, kLocate300,
-        kBegin, RowInner(0, StoredRow(32, 0, Pattern)), RowInner(1, StoredRow(32, 1, Pattern)),
-        kEnd, kLocate300,
+        kBegin,
+        RowInner(0, StoredRow(32, 0, Pattern)),
+        RowInner(1, StoredRow(32, 1, Pattern)),
+        RowInner(2, StoredRow(32, 2, Pattern)),
+        kEnd,
+        kLocate300,
+        kBegin,
+        RowInner(0, StoredRow(32, 0, Pattern)),
+        RowInner(1, StoredRow(32, 1, Pattern)),
+        kEnd,
+        kLocate300,
     };
     EXPECT_EQ(Unframe(r.out), expected);
 }
@@ -109,8 +116,7 @@ TEST_F(PaperangProcess, TooWidePageIsRefused)
     const FilterResult widest = Run({OneBitPage(524128, 1, 203, Pattern)}, "zeMediaTracking=Recording");
     EXPECT_EQ(widest.exitStatus, 0) << widest.err;
     EXPECT_EQ(widest.err.find("ERROR:"), std::string::npos) << widest.err;
-    EXPECT_EQ(Unframe(widest.out),
-              (std::vector<ByteVec>{kBegin, RowInner(0, StoredRow(524128, 0, Pattern)), kEnd}));
+    EXPECT_EQ(Unframe(widest.out), (std::vector<ByteVec>{kBegin, RowInner(0, StoredRow(524128, 0, Pattern)), kEnd}));
 }
 
 } // namespace

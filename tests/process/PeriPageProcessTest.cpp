@@ -24,9 +24,9 @@ protected:
         printer.modelNumber = 24;
         printer.modelName = "Portable printer";
         printer.options = {{"zeMediaTracking", {"Continuous", "Gap", "Recording", "Tattoo", "BLine", "Roll"}},
-                          {"Darkness", {"Default", "0", "10", "20"}},
-                          {"ImageCompress", {"0", "1"}},
-                          {"FeedOffset", {"0", "10"}}};
+                           {"Darkness", {"Default", "0", "10", "20"}},
+                           {"ImageCompress", {"0", "1"}},
+                           {"FeedOffset", {"0", "10"}}};
         return RunPages(dir, pages, printer, options);
     }
 
@@ -46,8 +46,7 @@ TEST_F(PeriPageProcess, WorkedExampleContinuous)
 
 TEST_F(PeriPageProcess, WorkedExampleGapCompressed)
 {
-    const FilterResult r =
-        Run({OneBitPage(384, 100, 203, Pattern)}, "Darkness=10 zeMediaTracking=Gap ImageCompress=1");
+    const FilterResult r = Run({OneBitPage(384, 100, 203, Pattern)}, "Darkness=10 zeMediaTracking=Gap ImageCompress=1");
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     const ByteVec head = Cat({kWake, Paper(0x02), kEscInit, Density(0x0A), kCentre});
     ASSERT_EQ(Slice(r.out, 0, head.size()), head) << Printable(r.out);
@@ -73,8 +72,8 @@ TEST_F(PeriPageProcess, DensityChoices)
     for (const Case &c : cases) {
         const FilterResult r = Run({OneBitPage(8, 2, 203, Pattern)}, c.options);
         EXPECT_EQ(r.exitStatus, 0) << r.err;
-        EXPECT_EQ(r.out, Cat({kWake, Paper(0x01), kEscInit, c.density, kCentre, GsV0(1, 2),
-                              PrinterRows(8, 2, Pattern), kCutLine, kEnd}))
+        EXPECT_EQ(r.out, Cat({kWake, Paper(0x01), kEscInit, c.density, kCentre, GsV0(1, 2), PrinterRows(8, 2, Pattern),
+                              kCutLine, kEnd}))
             << c.options;
     }
 }
@@ -155,8 +154,8 @@ TEST_F(PeriPageProcess, TallCompressedPageIsSplit)
 
 TEST_F(PeriPageProcess, TooWidePlainPageIsRefused)
 {
-    const FilterResult r = Run({OneBitPage(524281, 1, 203, Pattern), OneBitPage(8, 2, 203, Pattern)},
-                               "ImageCompress=0 Darkness=Default");
+    const FilterResult r =
+        Run({OneBitPage(524281, 1, 203, Pattern), OneBitPage(8, 2, 203, Pattern)}, "ImageCompress=0 Darkness=Default");
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(r.out,
               Cat({kWake, Paper(0x01), kEscInit, kCentre, GsV0(1, 2), PrinterRows(8, 2, Pattern), kCutLine, kEnd}));

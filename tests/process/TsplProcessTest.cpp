@@ -30,7 +30,7 @@ FilterResult RunJob(const std::vector<RasterPage> &pages, const Choices &choices
 {
     static const std::map<std::string, std::string> other = {
         {"zeMediaTracking", "Continuous"}, {"Darkness", "Default"}, {"zePrintRate", "Default"},
-        {"MediaMethod", "Direct"},         {"AutoDotted", "0"},      {"ImageFilter", "3"}};
+        {"MediaMethod", "Direct"},         {"AutoDotted", "0"},     {"ImageFilter", "3"}};
     TempDir dir;
     TestPpd printer;
     printer.modelNumber = 20;
@@ -80,25 +80,39 @@ TEST(TsplProcess, PageStreamsBySetting)
          {"SIZE 40.04 mm,30.03 mm", "SET RIBBON ON", "REFERENCE 16,-23", "GAP 0 dot,0 dot", "OFFSET 0 dot"}},
         {{{"zeMediaTracking", "Gap"}},
          {"SIZE 27.09 mm,20.32 mm", "SET RIBBON OFF", "REFERENCE 0,0", "GAP 35 dot,0 dot", "OFFSET 0 dot"},
-         "PRINT 1,1", "Label 40", PatternPage(320, 240, 300)},
+         "PRINT 1,1",
+         "Label 40",
+         PatternPage(320, 240, 300)},
         // 300 dots go out as the 40-byte stride.
-        {{}, {"SIZE 37.54 mm,30.03 mm", "SET RIBBON OFF", "REFERENCE 0,0", "GAP 0 dot,0 dot", "OFFSET 0 dot"},
-         "PRINT 1,1", "Label 40", PatternPage(300, 240, 203)},
-        {{}, {"SIZE 40.04 mm,30.03 mm", "SET RIBBON OFF", "REFERENCE 0,0", "GAP 0 dot,0 dot", "OFFSET 0 dot"},
-         "SFAYPRINT 1,1", "do-zidivoz"},
-        {{}, {"SIZE 40.04 mm,30.03 mm", "SET RIBBON OFF", "REFERENCE 0,0", "GAP 0 dot,0 dot", "OFFSET 0 dot"},
-         "PRINT 1,1", "DO-ZIDIVOZ"},
-        {{}, {"SIZE 40.04 mm,30.03 mm", "SET RIBBON OFF", "REFERENCE 0,0", "GAP 0 dot,0 dot", "OFFSET 0 dot"},
-         "PRINT 1,1", "do-zidivoz "},
-        {{}, {"SIZE 40.04 mm,30.03 mm", "SET RIBBON OFF", "REFERENCE 0,0", "GAP 0 dot,0 dot", "OFFSET 0 dot"},
-         "PRINT 1,1", "do-zidivo"},
+        {{},
+         {"SIZE 37.54 mm,30.03 mm", "SET RIBBON OFF", "REFERENCE 0,0", "GAP 0 dot,0 dot", "OFFSET 0 dot"},
+         "PRINT 1,1",
+         "Label 40",
+         PatternPage(300, 240, 203)},
+        {{},
+         {"SIZE 40.04 mm,30.03 mm", "SET RIBBON OFF", "REFERENCE 0,0", "GAP 0 dot,0 dot", "OFFSET 0 dot"},
+         "SFAYPRINT 1,1",
+         "do-zidivoz"},
+        {{},
+         {"SIZE 40.04 mm,30.03 mm", "SET RIBBON OFF", "REFERENCE 0,0", "GAP 0 dot,0 dot", "OFFSET 0 dot"},
+         "PRINT 1,1",
+         "DO-ZIDIVOZ"},
+        {{},
+         {"SIZE 40.04 mm,30.03 mm", "SET RIBBON OFF", "REFERENCE 0,0", "GAP 0 dot,0 dot", "OFFSET 0 dot"},
+         "PRINT 1,1",
+         "do-zidivoz "},
+        {{},
+         {"SIZE 40.04 mm,30.03 mm", "SET RIBBON OFF", "REFERENCE 0,0", "GAP 0 dot,0 dot", "OFFSET 0 dot"},
+         "PRINT 1,1",
+         "do-zidivo"},
     };
     for (const Case &c : cases) {
         std::vector<std::string> lines = c.lines;
         lines.insert(lines.end(), kSetc.begin(), kSetc.end());
         const FilterResult r = RunJob({c.page}, c.choices, c.model);
         EXPECT_EQ(r.out, Cat({Lines(lines), Bytes("BITMAP 0,0,40,240,1,"), PreparedRows(c.page), Lines({"", c.print})}))
-            << c.lines[3] << " / " << c.model << "\n" << Printable(r.out, 400);
+            << c.lines[3] << " / " << c.model << "\n"
+            << Printable(r.out, 400);
     }
     // A 320-dot row is a whole number of words: the raster's bytes go out as they are.
     EXPECT_EQ(PreparedRows(cases[0].page), cases[0].page.data);
@@ -107,12 +121,12 @@ TEST(TsplProcess, PageStreamsBySetting)
 TEST(TsplProcess, CompressedBitmapInflatesToTheInvertedPage)
 {
     const RasterPage page = PatternPage(320, 240, 203);
-    const FilterResult r = RunJob(
-        {page}, {{"zeMediaTracking", "Gap"}, {"Darkness", "10"}, {"zePrintRate", "4"}, {"ImageCompress", "1"}});
-    const ByteVec head = Cat({Lines({"SIZE 40.04 mm,30.03 mm", "SET RIBBON OFF", "REFERENCE 0,0", "GAP 24 dot,0 dot",
-                                     "OFFSET 0 dot", "DENSITY 10", "SPEED 4", "SETC AUTODOTTED OFF",
-                                     "SETC PAUSEKEY ON", "SETC WATERMARK ON", "CLS"}),
-                              Bytes("BITMAP 0,0,40,240,3,")});
+    const FilterResult r =
+        RunJob({page}, {{"zeMediaTracking", "Gap"}, {"Darkness", "10"}, {"zePrintRate", "4"}, {"ImageCompress", "1"}});
+    const ByteVec head =
+        Cat({Lines({"SIZE 40.04 mm,30.03 mm", "SET RIBBON OFF", "REFERENCE 0,0", "GAP 24 dot,0 dot", "OFFSET 0 dot",
+                    "DENSITY 10", "SPEED 4", "SETC AUTODOTTED OFF", "SETC PAUSEKEY ON", "SETC WATERMARK ON", "CLS"}),
+             Bytes("BITMAP 0,0,40,240,3,")});
     const ByteVec tail = Bytes("\r\nPRINT 1,1\r\n");
     ASSERT_GT(r.out.size(), head.size() + tail.size());
     ASSERT_EQ(ByteVec(r.out.begin(), r.out.begin() + head.size()), head) << Printable(r.out, 400);
@@ -151,8 +165,8 @@ TEST(TsplProcess, TwoColourSendsTheRedPlaneFirst)
     // A threshold (ImageFilter 0) keeps each area solid.
     const FilterResult r = RunJob({page}, {{"ImageFilter", "0"}}, "Label 40", true);
     EXPECT_EQ(r.out, Cat({Lines({"SIZE 40.04 mm,30.03 mm", "SET RIBBON OFF", "REFERENCE 0,0", "GAP 0 dot,0 dot",
-                                 "OFFSET 0 dot", "SETC AUTODOTTED OFF", "SETC PAUSEKEY ON", "SETC WATERMARK ON",
-                                 "CLS", "SETCOLOR RED 8"}),
+                                 "OFFSET 0 dot", "SETC AUTODOTTED OFF", "SETC PAUSEKEY ON", "SETC WATERMARK ON", "CLS",
+                                 "SETCOLOR RED 8"}),
                           Bytes("BITMAP 0,0,40,240,1,"), red, Lines({"", "SETCOLOR BLACK"}),
                           Bytes("BITMAP 0,0,40,240,1,"), black, Lines({"", "PRINT 1,1"})}))
         << Printable(r.out, 400);
@@ -166,14 +180,13 @@ TEST(TsplProcess, EachPageIsWholeAndAPageWithoutResolutionIsRefused)
     EXPECT_TRUE(r.HasErrLine("ERROR: The page has no valid resolution (0 dpi); it was not printed. Check the "
                              "resolution setting of the print queue."))
         << r.err;
-    EXPECT_EQ(r.out, Cat({Lines({"SIZE 40.04 mm,30.03 mm", "SET RIBBON OFF", "REFERENCE 0,0", "GAP 0 dot,0 dot",
-                                 "OFFSET 0 dot", "SETC AUTODOTTED OFF", "SETC PAUSEKEY ON", "SETC WATERMARK ON",
-                                 "CLS"}),
-                          Bytes("BITMAP 0,0,40,240,1,"), PreparedRows(first), Lines({"", "PRINT 1,1"}),
-                          Lines({"SIZE 8.01 mm,2.00 mm", "SET RIBBON OFF", "REFERENCE 0,0", "GAP 0 dot,0 dot",
-                                 "OFFSET 0 dot", "SETC AUTODOTTED OFF", "SETC PAUSEKEY ON", "SETC WATERMARK ON",
-                                 "CLS"}),
-                          Bytes("BITMAP 0,0,8,16,1,"), PreparedRows(last), Lines({"", "PRINT 1,1"})}));
+    EXPECT_EQ(r.out,
+              Cat({Lines({"SIZE 40.04 mm,30.03 mm", "SET RIBBON OFF", "REFERENCE 0,0", "GAP 0 dot,0 dot",
+                          "OFFSET 0 dot", "SETC AUTODOTTED OFF", "SETC PAUSEKEY ON", "SETC WATERMARK ON", "CLS"}),
+                   Bytes("BITMAP 0,0,40,240,1,"), PreparedRows(first), Lines({"", "PRINT 1,1"}),
+                   Lines({"SIZE 8.01 mm,2.00 mm", "SET RIBBON OFF", "REFERENCE 0,0", "GAP 0 dot,0 dot", "OFFSET 0 dot",
+                          "SETC AUTODOTTED OFF", "SETC PAUSEKEY ON", "SETC WATERMARK ON", "CLS"}),
+                   Bytes("BITMAP 0,0,8,16,1,"), PreparedRows(last), Lines({"", "PRINT 1,1"})}));
 }
 
 } // namespace

@@ -49,8 +49,7 @@ TEST(HandOff, HooksRunInOrderAndInitOnlyOnce)
         job.EndPage(nullptr, &header);
     }
     std::vector<std::string> page = {"OnStartPage", "OnBeginBmp", "OnPaintBmp", "OnEndBmp", "OnEndPage"};
-    std::vector<std::string> expected = {"OnStartPage", "OnBeginBmp", "OnInit", "OnPaintBmp", "OnEndBmp",
-                                         "OnEndPage"};
+    std::vector<std::string> expected = {"OnStartPage", "OnBeginBmp", "OnInit", "OnPaintBmp", "OnEndBmp", "OnEndPage"};
     expected.insert(expected.end(), page.begin(), page.end());
     EXPECT_EQ(calls, expected);
 
@@ -92,19 +91,19 @@ TEST(PageCheck, RefusesWhatCouldOverflowOrOverread)
         PageVerdict verdict;
     } cases[] = {
         {320, 240, 1, 40, PageVerdict::Ok},
-        {320, 240, 1, 48, PageVerdict::Ok},                 // surplus bytes are fine
+        {320, 240, 1, 48, PageVerdict::Ok}, // surplus bytes are fine
         {320, 240, 1, 39, PageVerdict::ShortLines},
-        {100, 10, 32, 300, PageVerdict::ShortLines},        // 32 bits take 4 bytes a pixel
+        {100, 10, 32, 300, PageVerdict::ShortLines}, // 32 bits take 4 bytes a pixel
         {100, 10, 32, 400, PageVerdict::Ok},
         {100, 10, 24, 300, PageVerdict::Ok},
-        {65536, 65536, 24, 196608, PageVerdict::TooLarge},  // 12 GiB: wraps in 32 bits
-        {32768, 65537, 1, 4096, PageVerdict::TooLarge},     // just over 256 MiB
-        {32768, 65536, 1, 4096, PageVerdict::Ok},           // exactly 256 MiB
-        {10, 0, 8, 0xFFFFFFFFu, PageVerdict::TooLarge},     // a huge line even without rows
+        {65536, 65536, 24, 196608, PageVerdict::TooLarge}, // 12 GiB: wraps in 32 bits
+        {32768, 65537, 1, 4096, PageVerdict::TooLarge},    // just over 256 MiB
+        {32768, 65536, 1, 4096, PageVerdict::Ok},          // exactly 256 MiB
+        {10, 0, 8, 0xFFFFFFFFu, PageVerdict::TooLarge},    // a huge line even without rows
         {0x80000000u, 1, 8, 0x80000000u, PageVerdict::TooLarge},
-        {10, 0, 8, 10, PageVerdict::Ok},                    // left to the image check
-        {1, 268435456, 1, 1, PageVerdict::TooLarge},        // 256 MiB raster, 1 GiB image
-        {1, 67108864, 1, 1, PageVerdict::Ok},               // image exactly 256 MiB
+        {10, 0, 8, 10, PageVerdict::Ok},             // left to the image check
+        {1, 268435456, 1, 1, PageVerdict::TooLarge}, // 256 MiB raster, 1 GiB image
+        {1, 67108864, 1, 1, PageVerdict::Ok},        // image exactly 256 MiB
     };
     for (const Case &c : cases) {
         cups_page_header2_t h = MakePageHeader(c.width, c.height, c.bpp, 203, 203);

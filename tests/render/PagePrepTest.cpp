@@ -43,7 +43,10 @@ TEST(Finishing, PaddingBitsBecomeWhiteAndPixelsStay)
         unsigned width, stride, n;
         uint8_t lastPixelByteAfter; // byte n when it holds pixels, from 0x00
     } cases[] = {
-        {203, 28, 25, 0x1F}, {384, 48, 48, 0}, {385, 52, 48, 0x7F}, {1, 4, 0, 0x7F},
+        {203, 28, 25, 0x1F},
+        {384, 48, 48, 0},
+        {385, 52, 48, 0x7F},
+        {1, 4, 0, 0x7F},
     };
     for (const Case &c : cases) {
         CxImage img(c.width, 2, 1, 0);
@@ -84,8 +87,7 @@ TEST(CropWhiteEdge, LimitsPerEdge)
     const std::vector<std::string> page = {
         "..........", // row 0: white
         "..........", // row 1: white
-        "...#......",
-        ".....#....",
+        "...#......", ".....#....",
         "..........", // row 4: white
     };
     struct Case {
@@ -214,12 +216,11 @@ TEST(TwoColour, SplitSendsBrightColouredPixelsToRed)
         uint8_t b, g, r;
         bool black, red;
     } pixels[] = {
-        {0, 0, 255, false, true},      // pure red
-        {0, 0, 140, true, false},      // dark red: coloured but too dark
-        {100, 120, 125, true, false},  // channels within 30: not coloured
-        {0, 0, 153, false, true},      // 153 / 255 * 100 is just above 60
-        {0, 0, 152, true, false},
-        {255, 255, 255, false, false}, // white stays white in both
+        {0, 0, 255, false, true},                                    // pure red
+        {0, 0, 140, true, false},                                    // dark red: coloured but too dark
+        {100, 120, 125, true, false},                                // channels within 30: not coloured
+        {0, 0, 153, false, true},                                    // 153 / 255 * 100 is just above 60
+        {0, 0, 152, true, false},     {255, 255, 255, false, false}, // white stays white in both
         {0, 0, 0, true, false},
     };
     const unsigned n = sizeof pixels / sizeof pixels[0];

@@ -136,8 +136,7 @@ FilterResult RunFilter(const FilterCall &call)
     env.push_back("QF_SYSLOG_CAPTURE=" + logPath);
     // The shim is not instrumented; it only needs to come after the runtime.
     const char *asan = getenv("ASAN_OPTIONS");
-    env.push_back(std::string("ASAN_OPTIONS=") + (asan ? std::string(asan) + ":" : "") +
-                  "verify_asan_link_order=0");
+    env.push_back(std::string("ASAN_OPTIONS=") + (asan ? std::string(asan) + ":" : "") + "verify_asan_link_order=0");
 
     int in[2], out[2], err[2];
     if (pipe(in) || pipe(out) || pipe(err))

@@ -32,8 +32,7 @@ ByteVec Lines(const std::vector<std::string> &lines);
 // --- the renderer under test -------------------------------------------------
 // A renderer at 203 dpi whose printer writes and trace lines are kept instead
 // of going to fd 1 and the system log.
-template <class Renderer>
-class CapturingRenderer : public Renderer {
+template <class Renderer> class CapturingRenderer : public Renderer {
 public:
     CapturingRenderer() { this->m_iResolution = 203; }
 

@@ -11,67 +11,100 @@
 
 namespace qf::preview {
 
-std::string DecodeResult::ErrorMessage() const {
-    if (ok) return "";
+std::string DecodeResult::ErrorMessage() const
+{
+    if (ok)
+        return "";
     return "error at byte " + std::to_string(errorOffset) + ": expected " + expected;
 }
 
-static bool StartsWith(const uint8_t* data, size_t size, const char* lit, size_t n) {
+static bool StartsWith(const uint8_t *data, size_t size, const char *lit, size_t n)
+{
     return size >= n && std::memcmp(data, lit, n) == 0;
 }
 
-Lang DetectLang(const uint8_t* data, size_t size) {
-    if (size >= 1 && data[0] == 0xA5) return Lang::Paperang;
-    if (StartsWith(data, size, "\x10\xFF\xFE\x01", 4)) return Lang::PeriPage;
+Lang DetectLang(const uint8_t *data, size_t size)
+{
+    if (size >= 1 && data[0] == 0xA5)
+        return Lang::Paperang;
+    if (StartsWith(data, size, "\x10\xFF\xFE\x01", 4))
+        return Lang::PeriPage;
     if (StartsWith(data, size, "\x1B\x40", 2) || StartsWith(data, size, "\x1B\x70", 2) ||
         StartsWith(data, size, "\x1D\x56", 2))
         return Lang::ESCPOS;
-    if (StartsWith(data, size, "! ", 2)) return Lang::CPCL;
-    if (StartsWith(data, size, "SIZE ", 5)) return Lang::TSPL;
+    if (StartsWith(data, size, "! ", 2))
+        return Lang::CPCL;
+    if (StartsWith(data, size, "SIZE ", 5))
+        return Lang::TSPL;
     return Lang::Auto;
 }
 
-DecodeResult Decode(const std::vector<uint8_t>& bytes, Lang lang) { return Decode(bytes.data(), bytes.size(), lang); }
+DecodeResult Decode(const std::vector<uint8_t> &bytes, Lang lang)
+{
+    return Decode(bytes.data(), bytes.size(), lang);
+}
 
-DecodeResult Decode(const uint8_t* data, size_t size, Lang lang) {
+DecodeResult Decode(const uint8_t *data, size_t size, Lang lang)
+{
     DecodeResult result;
     result.ok = true;
-    if (!data) size = 0;
+    if (!data)
+        size = 0;
     DecodeContext ctx(data, size, result);
     if (size == 0) {
         result.lang = lang;
         ctx.Fail(0, "printer data, the input is empty");
         return result;
     }
-    if (lang == Lang::Auto) lang = DetectLang(data, size);
+    if (lang == Lang::Auto)
+        lang = DetectLang(data, size);
     result.lang = lang;
     switch (lang) {
-        case Lang::TSPL: DecodeTspl(ctx); break;
-        case Lang::CPCL: DecodeCpcl(ctx); break;
-        case Lang::ESCPOS: DecodeEscPos(ctx); break;
-        case Lang::PeriPage: DecodePeriPage(ctx); break;
-        case Lang::Paperang: DecodePaperang(ctx); break;
-        case Lang::Auto:
-            ctx.Fail(0, "the start of a TSPL (\"SIZE \"), CPCL (\"! \"), ESC/POS (1B 40, 1B 70, 1D 56), "
-                        "PeriPage (10 FF FE 01) or Paperang (A5) stream, found " + Hex(data, size < 4 ? size : 4));
-            break;
+    case Lang::TSPL:
+        DecodeTspl(ctx);
+        break;
+    case Lang::CPCL:
+        DecodeCpcl(ctx);
+        break;
+    case Lang::ESCPOS:
+        DecodeEscPos(ctx);
+        break;
+    case Lang::PeriPage:
+        DecodePeriPage(ctx);
+        break;
+    case Lang::Paperang:
+        DecodePaperang(ctx);
+        break;
+    case Lang::Auto:
+        ctx.Fail(0, "the start of a TSPL (\"SIZE \"), CPCL (\"! \"), ESC/POS (1B 40, 1B 70, 1D 56), "
+                    "PeriPage (10 FF FE 01) or Paperang (A5) stream, found " +
+                        Hex(data, size < 4 ? size : 4));
+        break;
     }
     return result;
 }
 
-const char* LangName(Lang lang) {
+const char *LangName(Lang lang)
+{
     switch (lang) {
-        case Lang::TSPL: return "tspl";
-        case Lang::CPCL: return "cpcl";
-        case Lang::ESCPOS: return "escpos";
-        case Lang::PeriPage: return "peripage";
-        case Lang::Paperang: return "paperang";
-        case Lang::Auto: break;
+    case Lang::TSPL:
+        return "tspl";
+    case Lang::CPCL:
+        return "cpcl";
+    case Lang::ESCPOS:
+        return "escpos";
+    case Lang::PeriPage:
+        return "peripage";
+    case Lang::Paperang:
+        return "paperang";
+    case Lang::Auto:
+        break;
     }
     return "auto";
 }
 
-bool ParseLang(const std::string& name, Lang& lang) {
+bool ParseLang(const std::string &name, Lang &lang)
+{
     for (Lang l : {Lang::Auto, Lang::TSPL, Lang::CPCL, Lang::ESCPOS, Lang::PeriPage, Lang::Paperang}) {
         if (name == LangName(l)) {
             lang = l;
@@ -81,13 +114,14 @@ bool ParseLang(const std::string& name, Lang& lang) {
     return false;
 }
 
-std::string FormatListing(const DecodeResult& result) {
+std::string FormatListing(const DecodeResult &result)
+{
     std::string text;
-    for (const std::string& line : result.listing) {
+    for (const std::string &line : result.listing) {
         text += line;
         text += '\n';
     }
     return text;
 }
 
-}  // namespace qf::preview
+} // namespace qf::preview

@@ -33,12 +33,12 @@ namespace qf::preview {
 enum class Lang { Auto, TSPL, CPCL, ESCPOS, PeriPage, Paperang };
 
 struct DecodeResult {
-    Lang lang = Lang::Auto;        // the language decoded (after detection)
-    bool ok = false;               // the whole stream is well formed
-    size_t errorOffset = 0;        // first malformed byte (when !ok)
-    std::string expected;          // "expected ..." text for that byte
-    std::vector<std::string> listing;  // one line per command
-    std::vector<Page> pages;       // pages completed before any error
+    Lang lang = Lang::Auto;           // the language decoded (after detection)
+    bool ok = false;                  // the whole stream is well formed
+    size_t errorOffset = 0;           // first malformed byte (when !ok)
+    std::string expected;             // "expected ..." text for that byte
+    std::vector<std::string> listing; // one line per command
+    std::vector<Page> pages;          // pages completed before any error
 
     // "error at byte N: expected ..." (empty when ok).
     std::string ErrorMessage() const;
@@ -47,18 +47,18 @@ struct DecodeResult {
 // The language a stream's first bytes announce: A5 Paperang, 10 FF FE 01
 // PeriPage, 1B 40 / 1B 70 / 1D 56 ESC/POS, "! " CPCL, "SIZE " TSPL; Auto
 // when none matches.
-Lang DetectLang(const uint8_t* data, size_t size);
+Lang DetectLang(const uint8_t *data, size_t size);
 
 // Decodes `bytes` as `lang`, or as the detected language for Lang::Auto.
-DecodeResult Decode(const std::vector<uint8_t>& bytes, Lang lang = Lang::Auto);
-DecodeResult Decode(const uint8_t* data, size_t size, Lang lang = Lang::Auto);
+DecodeResult Decode(const std::vector<uint8_t> &bytes, Lang lang = Lang::Auto);
+DecodeResult Decode(const uint8_t *data, size_t size, Lang lang = Lang::Auto);
 
 // "tspl", "cpcl", "escpos", "peripage", "paperang" (and "auto").
-const char* LangName(Lang lang);
+const char *LangName(Lang lang);
 // Inverse of LangName; false for an unknown name.
-bool ParseLang(const std::string& name, Lang& lang);
+bool ParseLang(const std::string &name, Lang &lang);
 
 // The listing as text, one line per entry, each ending in '\n'.
-std::string FormatListing(const DecodeResult& result);
+std::string FormatListing(const DecodeResult &result);
 
-}  // namespace qf::preview
+} // namespace qf::preview

@@ -10,9 +10,10 @@ constexpr long kMaxPlacement = 65535;
 
 class CpclDecoder {
 public:
-    explicit CpclDecoder(DecodeContext& ctx) : ctx_(ctx) {}
+    explicit CpclDecoder(DecodeContext &ctx) : ctx_(ctx) {}
 
-    void Run() {
+    void Run()
+    {
         size_t pos = 0;
         while (pos < ctx_.size()) {
             size_t next = pos;
@@ -21,7 +22,8 @@ public:
                     ctx_.Fail(pos, "\"! \" starting a label");
                     return;
                 }
-                if (!Header(pos, next)) return;
+                if (!Header(pos, next))
+                    return;
             } else if (!Command(pos, next)) {
                 return;
             }
@@ -32,9 +34,11 @@ public:
     }
 
 private:
-    bool Header(size_t start, size_t& next) {
+    bool Header(size_t start, size_t &next)
+    {
         std::string_view text;
-        if (!ctx_.ReadLine(start, text, next)) return false;
+        if (!ctx_.ReadLine(start, text, next))
+            return false;
         Scanner sc(ctx_, text, start);
         long offset = 0, hres = 0, vres = 0, height = 0, qty = 0;
         if (!sc.Expect("! ") || !sc.Int(offset, "horizontal offset") || !sc.Expect(" ") ||
@@ -53,28 +57,32 @@ private:
         labelHeight_ = height;
         pageOpen_ = true;
         haveGraphics_ = false;
-        ctx_.List(start, std::string(text) + "  (label: offset " + std::to_string(offset) + ", " + std::to_string(hres) +
-                             " x " + std::to_string(vres) + " dpi, " + std::to_string(height) + " rows high, quantity " +
-                             std::to_string(qty) + ")");
+        ctx_.List(start, std::string(text) + "  (label: offset " + std::to_string(offset) + ", " +
+                             std::to_string(hres) + " x " + std::to_string(vres) + " dpi, " + std::to_string(height) +
+                             " rows high, quantity " + std::to_string(qty) + ")");
         return true;
     }
 
-    bool Command(size_t start, size_t& next) {
+    bool Command(size_t start, size_t &next)
+    {
         if (!(ctx_.Matches(start, "PAGE-WIDTH ") || ctx_.Matches(start, "CG ") || ctx_.Matches(start, "FORM") ||
               ctx_.Matches(start, "PRINT")))
             return ctx_.Fail(start, "a CPCL command (PAGE-WIDTH, CG, FORM, PRINT)");
         std::string_view text;
-        if (!ctx_.ReadLine(start, text, next)) return false;
+        if (!ctx_.ReadLine(start, text, next))
+            return false;
         Scanner sc(ctx_, text, start);
         const std::string line(text);
         if (sc.Accept("PAGE-WIDTH ")) {
             long w = 0;
-            if (!sc.IntIn(w, 0, kMaxWidthBytes * 8, "page width in dots") || !sc.End("PAGE-WIDTH")) return false;
+            if (!sc.IntIn(w, 0, kMaxWidthBytes * 8, "page width in dots") || !sc.End("PAGE-WIDTH"))
+                return false;
             page_.params["page-width"] = std::to_string(w);
             ctx_.List(start, line);
             return true;
         }
-        if (sc.Accept("CG ")) return Graphics(start, sc, line, next);
+        if (sc.Accept("CG "))
+            return Graphics(start, sc, line, next);
         if (text == "FORM") {
             page_.params["form"] = "1";
             ctx_.List(start, line + "  (feed to the next label)");
@@ -89,15 +97,18 @@ private:
         return ctx_.Fail(start, "a CPCL command (PAGE-WIDTH, CG, FORM, PRINT)");
     }
 
-    bool Graphics(size_t start, Scanner& sc, const std::string& line, size_t& next) {
+    bool Graphics(size_t start, Scanner &sc, const std::string &line, size_t &next)
+    {
         long w = 0, h = 0, x = 0, y = 0;
-        if (!sc.IntIn(w, 0, kMaxWidthBytes, "graphics width in bytes") || !sc.Expect(" ")) return false;
+        if (!sc.IntIn(w, 0, kMaxWidthBytes, "graphics width in bytes") || !sc.Expect(" "))
+            return false;
         size_t rowsAt = sc.Offset();
         if (!sc.IntIn(h, 0, kMaxRows, "graphics height in rows") || !sc.Expect(" ") ||
             !sc.IntIn(x, 0, kMaxPlacement, "graphics x") || !sc.Expect(" ") ||
             !sc.IntIn(y, 0, kMaxPlacement, "graphics y") || !sc.End("CG"))
             return false;
-        if (haveGraphics_) return ctx_.Fail(start, "PRINT before a second CG (one image per label)");
+        if (haveGraphics_)
+            return ctx_.Fail(start, "PRINT before a second CG (one image per label)");
         if (y + h > labelHeight_)
             return ctx_.Fail(rowsAt, "at most " + std::to_string(labelHeight_ - y < 0 ? 0 : labelHeight_ - y) +
                                          " rows, to fit the label height " + std::to_string(labelHeight_) +
@@ -108,7 +119,7 @@ private:
         const size_t dataAt = next;
         if (!ctx_.Need(dataAt, bytes, "graphics data of " + std::to_string(w) + " x " + std::to_string(h) + " bytes"))
             return false;
-        Plane& plane = page_.black;
+        Plane &plane = page_.black;
         plane.x = static_cast<int>(x);
         plane.y = static_cast<int>(y);
         plane.widthBytes = static_cast<int>(w);
@@ -127,15 +138,18 @@ private:
         return true;
     }
 
-    DecodeContext& ctx_;
+    DecodeContext &ctx_;
     Page page_;
     bool pageOpen_ = false;
     bool haveGraphics_ = false;
     long labelHeight_ = 0;
 };
 
-}  // namespace
+} // namespace
 
-void DecodeCpcl(DecodeContext& ctx) { CpclDecoder(ctx).Run(); }
+void DecodeCpcl(DecodeContext &ctx)
+{
+    CpclDecoder(ctx).Run();
+}
 
-}  // namespace qf::preview
+} // namespace qf::preview

@@ -13,6 +13,6 @@ namespace qf::preview {
 //   ["FORM"                                         CR LF]
 //   "PRINT"                                         CR LF
 // CG data is 1 = dot; its rows must fit the label height.
-void DecodeCpcl(DecodeContext& ctx);
+void DecodeCpcl(DecodeContext &ctx);
 
-}  // namespace qf::preview
+} // namespace qf::preview

@@ -2,23 +2,29 @@
 
 namespace qf::preview {
 
-EscPosDecoder::Match EscPosDecoder::Prefix(size_t pos, const uint8_t* prefix, size_t length) const {
+EscPosDecoder::Match EscPosDecoder::Prefix(size_t pos, const uint8_t *prefix, size_t length) const
+{
     for (size_t i = 0; i < length; ++i) {
-        if (pos + i >= ctx_.size()) return Match::Truncated;
-        if (ctx_.data()[pos + i] != prefix[i]) return Match::No;
+        if (pos + i >= ctx_.size())
+            return Match::Truncated;
+        if (ctx_.data()[pos + i] != prefix[i])
+            return Match::No;
     }
     return Match::Yes;
 }
 
-EscPosDecoder::Match EscPosDecoder::Prefix(size_t pos, std::initializer_list<uint8_t> prefix) const {
+EscPosDecoder::Match EscPosDecoder::Prefix(size_t pos, std::initializer_list<uint8_t> prefix) const
+{
     return Prefix(pos, prefix.begin(), prefix.size());
 }
 
-bool EscPosDecoder::FindForm(size_t pos, const Form* forms, size_t count, const Form*& found) {
+bool EscPosDecoder::FindForm(size_t pos, const Form *forms, size_t count, const Form *&found)
+{
     found = nullptr;
     for (size_t i = 0; i < count; ++i) {
         Match m = Prefix(pos, forms[i].prefix, forms[i].prefixLength);
-        if (m == Match::Truncated) return Truncated(pos, "the command");
+        if (m == Match::Truncated)
+            return Truncated(pos, "the command");
         if (m == Match::Yes) {
             found = &forms[i];
             return true;
@@ -27,31 +33,42 @@ bool EscPosDecoder::FindForm(size_t pos, const Form* forms, size_t count, const 
     return true;
 }
 
-bool EscPosDecoder::Truncated(size_t pos, const std::string& name) {
+bool EscPosDecoder::Truncated(size_t pos, const std::string &name)
+{
     return ctx_.Fail(ctx_.size(), "the rest of " + name + " that starts at byte " + std::to_string(pos));
 }
 
-bool EscPosDecoder::Extra(size_t, size_t&, bool& handled) {
+bool EscPosDecoder::Extra(size_t, size_t &, bool &handled)
+{
     handled = false;
     return true;
 }
 
-bool EscPosDecoder::Admit(size_t) { return true; }
+bool EscPosDecoder::Admit(size_t)
+{
+    return true;
+}
 
-bool EscPosDecoder::AdmitRaster(size_t) { return true; }
+bool EscPosDecoder::AdmitRaster(size_t)
+{
+    return true;
+}
 
-std::string EscPosDecoder::Expected() const {
+std::string EscPosDecoder::Expected() const
+{
     return "an ESC/POS command (1B 40, 1B 61, 1B 4A, 1B 70, 1D 76 30, 1D 56)";
 }
 
-void EscPosDecoder::AddToParam(const std::string& key, long value) {
-    auto& params = Target().params;
+void EscPosDecoder::AddToParam(const std::string &key, long value)
+{
+    auto &params = Target().params;
     auto it = params.find(key);
     long sum = value + (it == params.end() ? 0 : std::stol(it->second));
     params[key] = std::to_string(sum);
 }
 
-void EscPosDecoder::StartPending(size_t pos) {
+void EscPosDecoder::StartPending(size_t pos)
+{
     if (!pendingStarted_) {
         pending_ = Page();
         pending_.offset = pos;
@@ -59,38 +76,49 @@ void EscPosDecoder::StartPending(size_t pos) {
     }
 }
 
-void EscPosDecoder::TakeRaster(Plane plane, const std::string& compressed) {
-    if (current_) FinishPage();
+void EscPosDecoder::TakeRaster(Plane plane, const std::string &compressed)
+{
+    if (current_)
+        FinishPage();
     current_ = std::move(pending_);
     current_->black = std::move(plane);
-    if (!compressed.empty()) current_->params["compressed"] = compressed;
+    if (!compressed.empty())
+        current_->params["compressed"] = compressed;
     pending_ = Page();
     pendingStarted_ = false;
 }
 
-void EscPosDecoder::FinishPage() {
-    if (!current_) return;
+void EscPosDecoder::FinishPage()
+{
+    if (!current_)
+        return;
     ctx_.AddPage(std::move(*current_));
     current_.reset();
 }
 
-void EscPosDecoder::FlushFeedRun() {
+void EscPosDecoder::FlushFeedRun()
+{
     if (feedRun_ >= 2)
         ctx_.Note("feed total " + std::to_string(feedRunTotal_) + " dots in " + std::to_string(feedRun_) + " ESC J");
     feedRun_ = 0;
     feedRunTotal_ = 0;
 }
 
-void EscPosDecoder::Run() {
+void EscPosDecoder::Run()
+{
     size_t pos = 0;
     while (pos < ctx_.size()) {
-        if (Prefix(pos, {0x1B, 0x4A}) != Match::Yes) FlushFeedRun();
+        if (Prefix(pos, {0x1B, 0x4A}) != Match::Yes)
+            FlushFeedRun();
         size_t next = pos;
         bool handled = false;
-        if (!Extra(pos, next, handled)) return;
+        if (!Extra(pos, next, handled))
+            return;
         if (!handled) {
-            if (!Admit(pos)) return;
-            if (!Command(pos, next)) return;
+            if (!Admit(pos))
+                return;
+            if (!Command(pos, next))
+                return;
         }
         pos = next;
     }
@@ -98,10 +126,14 @@ void EscPosDecoder::Run() {
     Finish();
 }
 
-void EscPosDecoder::Finish() { FinishPage(); }
+void EscPosDecoder::Finish()
+{
+    FinishPage();
+}
 
-bool EscPosDecoder::Command(size_t pos, size_t& next) {
-    const uint8_t* d = ctx_.data();
+bool EscPosDecoder::Command(size_t pos, size_t &next)
+{
+    const uint8_t *d = ctx_.data();
     static const Form forms[] = {
         {{0x1B, 0x40}, 2, 3, "ESC @ 00 (1B 40 00)"},
         {{0x1B, 0x61}, 2, 3, "ESC a (1B 61 n)"},
@@ -110,87 +142,97 @@ bool EscPosDecoder::Command(size_t pos, size_t& next) {
         {{0x1D, 0x76, 0x30}, 3, 8, "GS v 0 header (1D 76 30 m xL xH yL yH)"},
         {{0x1D, 0x56}, 2, 3, "GS V (1D 56 m)"},
     };
-    const Form* form = nullptr;
-    if (!FindForm(pos, forms, sizeof forms / sizeof forms[0], form)) return false;
-    if (!form) return ctx_.Fail(pos, Expected());
-    if (!ctx_.Has(pos, form->length)) return Truncated(pos, form->name);
+    const Form *form = nullptr;
+    if (!FindForm(pos, forms, sizeof forms / sizeof forms[0], form))
+        return false;
+    if (!form)
+        return ctx_.Fail(pos, Expected());
+    if (!ctx_.Has(pos, form->length))
+        return Truncated(pos, form->name);
     next = pos + form->length;
     StartPending(pos);
     const std::string hex = Hex(d + pos, form->length);
     switch (form - forms) {
-        case 0:  // initialise
-            if (d[pos + 2] != 0x00) return ctx_.Fail(pos + 2, "00 after ESC @ (1B 40 00), found " + HexByte(d[pos + 2]));
-            if (InitEndsPage() && current_) {
-                FinishPage();
-                pendingStarted_ = false;
-                StartPending(pos);
-            }
-            ctx_.List(pos, hex + "  ESC @ initialise");
-            return true;
-        case 1: {  // justification
-            uint8_t a = d[pos + 2];
-            if (a > 2) return ctx_.Fail(pos + 2, "justification 00, 01 or 02, found " + HexByte(a));
-            static const char* names[] = {"left", "centre", "right"};
-            SetParam("align", std::to_string(a));
-            ctx_.List(pos, hex + "  ESC a justify " + names[a]);
-            return true;
+    case 0: // initialise
+        if (d[pos + 2] != 0x00)
+            return ctx_.Fail(pos + 2, "00 after ESC @ (1B 40 00), found " + HexByte(d[pos + 2]));
+        if (InitEndsPage() && current_) {
+            FinishPage();
+            pendingStarted_ = false;
+            StartPending(pos);
         }
-        case 2: {  // feed
-            uint8_t n = d[pos + 2];
-            AddToParam(current_ ? "feed" : "feed-before", n);
-            ++feedRun_;
-            feedRunTotal_ += n;
-            ctx_.List(pos, hex + "  ESC J print and feed " + std::to_string(n) + " dots");
-            return true;
-        }
-        case 3: {  // drawer pulse
-            uint8_t m = d[pos + 2];
-            if (m != 0x00 && m != 0x01 && m != 0x30 && m != 0x31)
-                return ctx_.Fail(pos + 2, "drawer pin 00, 01, 30 or 31, found " + HexByte(m));
-            std::string when = current_ ? "after" : "before";
-            std::string& drawer = Target().params["drawer"];
-            drawer += (drawer.empty() ? "" : ",") + when;
-            ctx_.List(pos, hex + "  ESC p drawer pulse pin " + std::to_string(m & 1) + ", on " +
-                               std::to_string(d[pos + 3] * 2) + " ms, off " + std::to_string(d[pos + 4] * 2) + " ms");
-            return true;
-        }
-        case 4: {  // raster
-            uint8_t m = d[pos + 3];
-            if (m > 3) return ctx_.Fail(pos + 3, "raster mode 00 to 03, found " + HexByte(m));
-            unsigned w = d[pos + 4] | (d[pos + 5] << 8);
-            unsigned h = d[pos + 6] | (d[pos + 7] << 8);
-            uint64_t bytes = uint64_t(w) * h;
-            if (bytes > kMaxPlaneBytes)
-                return ctx_.Fail(pos + 4, "a raster of at most " + std::to_string(kMaxPlaneBytes) + " bytes");
-            if (!AdmitRaster(pos)) return false;
-            if (!ctx_.Need(pos + 8, bytes,
-                           "raster data of " + std::to_string(w) + " x " + std::to_string(h) + " bytes"))
-                return false;
-            Plane plane;
-            plane.widthBytes = static_cast<int>(w);
-            plane.height = static_cast<int>(h);
-            plane.bits.assign(d + pos + 8, d + pos + 8 + bytes);
-            next = pos + 8 + static_cast<size_t>(bytes);
-            static const char* modes[] = {"normal", "double width", "double height", "quadruple"};
-            ctx_.List(pos, hex + "  GS v 0 raster, mode " + std::to_string(m) + " (" + modes[m] + "), " +
-                               std::to_string(w) + " bytes = " + std::to_string(w * 8) + " dots x " +
-                               std::to_string(h) + " rows, " + std::to_string(bytes) + " data bytes, " +
-                               std::to_string(plane.CountDots()) + " dots");
-            SetParam("mode", std::to_string(m));
-            TakeRaster(std::move(plane), InitEndsPage() ? "" : "0");
-            return true;
-        }
-        case 5: {  // cut
-            uint8_t m = d[pos + 2];
-            if (m != 0x30 && m != 0x31) return ctx_.Fail(pos + 2, "cut mode 30 (full) or 31 (partial), found " + HexByte(m));
-            SetParam("cut", m == 0x30 ? "full" : "partial");
-            ctx_.List(pos, hex + "  GS V " + (m == 0x30 ? "full cut" : "partial cut"));
-            return true;
-        }
+        ctx_.List(pos, hex + "  ESC @ initialise");
+        return true;
+    case 1: { // justification
+        uint8_t a = d[pos + 2];
+        if (a > 2)
+            return ctx_.Fail(pos + 2, "justification 00, 01 or 02, found " + HexByte(a));
+        static const char *names[] = {"left", "centre", "right"};
+        SetParam("align", std::to_string(a));
+        ctx_.List(pos, hex + "  ESC a justify " + names[a]);
+        return true;
+    }
+    case 2: { // feed
+        uint8_t n = d[pos + 2];
+        AddToParam(current_ ? "feed" : "feed-before", n);
+        ++feedRun_;
+        feedRunTotal_ += n;
+        ctx_.List(pos, hex + "  ESC J print and feed " + std::to_string(n) + " dots");
+        return true;
+    }
+    case 3: { // drawer pulse
+        uint8_t m = d[pos + 2];
+        if (m != 0x00 && m != 0x01 && m != 0x30 && m != 0x31)
+            return ctx_.Fail(pos + 2, "drawer pin 00, 01, 30 or 31, found " + HexByte(m));
+        std::string when = current_ ? "after" : "before";
+        std::string &drawer = Target().params["drawer"];
+        drawer += (drawer.empty() ? "" : ",") + when;
+        ctx_.List(pos, hex + "  ESC p drawer pulse pin " + std::to_string(m & 1) + ", on " +
+                           std::to_string(d[pos + 3] * 2) + " ms, off " + std::to_string(d[pos + 4] * 2) + " ms");
+        return true;
+    }
+    case 4: { // raster
+        uint8_t m = d[pos + 3];
+        if (m > 3)
+            return ctx_.Fail(pos + 3, "raster mode 00 to 03, found " + HexByte(m));
+        unsigned w = d[pos + 4] | (d[pos + 5] << 8);
+        unsigned h = d[pos + 6] | (d[pos + 7] << 8);
+        uint64_t bytes = uint64_t(w) * h;
+        if (bytes > kMaxPlaneBytes)
+            return ctx_.Fail(pos + 4, "a raster of at most " + std::to_string(kMaxPlaneBytes) + " bytes");
+        if (!AdmitRaster(pos))
+            return false;
+        if (!ctx_.Need(pos + 8, bytes, "raster data of " + std::to_string(w) + " x " + std::to_string(h) + " bytes"))
+            return false;
+        Plane plane;
+        plane.widthBytes = static_cast<int>(w);
+        plane.height = static_cast<int>(h);
+        plane.bits.assign(d + pos + 8, d + pos + 8 + bytes);
+        next = pos + 8 + static_cast<size_t>(bytes);
+        static const char *modes[] = {"normal", "double width", "double height", "quadruple"};
+        ctx_.List(pos, hex + "  GS v 0 raster, mode " + std::to_string(m) + " (" + modes[m] + "), " +
+                           std::to_string(w) + " bytes = " + std::to_string(w * 8) + " dots x " + std::to_string(h) +
+                           " rows, " + std::to_string(bytes) + " data bytes, " + std::to_string(plane.CountDots()) +
+                           " dots");
+        SetParam("mode", std::to_string(m));
+        TakeRaster(std::move(plane), InitEndsPage() ? "" : "0");
+        return true;
+    }
+    case 5: { // cut
+        uint8_t m = d[pos + 2];
+        if (m != 0x30 && m != 0x31)
+            return ctx_.Fail(pos + 2, "cut mode 30 (full) or 31 (partial), found " + HexByte(m));
+        SetParam("cut", m == 0x30 ? "full" : "partial");
+        ctx_.List(pos, hex + "  GS V " + (m == 0x30 ? "full cut" : "partial cut"));
+        return true;
+    }
     }
     return ctx_.Fail(pos, Expected());
 }
 
-void DecodeEscPos(DecodeContext& ctx) { EscPosDecoder(ctx).Run(); }
+void DecodeEscPos(DecodeContext &ctx)
+{
+    EscPosDecoder(ctx).Run();
+}
 
-}  // namespace qf::preview
+} // namespace qf::preview

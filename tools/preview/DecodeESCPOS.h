@@ -22,7 +22,7 @@ namespace qf::preview {
 // until the next initialise or raster.
 class EscPosDecoder {
 public:
-    explicit EscPosDecoder(DecodeContext& ctx) : ctx_(ctx) {}
+    explicit EscPosDecoder(DecodeContext &ctx) : ctx_(ctx) {}
     virtual ~EscPosDecoder() = default;
     void Run();
 
@@ -31,8 +31,8 @@ protected:
     // Compares the bytes at pos with `prefix`; Truncated when the input ends
     // while they still agree.
     Match Prefix(size_t pos, std::initializer_list<uint8_t> prefix) const;
-    Match Prefix(size_t pos, const uint8_t* prefix, size_t length) const;
-    bool Truncated(size_t pos, const std::string& name);
+    Match Prefix(size_t pos, const uint8_t *prefix, size_t length) const;
+    bool Truncated(size_t pos, const std::string &name);
 
     // A fixed-length command: its leading bytes, its whole length, a name
     // for messages.
@@ -40,15 +40,15 @@ protected:
         uint8_t prefix[4];
         size_t prefixLength;
         size_t length;
-        const char* name;
+        const char *name;
     };
     // The form whose prefix stands at pos, or null. False (a failure already
     // reported) when the input ends inside a prefix.
-    bool FindForm(size_t pos, const Form* forms, size_t count, const Form*& found);
+    bool FindForm(size_t pos, const Form *forms, size_t count, const Form *&found);
 
     // The family's own commands, tried before the ESC/POS ones. Sets
     // `handled` and `next` when the bytes at pos were one of them.
-    virtual bool Extra(size_t pos, size_t& next, bool& handled);
+    virtual bool Extra(size_t pos, size_t &next, bool &handled);
     // Called before each ESC/POS command; may refuse it where it stands.
     virtual bool Admit(size_t pos);
     // Checks at the end of the input.
@@ -61,15 +61,15 @@ protected:
 
     // The page under construction: `current_` once its raster is seen,
     // `pending_` collects what comes before.
-    Page& Target() { return current_ ? *current_ : pending_; }
-    void SetParam(const std::string& key, const std::string& value) { Target().params[key] = value; }
-    void AddToParam(const std::string& key, long value);
+    Page &Target() { return current_ ? *current_ : pending_; }
+    void SetParam(const std::string &key, const std::string &value) { Target().params[key] = value; }
+    void AddToParam(const std::string &key, long value);
     void StartPending(size_t pos);
-    void TakeRaster(Plane plane, const std::string& compressed);
+    void TakeRaster(Plane plane, const std::string &compressed);
     void FinishPage();
     void FlushFeedRun();
 
-    DecodeContext& ctx_;
+    DecodeContext &ctx_;
     Page pending_;
     bool pendingStarted_ = false;
     std::optional<Page> current_;
@@ -77,9 +77,9 @@ protected:
     long feedRunTotal_ = 0;
 
 private:
-    bool Command(size_t pos, size_t& next);
+    bool Command(size_t pos, size_t &next);
 };
 
-void DecodeEscPos(DecodeContext& ctx);
+void DecodeEscPos(DecodeContext &ctx);
 
-}  // namespace qf::preview
+} // namespace qf::preview

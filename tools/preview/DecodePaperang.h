@@ -20,6 +20,6 @@ constexpr uint32_t kPaperangCrcKey = 0x35769521u;
 // A page runs from begin to end printing; its rows carry packet indexes
 // 0, 1, 2, ... and one row width. Locate and feed frames after the end
 // belong to the page before them.
-void DecodePaperang(DecodeContext& ctx);
+void DecodePaperang(DecodeContext &ctx);
 
-}  // namespace qf::preview
+} // namespace qf::preview

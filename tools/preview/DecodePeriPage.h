@@ -16,6 +16,6 @@ namespace qf::preview {
 // Every command lies inside a 10 FF FE 01 .. 10 FF FE 45 frame; a frame is
 // one page with at most one raster (none when the printer stream dropped
 // an image that could not be compressed).
-void DecodePeriPage(DecodeContext& ctx);
+void DecodePeriPage(DecodeContext &ctx);
 
-}  // namespace qf::preview
+} // namespace qf::preview

@@ -12,6 +12,6 @@ namespace qf::preview {
 // BLACK select the plane of the next BITMAP; one BITMAP per plane and page.
 // BITMAP mode 1 data (1 = white) and mode 3 zlib data (1 = black) both
 // become planes with 1 = dot.
-void DecodeTspl(DecodeContext& ctx);
+void DecodeTspl(DecodeContext &ctx);
 
-}  // namespace qf::preview
+} // namespace qf::preview

@@ -12,21 +12,26 @@ namespace {
 struct InflateStream {
     z_stream zs{};
     bool open = false;
-    ~InflateStream() {
-        if (open) inflateEnd(&zs);
+    ~InflateStream()
+    {
+        if (open)
+            inflateEnd(&zs);
     }
 };
 
-uint32_t BigEndian32(const uint8_t* p) {
+uint32_t BigEndian32(const uint8_t *p)
+{
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
 }
 
-}  // namespace
+} // namespace
 
-bool InflateChecked(DecodeContext& ctx, const CompressedBlock& blk, std::vector<uint8_t>& out) {
+bool InflateChecked(DecodeContext &ctx, const CompressedBlock &blk, std::vector<uint8_t> &out)
+{
     out.clear();
-    if (!ctx.Has(blk.offset, blk.length)) return ctx.Fail(ctx.size(), "the whole compressed block");
-    const uint8_t* block = ctx.data() + blk.offset;
+    if (!ctx.Has(blk.offset, blk.length))
+        return ctx.Fail(ctx.size(), "the whole compressed block");
+    const uint8_t *block = ctx.data() + blk.offset;
     const std::string sizeText = "compressed data inflating to exactly " + std::to_string(blk.expectedSize) + " bytes";
 
     size_t header = 0;
@@ -35,22 +40,28 @@ bool InflateChecked(DecodeContext& ctx, const CompressedBlock& blk, std::vector<
         // CMF: method in the low nibble (8 = deflate), log2(window) - 8 in
         // the high one; FLG: check bits making CMF*256+FLG a multiple of 31,
         // bit 5 a preset dictionary, which these streams never use.
-        if (blk.length < 2) return ctx.Fail(blk.offset + blk.length, "2-byte zlib header");
+        if (blk.length < 2)
+            return ctx.Fail(blk.offset + blk.length, "2-byte zlib header");
         uint8_t cmf = block[0], flg = block[1];
-        if ((cmf & 0x0F) != 8) return ctx.Fail(blk.offset, "zlib CMF with method 8 (deflate), found " + HexByte(cmf));
-        if ((cmf >> 4) > 7) return ctx.Fail(blk.offset, "zlib CMF with a window of at most 32 KiB, found " + HexByte(cmf));
+        if ((cmf & 0x0F) != 8)
+            return ctx.Fail(blk.offset, "zlib CMF with method 8 (deflate), found " + HexByte(cmf));
+        if ((cmf >> 4) > 7)
+            return ctx.Fail(blk.offset, "zlib CMF with a window of at most 32 KiB, found " + HexByte(cmf));
         if (((cmf << 8) | flg) % 31 != 0)
-            return ctx.Fail(blk.offset + 1, "zlib FLG whose check bits make CMF FLG a multiple of 31, found " + HexByte(flg));
-        if (flg & 0x20) return ctx.Fail(blk.offset + 1, "zlib FLG without a preset dictionary, found " + HexByte(flg));
+            return ctx.Fail(blk.offset + 1,
+                            "zlib FLG whose check bits make CMF FLG a multiple of 31, found " + HexByte(flg));
+        if (flg & 0x20)
+            return ctx.Fail(blk.offset + 1, "zlib FLG without a preset dictionary, found " + HexByte(flg));
         windowBits = (cmf >> 4) + 8;
         header = 2;
     }
     const size_t dataOffset = blk.offset + header;
-    const uint8_t* in = block + header;
+    const uint8_t *in = block + header;
     const size_t inLength = blk.length - header;
 
     InflateStream s;
-    if (inflateInit2(&s.zs, -windowBits) != Z_OK) return ctx.Fail(dataOffset, "memory to inflate");
+    if (inflateInit2(&s.zs, -windowBits) != Z_OK)
+        return ctx.Fail(dataOffset, "memory to inflate");
     s.open = true;
 
     // zlib checks a match distance against its window only when the match
@@ -65,7 +76,7 @@ bool InflateChecked(DecodeContext& ctx, const CompressedBlock& blk, std::vector<
     for (;;) {
         if (s.zs.avail_in == 0 && fed < inLength) {
             size_t chunk = std::min<size_t>(inLength - fed, 1u << 30);
-            s.zs.next_in = const_cast<Bytef*>(in + fed);
+            s.zs.next_in = const_cast<Bytef *>(in + fed);
             s.zs.avail_in = static_cast<uInt>(chunk);
             fed += chunk;
         }
@@ -81,13 +92,16 @@ bool InflateChecked(DecodeContext& ctx, const CompressedBlock& blk, std::vector<
         s.zs.avail_out = strictWindow ? 1u : static_cast<uInt>(std::min<size_t>(out.size() - produced, 1u << 30));
         const uInt before = s.zs.avail_in;
         int ret = inflate(&s.zs, Z_NO_FLUSH);
-        if (ret == Z_STREAM_END) break;
-        if (ret == Z_OK) continue;
+        if (ret == Z_STREAM_END)
+            break;
+        if (ret == Z_OK)
+            continue;
         if (ret == Z_BUF_ERROR && s.zs.avail_in == 0 && fed == inLength)
             return ctx.Fail(blk.offset + blk.length, "more deflate data: the " + std::to_string(blk.length) +
-                                                           "-byte block from byte " + std::to_string(blk.offset) +
-                                                           " ends inside the deflate stream");
-        if (ret == Z_BUF_ERROR && s.zs.avail_in != before) continue;
+                                                         "-byte block from byte " + std::to_string(blk.offset) +
+                                                         " ends inside the deflate stream");
+        if (ret == Z_BUF_ERROR && s.zs.avail_in != before)
+            continue;
         std::string why = s.zs.msg ? s.zs.msg : "zlib error " + std::to_string(ret);
         return ctx.Fail(dataOffset + std::min<size_t>(s.zs.total_in, inLength), "valid deflate data (" + why + ")");
     }
@@ -100,7 +114,7 @@ bool InflateChecked(DecodeContext& ctx, const CompressedBlock& blk, std::vector<
     const size_t left = blk.length - used;
     if (left < 4)
         return ctx.Fail(blk.offset + blk.length, "a 4-byte Adler-32 after the deflate data, the block has " +
-                                                       std::to_string(left) + " bytes left");
+                                                     std::to_string(left) + " bytes left");
     uint32_t want = static_cast<uint32_t>(adler32(0L, Z_NULL, 0));
     for (size_t done = 0; done < produced;) {
         size_t chunk = std::min<size_t>(produced - done, 1u << 30);
@@ -118,4 +132,4 @@ bool InflateChecked(DecodeContext& ctx, const CompressedBlock& blk, std::vector<
     return true;
 }
 
-}  // namespace qf::preview
+} // namespace qf::preview

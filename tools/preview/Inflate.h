@@ -11,17 +11,17 @@
 namespace qf::preview {
 
 struct CompressedBlock {
-    size_t offset = 0;        // stream offset of the compressed block
-    size_t length = 0;        // its length, all of which must be used
-    bool zlibHeader = true;   // block starts with CMF FLG
-    int rawWindowBits = 15;   // window for headerless data
-    uint64_t expectedSize = 0;  // the block must inflate to exactly this
+    size_t offset = 0;         // stream offset of the compressed block
+    size_t length = 0;         // its length, all of which must be used
+    bool zlibHeader = true;    // block starts with CMF FLG
+    int rawWindowBits = 15;    // window for headerless data
+    uint64_t expectedSize = 0; // the block must inflate to exactly this
 };
 
 // Inflates the block into `out`. Fails (through ctx) at the offending byte:
 // a bad zlib header, invalid deflate data, data that ends early, more or
 // fewer bytes than expected, bytes left over after the Adler-32, or an
 // Adler-32 that does not match the inflated bytes.
-bool InflateChecked(DecodeContext& ctx, const CompressedBlock& blk, std::vector<uint8_t>& out);
+bool InflateChecked(DecodeContext &ctx, const CompressedBlock &blk, std::vector<uint8_t> &out);
 
-}  // namespace qf::preview
+} // namespace qf::preview

@@ -4,24 +4,30 @@
 
 namespace qf::preview {
 
-bool Plane::Dot(int col, int row) const {
-    if (col < 0 || row < 0 || col >= WidthDots() || row >= height) return false;
+bool Plane::Dot(int col, int row) const
+{
+    if (col < 0 || row < 0 || col >= WidthDots() || row >= height)
+        return false;
     return (Row(row)[col / 8] >> (7 - col % 8)) & 1;
 }
 
-size_t Plane::CountDots() const {
+size_t Plane::CountDots() const
+{
     size_t count = 0;
-    for (uint8_t b : bits) count += static_cast<size_t>(__builtin_popcount(b));
+    for (uint8_t b : bits)
+        count += static_cast<size_t>(__builtin_popcount(b));
     return count;
 }
 
-std::string Page::Param(const std::string& key, const std::string& fallback) const {
+std::string Page::Param(const std::string &key, const std::string &fallback) const
+{
     auto it = params.find(key);
     return it == params.end() ? fallback : it->second;
 }
 
-void Page::ComputeExtent() {
-    auto extent = [](const Plane& p, int& w, int& h) {
+void Page::ComputeExtent()
+{
+    auto extent = [](const Plane &p, int &w, int &h) {
         if (p.widthBytes > 0 && p.height > 0) {
             w = std::max(w, p.x + p.WidthDots());
             h = std::max(h, p.y + p.height);
@@ -30,18 +36,22 @@ void Page::ComputeExtent() {
     width = 0;
     height = 0;
     extent(black, width, height);
-    if (red) extent(*red, width, height);
+    if (red)
+        extent(*red, width, height);
 }
 
-static bool ImageDot(const uint8_t* image, size_t stride, int col, int row, bool oneIsWhite) {
+static bool ImageDot(const uint8_t *image, size_t stride, int col, int row, bool oneIsWhite)
+{
     bool bit = (image[static_cast<size_t>(row) * stride + col / 8] >> (7 - col % 8)) & 1;
     return oneIsWhite ? !bit : bit;
 }
 
-std::string CompareWithOneBit(const Plane& plane, const uint8_t* image, int width, int height,
-                              size_t stride, bool oneIsWhite) {
+std::string CompareWithOneBit(const Plane &plane, const uint8_t *image, int width, int height, size_t stride,
+                              bool oneIsWhite)
+{
     // A stream with no rows may carry no row width either.
-    if (height == 0 && plane.height == 0) return "";
+    if (height == 0 && plane.height == 0)
+        return "";
     if (plane.height != height)
         return "plane has " + std::to_string(plane.height) + " rows, image " + std::to_string(height);
     if (plane.WidthDots() < width)
@@ -57,7 +67,8 @@ std::string CompareWithOneBit(const Plane& plane, const uint8_t* image, int widt
     return "";
 }
 
-Plane PlaneFromOneBit(const uint8_t* image, int width, int height, size_t stride, bool oneIsWhite) {
+Plane PlaneFromOneBit(const uint8_t *image, int width, int height, size_t stride, bool oneIsWhite)
+{
     Plane p;
     p.widthBytes = (width + 7) / 8;
     p.height = height;
@@ -69,4 +80,4 @@ Plane PlaneFromOneBit(const uint8_t* image, int width, int height, size_t stride
     return p;
 }
 
-}  // namespace qf::preview
+} // namespace qf::preview

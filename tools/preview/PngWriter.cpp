@@ -16,8 +16,9 @@ struct ErrorSink {
     char text[256];
 };
 
-void OnPngError(png_structp png, png_const_charp message) {
-    auto* sink = static_cast<ErrorSink*>(png_get_error_ptr(png));
+void OnPngError(png_structp png, png_const_charp message)
+{
+    auto *sink = static_cast<ErrorSink *>(png_get_error_ptr(png));
     std::snprintf(sink->text, sizeof sink->text, "%s", message);
     png_longjmp(png, 1);
 }
@@ -25,26 +26,32 @@ void OnPngError(png_structp png, png_const_charp message) {
 void OnPngWarning(png_structp, png_const_charp) {}
 
 // Row `y` of a one-colour page, 1 bit per pixel, 1 = white.
-void GreyRow(const Page& page, int y, uint8_t* row, size_t rowBytes) {
+void GreyRow(const Page &page, int y, uint8_t *row, size_t rowBytes)
+{
     std::memset(row, 0xFF, rowBytes);
-    const Plane& p = page.black;
+    const Plane &p = page.black;
     int py = y - p.y;
-    if (py < 0 || py >= p.height) return;
-    const uint8_t* src = p.Row(py);
+    if (py < 0 || py >= p.height)
+        return;
+    const uint8_t *src = p.Row(py);
     for (int col = 0; col < p.WidthDots(); ++col) {
-        if (!((src[col / 8] >> (7 - col % 8)) & 1)) continue;
+        if (!((src[col / 8] >> (7 - col % 8)) & 1))
+            continue;
         int x = p.x + col;
         row[x / 8] &= static_cast<uint8_t>(~(0x80 >> (x % 8)));
     }
 }
 
-void Paint(const Plane& p, int y, uint8_t* row, uint8_t r, uint8_t g, uint8_t b) {
+void Paint(const Plane &p, int y, uint8_t *row, uint8_t r, uint8_t g, uint8_t b)
+{
     int py = y - p.y;
-    if (py < 0 || py >= p.height) return;
-    const uint8_t* src = p.Row(py);
+    if (py < 0 || py >= p.height)
+        return;
+    const uint8_t *src = p.Row(py);
     for (int col = 0; col < p.WidthDots(); ++col) {
-        if (!((src[col / 8] >> (7 - col % 8)) & 1)) continue;
-        uint8_t* px = row + static_cast<size_t>(p.x + col) * 3;
+        if (!((src[col / 8] >> (7 - col % 8)) & 1))
+            continue;
+        uint8_t *px = row + static_cast<size_t>(p.x + col) * 3;
         px[0] = r;
         px[1] = g;
         px[2] = b;
@@ -52,15 +59,17 @@ void Paint(const Plane& p, int y, uint8_t* row, uint8_t r, uint8_t g, uint8_t b)
 }
 
 // Row `y` of a two-colour page, RGB.
-void ColourRow(const Page& page, int y, uint8_t* row, size_t rowBytes) {
+void ColourRow(const Page &page, int y, uint8_t *row, size_t rowBytes)
+{
     std::memset(row, 0xFF, rowBytes);
     Paint(*page.red, y, row, 0xFF, 0x00, 0x00);
     Paint(page.black, y, row, 0x00, 0x00, 0x00);
 }
 
 // Keeps only plain data in its frame: libpng leaves it by longjmp on error.
-bool Encode(FILE* fp, const Page& page, int width, int height, bool blank, uint8_t* row, size_t rowBytes,
-            ErrorSink* sink) {
+bool Encode(FILE *fp, const Page &page, int width, int height, bool blank, uint8_t *row, size_t rowBytes,
+            ErrorSink *sink)
+{
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, sink, OnPngError, OnPngWarning);
     if (!png) {
         std::snprintf(sink->text, sizeof sink->text, "cannot create the PNG writer");
@@ -96,9 +105,10 @@ bool Encode(FILE* fp, const Page& page, int width, int height, bool blank, uint8
     return true;
 }
 
-}  // namespace
+} // namespace
 
-bool WritePagePng(const Page& page, const std::string& path, std::string& error) {
+bool WritePagePng(const Page &page, const std::string &path, std::string &error)
+{
     const bool blank = page.width <= 0 || page.height <= 0;
     const int width = blank ? 1 : page.width;
     const int height = blank ? 1 : page.height;
@@ -106,7 +116,7 @@ bool WritePagePng(const Page& page, const std::string& path, std::string& error)
     const size_t rowBytes = colour ? static_cast<size_t>(width) * 3 : (static_cast<size_t>(width) + 7) / 8;
     std::vector<uint8_t> row(rowBytes);
 
-    FILE* fp = std::fopen(path.c_str(), "wb");
+    FILE *fp = std::fopen(path.c_str(), "wb");
     if (!fp) {
         error = "cannot create " + path + ": " + std::strerror(errno);
         return false;
@@ -117,8 +127,9 @@ bool WritePagePng(const Page& page, const std::string& path, std::string& error)
         error = "cannot write " + path + ": " + std::strerror(errno);
         return false;
     }
-    if (!ok) error = "cannot write " + path + ": " + sink.text;
+    if (!ok)
+        error = "cannot write " + path + ": " + sink.text;
     return ok;
 }
 
-}  // namespace qf::preview
+} // namespace qf::preview

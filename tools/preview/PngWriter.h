@@ -13,6 +13,6 @@ namespace qf::preview {
 // x/y placement. A page without dots area (0 x 0) becomes a single white
 // pixel, since PNG has no empty image. On failure returns false and sets
 // `error`.
-bool WritePagePng(const Page& page, const std::string& path, std::string& error);
+bool WritePagePng(const Page &page, const std::string &path, std::string &error);
 
-}  // namespace qf::preview
+} // namespace qf::preview

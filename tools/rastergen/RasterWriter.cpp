@@ -6,8 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-cups_page_header2_t MakePageHeader(unsigned width, unsigned height, unsigned bpp, unsigned xdpi,
-                                   unsigned ydpi)
+cups_page_header2_t MakePageHeader(unsigned width, unsigned height, unsigned bpp, unsigned xdpi, unsigned ydpi)
 {
     cups_page_header2_t h;
     memset(&h, 0, sizeof h);

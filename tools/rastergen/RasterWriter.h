@@ -19,8 +19,7 @@ struct RasterPage {
 // A page header for width x height pixels of `bpp` bits (1, 4, 8, 24 or 32)
 // at xdpi x ydpi. 1 to 8 bits are grey with 0 black (white = all ones), 24
 // bits RGB, 32 bits RGBA-like four bytes per pixel.
-cups_page_header2_t MakePageHeader(unsigned width, unsigned height, unsigned bpp, unsigned xdpi,
-                                   unsigned ydpi);
+cups_page_header2_t MakePageHeader(unsigned width, unsigned height, unsigned bpp, unsigned xdpi, unsigned ydpi);
 
 // A page whose every pixel is white.
 RasterPage MakeWhitePage(unsigned width, unsigned height, unsigned bpp, unsigned xdpi, unsigned ydpi);

@@ -19,16 +19,15 @@ struct Rgb {
 
 void Usage()
 {
-    fprintf(stderr,
-            "usage: quillfeed-rastergen [options] OUTPUT|-\n"
-            "  --width N --height N   page size in pixels (default 320 x 240)\n"
-            "  --bpp N                1, 4, 8, 24 or 32 bits per pixel (default 8)\n"
-            "  --dpi X[xY]            resolution (default 203)\n"
-            "  --pattern NAME         white, black, checker, gradient, frame, redblack\n"
-            "                         (default frame)\n"
-            "  --pages N              number of pages (default 1)\n"
-            "  --compressed           write the compressed raster form\n"
-            "  --pnm FILE             take the page from a P4, P5 or P6 image instead\n");
+    fprintf(stderr, "usage: quillfeed-rastergen [options] OUTPUT|-\n"
+                    "  --width N --height N   page size in pixels (default 320 x 240)\n"
+                    "  --bpp N                1, 4, 8, 24 or 32 bits per pixel (default 8)\n"
+                    "  --dpi X[xY]            resolution (default 203)\n"
+                    "  --pattern NAME         white, black, checker, gradient, frame, redblack\n"
+                    "                         (default frame)\n"
+                    "  --pages N              number of pages (default 1)\n"
+                    "  --compressed           write the compressed raster form\n"
+                    "  --pnm FILE             take the page from a P4, P5 or P6 image instead\n");
 }
 
 Rgb PatternPixel(const std::string &name, unsigned x, unsigned y, unsigned w, unsigned h, unsigned page)
@@ -151,8 +150,8 @@ bool ReadPnm(const std::string &path, unsigned &w, unsigned &h, unsigned &bpp, s
     for (size_t i = 0; i < pixels.size(); ++i) {
         const uint8_t *p = &data[i * channels];
         auto scale = [maxval](uint8_t v) { return static_cast<uint8_t>(v * 255 / maxval); };
-        pixels[i] = channels == 1 ? Rgb{scale(p[0]), scale(p[0]), scale(p[0])}
-                                  : Rgb{scale(p[0]), scale(p[1]), scale(p[2])};
+        pixels[i] =
+            channels == 1 ? Rgb{scale(p[0]), scale(p[0]), scale(p[0])} : Rgb{scale(p[0]), scale(p[1]), scale(p[2])};
     }
     return true;
 }
@@ -205,8 +204,8 @@ int main(int argc, char **argv)
             return 2;
         }
     }
-    if (output.empty() || (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32) || xdpi == 0 ||
-        ydpi == 0 || pages == 0 || width == 0 || height == 0 || width > 65536 || height > 65536) {
+    if (output.empty() || (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32) || xdpi == 0 || ydpi == 0 ||
+        pages == 0 || width == 0 || height == 0 || width > 65536 || height > 65536) {
         Usage();
         return 2;
     }
