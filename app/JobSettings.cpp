@@ -71,6 +71,7 @@ JobSettings::JobSettings(const PpdModel &model) : m_model(model)
 {
     for (const PpdOption &o : model.options)
         m_choices[o.keyword] = o.defaultChoice;
+    m_choices["PageSize"] = model.defaultMedia;
 }
 
 std::string JobSettings::Apply(const JobValues &values, int maxVendor)
@@ -100,7 +101,8 @@ std::string JobSettings::Apply(const JobValues &values, int maxVendor)
                     if (ParseInt(c.name, n) && n > top)
                         top = n;
                 }
-                choice = NearestNumericChoice(o, level * static_cast<double>(top) / 100.0, o.defaultChoice);
+                choice = NearestNumericChoice(o, static_cast<double>(std::lround(level * static_cast<double>(top) / 100.0)),
+                                              o.defaultChoice);
             } else if (HasChoice(o, "Default")) {
                 choice = "Default";
             }

@@ -48,20 +48,22 @@ bool IsRoll(const PpdModel &model)
 }
 
 // PWG media name of a PPD size: the standard name where the size is one,
-// else one made of the PPD name and the size.
+// else a self-describing name made of the PPD name and the size, in inches
+// for inch sizes ("oe_2-25x1-25in_2.25x1.25in"), else in millimetres.
 std::string MediaName(const PpdMedia &media)
 {
     const int w = Hundredths(media.width), l = Hundredths(media.length);
     pwg_media_t *pwg = pwgMediaForSize(w, l);
-    if (pwg && pwg->ppd && pwg->pwg)
+    if (pwg && pwg->pwg && strncmp(pwg->pwg, "custom_", 7) != 0)
         return pwg->pwg;
     std::string name;
     for (const char *p = media.name; *p; ++p) {
         unsigned char c = static_cast<unsigned char>(*p);
         name += std::isalnum(c) ? static_cast<char>(std::tolower(c)) : '-';
     }
+    const bool inches = name.size() > 2 && name.compare(name.size() - 2, 2, "in") == 0;
     char keyword[128];
-    pwgFormatSizeName(keyword, sizeof keyword, "om", name.c_str(), w, l, nullptr);
+    pwgFormatSizeName(keyword, sizeof keyword, inches ? "oe" : "om", name.c_str(), w, l, inches ? "in" : "mm");
     return keyword;
 }
 
@@ -173,6 +175,28 @@ JobValues ValuesOf(pappl_pr_options_t *options)
     return v;
 }
 
+// Vendor values: the job's own, else the printer's current default. PAPPL
+// 1.3 hands the driver the defaults the printer was created with, not the
+// ones set since (Set-Printer-Attributes, the web interface), so they are
+// read here.
+void VendorValues(pappl_job_t *job, JobValues &v)
+{
+    pappl_printer_t *printer = papplJobGetPrinter(job);
+    pappl_pr_driver_data_t data;
+    papplPrinterGetDriverData(printer, &data);
+    ipp_t *attrs = papplPrinterGetDriverAttributes(printer);
+    char value[256];
+    for (int i = 0; i < data.num_vendor; ++i) {
+        const std::string name = data.vendor[i], def = name + "-default";
+        ipp_attribute_t *attr = papplJobGetAttribute(job, name.c_str());
+        if (!attr && attrs)
+            attr = ippFindAttribute(attrs, def.c_str(), IPP_TAG_ZERO);
+        if (attr && ippAttributeString(attr, value, sizeof value) > 0)
+            v.vendor[name] = value;
+    }
+    ippDelete(attrs);
+}
+
 bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device)
 {
     const PpdModel *model = ModelOf(job);
@@ -181,6 +205,7 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
         return false;
     }
     JobValues values = ValuesOf(options);
+    VendorValues(job, values);
     pappl_pr_driver_data_t data;
     papplPrinterGetDriverData(papplJobGetPrinter(job), &data);
     values.labelMode = LabelModeKeyword(data.mode_configured);
@@ -372,7 +397,7 @@ bool AppDriverCallback(pappl_system_t *system, const char *driverName, const cha
     strncpy(data->make_and_model, model->nickName, sizeof data->make_and_model - 1);
     data->ppm = 10;
     data->kind = IsRoll(*model) ? (PAPPL_KIND_RECEIPT | PAPPL_KIND_ROLL) : PAPPL_KIND_LABEL;
-    data->orient_default = IPP_ORIENT_NONE;
+    data->orient_default = IPP_ORIENT_PORTRAIT;
     data->quality_default = IPP_QUALITY_NORMAL;
     data->scaling_default = PAPPL_SCALING_AUTO;
     data->content_default = PAPPL_CONTENT_AUTO;

@@ -2,7 +2,7 @@
 """Writes a PWG raster file (sgray_8, srgb_8 or black_1) with a test pattern.
 
 usage: pwgraster.py OUT --width W --height H --dpi D [--type sgray_8]
-                    [--pages N] [--truncate BYTES]
+                    [--pages N] [--truncate BYTES] [--bytes-per-line N]
 
 The pattern: a 4-pixel black frame, a diagonal, a grey ramp in the lower
 right quarter (red in its upper half for srgb_8), the page number as that
@@ -97,10 +97,16 @@ def main():
     ap.add_argument('--type', default='sgray_8', choices=sorted(SPACES))
     ap.add_argument('--pages', type=int, default=1)
     ap.add_argument('--truncate', type=int, default=0)
+    ap.add_argument('--bytes-per-line', type=int, default=0,
+                    help='write this cupsBytesPerLine into the header (a damaged page)')
     a = ap.parse_args()
     data = bytearray(b'RaS2')
     for page in range(1, a.pages + 1):
         hdr, bpl, bpp = header(a.type, a.width, a.height, a.dpi, a.pages)
+        if a.bytes_per_line:
+            hdr = bytearray(hdr)
+            struct.pack_into('>I', hdr, 392, a.bytes_per_line)
+            hdr = bytes(hdr)
         data += hdr
         for y in range(a.height):
             data += encode(row_bytes(a.type, y, a.width, a.height, page), bpp // 8)
