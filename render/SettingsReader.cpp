@@ -31,6 +31,11 @@ std::string PpdSettingsSource::Attribute(const char *name)
     return attr && attr->value ? attr->value : "";
 }
 
+bool PpdSettingsSource::Offers(const char *keyword)
+{
+    return m_ppd && ppdFindOption(m_ppd, keyword);
+}
+
 namespace {
 
 // Where a value goes: one member of the record (a float pair counts as two).
@@ -115,6 +120,9 @@ enum class From {
     AnyChoice, // no choice counts as "" (0), always set and traced
     Level,     // no choice or "Default": -1, the printer's own setting, untraced
     Attribute, // a PPD attribute, set when present
+    // Newer keywords, asked for only when the source offers them:
+    Offered,  // set when a choice is marked
+    Override, // overrides an earlier keyword unless "" or "Default"
 };
 
 // Special cases, written out below.
@@ -155,7 +163,15 @@ const Setting kSettings[] = {
     {"CropEdgeBottom", From::Choice, Number, Float(&tagREGSTRUCT::iCropBottomEdge), "iCropBottomEdge = %.4f"},
     {"CropEdgeLeft", From::Choice, Number, Float(&tagREGSTRUCT::iCropLeftEdge), "iCropLeftEdge = %.4f"},
     {"CropEdgeRight", From::Choice, Number, Float(&tagREGSTRUCT::fCropRightEdge), "fCropRightEdge = %.4f"},
-    // New option keywords go above this line, attributes below.
+    // CUPS's image filters read a job's "brightness" themselves; this one
+    // only the filter reads.
+    {"qfBrightness", From::Override, Number, Int(&tagREGSTRUCT::iLiangdu), "iLiangdu = %d"},
+    {"GapHeight", From::Offered, Number, Float(&tagREGSTRUCT::fGap), "fGap = %.4f"},
+    {"GapOffset", From::Offered, Number, Float(&tagREGSTRUCT::fGapOffset), "fGapOffset = %.4f"},
+    {"PostAction", From::Offered, Number, Int(&tagREGSTRUCT::iPostAction), "iPostAction = %d"},
+    {"SendSetc", From::Offered, NonZero, Bool(&tagREGSTRUCT::bSendSetc), "bSendSetc = %d"},
+    // New option keywords go above this line (From::Offered or Override, so
+    // that PPDs without them trace as before), attributes below.
     {"DoubleColor", From::Attribute, NonZero, Bool(&tagREGSTRUCT::bDoubleColor), nullptr},
     {"qfHeadWidth", From::Attribute, Number, Int(&tagREGSTRUCT::iHeadWidth), "iHeadWidth = %d"},
 };
@@ -206,12 +222,16 @@ void ReadMedia(const std::string &v, tagREGSTRUCT &reg, const TraceLine &trace)
 void ReadSettings(SettingsSource &source, tagREGSTRUCT &reg, const TraceLine &trace)
 {
     for (const Setting &s : kSettings) {
+        if ((s.from == From::Offered || s.from == From::Override) && !source.Offers(s.keyword))
+            continue;
         const std::string v = s.from == From::Attribute ? source.Attribute(s.keyword) : source.Choice(s.keyword);
         if (s.from == From::Level && (v.empty() || v == "Default")) {
             Store(reg, s.member, -1);
             continue;
         }
         if (v.empty() && s.from != From::AnyChoice)
+            continue;
+        if (s.from == From::Override && v == "Default")
             continue;
         if (s.special == Special::Media) {
             ReadMedia(v, reg, trace);

@@ -20,6 +20,9 @@ public:
     virtual std::string Choice(const char *keyword) = 0;
     // A PPD attribute's value, "" when absent (e.g. DoubleColor).
     virtual std::string Attribute(const char *name) = 0;
+    // Whether the source has the option at all. The newer keywords are asked
+    // for only when offered, so that a PPD without them traces as before.
+    virtual bool Offers(const char *) { return true; }
 };
 
 // One finished trace line, without a line end.
@@ -32,6 +35,7 @@ public:
     PpdSettingsSource(ppd_file_t *ppd, TraceLine trace) : m_ppd(ppd), m_trace(std::move(trace)) {}
     std::string Choice(const char *keyword) override;
     std::string Attribute(const char *name) override;
+    bool Offers(const char *keyword) override;
 
 private:
     ppd_file_t *m_ppd;
