@@ -12,6 +12,8 @@ then the expectations are compared:
                   as high as that page at the PPD's resolution (within the
                   rounding of one dot)
   cropped=1       the bitmap must be lower than the page (white trimmed)
+  rotated=1       the page was turned by 90 degrees: as wide as the page is
+                  high, and as high as it is wide
   pages=N         number of printed pages (labels, receipts)
   picture=1       the first page shows the sample picture unscaled: black
                   square at the top left, white beside it, grey at the bottom
@@ -590,6 +592,8 @@ def main(argv):
                 raise Bad("page size %s is not in the PPD" % exp["size"])
             wpt, hpt = sizes[exp["size"]]
             page_exact = (wpt * dpi / 72, hpt * dpi / 72)
+            if exp.get("rotated") == "1":
+                page_exact = page_exact[::-1]
             page_dots = (round(page_exact[0]), round(page_exact[1]))
     if lang == "escpos" and exp.get("receipt") == "1":
         lang = "receipt"
