@@ -36,6 +36,8 @@ const VendorName kVendorNames[] = {
     {"ImageCompress", "compress-bitmaps"},
     {"FeedOffset", "feed-offset"},
     {"MediaAlign", "alignment"},
+    {"qfBrightness", "picture-brightness"},
+    {"SendSetc", "send-setc"},
 };
 
 // "CropEdgeTop" -> "crop-edge-top"; "zePrintRate" -> "ze-print-rate".
@@ -129,7 +131,7 @@ std::vector<IppOption> IppOptions(const PpdModel &model, int maxVendor, std::vec
             ipp.kind = IppKind::LeftOffset;
         else if (kw == "AdjustVertical")
             ipp.kind = IppKind::TopOffset;
-        else if (kw == "PostAction" && OnlyChoices(o, {"None", "Tear", "Cutter", "Peel", "PartialCutter"}))
+        else if (kw == "PostAction" && OnlyChoices(o, {"0", "1", "2", "3", "4"}))
             ipp.kind = IppKind::LabelMode;
 
         if (ipp.kind == IppKind::Vendor) {

@@ -50,17 +50,21 @@ struct PpdModel {
 const std::vector<PpdModel> &AllModels();
 const PpdModel *FindModel(const std::string &driverName);
 
+// Most vendor attributes a printer may have (PAPPL_MAX_VENDOR in PAPPL 1.3;
+// PapplDriver.cpp checks that they agree).
+constexpr int kMaxVendor = 32;
+
 // How one PPD option is offered over IPP.
 enum class IppKind {
-    Vendor,      // a vendor attribute of its own
-    Darkness,    // print-darkness / printer-darkness-configured
-    Speed,       // print-speed
-    Tracking,    // media-tracking
-    LeftOffset,  // media-left-offset (millimetres in the PPD)
-    TopOffset,   // media-top-offset (millimetres in the PPD)
-    LabelMode,   // label-mode-configured
-    ColorMode,   // print-color-mode
-    Fixed,       // not offered: Resolution has one choice per model
+    Vendor,     // a vendor attribute of its own
+    Darkness,   // print-darkness / printer-darkness-configured
+    Speed,      // print-speed
+    Tracking,   // media-tracking
+    LeftOffset, // media-left-offset (millimetres in the PPD)
+    TopOffset,  // media-top-offset (millimetres in the PPD)
+    LabelMode,  // label-mode-configured
+    ColorMode,  // print-color-mode
+    Fixed,      // not offered: Resolution has one choice per model
 };
 
 struct IppOption {

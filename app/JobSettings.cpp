@@ -21,11 +21,12 @@ const char *const kTrackingChoices[][2] = {
     {"mark", "BLine"},
 };
 
+// PostAction choices: 0 the printer's own setting, 1 tear, 2 cut, 3 peel,
+// 4 partial cut (which no label mode names).
 const char *const kLabelModeChoices[][2] = {
-    {"tear-off", "Tear"},
-    {"cutter", "Cutter"},
-    {"peel-off", "Peel"},
-    {"cutter-delayed", "PartialCutter"},
+    {"tear-off", "1"},
+    {"cutter", "2"},
+    {"peel-off", "3"},
 };
 
 bool HasChoice(const PpdOption &option, const char *name)
@@ -101,8 +102,8 @@ std::string JobSettings::Apply(const JobValues &values, int maxVendor)
                     if (ParseInt(c.name, n) && n > top)
                         top = n;
                 }
-                choice = NearestNumericChoice(o, static_cast<double>(std::lround(level * static_cast<double>(top) / 100.0)),
-                                              o.defaultChoice);
+                choice = NearestNumericChoice(
+                    o, static_cast<double>(std::lround(level * static_cast<double>(top) / 100.0)), o.defaultChoice);
             } else if (HasChoice(o, "Default")) {
                 choice = "Default";
             }

@@ -20,10 +20,10 @@ struct JobValues {
     std::string tracking;        // media-tracking keyword, "" when unset
     double mediaWidth = 0;       // media size, hundredths of millimetres
     double mediaLength = 0;
-    int leftOffset = 0; // media-left-offset, hundredths of millimetres
-    int topOffset = 0;  // media-top-offset
-    std::string labelMode;       // label-mode-configured keyword, "" when unset
-    bool color = false;          // print-color-mode color
+    int leftOffset = 0;                        // media-left-offset, hundredths of millimetres
+    int topOffset = 0;                         // media-top-offset
+    std::string labelMode;                     // label-mode-configured keyword, "" when unset
+    bool color = false;                        // print-color-mode color
     std::map<std::string, std::string> vendor; // vendor attribute values
 };
 

@@ -22,6 +22,8 @@
 #include "PagePath.h"
 #include "SettingsReader.h"
 
+static_assert(kMaxVendor == PAPPL_MAX_VENDOR, "the driver table's vendor limit must be PAPPL's");
+
 namespace {
 
 // Strings handed to PAPPL as const char * must outlive every printer.
@@ -81,11 +83,11 @@ struct LabelModeName {
     const char *choice;
     pappl_label_mode_t mode;
 };
+// PostAction choices with a label mode (see JobSettings.cpp).
 const LabelModeName kLabelModes[] = {
-    {"Tear", PAPPL_LABEL_MODE_TEAR_OFF},
-    {"Cutter", PAPPL_LABEL_MODE_CUTTER},
-    {"Peel", PAPPL_LABEL_MODE_PEEL_OFF},
-    {"PartialCutter", PAPPL_LABEL_MODE_CUTTER_DELAYED},
+    {"1", PAPPL_LABEL_MODE_TEAR_OFF},
+    {"2", PAPPL_LABEL_MODE_CUTTER},
+    {"3", PAPPL_LABEL_MODE_PEEL_OFF},
 };
 
 const char *TrackingKeyword(pappl_media_tracking_t t)
@@ -111,8 +113,6 @@ const char *LabelModeKeyword(pappl_label_mode_t m)
         return "cutter";
     case PAPPL_LABEL_MODE_PEEL_OFF:
         return "peel-off";
-    case PAPPL_LABEL_MODE_CUTTER_DELAYED:
-        return "cutter-delayed";
     default:
         return "";
     }
@@ -211,7 +211,7 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
     values.labelMode = LabelModeKeyword(data.mode_configured);
 
     JobSettings settings(*model);
-    std::string problem = settings.Apply(values, PAPPL_MAX_VENDOR);
+    std::string problem = settings.Apply(values, kMaxVendor);
     if (!problem.empty()) {
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", problem.c_str());
         papplJobSetMessage(job, "%s", problem.c_str());
@@ -233,8 +233,7 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
         return true;
     };
     ctx->path = std::make_unique<PagePath>(
-        model->modelNumber, [&](tagREGSTRUCT &reg) { ReadSettings(settings, reg, trace); }, model->modelName,
-        sink);
+        model->modelNumber, [&](tagREGSTRUCT &reg) { ReadSettings(settings, reg, trace); }, model->modelName, sink);
     if (!ctx->path->Known()) {
         papplJobSetMessage(job, "Model number %d names no printer family.", model->modelNumber);
         delete ctx;
@@ -355,8 +354,7 @@ void AddVendorAttribute(ipp_t *attrs, const IppOption &ipp)
             ptrs.push_back(w.c_str());
         ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, supported.c_str(), static_cast<int>(ptrs.size()),
                       nullptr, ptrs.data());
-        ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, def.c_str(), nullptr,
-                     KeywordOf(o.defaultChoice).c_str());
+        ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, def.c_str(), nullptr, KeywordOf(o.defaultChoice).c_str());
     }
 }
 
@@ -463,7 +461,7 @@ bool AppDriverCallback(pappl_system_t *system, const char *driverName, const cha
 
     *attrs = ippNew();
     data->num_vendor = 0;
-    for (const IppOption &ipp : IppOptions(*model, PAPPL_MAX_VENDOR)) {
+    for (const IppOption &ipp : IppOptions(*model, kMaxVendor)) {
         const PpdOption &o = *ipp.option;
         switch (ipp.kind) {
         case IppKind::Darkness:

@@ -122,11 +122,10 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
     mkdir(spool.c_str(), 0700);
     const std::string log = g_listOnly ? std::string("/dev/null") : Option("log-file", n, options, "-");
 
-    pappl_system_t *system =
-        papplSystemCreate(ServerOptions(Option("server-options", n, options)), kName, static_cast<int>(port),
-                          "_print,_universal", spool.c_str(), log.c_str(),
-                          LogLevel(Option("log-level", n, options, "info")),
-                          cupsGetOption("auth-service", n, options), false);
+    pappl_system_t *system = papplSystemCreate(ServerOptions(Option("server-options", n, options)), kName,
+                                               static_cast<int>(port), "_print,_universal", spool.c_str(), log.c_str(),
+                                               LogLevel(Option("log-level", n, options, "info")),
+                                               cupsGetOption("auth-service", n, options), false);
     if (!system)
         return nullptr;
     int count = 0;
