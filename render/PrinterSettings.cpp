@@ -160,6 +160,29 @@ void CBaseRender::GetPrinterParameters()
         reg.fCropRightEdge = static_cast<float>(atoi(v.c_str()));
         AddLog("fCropRightEdge = %.4f", reg.fCropRightEdge);
     }
+    // Receipt settings: read only from PPDs that offer them, so that older
+    // PPDs trace and print exactly as before.
+    auto offered = [this](const char *keyword) { return m_pPPD && ppdFindOption(m_pPPD, keyword); };
+    if (offered("ReceiptMode") && !(v = GetMarkedOption("ReceiptMode")).empty()) {
+        reg.bReceipt = atoi(v.c_str()) != 0;
+        AddLog("bReceipt = %d", reg.bReceipt ? 1 : 0);
+    }
+    if (offered("CutMode") && !(v = GetMarkedOption("CutMode")).empty()) {
+        reg.iCutMode = atoi(v.c_str());
+        AddLog("iCutMode = %d", reg.iCutMode);
+    }
+    if (offered("CashDrawer") && !(v = GetMarkedOption("CashDrawer")).empty()) {
+        reg.iMoneyBox = atoi(v.c_str());
+        AddLog("iMoneyBox = %d", reg.iMoneyBox);
+    }
+    if (offered("BandRows") && !(v = GetMarkedOption("BandRows")).empty()) {
+        reg.iBandRows = atoi(v.c_str());
+        AddLog("iBandRows = %d", reg.iBandRows);
+    }
+    if (offered("CutterFeed") && !(v = GetMarkedOption("CutterFeed")).empty()) {
+        reg.fCutterFeed = static_cast<float>(atoi(v.c_str()));
+        AddLog("fCutterFeed = %.4f", reg.fCutterFeed);
+    }
     ppd_attr_t *attr = ppdFindAttr(m_pPPD, "DoubleColor", nullptr);
     if (attr)
         reg.bDoubleColor = atoi(attr->value ? attr->value : "") != 0;
