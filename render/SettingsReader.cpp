@@ -163,6 +163,12 @@ const Setting kSettings[] = {
     {"CropEdgeBottom", From::Choice, Number, Float(&tagREGSTRUCT::iCropBottomEdge), "iCropBottomEdge = %.4f"},
     {"CropEdgeLeft", From::Choice, Number, Float(&tagREGSTRUCT::iCropLeftEdge), "iCropLeftEdge = %.4f"},
     {"CropEdgeRight", From::Choice, Number, Float(&tagREGSTRUCT::fCropRightEdge), "fCropRightEdge = %.4f"},
+    // Receipts (ESC/POS).
+    {"ReceiptMode", From::Offered, NonZero, Bool(&tagREGSTRUCT::bReceipt), "bReceipt = %d"},
+    {"CutMode", From::Offered, Number, Int(&tagREGSTRUCT::iCutMode), "iCutMode = %d"},
+    {"CashDrawer", From::Offered, Number, Int(&tagREGSTRUCT::iMoneyBox), "iMoneyBox = %d"},
+    {"BandRows", From::Offered, Number, Int(&tagREGSTRUCT::iBandRows), "iBandRows = %d"},
+    {"CutterFeed", From::Offered, Number, Float(&tagREGSTRUCT::fCutterFeed), "fCutterFeed = %.4f"},
     // CUPS's image filters read a job's "brightness" themselves; this one
     // only the filter reads.
     {"qfBrightness", From::Override, Number, Int(&tagREGSTRUCT::iLiangdu), "iLiangdu = %d"},
@@ -170,11 +176,6 @@ const Setting kSettings[] = {
     {"GapOffset", From::Offered, Number, Float(&tagREGSTRUCT::fGapOffset), "fGapOffset = %.4f"},
     {"PostAction", From::Offered, Number, Int(&tagREGSTRUCT::iPostAction), "iPostAction = %d"},
     {"SendSetc", From::Offered, NonZero, Bool(&tagREGSTRUCT::bSendSetc), "bSendSetc = %d"},
-    {"ReceiptMode", From::Offered, NonZero, Bool(&tagREGSTRUCT::bReceipt), "bReceipt = %d"},
-    {"CutMode", From::Offered, Number, Int(&tagREGSTRUCT::iCutMode), "iCutMode = %d"},
-    {"CashDrawer", From::Offered, Number, Int(&tagREGSTRUCT::iMoneyBox), "iMoneyBox = %d"},
-    {"BandRows", From::Offered, Number, Int(&tagREGSTRUCT::iBandRows), "iBandRows = %d"},
-    {"CutterFeed", From::Offered, Number, Float(&tagREGSTRUCT::fCutterFeed), "fCutterFeed = %.4f"},
     // New option keywords go above this line (From::Offered or Override, so
     // that PPDs without them trace as before), attributes below.
     {"DoubleColor", From::Attribute, NonZero, Bool(&tagREGSTRUCT::bDoubleColor), nullptr},
