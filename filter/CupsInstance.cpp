@@ -40,9 +40,11 @@ void DiscardPage(cups_raster_t *ras, const cups_page_header2_t &header)
     }
 }
 
-// Reads one page's rows into `page`, sized once for the whole page. Rows that
-// a short page lacks are zero-filled rather than left undefined.
-void ReadPage(cups_raster_t *ras, const cups_page_header2_t &header, NS_QV_CLASS::CMyBuffer &page)
+// Reads one page's rows into `page`, sized once for the whole page, and
+// returns how many rows the stream held. Rows a short page lacks are filled
+// with white in the page's own colour space, so a cut stream prints blank
+// paper rather than a black block.
+unsigned ReadPage(cups_raster_t *ras, const cups_page_header2_t &header, NS_QV_CLASS::CMyBuffer &page)
 {
     const unsigned bpl = header.cupsBytesPerLine;
     const int total = static_cast<int>(static_cast<uint64_t>(bpl) * header.cupsHeight);
@@ -51,13 +53,15 @@ void ReadPage(cups_raster_t *ras, const cups_page_header2_t &header, NS_QV_CLASS
     page.SetMaxBufferSize(0);
     page.SetBufferSize(total);
     std::vector<unsigned char> row(bpl);
-    for (unsigned y = 0; y < header.cupsHeight; ++y) {
+    unsigned rows = 0;
+    for (; rows < header.cupsHeight; ++rows) {
         if (cupsRasterReadPixels(ras, row.data(), bpl) == 0)
             break;
         page.AddBuffer(row.data(), static_cast<int>(bpl));
     }
     if (page.GetBufferLength() < total)
-        memset(page.GetBuffer() + page.GetBufferLength(), 0, total - page.GetBufferLength());
+        memset(page.GetBuffer() + page.GetBufferLength(), WhiteByte(header), total - page.GetBufferLength());
+    return rows;
 }
 
 // Pages in the black colour space (K) count ink: a 1 bit, or a high grey
@@ -66,7 +70,7 @@ void ReadPage(cups_raster_t *ras, const cups_page_header2_t &header, NS_QV_CLASS
 // is turned into that form here rather than printed as its negative.
 void MakeLuminance(const cups_page_header2_t &header, NS_QV_CLASS::CMyBuffer &page)
 {
-    if (header.cupsColorSpace != CUPS_CSPACE_K || header.cupsBitsPerPixel > 8)
+    if (HeaderInt(header.cupsColorSpace) != CUPS_CSPACE_K || header.cupsBitsPerPixel > 8)
         return;
     unsigned char *p = reinterpret_cast<unsigned char *>(page.GetBuffer());
     const size_t n = static_cast<size_t>(header.cupsBytesPerLine) * header.cupsHeight;
@@ -167,28 +171,29 @@ int CCupsInstance::Run(int argc, char **argv)
         fprintf(stderr, "PAGE: %d 1\n", Page);
         _cupsLangPrintFilter(stderr, "INFO", "Starting page %d.", Page);
 
-        switch (CheckPageHeader(header)) {
-        case PageVerdict::TooLarge:
-            _cupsLangPrintFilter(stderr, "ERROR",
-                                 "Page %d is too large to print (%u x %u pixels, %u bytes "
-                                 "per line); it was skipped.",
-                                 Page, header.cupsWidth, header.cupsHeight, header.cupsBytesPerLine);
+        const PageVerdict verdict = CheckPageHeader(header);
+        if (verdict != PageVerdict::Ok) {
+            _cupsLangPrintFilter(stderr, "ERROR", "%s", RefusalMessage(verdict, Page, header).c_str());
             DiscardPage(ras, header);
             continue;
-        case PageVerdict::ShortLines:
-            _cupsLangPrintFilter(stderr, "ERROR",
-                                 "Page %d has a damaged header (%u bytes per line for %u "
-                                 "pixels of %u bits); it was skipped.",
-                                 Page, header.cupsBytesPerLine, header.cupsWidth, header.cupsBitsPerPixel);
-            DiscardPage(ras, header);
-            continue;
-        case PageVerdict::Ok:
-            break;
         }
 
         {
             NS_QV_CLASS::CMyBuffer page;
-            ReadPage(ras, header, page);
+            const unsigned rows = ReadPage(ras, header, page);
+            if (rows == 0 && header.cupsHeight > 0) {
+                // Nothing of the page arrived: there is nothing to print, and
+                // a page of filler would waste a label.
+                _cupsLangPrintFilter(stderr, "ERROR",
+                                     "Page %d has no raster data (the stream ends before its first row); it was "
+                                     "skipped.",
+                                     Page);
+                continue;
+            }
+            if (rows < header.cupsHeight)
+                _cupsLangPrintFilter(stderr, "WARNING",
+                                     "Page %d ends after %u of its %u rows; the %u missing rows are printed white.",
+                                     Page, rows, header.cupsHeight, header.cupsHeight - rows);
             MakeLuminance(header, page);
             StartPage(ppd, &header, page);
             _cupsLangPrintFilter(stderr, "INFO", "Finished page %d.", Page);
@@ -211,7 +216,7 @@ int CCupsInstance::Run(int argc, char **argv)
 
 void CCupsInstance::StartPage(ppd_file_t *, cups_page_header2_t *header, NS_QV_CLASS::CMyBuffer &buffer)
 {
-    syslog(LOG_DEBUG, "DEBUG: Duplex = %d\n", static_cast<int>(header->Duplex));
+    syslog(LOG_DEBUG, "DEBUG: Duplex = %d\n", HeaderInt(header->Duplex));
     syslog(LOG_DEBUG, "DEBUG: HWResolution = [ %d %d ]\n", static_cast<int>(header->HWResolution[0]),
            static_cast<int>(header->HWResolution[1]));
     syslog(LOG_DEBUG, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n", static_cast<int>(header->ImagingBoundingBox[0]),
@@ -219,10 +224,10 @@ void CCupsInstance::StartPage(ppd_file_t *, cups_page_header2_t *header, NS_QV_C
            static_cast<int>(header->ImagingBoundingBox[3]));
     syslog(LOG_DEBUG, "DEBUG: Margins = [ %d %d ]\n", static_cast<int>(header->Margins[0]),
            static_cast<int>(header->Margins[1]));
-    syslog(LOG_DEBUG, "DEBUG: ManualFeed = %d\n", static_cast<int>(header->ManualFeed));
+    syslog(LOG_DEBUG, "DEBUG: ManualFeed = %d\n", HeaderInt(header->ManualFeed));
     syslog(LOG_DEBUG, "DEBUG: MediaPosition = %d\n", static_cast<int>(header->MediaPosition));
     syslog(LOG_DEBUG, "DEBUG: NumCopies = %d\n", static_cast<int>(header->NumCopies));
-    syslog(LOG_DEBUG, "DEBUG: Orientation = %d\n", static_cast<int>(header->Orientation));
+    syslog(LOG_DEBUG, "DEBUG: Orientation = %d\n", HeaderInt(header->Orientation));
     syslog(LOG_DEBUG, "DEBUG: PageSize = [ %d %d ]\n", static_cast<int>(header->PageSize[0]),
            static_cast<int>(header->PageSize[1]));
     syslog(LOG_DEBUG, "DEBUG: cupsWidth = %d\n", static_cast<int>(header->cupsWidth));
@@ -231,8 +236,8 @@ void CCupsInstance::StartPage(ppd_file_t *, cups_page_header2_t *header, NS_QV_C
     syslog(LOG_DEBUG, "DEBUG: cupsBitsPerColor = %d\n", static_cast<int>(header->cupsBitsPerColor));
     syslog(LOG_DEBUG, "DEBUG: cupsBitsPerPixel = %d\n", static_cast<int>(header->cupsBitsPerPixel));
     syslog(LOG_DEBUG, "DEBUG: cupsBytesPerLine = %d\n", static_cast<int>(header->cupsBytesPerLine));
-    syslog(LOG_DEBUG, "DEBUG: cupsColorOrder = %d\n", static_cast<int>(header->cupsColorOrder));
-    syslog(LOG_DEBUG, "DEBUG: cupsColorSpace = %d\n", static_cast<int>(header->cupsColorSpace));
+    syslog(LOG_DEBUG, "DEBUG: cupsColorOrder = %d\n", HeaderInt(header->cupsColorOrder));
+    syslog(LOG_DEBUG, "DEBUG: cupsColorSpace = %d\n", HeaderInt(header->cupsColorSpace));
     syslog(LOG_DEBUG, "DEBUG: cupsCompression = %d\n", static_cast<int>(header->cupsCompression));
 
     CBaseRender *render = g_pRender;

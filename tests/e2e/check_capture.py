@@ -17,6 +17,9 @@ then the expectations are compared:
                   square at the top left, white beside it, grey at the bottom
   TSPL:     density=N|none speed=N|none media=gap|bline|continuous
             ribbon=on|off compressed=0|1 offset=DOTS red=1
+            gapheight=MM gapoffset=MM (gap or mark, default 3 and 0)
+            setc=0|1 (the SETC lines sent)  post=0..4 (the SET lines after
+            printing: none, tear, cutter, peel, partial cutter)
   ESC/POS:  align=0|1|2 feed=DOTS (ESC J total after each page)
   CPCL:     form=0|1 offset=DOTS
   Paperang: end=feed|locate papertype=N|none
@@ -121,6 +124,8 @@ def decode_tspl(d):
             pages.append(cur)
             cur = None
         elif not re.fullmatch(r"(SIZE [0-9.]+ mm,[0-9.]+ mm|SET RIBBON (ON|OFF)|"
+                              r"SET (PEEL|TEAR) (ON|OFF)|SET CUTTER (FALSE|BATCH|\d+)|"
+                              r"SET PARTIAL_CUTTER (OFF|BATCH|\d+)|"
                               r"REFERENCE -?\d+,-?\d+|GAP -?\d+ dot,-?\d+ dot|"
                               r"BLINE -?\d+ dot,-?\d+ dot|OFFSET -?\d+ dot|"
                               r"DENSITY \d+|SPEED \d+|SETC (AUTODOTTED|PAUSEKEY|"
@@ -168,12 +173,27 @@ def check_tspl(d, exp, dpi, page_dots, out):
         if "ribbon" in exp and "SET RIBBON %s" % exp["ribbon"].upper() not in lines:
             raise Bad("label %d: no SET RIBBON %s" % (i, exp["ribbon"].upper()))
         if "media" in exp:
-            gap = 24 if dpi == 203 else round(3 * dpi / 25.4)
+            def dots(mm):
+                return int(dpi * float(mm) / 25.4 + 0.5)
+            gap = dots(exp.get("gapheight", 3))
+            goff = dots(exp.get("gapoffset", 0))
             media_lines = [l for l in lines if l.startswith(("GAP ", "BLINE "))]
-            expect = {"gap": ["GAP %d dot,0 dot" % gap], "bline": ["BLINE 0 dot,0 dot"],
+            expect = {"gap": ["GAP %d dot,%d dot" % (gap, goff)], "bline": ["BLINE %d dot,%d dot" % (gap, goff)],
                       "continuous": ["GAP 0 dot,0 dot"], "none": []}[exp["media"]]
             if media_lines != expect:
                 raise Bad("label %d: media lines %s, expected %s" % (i, media_lines, expect))
+        if "setc" in exp:
+            setc = [l for l in lines if l.startswith("SETC ")]
+            if len(setc) != (3 if exp["setc"] == "1" else 0):
+                raise Bad("label %d: SETC lines %s" % (i, setc))
+        if "post" in exp:
+            post = [l for l in lines if l.startswith(("SET PEEL", "SET CUTTER", "SET PARTIAL_CUTTER", "SET TEAR"))]
+            want_post = {"0": [], "1": ["SET PEEL OFF", "SET CUTTER FALSE", "SET PARTIAL_CUTTER OFF", "SET TEAR ON"],
+                         "2": ["SET PEEL OFF", "SET CUTTER 1", "SET PARTIAL_CUTTER OFF", "SET TEAR OFF"],
+                         "3": ["SET PEEL ON", "SET CUTTER FALSE", "SET PARTIAL_CUTTER OFF", "SET TEAR OFF"],
+                         "4": ["SET PEEL OFF", "SET CUTTER FALSE", "SET PARTIAL_CUTTER 1", "SET TEAR OFF"]}
+            if post != want_post[exp["post"]]:
+                raise Bad("label %d: post-print lines %s" % (i, post))
         if "offset" in exp and "OFFSET %s dot" % exp["offset"] not in lines:
             raise Bad("label %d: no OFFSET %s dot in %s" % (i, exp["offset"], lines))
         if "compressed" in exp and mode != (3 if exp["compressed"] == "1" else 1):

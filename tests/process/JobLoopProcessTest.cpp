@@ -225,21 +225,30 @@ TEST_F(JobLoop, OversizedPageIsRefusedAndTheNextPagePrints)
     EXPECT_EQ(Count(r.out, "BITMAP 0,0,40,240,1,"), 1);
 }
 
-TEST_F(JobLoop, ShortPageIsZeroFilled)
+TEST_F(JobLoop, ShortPageIsFilledWithWhite)
 {
     RasterPage page = MakeWhitePage(320, 240, 1, 203, 203);
     page.rowsToWrite = 100;
+    RasterPage empty = page;
+    empty.rowsToWrite = 0;
     FilterCall call;
     call.ppd = ppd;
-    call.inputFile = Raster({page});
+    // A page the stream ends before is refused, not printed as filler.
+    call.inputFile = Raster({Page1Bit(320, 240, 1), empty});
     FilterResult r = RunFilter(call);
+    EXPECT_TRUE(StartsWithLine(r, "ERROR: Page 2 has no raster data")) << r.err;
+    EXPECT_EQ(Count(r.out, "\r\nPRINT 1,1\r\n"), 1);
+    call.inputFile = Raster({page});
+    r = RunFilter(call);
     ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_TRUE(r.HasErrLine("WARNING: Page 1 ends after 100 of its 240 rows; the 140 missing rows are printed white."))
+        << r.err;
     const std::string head = "BITMAP 0,0,40,240,1,";
     auto at = std::search(r.out.begin(), r.out.end(), head.begin(), head.end());
     ASSERT_NE(at, r.out.end());
     std::vector<uint8_t> bits(at + static_cast<long>(head.size()), at + static_cast<long>(head.size()) + 40 * 240);
     EXPECT_TRUE(std::all_of(bits.begin(), bits.begin() + 40 * 100, [](uint8_t b) { return b == 0xFF; }));
-    EXPECT_TRUE(std::all_of(bits.begin() + 40 * 100, bits.end(), [](uint8_t b) { return b == 0x00; }));
+    EXPECT_TRUE(std::all_of(bits.begin() + 40 * 100, bits.end(), [](uint8_t b) { return b == 0xFF; }));
 }
 
 TEST_F(JobLoop, BlackColourSpacePagesAreNotPrintedAsNegatives)
@@ -280,9 +289,11 @@ TEST_F(JobLoop, UnsupportedDepthSkipsThePageButNotTheJob)
     call.inputFile = Raster({sixteen, Page1Bit(320, 240, 2)});
     FilterResult r = RunFilter(call);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_TRUE(r.HasErrLine("INFO: Finished page 1."));
+    EXPECT_TRUE(r.HasErrLine("ERROR: Page 1 has 16 bits per pixel, which can't be printed; pages of 1, 4, 8, 24 or "
+                             "32 bits per pixel print. It was skipped."))
+        << r.err;
+    EXPECT_FALSE(r.HasErrLine("INFO: Finished page 1."));
     EXPECT_TRUE(r.HasErrLine("INFO: Finished page 2."));
-    EXPECT_TRUE(r.HasSyslog("create image error"));
     EXPECT_EQ(Count(r.out, "\r\nPRINT 1,1\r\n"), 1);
 }
 

@@ -98,17 +98,62 @@ TEST(PageCheck, RefusesWhatCouldOverflowOrOverread)
         {100, 10, 24, 300, PageVerdict::Ok},
         {65536, 65536, 24, 196608, PageVerdict::TooLarge}, // 12 GiB: wraps in 32 bits
         {32768, 65537, 1, 4096, PageVerdict::TooLarge},    // just over 256 MiB
-        {32768, 65536, 1, 4096, PageVerdict::Ok},          // exactly 256 MiB
-        {10, 0, 8, 0xFFFFFFFFu, PageVerdict::TooLarge},    // a huge line even without rows
+        {16384, 16384, 1, 2048, PageVerdict::Ok},          // 2^28 pixels
+        {16384, 16385, 1, 2048, PageVerdict::TooLarge},    // one row more
+        {20000, 10, 1, 2500, PageVerdict::Ok},
+        {20001, 10, 1, 2501, PageVerdict::TooLarge}, // wider than any media
+        {2147483647u, 1, 1, 268435456, PageVerdict::TooLarge},
+        {8, 131072, 1, 1, PageVerdict::Ok},
+        {8, 131073, 1, 1, PageVerdict::TooLarge},       // longer than any receipt
+        {10, 0, 8, 0xFFFFFFFFu, PageVerdict::TooLarge}, // a huge line even without rows
         {0x80000000u, 1, 8, 0x80000000u, PageVerdict::TooLarge},
         {10, 0, 8, 10, PageVerdict::Ok},             // left to the image check
         {1, 268435456, 1, 1, PageVerdict::TooLarge}, // 256 MiB raster, 1 GiB image
-        {1, 67108864, 1, 1, PageVerdict::Ok},        // image exactly 256 MiB
+        {8, 8, 2, 2, PageVerdict::BadDepth},
+        {8, 8, 16, 16, PageVerdict::BadDepth},
+        {8, 8, 0, 1, PageVerdict::BadDepth},
     };
     for (const Case &c : cases) {
         cups_page_header2_t h = MakePageHeader(c.width, c.height, c.bpp, 203, 203);
         h.cupsBytesPerLine = c.bpl;
         EXPECT_EQ(CheckPageHeader(h), c.verdict) << c.width << "x" << c.height << "x" << c.bpp << " bpl " << c.bpl;
+    }
+}
+
+TEST(PageCheck, RefusesResolutionsNoPrinterHas)
+{
+    struct Case {
+        unsigned x, y;
+        PageVerdict verdict;
+    } cases[] = {
+        {50, 50, PageVerdict::Ok},
+        {3000, 3000, PageVerdict::Ok},
+        {203, 49, PageVerdict::BadResolution},
+        {3001, 203, PageVerdict::BadResolution},
+        {0, 203, PageVerdict::BadResolution},
+        {static_cast<unsigned>(-203), 203, PageVerdict::BadResolution},
+        {1833500875u, 1833500875u, PageVerdict::BadResolution},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(CheckPageHeader(MakePageHeader(8, 8, 1, c.x, c.y)), c.verdict) << c.x << "x" << c.y;
+}
+
+TEST(PageCheck, WhiteIsTheColourSpacesOwn)
+{
+    struct Case {
+        int space;
+        unsigned char white;
+    } cases[] = {{CUPS_CSPACE_W, 0xFF},
+                 {CUPS_CSPACE_SW, 0xFF},
+                 {CUPS_CSPACE_RGB, 0xFF},
+                 {CUPS_CSPACE_K, 0x00},
+                 {CUPS_CSPACE_CMYK, 0x00},
+                 {CUPS_CSPACE_DEVICE3, 0},
+                 {100, 0xFF}};
+    for (const Case &c : cases) {
+        cups_page_header2_t h = MakePageHeader(8, 8, 8, 203, 203);
+        std::memcpy(&h.cupsColorSpace, &c.space, sizeof c.space);
+        EXPECT_EQ(WhiteByte(h), c.white) << c.space;
     }
 }
 

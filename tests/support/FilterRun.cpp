@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -98,19 +99,16 @@ void SetNonBlocking(int fd)
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
 
-} // namespace
-
-FilterResult RunFilter(const FilterCall &call)
+void CloseFd(int &fd)
 {
-    static int counter = 0;
-    char tmpl[] = "/tmp/qf-syslog-XXXXXX";
-    int logfd = mkstemp(tmpl);
-    if (logfd < 0)
-        throw std::runtime_error("mkstemp");
-    close(logfd);
-    const std::string logPath = tmpl;
-    ++counter;
+    if (fd >= 0)
+        close(fd);
+    fd = -1;
+}
 
+// argv of the filter: the binary, then the call's arguments or the six usual.
+std::vector<std::string> FilterArgs(const FilterCall &call)
+{
     std::vector<std::string> args = {QF_FILTER_BIN};
     if (call.args.empty()) {
         for (const char *a : {"1", "user", "title", "1"})
@@ -121,7 +119,13 @@ FilterResult RunFilter(const FilterCall &call)
     } else {
         args.insert(args.end(), call.args.begin(), call.args.end());
     }
+    return args;
+}
 
+// This process's environment with the call's PPD and the syslog shim, which
+// writes the filter's syslog lines to logPath.
+std::vector<std::string> FilterEnv(const FilterCall &call, const std::string &logPath)
+{
     std::vector<std::string> env;
     for (char **e = environ; *e; ++e) {
         std::string v = *e;
@@ -137,124 +141,163 @@ FilterResult RunFilter(const FilterCall &call)
     // The shim is not instrumented; it only needs to come after the runtime.
     const char *asan = getenv("ASAN_OPTIONS");
     env.push_back(std::string("ASAN_OPTIONS=") + (asan ? std::string(asan) + ":" : "") + "verify_asan_link_order=0");
+    return env;
+}
 
+// The running filter and this side's ends of its three pipes (-1: closed).
+struct Child {
+    pid_t pid = -1;
+    int in = -1;
+    int out = -1;
+    int err = -1;
+};
+
+// Starts the filter on three pipes. With noReader, stdout's pipe has no
+// reading end from the start, so the filter's very first write fails.
+Child Spawn(const std::vector<std::string> &args, const std::vector<std::string> &env, bool noReader)
+{
     int in[2], out[2], err[2];
     if (pipe(in) || pipe(out) || pipe(err))
         throw std::runtime_error("pipe");
+    if (noReader)
+        CloseFd(out[0]);
+    std::vector<char *> argv, envp;
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    for (const std::string &e : env)
+        envp.push_back(const_cast<char *>(e.c_str()));
+    envp.push_back(nullptr);
 
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
+    Child child;
+    child.pid = fork();
+    if (child.pid < 0)
+        throw std::runtime_error("fork");
+    if (child.pid == 0) {
         dup2(in[0], 0);
         dup2(out[1], 1);
         dup2(err[1], 2);
         for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]})
-            close(fd);
-        std::vector<char *> argv, envp;
-        for (auto &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        for (auto &e : env)
-            envp.push_back(const_cast<char *>(e.c_str()));
-        envp.push_back(nullptr);
+            if (fd > 2)
+                close(fd);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     close(in[0]);
     close(out[1]);
     close(err[1]);
-    SetNonBlocking(in[1]);
-    SetNonBlocking(out[0]);
-    SetNonBlocking(err[0]);
+    child.in = in[1];
+    child.out = out[0];
+    child.err = err[0];
+    for (int fd : {child.in, child.out, child.err})
+        if (fd >= 0)
+            SetNonBlocking(fd);
+    return child;
+}
 
-    FilterResult result;
-    size_t fed = 0;
-    size_t limit = std::min(call.holdStdinAt, call.stdinData.size());
-    bool released = call.holdStdinAt == SIZE_MAX;
-    int inFd = in[1];
-    if (fed >= call.stdinData.size() && released) {
-        close(inFd);
-        inFd = -1;
+// Feeds the filter's stdin: up to holdStdinAt bytes until onStderr releases
+// the rest (or closes stdin early), then everything, then end of file.
+class StdinFeed {
+public:
+    StdinFeed(const FilterCall &call, int &fd)
+        : m_call(call), m_fd(fd), m_limit(std::min(call.holdStdinAt, call.stdinData.size())),
+          m_released(call.holdStdinAt == SIZE_MAX)
+    {
+        CloseWhenDone();
     }
-    bool outOpen = true, errOpen = true;
-    if (call.closeStdout) {
-        close(out[0]);
-        out[0] = -1;
-        outOpen = false;
+
+    bool Wants() const { return m_fd >= 0 && m_fed < m_limit; }
+    bool Released() const { return m_released; }
+
+    void Write()
+    {
+        ssize_t w = write(m_fd, m_call.stdinData.data() + m_fed, m_limit - m_fed);
+        if (w > 0)
+            m_fed += static_cast<size_t>(w);
+        else if (w < 0 && errno != EAGAIN)
+            CloseFd(m_fd);
+        CloseWhenDone();
     }
+
+    void Release()
+    {
+        m_released = true;
+        if (m_call.closeEarly)
+            CloseFd(m_fd);
+        m_limit = m_call.stdinData.size();
+        CloseWhenDone();
+    }
+
+private:
+    void CloseWhenDone()
+    {
+        if (m_released && m_fed >= m_call.stdinData.size())
+            CloseFd(m_fd);
+    }
+
+    const FilterCall &m_call;
+    int &m_fd;
+    size_t m_fed = 0;
+    size_t m_limit;
+    bool m_released;
+};
+
+// Reads whatever fd has into sink; closes fd at end of file or on an error.
+template <typename Sink> void Drain(int &fd, Sink &sink)
+{
     char buf[65536];
-    while (outOpen || errOpen) {
+    ssize_t r = read(fd, buf, sizeof buf);
+    if (r > 0)
+        sink.insert(sink.end(), buf, buf + r);
+    else if (r == 0 || errno != EAGAIN)
+        CloseFd(fd);
+}
+
+// Moves data between this process and the filter until it closes stdout and
+// stderr. A filter silent for 30 s is killed.
+void Pump(Child &child, const FilterCall &call, FilterResult &result)
+{
+    StdinFeed feed(call, child.in);
+    while (child.out >= 0 || child.err >= 0) {
         pollfd fds[3];
-        int n = 0;
-        int outIdx = -1, errIdx = -1, inIdx = -1;
-        if (outOpen) {
-            fds[n] = {out[0], POLLIN, 0};
-            outIdx = n++;
-        }
-        if (errOpen) {
-            fds[n] = {err[0], POLLIN, 0};
-            errIdx = n++;
-        }
-        if (inFd >= 0 && fed < limit) {
-            fds[n] = {inFd, POLLOUT, 0};
-            inIdx = n++;
-        }
+        nfds_t n = 0;
+        for (int fd : {child.out, child.err})
+            if (fd >= 0)
+                fds[n++] = {fd, POLLIN, 0};
+        if (feed.Wants())
+            fds[n++] = {child.in, POLLOUT, 0};
         if (poll(fds, n, 30000) <= 0) {
-            kill(pid, SIGKILL);
+            kill(child.pid, SIGKILL);
             break;
         }
-        if (inIdx >= 0 && (fds[inIdx].revents & (POLLOUT | POLLERR | POLLHUP))) {
-            ssize_t w = write(inFd, call.stdinData.data() + fed, limit - fed);
-            if (w > 0)
-                fed += static_cast<size_t>(w);
-            else if (w < 0 && errno != EAGAIN) {
-                close(inFd);
-                inFd = -1;
-            }
-            if (inFd >= 0 && released && fed >= call.stdinData.size()) {
-                close(inFd);
-                inFd = -1;
-            }
+        const size_t errBefore = result.err.size();
+        for (nfds_t i = 0; i < n; ++i) {
+            if (!fds[i].revents)
+                continue;
+            if (fds[i].fd == child.in)
+                feed.Write();
+            else if (fds[i].fd == child.out)
+                Drain(child.out, result.out);
+            else
+                Drain(child.err, result.err);
         }
-        if (outIdx >= 0 && (fds[outIdx].revents & (POLLIN | POLLHUP | POLLERR))) {
-            ssize_t r = read(out[0], buf, sizeof buf);
-            if (r > 0)
-                result.out.insert(result.out.end(), buf, buf + r);
-            else if (r == 0 || errno != EAGAIN)
-                outOpen = false;
-        }
-        if (errIdx >= 0 && (fds[errIdx].revents & (POLLIN | POLLHUP | POLLERR))) {
-            ssize_t r = read(err[0], buf, sizeof buf);
-            if (r > 0) {
-                result.err.append(buf, static_cast<size_t>(r));
-                if (call.onStderr && !released && call.onStderr(result.err, pid)) {
-                    released = true;
-                    if (call.closeEarly) {
-                        if (inFd >= 0)
-                            close(inFd);
-                        inFd = -1;
-                    } else {
-                        limit = call.stdinData.size();
-                        if (inFd >= 0 && fed >= limit) {
-                            close(inFd);
-                            inFd = -1;
-                        }
-                    }
-                } else if (call.onStderr && released) {
-                    call.onStderr(result.err, pid);
-                }
-            } else if (r == 0 || errno != EAGAIN) {
-                errOpen = false;
-            }
-        }
+        if (result.err.size() == errBefore || !call.onStderr)
+            continue;
+        if (feed.Released())
+            call.onStderr(result.err, child.pid);
+        else if (call.onStderr(result.err, child.pid))
+            feed.Release();
     }
-    if (inFd >= 0)
-        close(inFd);
-    if (out[0] >= 0)
-        close(out[0]);
-    close(err[0]);
+    for (int *fd : {&child.in, &child.out, &child.err})
+        CloseFd(*fd);
+}
+
+// Waits for the filter and fills in its exit status, time and messages.
+void Collect(Child &child, std::chrono::steady_clock::time_point start, const std::string &logPath,
+             FilterResult &result)
+{
     int status = 0;
-    waitpid(pid, &status, 0);
+    waitpid(child.pid, &status, 0);
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.errLines = SplitLines(result.err);
@@ -263,6 +306,24 @@ FilterResult RunFilter(const FilterCall &call)
     while (std::getline(log, line))
         result.syslogLines.push_back(line);
     unlink(logPath.c_str());
+}
+
+} // namespace
+
+FilterResult RunFilter(const FilterCall &call)
+{
+    char tmpl[] = "/tmp/qf-syslog-XXXXXX";
+    int logfd = mkstemp(tmpl);
+    if (logfd < 0)
+        throw std::runtime_error("mkstemp");
+    close(logfd);
+    const std::string logPath = tmpl;
+
+    FilterResult result;
+    auto start = std::chrono::steady_clock::now();
+    Child child = Spawn(FilterArgs(call), FilterEnv(call, logPath), call.closeStdout);
+    Pump(child, call, result);
+    Collect(child, start, logPath, result);
     return result;
 }
 
@@ -276,9 +337,10 @@ TempDir::TempDir()
 
 TempDir::~TempDir()
 {
-    std::string cmd = "rm -rf '" + m_path + "'";
-    if (system(cmd.c_str()) != 0)
-        fprintf(stderr, "could not remove %s\n", m_path.c_str());
+    std::error_code ec;
+    std::filesystem::remove_all(m_path, ec);
+    if (ec)
+        fprintf(stderr, "could not remove %s: %s\n", m_path.c_str(), ec.message().c_str());
 }
 
 std::vector<uint8_t> Bytes(const std::string &text)
