@@ -178,6 +178,7 @@ tspl-bline-mark| tspl203  | sample.pdf | -o PageSize=40x30mm -o zeMediaTracking=
 tspl-png       | tspl203  | sample.png | -o media=40x30mm -o Darkness=3 | tspl pages=1 size=40x30mm density=3 media=gap picture=1
 tspl-png-1bit  | tspl203  | sample.png | -o PageSize=40x30mm -o ColorModel=BlackWhite | tspl pages=1 size=40x30mm picture=1
 tspl-png-4x6   | tspl203  | sample.png | -o PageSize=4x6in -o zeMediaTracking=Continuous | tspl pages=1 size=4x6in media=continuous
+tspl-landscape | tspl203  | sample.png | -o PageSize=6x4in -o Rotate=2 | tspl pages=1 size=6x4in rotated=1
 tspl300-pdf    | tspl300  | sample.pdf | -o PageSize=50x30mm -o FeedOffset=-3 | tspl pages=2 size=50x30mm offset=-34 media=gap
 tspl2c-png     | tspl2c   | sample.png | -o PageSize=40x30mm | tspl pages=1 size=40x30mm red=1
 tspl2c-pdf     | tspl2c   | sample.pdf | -o PageSize=40x30mm | tspl pages=2 size=40x30mm red=1
@@ -261,6 +262,18 @@ for name in "${names[@]}"; do
     id=${JOB_ID[$name]}
     cap=$T/capture/job-$id.bin
     status=ok
+    # A job whose pages are refused: nothing printed, and the user told why.
+    if [[ ${JOB_CHECK[$name]} == refused* ]]; then
+        if [ -s "$cap" ] && grep -q "BITMAP" "$cap"; then
+            echo "FAIL $name: a refused page reached the printer"; failed=1
+        elif grep -E "\[Job $id\] .*ERROR.*landscape page size|\[Job $id\] .*landscape page size" \
+                "$T/log/error_log" | head -n 1 | grep -q .; then
+            echo "ok   $name: refused, $(grep -o -m 1 "\[Job $id\].*landscape page size.*" "$T/log/error_log" | cut -c1-160)"
+        else
+            echo "FAIL $name: no message about the page width in the log"; failed=1
+        fi
+        continue
+    fi
     if ! grep -q "\[Job $id\] Job completed\." "$T/log/error_log"; then
         echo "FAIL $name: job $id did not complete"
         status=fail

@@ -11,7 +11,8 @@ ImageFilter choices, decoded by quillfeed-preview and then:
   scans     codes that zbarimg reads back from the printed picture (the
             preview PNG enlarged 4 times, each dot a 4 x 4 square, as a
             scanner would see the print)
-  ragged    columns along the bars of the 1-D codes that are partly black
+  ragged    columns along the bars of the 1-D codes that are partly black,
+            at 1 dot per module + at 2 to 4
   tone      photo: mean and largest difference of the mean grey of 16 x 16
             dot blocks between print and source, in grey levels
 
@@ -182,21 +183,22 @@ def main():
     failed = False
     for ppd in ppds:
         print("== %s" % os.path.basename(ppd))
-        print("%-16s %8s %8s %8s %8s %14s" % ("method", "code128", "ean13", "qr", "ragged", "photo tone"))
+        print("%-16s %8s %8s %8s %11s %14s" % ("method", "code128", "ean13", "qr", "ragged", "photo tone"))
         counts = {}
         for m in methods:
             got = {kind: 0 for kind, _ in CODES}
-            rag = 0
+            rag = [0, 0]   # at 1 dot per module, at 2 to 4
             for kind, name, pgm, data, bars in labels:
                 printed, png = print_label(tools, ppd, m, pgm, work)
                 got[kind] += scans(png, data)
                 if bars:
-                    rag += ragged(printed, *bars)
+                    rag[bars[1] > 1] += ragged(printed, *bars)
             printed, _ = print_label(tools, ppd, m, photo, work)
             mean, worst = tone(printed, read_pgm(photo))
             counts[m] = got
-            print("%-16s %6d/8 %6d/8 %6d/8 %8d %6.1f (max %.0f)" % (
-                "%d %s" % (m, NAMES.get(m, "")), got["code128"], got["ean13"], got["qr"], rag, mean, worst))
+            print("%-16s %6d/8 %6d/8 %6d/8 %5d +%4d %6.1f (max %.0f)" % (
+                "%d %s" % (m, NAMES.get(m, "")), got["code128"], got["ean13"], got["qr"], rag[0], rag[1],
+                mean, worst))
         if 0 in counts and 11 in counts:
             for kind, _ in CODES:
                 if counts[11][kind] < counts[0][kind]:
