@@ -10,7 +10,8 @@
 # The printer bytes are captured by a small backend, "qfcapture", placed
 # into the private copy of the CUPS server directory: a queue with the device
 # URI qfcapture:/some/dir writes the data of job N to /some/dir/job-N.bin.
-# The machine's own CUPS (its configuration, spool and daemon) is not used.
+# The machine's own CUPS (its configuration, spool and daemon) is not used
+# (private-cupsd.sh beside this script sets it up).
 #
 # Needs root (cupsd runs filters as user lp and insists on root-owned
 # programs); exits with 77, which CTest reports as skipped, when it is not
@@ -31,6 +32,8 @@ set -euo pipefail
 
 SKIP=77
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=private-cupsd.sh
+. "$here/private-cupsd.sh"
 build_dir= filter= data_dir= preview= rastergen= keep=0
 while [ $# -gt 0 ]; do
     case $1 in
@@ -66,25 +69,11 @@ done
 
 T=$(mktemp -d /tmp/quillfeed-e2e.XXXXXX)
 chmod 0755 "$T"            # filters run as lp and must reach the spool
-cupsd_pid=
 failed=0
-
-stop_cupsd() {
-    if [ -n "$cupsd_pid" ] && kill -0 "$cupsd_pid" 2>/dev/null; then
-        kill -TERM "$cupsd_pid" 2>/dev/null || true
-        for _ in $(seq 50); do
-            kill -0 "$cupsd_pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill -0 "$cupsd_pid" 2>/dev/null && kill -KILL "$cupsd_pid" 2>/dev/null || true
-        wait "$cupsd_pid" 2>/dev/null || true
-    fi
-    cupsd_pid=
-}
 
 finish() {
     local rc=$?
-    stop_cupsd
+    qf_cupsd_stop
     if [ $rc -ne 0 ] || [ $failed -ne 0 ]; then
         if [ -f "$T/log/error_log" ]; then
             echo "---- last lines of the private cupsd error_log ($T/log/error_log)"
@@ -125,105 +114,12 @@ ls "$staged_ppds"/*.ppd >/dev/null 2>&1 || {
     echo "FAIL: cmake --install put no PPD into $datadir/model/quillfeed"; exit 1; }
 
 # ------------------------------------------------------ private CUPS tree
-# ServerBin: CUPS's own filters and helpers, our filter and our capturing
-# backend; no other backend and no driver programs (they would look for
-# printers on the network).
-mkdir -p "$T/bin" "$T/conf/ppd" "$T/conf/ssl" "$T/spool" "$T/cache" \
-         "$T/state" "$T/log" "$T/capture" "$T/data/model"
-chmod 0755 "$T/bin" "$T/conf" "$T/data"
-for sub in daemon filter monitor; do
-    cp -a "$serverbin/$sub" "$T/bin/$sub"
-done
+# Our filter joins CUPS's own in ServerBin; our PPDs are the only model
+# directory.
+qf_cupsd_tree "$T"
 install -m 0755 -o root -g root "$staged_filter" "$T/bin/filter/quillfeed"
-mkdir -m 0755 "$T/bin/backend" "$T/bin/driver"
-# Mode 0700: cupsd runs such a backend as root, so it may write anywhere.
-cat >"$T/bin/backend/qfcapture" <<'EOF'
-#!/bin/sh
-# qfcapture: writes the printer bytes of job N to DIR/job-N.bin,
-# for the device URI qfcapture:DIR.
-if [ $# -eq 0 ]; then
-    echo 'direct qfcapture "Unknown" "quillfeed capture"'
-    exit 0
-fi
-dir=${DEVICE_URI#qfcapture:}
-out=$dir/job-$1.bin
-if [ $# -ge 6 ]; then cat "$6"; else cat; fi >"$out.part" || exit 1
-mv "$out.part" "$out"
-echo "INFO: captured $(wc -c <"$out") bytes" >&2
-exit 0
-EOF
-chown root:root "$T/bin/backend/qfcapture"
-chmod 0700 "$T/bin/backend/qfcapture"
-
-# DataDir: CUPS's own data, with our PPDs as the only model directory.
-for entry in "$datadir"/*; do
-    [ "$(basename "$entry")" = model ] && continue
-    ln -s "$entry" "$T/data/$(basename "$entry")"
-done
 ln -s "$staged_ppds" "$T/data/model/quillfeed"
-
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')
-
-cat >"$T/conf/cups-files.conf" <<EOF
-ServerRoot $T/conf
-ServerBin $T/bin
-DataDir $T/data
-RequestRoot $T/spool
-CacheDir $T/cache
-StateDir $T/state
-ErrorLog $T/log/error_log
-AccessLog $T/log/access_log
-PageLog $T/log/page_log
-Printcap $T/state/printcap
-User lp
-Group lp
-SystemGroup root
-FileDevice No
-EOF
-cat >"$T/conf/cupsd.conf" <<EOF
-LogLevel debug
-MaxLogSize 0
-Listen 127.0.0.1:$port
-Browsing No
-BrowseLocalProtocols none
-DefaultShared No
-WebInterface No
-ErrorPolicy abort-job
-JobRetryLimit 0
-MaxJobTime 120
-PreserveJobHistory Yes
-<Location />
-  Order allow,deny
-  Allow from 127.0.0.1
-</Location>
-<Policy default>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-DefaultPolicy default
-EOF
-
-export CUPS_SERVER=127.0.0.1:$port
-export CUPS_STATEDIR=$T/state
-export CUPS_SERVERROOT=$T/conf     # client.conf and lpoptions of the private tree
-unset CUPS_USER 2>/dev/null || true
-
-echo "== starting a private cupsd on 127.0.0.1:$port"
-cupsd -f -c "$T/conf/cupsd.conf" -s "$T/conf/cups-files.conf" \
-      >"$T/log/cupsd.out" 2>&1 &
-cupsd_pid=$!
-up=0
-for _ in $(seq 100); do
-    if ! kill -0 "$cupsd_pid" 2>/dev/null; then break; fi
-    if lpstat -r 2>/dev/null | grep -q 'is running'; then up=1; break; fi
-    sleep 0.2
-done
-if [ $up -ne 1 ]; then
-    cat "$T/log/cupsd.out"
-    echo "FAIL: the private cupsd did not come up"
-    exit 1
-fi
+qf_cupsd_start "$T" || exit 1
 
 # ------------------------------------------------------------- the queues
 echo "== lpinfo -m lists our PPDs"
@@ -490,7 +386,7 @@ for name in "${names[@]}"; do
     fi
 done
 
-stop_cupsd
+qf_cupsd_stop
 if [ $failed -ne 0 ]; then
     echo "FAIL: print-server test"
     exit 1
