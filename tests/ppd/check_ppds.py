@@ -87,7 +87,13 @@ FAMILY = {
     }),
     21: {  # ESC/POS: a feed only acts when it is above 0
         "MediaAlign": (words("Left", "Center", "Right"), "Center"),
-        "FeedOffset": (ints(0), None),
+        "FeedOffset": (ints(0), "0"),       # no gap inside a receipt
+        # Receipts: one per job, fed past the cutter and cut at its end.
+        "ReceiptMode": (words("0", "1"), "1"),
+        "CutMode": (words("0", "1", "2", "3", "4"), "1"),
+        "CashDrawer": (words("0", "1", "2"), "0"),
+        "BandRows": (ints(1, 65535), "256"),
+        "CutterFeed": (ints(0, 100), None),
     },
     22: dict(LABEL_DITHER, **{  # CPCL
         "AdjustHoriaontal": (ints(0), "0"),
