@@ -182,6 +182,13 @@ def check(path):
             errors.append("%s default %r is not a choice" % (kw, opt["default"]))
         elif neutral is not None and opt["default"] != neutral:
             errors.append("%s defaults to %r, not %r" % (kw, opt["default"], neutral))
+    # A cut by default must come with a feed that brings the last line past
+    # the cutter, or it cuts through the receipt's last lines.
+    cut = ppd.options.get("CutMode", {}).get("default")
+    if cut not in (None, "0"):
+        feed = ppd.options.get("CutterFeed", {}).get("default") or ""
+        if not INT.match(feed) or int(feed) <= 0:
+            errors.append("CutMode %s by default, but CutterFeed %r feeds nothing first" % (cut, feed))
     if "zeMediaTracking" in ppd.options:
         types = [MEDIA_TYPES.get(c) for c in ppd.options["zeMediaTracking"]["choices"]]
         if len(types) != len(set(types)):
