@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "ByteOrder.h"
-#include "CupsMessages.h"
+#include "PageRefusal.h"
 
 using NS_QV_CLASS::CMyBuffer;
 
@@ -225,23 +225,14 @@ int CPrinterESCPOS::RasterRowBytes() const
 
 bool CPrinterESCPOS::RasterFits(int w, int h)
 {
-    if (w > kMaxRasterField) {
-        Refuse("This page is %u dots wide; the printer takes at most %d dots "
-               "per line. The page was not printed. Choose a narrower paper "
-               "size or a lower resolution.",
-               m_Image.GetWidth(), kMaxRasterField * 8);
-        return false;
-    }
-    const int64_t bytes = int64_t(w) * h;
-    const int limit = m_CmdBuffer.GetMaxBufferSize();
-    if (limit > 0 && bytes > limit) {
-        Refuse("The image of this page needs %lld bytes, more than the %d "
-               "bytes the printer data of a page may take; the page was not "
-               "printed. Print it at a lower resolution or a smaller size.",
-               static_cast<long long>(bytes), limit);
-        return false;
-    }
-    return true;
+    FamilyLimits limits;
+    limits.rowBytes = kMaxRasterField;
+    limits.rasterInBuffer = true;
+    PageShape page;
+    page.width = m_Image.GetWidth();
+    page.rowBytes = static_cast<uint64_t>(w);
+    page.rows = static_cast<uint64_t>(h);
+    return PageFits(limits, page, m_CmdBuffer.GetMaxBufferSize());
 }
 
 void CPrinterESCPOS::GatherRaster(CMyBuffer &raster, int w, int rows)
