@@ -383,6 +383,13 @@ EOF
     if ! lpadmin -p appq -E -v "$base/tspl" -m everywhere >"$C/lpadmin.out" 2>&1; then
         fail "lpadmin -m everywhere: $(cat "$C/lpadmin.out")"; return
     fi
+    # cupsd writes the queue's PPD from the app's attributes in the
+    # background; a job sent before that would go out raw.
+    for _ in $(seq 150); do
+        lpoptions -p appq -l 2>/dev/null | grep -q '^PageSize' && break
+        sleep 0.2
+    done
+    lpoptions -p appq -l 2>/dev/null | grep -q '^PageSize' || { fail "cupsd made no PPD for the queue"; return; }
     lp -d appq -t tspl-pdf -o media=om_50x30mm_50x30mm "$data_dir/sample.pdf" >/dev/null ||
         { fail "lp of the PDF"; return; }
     for _ in $(seq 600); do
