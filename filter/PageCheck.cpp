@@ -1,5 +1,8 @@
 #include "PageCheck.h"
 
+#include <cstdio>
+#include <string>
+
 uint64_t NeededBytesPerLine(const cups_page_header2_t &header)
 {
     const uint64_t width = header.cupsWidth;
@@ -8,22 +11,94 @@ uint64_t NeededBytesPerLine(const cups_page_header2_t &header)
     return (width * header.cupsBitsPerPixel + 7) / 8;
 }
 
-// Bytes of the page image built from the raster: rows padded to 32 bits, a
-// 32-bit page stored as 24 bits. A narrow page can need several times its
-// raster size (a 1-dot-wide line takes 4 bytes a row).
-uint64_t ImageBytes(const cups_page_header2_t &header)
+namespace {
+
+bool PrintableDepth(unsigned bitsPerPixel)
 {
-    const uint64_t bpp = header.cupsBitsPerPixel == 32 ? 24 : header.cupsBitsPerPixel;
-    const uint64_t stride = (header.cupsWidth * bpp + 31) / 32 * 4;
-    return stride * header.cupsHeight;
+    return bitsPerPixel == 1 || bitsPerPixel == 4 || bitsPerPixel == 8 || bitsPerPixel == 24 || bitsPerPixel == 32;
 }
+
+bool ResolutionInRange(unsigned dpi)
+{
+    // The header holds it unsigned; a negative value arrives as a huge one.
+    return dpi >= static_cast<unsigned>(kMinPageDpi) && dpi <= static_cast<unsigned>(kMaxPageDpi);
+}
+
+} // namespace
 
 PageVerdict CheckPageHeader(const cups_page_header2_t &header)
 {
     const uint64_t bpl = header.cupsBytesPerLine;
-    if (bpl > kMaxPageBytes || bpl * header.cupsHeight > kMaxPageBytes || ImageBytes(header) > kMaxPageBytes)
+    if (bpl > kMaxPageBytes || bpl * header.cupsHeight > kMaxPageBytes || header.cupsWidth > kMaxPageWidth ||
+        header.cupsHeight > kMaxPageHeight ||
+        static_cast<uint64_t>(header.cupsWidth) * header.cupsHeight > kMaxPagePixels ||
+        PageImageBytes(header.cupsWidth, header.cupsHeight, header.cupsBitsPerPixel) > kMaxPageBytes)
         return PageVerdict::TooLarge;
+    if (!PrintableDepth(header.cupsBitsPerPixel))
+        return PageVerdict::BadDepth;
     if (header.cupsWidth > 0 && header.cupsHeight > 0 && bpl < NeededBytesPerLine(header))
         return PageVerdict::ShortLines;
+    if (!ResolutionInRange(header.HWResolution[0]) || !ResolutionInRange(header.HWResolution[1]))
+        return PageVerdict::BadResolution;
     return PageVerdict::Ok;
+}
+
+std::string RefusalMessage(PageVerdict verdict, int page, const cups_page_header2_t &header)
+{
+    char text[256];
+    switch (verdict) {
+    case PageVerdict::Ok:
+        return {};
+    case PageVerdict::TooLarge:
+        snprintf(text, sizeof text,
+                 "Page %d is too large to print (%u x %u pixels, %u bytes per line; at most %u x %u pixels, "
+                 "%u MiB); it was skipped.",
+                 page, header.cupsWidth, header.cupsHeight, header.cupsBytesPerLine,
+                 static_cast<unsigned>(kMaxPageWidth), static_cast<unsigned>(kMaxPageHeight),
+                 static_cast<unsigned>(kMaxPageBytes >> 20));
+        break;
+    case PageVerdict::ShortLines:
+        snprintf(text, sizeof text,
+                 "Page %d has a damaged header (%u bytes per line for %u pixels of %u bits); it was skipped.", page,
+                 header.cupsBytesPerLine, header.cupsWidth, header.cupsBitsPerPixel);
+        break;
+    case PageVerdict::BadResolution:
+        snprintf(text, sizeof text,
+                 "Page %d has a resolution of %d x %d dpi; pages of %d to %d dpi print. It was skipped. Check the "
+                 "resolution setting of the print queue.",
+                 page, static_cast<int>(header.HWResolution[0]), static_cast<int>(header.HWResolution[1]), kMinPageDpi,
+                 kMaxPageDpi);
+        break;
+    case PageVerdict::BadDepth:
+        snprintf(text, sizeof text,
+                 "Page %d has %u bits per pixel, which can't be printed; pages of 1, 4, 8, 24 or 32 bits per "
+                 "pixel print. It was skipped.",
+                 page, header.cupsBitsPerPixel);
+        break;
+    }
+    return text;
+}
+
+unsigned char WhiteByte(const cups_page_header2_t &header)
+{
+    const int space = HeaderInt(header.cupsColorSpace);
+    if (space >= CUPS_CSPACE_DEVICE1 && space <= CUPS_CSPACE_DEVICEF)
+        return 0x00;
+    switch (space) {
+    case CUPS_CSPACE_K:
+    case CUPS_CSPACE_CMY:
+    case CUPS_CSPACE_YMC:
+    case CUPS_CSPACE_CMYK:
+    case CUPS_CSPACE_YMCK:
+    case CUPS_CSPACE_KCMY:
+    case CUPS_CSPACE_KCMYcm:
+    case CUPS_CSPACE_GMCK:
+    case CUPS_CSPACE_GMCS:
+    case CUPS_CSPACE_WHITE:
+    case CUPS_CSPACE_GOLD:
+    case CUPS_CSPACE_SILVER:
+        return 0x00;
+    default:
+        return 0xFF;
+    }
 }

@@ -7,7 +7,7 @@
 #include <memory>
 #include <new>
 
-#include "CupsMessages.h"
+#include "PageRefusal.h"
 
 namespace {
 
@@ -266,23 +266,23 @@ void CPrinterTSPL::OnPaintBmp()
 
     // The label size divides by the resolution; a page without one has no size.
     if (m_iResolution <= 0) {
-        _cupsLangPrintFilter(stderr, "ERROR",
-                             "The page has no valid resolution (%d dpi); it was not printed. "
-                             "Check the resolution setting of the print queue.",
-                             m_iResolution);
+        Refuse("The page has no valid resolution (%d dpi); it was not printed. "
+               "Check the resolution setting of the print queue.",
+               m_iResolution);
         return;
     }
     const bool twoColour = m_Reg.bDoubleColor;
-    uint64_t planeBytes = StorageBytes(m_Image);
+    FamilyLimits limits;
+    limits.planeBytes = INT_MAX; // a bitmap's length is an int
+    PageShape page;
+    page.width = m_Image.GetWidth();
+    page.rowBytes = m_Image.GetEffWidth();
+    page.rows = m_Image.GetHeight();
+    page.planeBytes = StorageBytes(m_Image);
     if (twoColour)
-        planeBytes = std::max(planeBytes, StorageBytes(m_ImageRed));
-    if (planeBytes > static_cast<uint64_t>(INT_MAX)) {
-        _cupsLangPrintFilter(stderr, "ERROR",
-                             "The page image of %llu bytes is too large for the printer; it was "
-                             "not printed. Print it at a lower resolution or a smaller size.",
-                             static_cast<unsigned long long>(planeBytes));
+        page.planeBytes = std::max(page.planeBytes, StorageBytes(m_ImageRed));
+    if (!PageFits(limits, page, m_CmdBuffer.GetMaxBufferSize()))
         return;
-    }
 
     // The horizontal resolution is the head's dot pitch in both directions:
     // every stored row prints as one dot line.
@@ -344,9 +344,11 @@ void CPrinterTSPL::OnPaintBmp()
     cmdOFFSET(m_Reg.iOffset);
     cmdDENSITY(m_Reg.iDensity);
     cmdSPEED(m_Reg.iSpeed);
-    setcAutoDotted(m_Reg.iDottedline);
-    setcPauseKey(m_Reg.bPauseKey);
-    setcWaterMark(m_Reg.bWaterMark);
+    if (m_Reg.bSendSetc) { // some firmware drops a job holding any SETC line
+        setcAutoDotted(m_Reg.iDottedline);
+        setcPauseKey(m_Reg.bPauseKey);
+        setcWaterMark(m_Reg.bWaterMark);
+    }
     cmdCLS();
 
     if (twoColour) {

@@ -5,6 +5,9 @@
 #include <cups/ppd.h>
 #include <cups/raster.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "MyBuffer.h"
@@ -36,7 +39,8 @@ public:
     virtual void OnBeginBmp();
     virtual void OnEndBmp() {}
     virtual void OnPaintBmp() {}
-    // The only way printer data leaves the process: fd 1, then a flush.
+    // The only way printer data leaves the renderer: to the sink when one is
+    // set, otherwise to fd 1 (WriteToStandardOutput).
     virtual void WriteSpool(const void *data, int len);
     // printf-style trace line to the system log at LOG_DEBUG.
     virtual void AddLog(const char *format, ...) __attribute__((format(printf, 2, 3)));
@@ -58,9 +62,14 @@ public:
     void AdjustEffWidthBits(CxImage &image);
 
     // Writes a page's assembled commands, unless the buffer hit its content
-    // limit: then the page is refused with an "ERROR:" line rather than sent
-    // cut short.
+    // limit: then the page is refused rather than sent cut short.
     void WritePage(NS_QV_CLASS::CMyBuffer &buffer);
+    // Refuses the page being printed with a reason for the user: to the
+    // refusal handler when one is set, otherwise as an "ERROR:" line.
+    void Refuse(const char *format, ...) __attribute__((format(printf, 2, 3)));
+    // True once the page being prepared has been refused; the page is then
+    // not encoded. Cleared when the next page's preparation starts.
+    bool PageRefused() const { return m_bPageRefused; }
     // True once a write to the printer has failed (backend gone); the job
     // loop then stops as for a cancel and the job fails.
     bool SpoolFailed() const { return m_bSpoolFailed; }
@@ -69,15 +78,24 @@ public:
     CxImage m_ImageRed;
     int m_iResolution = 0;
     tagREGSTRUCT m_Reg;
-    ppd_file_t *m_pPPD = nullptr;
-    cups_page_header2_t *m_pHeader = nullptr;
+    ppd_file_t *m_pPPD = nullptr; // read by GetPrinterParameters only
     bool m_bInited = false;
     std::string m_strModelName;
+    // Where printer data and refusals go; both unset: fd 1 and stderr.
+    std::function<bool(const void *, size_t)> m_Sink;
+    std::function<void(const std::string &)> m_OnRefusal;
 
 protected:
     bool m_bSpoolFailed = false;
+    bool m_bPageRefused = false;
+
+    // The one page check of every family: the page about to be encoded
+    // against the family's limits and the head width. Refuses the page and
+    // returns false when it can't be sent.
+    bool PageFits(const struct FamilyLimits &limits, const struct PageShape &page, int bufferLimit);
 
 private:
+    bool MayMake(const char *step, uint64_t width, uint64_t height, unsigned bitsPerPixel);
     void SplitColorPlanes();
     void AdjustTone(CxImage &image);
     void AdjustGeometry(CxImage &image);
@@ -86,4 +104,6 @@ private:
     void CropPlanesTogether(CxImage &black, CxImage &red, CropLimits limits);
 };
 
-extern CStdRefPtr<CBaseRender> g_pRender;
+// Writes all of data to fd 1 and flushes stdout; false, with an "ERROR:" line,
+// when the write fails (the backend has gone).
+bool WriteToStandardOutput(const void *data, size_t len);

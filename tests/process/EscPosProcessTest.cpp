@@ -117,14 +117,14 @@ TEST_F(EscPosProcess, TallPageIsSentInBands)
                           RasterHead(0, 1, 2), ByteVec(rows.begin() + 65535, rows.end())}));
 }
 
-// A row wider than 65535 bytes can't be described: that page is refused,
-// the job goes on.
+// A row wider than 65535 bytes can't be described; the page check refuses
+// such a page (wider than any media) first, and the job goes on.
 TEST_F(EscPosProcess, TooWidePageIsRefused)
 {
     const FilterResult r = Run({OneBitPage(524281, 2, 203, Pattern), OneBitPage(16, 2, 203, Pattern)}, "");
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(r.out, Cat({kInit, kCentre, RasterHead(0, 2, 2), PrinterRows(16, 2, Pattern)}));
-    EXPECT_TRUE(HasErrLineStarting(r, "ERROR: This page is 524281 dots wide")) << r.err;
+    EXPECT_TRUE(HasErrLineStarting(r, "ERROR: Page 1 is too large to print")) << r.err;
 }
 
 } // namespace

@@ -225,21 +225,30 @@ TEST_F(JobLoop, OversizedPageIsRefusedAndTheNextPagePrints)
     EXPECT_EQ(Count(r.out, "BITMAP 0,0,40,240,1,"), 1);
 }
 
-TEST_F(JobLoop, ShortPageIsZeroFilled)
+TEST_F(JobLoop, ShortPageIsFilledWithWhite)
 {
     RasterPage page = MakeWhitePage(320, 240, 1, 203, 203);
     page.rowsToWrite = 100;
+    RasterPage empty = page;
+    empty.rowsToWrite = 0;
     FilterCall call;
     call.ppd = ppd;
-    call.inputFile = Raster({page});
+    // A page the stream ends before is refused, not printed as filler.
+    call.inputFile = Raster({Page1Bit(320, 240, 1), empty});
     FilterResult r = RunFilter(call);
+    EXPECT_TRUE(StartsWithLine(r, "ERROR: Page 2 has no raster data")) << r.err;
+    EXPECT_EQ(Count(r.out, "\r\nPRINT 1,1\r\n"), 1);
+    call.inputFile = Raster({page});
+    r = RunFilter(call);
     ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_TRUE(r.HasErrLine("WARNING: Page 1 ends after 100 of its 240 rows; the 140 missing rows are printed white."))
+        << r.err;
     const std::string head = "BITMAP 0,0,40,240,1,";
     auto at = std::search(r.out.begin(), r.out.end(), head.begin(), head.end());
     ASSERT_NE(at, r.out.end());
     std::vector<uint8_t> bits(at + static_cast<long>(head.size()), at + static_cast<long>(head.size()) + 40 * 240);
     EXPECT_TRUE(std::all_of(bits.begin(), bits.begin() + 40 * 100, [](uint8_t b) { return b == 0xFF; }));
-    EXPECT_TRUE(std::all_of(bits.begin() + 40 * 100, bits.end(), [](uint8_t b) { return b == 0x00; }));
+    EXPECT_TRUE(std::all_of(bits.begin() + 40 * 100, bits.end(), [](uint8_t b) { return b == 0xFF; }));
 }
 
 TEST_F(JobLoop, BlackColourSpacePagesAreNotPrintedAsNegatives)
@@ -280,9 +289,11 @@ TEST_F(JobLoop, UnsupportedDepthSkipsThePageButNotTheJob)
     call.inputFile = Raster({sixteen, Page1Bit(320, 240, 2)});
     FilterResult r = RunFilter(call);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_TRUE(r.HasErrLine("INFO: Finished page 1."));
+    EXPECT_TRUE(r.HasErrLine("ERROR: Page 1 has 16 bits per pixel, which can't be printed; pages of 1, 4, 8, 24 or "
+                             "32 bits per pixel print. It was skipped."))
+        << r.err;
+    EXPECT_FALSE(r.HasErrLine("INFO: Finished page 1."));
     EXPECT_TRUE(r.HasErrLine("INFO: Finished page 2."));
-    EXPECT_TRUE(r.HasSyslog("create image error"));
     EXPECT_EQ(Count(r.out, "\r\nPRINT 1,1\r\n"), 1);
 }
 
@@ -315,6 +326,39 @@ TEST_F(JobLoop, HeaderIsTracedForEveryPage)
          {"DEBUG: HWResolution = [ 203 300 ]", "DEBUG: cupsHeight = 240", "DEBUG: cupsBitsPerPixel = 1",
           "DEBUG: cupsBytesPerLine = 40", "DEBUG: cupsCompression = 0", "DEBUG: NumCopies = 1"})
         EXPECT_TRUE(r.HasSyslog(line)) << line;
+}
+
+// A PPD that declares its head width: every family refuses a page wider than
+// the head, sends nothing of it, and prints the next page as it would alone.
+TEST_F(JobLoop, PageWiderThanTheHeadIsRefusedAndTheJobGoesOn)
+{
+    const RasterPage narrow = Page1Bit(64, 8, 1);
+    for (int model = 20; model <= 24; ++model) {
+        for (const char *rotate : {"", "Rotate=2"}) {
+            // Unrotated, 72 dots across; turned by 90 degrees, 72 rows become 72 dots.
+            const RasterPage wide = *rotate ? Page1Bit(64, 72, 2) : Page1Bit(72, 8, 2);
+            TestPpd printer;
+            printer.modelNumber = model;
+            printer.attributes = {{"qfHeadWidth", "64"}};
+            if (*rotate)
+                printer.options = {{"Rotate", {"0", "2"}}};
+            FilterCall call;
+            call.ppd = WritePpd(dir.path(), printer);
+            call.options = rotate;
+            call.inputFile = Raster({wide, narrow});
+            const FilterResult both = RunFilter(call);
+            call.inputFile = Raster({narrow});
+            const FilterResult alone = RunFilter(call);
+            SCOPED_TRACE(std::to_string(model) + " " + rotate);
+            EXPECT_EQ(both.exitStatus, 0);
+            EXPECT_TRUE(both.HasErrLine("ERROR: This page is 72 dots wide, wider than the 64 dots of the print head; "
+                                        "it was not printed. Choose a narrower page size, or a landscape page size "
+                                        "when rotating by 90 degrees."))
+                << both.err;
+            EXPECT_EQ(both.out, alone.out);
+            EXPECT_FALSE(alone.out.empty());
+        }
+    }
 }
 
 } // namespace

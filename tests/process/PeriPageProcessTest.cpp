@@ -159,7 +159,7 @@ TEST_F(PeriPageProcess, TooWidePlainPageIsRefused)
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(r.out,
               Cat({kWake, Paper(0x01), kEscInit, kCentre, GsV0(1, 2), PrinterRows(8, 2, Pattern), kCutLine, kEnd}));
-    EXPECT_TRUE(HasErrLineStarting(r, "ERROR: This page is 524281 dots wide")) << r.err;
+    EXPECT_TRUE(HasErrLineStarting(r, "ERROR: Page 1 is too large to print")) << r.err;
 }
 
 } // namespace

@@ -177,8 +177,8 @@ TEST(TsplProcess, EachPageIsWholeAndAPageWithoutResolutionIsRefused)
     const RasterPage first = PatternPage(320, 240, 203), noDpi = PatternPage(64, 16, 0),
                      last = PatternPage(64, 16, 203);
     const FilterResult r = RunJob({first, noDpi, last});
-    EXPECT_TRUE(r.HasErrLine("ERROR: The page has no valid resolution (0 dpi); it was not printed. Check the "
-                             "resolution setting of the print queue."))
+    EXPECT_TRUE(r.HasErrLine("ERROR: Page 2 has a resolution of 0 x 0 dpi; pages of 50 to 3000 dpi print. It was "
+                             "skipped. Check the resolution setting of the print queue."))
         << r.err;
     EXPECT_EQ(r.out,
               Cat({Lines({"SIZE 40.04 mm,30.03 mm", "SET RIBBON OFF", "REFERENCE 0,0", "GAP 0 dot,0 dot",

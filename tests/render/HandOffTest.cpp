@@ -1,13 +1,13 @@
-// The page hand-off (image built, hooks in order) and the page header checks
-// that guard every allocation of the job loop.
+// The page hand-off through the page path (image built, hooks in order) and
+// the page header checks that guard every allocation of the job loop.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
 #include "BaseRender.h"
-#include "CupsInstance.h"
 #include "PageCheck.h"
+#include "PagePath.h"
 #include "RasterWriter.h"
 
 namespace {
@@ -28,33 +28,37 @@ struct RecordingRender : CBaseRender {
     void OnDestroy() override { calls->push_back("OnDestroy"); }
 };
 
+// A page as the job loop hands it over: `rows` of `bpl` bytes.
+RasterImage Page(const std::vector<uint8_t> &rows, unsigned width, unsigned height, unsigned bpp, unsigned bpl)
+{
+    RasterImage page;
+    page.data = rows.data();
+    page.width = width;
+    page.height = height;
+    page.bitsPerPixel = bpp;
+    page.bytesPerLine = bpl;
+    page.xDpi = 203;
+    page.yDpi = 300;
+    return page;
+}
+
 TEST(HandOff, HooksRunInOrderAndInitOnlyOnce)
 {
     std::vector<std::string> calls;
     auto *render = new RecordingRender(&calls);
-    g_pRender = MakeRefPtr<CBaseRender>(render);
-    ppd_file_t fakePpd{};
-    render->m_pPPD = &fakePpd;
+    PagePath path(render, nullptr);
 
-    cups_page_header2_t header = MakePageHeader(576, 2, 1, 203, 300);
-    header.cupsBytesPerLine = 72 + 8; // wider source rows than the image needs
-    CCupsInstance job;
-    for (int page = 0; page < 2; ++page) {
-        NS_QV_CLASS::CMyBuffer buffer;
-        std::vector<uint8_t> rows(80 * 2, 0xFF);
-        rows[0] = 0x0F;
-        rows[80] = 0xF0;
-        buffer.AddBuffer(rows.data(), static_cast<int>(rows.size()));
-        job.StartPage(nullptr, &header, buffer);
-        job.EndPage(nullptr, &header);
-    }
+    std::vector<uint8_t> rows(80 * 2, 0xFF); // wider source rows than the image needs
+    rows[0] = 0x0F;
+    rows[80] = 0xF0;
+    for (int page = 1; page <= 2; ++page)
+        EXPECT_TRUE(path.PrintPage(Page(rows, 576, 2, 1, 80), page).printed);
     std::vector<std::string> page = {"OnStartPage", "OnBeginBmp", "OnPaintBmp", "OnEndBmp", "OnEndPage"};
     std::vector<std::string> expected = {"OnStartPage", "OnBeginBmp", "OnInit", "OnPaintBmp", "OnEndBmp", "OnEndPage"};
     expected.insert(expected.end(), page.begin(), page.end());
     EXPECT_EQ(calls, expected);
 
     EXPECT_EQ(render->m_iResolution, 203);
-    EXPECT_EQ(render->m_pHeader, &header);
     EXPECT_EQ(render->m_Image.GetWidth(), 576u);
     EXPECT_EQ(render->m_Image.GetXDPI(), 203);
     EXPECT_EQ(render->m_Image.GetYDPI(), 300);
@@ -62,25 +66,18 @@ TEST(HandOff, HooksRunInOrderAndInitOnlyOnce)
     EXPECT_EQ(render->m_Image.GetBits(1)[0], 0xF0);
 
     calls.clear();
-    render->OnEndDoc();
+    path.EndJob();
     EXPECT_EQ(calls, std::vector<std::string>{"OnDestroy"});
 }
 
 TEST(HandOff, PageWhoseImageCannotBeBuiltOnlyEnds)
 {
     std::vector<std::string> calls;
-    g_pRender = MakeRefPtr<CBaseRender>(new RecordingRender(&calls));
-    CCupsInstance job;
-    for (unsigned bpp : {16u, 2u}) {
-        cups_page_header2_t header = MakePageHeader(10, 10, bpp, 203, 203);
-        NS_QV_CLASS::CMyBuffer buffer;
-        job.StartPage(nullptr, &header, buffer);
-        job.EndPage(nullptr, &header);
-    }
-    cups_page_header2_t empty = MakePageHeader(10, 0, 8, 203, 203);
-    NS_QV_CLASS::CMyBuffer buffer;
-    job.StartPage(nullptr, &empty, buffer);
-    job.EndPage(nullptr, &empty);
+    PagePath path(new RecordingRender(&calls), nullptr);
+    std::vector<uint8_t> none;
+    for (unsigned bpp : {16u, 2u})
+        EXPECT_FALSE(path.PrintPage(Page(none, 10, 10, bpp, 20), 1).printed);
+    EXPECT_FALSE(path.PrintPage(Page(none, 10, 0, 8, 10), 1).printed);
     EXPECT_EQ(calls, (std::vector<std::string>{"OnEndPage", "OnEndPage", "OnEndPage"}));
 }
 
@@ -98,17 +95,62 @@ TEST(PageCheck, RefusesWhatCouldOverflowOrOverread)
         {100, 10, 24, 300, PageVerdict::Ok},
         {65536, 65536, 24, 196608, PageVerdict::TooLarge}, // 12 GiB: wraps in 32 bits
         {32768, 65537, 1, 4096, PageVerdict::TooLarge},    // just over 256 MiB
-        {32768, 65536, 1, 4096, PageVerdict::Ok},          // exactly 256 MiB
-        {10, 0, 8, 0xFFFFFFFFu, PageVerdict::TooLarge},    // a huge line even without rows
+        {16384, 16384, 1, 2048, PageVerdict::Ok},          // 2^28 pixels
+        {16384, 16385, 1, 2048, PageVerdict::TooLarge},    // one row more
+        {20000, 10, 1, 2500, PageVerdict::Ok},
+        {20001, 10, 1, 2501, PageVerdict::TooLarge}, // wider than any media
+        {2147483647u, 1, 1, 268435456, PageVerdict::TooLarge},
+        {8, 131072, 1, 1, PageVerdict::Ok},
+        {8, 131073, 1, 1, PageVerdict::TooLarge},       // longer than any receipt
+        {10, 0, 8, 0xFFFFFFFFu, PageVerdict::TooLarge}, // a huge line even without rows
         {0x80000000u, 1, 8, 0x80000000u, PageVerdict::TooLarge},
         {10, 0, 8, 10, PageVerdict::Ok},             // left to the image check
         {1, 268435456, 1, 1, PageVerdict::TooLarge}, // 256 MiB raster, 1 GiB image
-        {1, 67108864, 1, 1, PageVerdict::Ok},        // image exactly 256 MiB
+        {8, 8, 2, 2, PageVerdict::BadDepth},
+        {8, 8, 16, 16, PageVerdict::BadDepth},
+        {8, 8, 0, 1, PageVerdict::BadDepth},
     };
     for (const Case &c : cases) {
         cups_page_header2_t h = MakePageHeader(c.width, c.height, c.bpp, 203, 203);
         h.cupsBytesPerLine = c.bpl;
         EXPECT_EQ(CheckPageHeader(h), c.verdict) << c.width << "x" << c.height << "x" << c.bpp << " bpl " << c.bpl;
+    }
+}
+
+TEST(PageCheck, RefusesResolutionsNoPrinterHas)
+{
+    struct Case {
+        unsigned x, y;
+        PageVerdict verdict;
+    } cases[] = {
+        {50, 50, PageVerdict::Ok},
+        {3000, 3000, PageVerdict::Ok},
+        {203, 49, PageVerdict::BadResolution},
+        {3001, 203, PageVerdict::BadResolution},
+        {0, 203, PageVerdict::BadResolution},
+        {static_cast<unsigned>(-203), 203, PageVerdict::BadResolution},
+        {1833500875u, 1833500875u, PageVerdict::BadResolution},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(CheckPageHeader(MakePageHeader(8, 8, 1, c.x, c.y)), c.verdict) << c.x << "x" << c.y;
+}
+
+TEST(PageCheck, WhiteIsTheColourSpacesOwn)
+{
+    struct Case {
+        int space;
+        unsigned char white;
+    } cases[] = {{CUPS_CSPACE_W, 0xFF},
+                 {CUPS_CSPACE_SW, 0xFF},
+                 {CUPS_CSPACE_RGB, 0xFF},
+                 {CUPS_CSPACE_K, 0x00},
+                 {CUPS_CSPACE_CMYK, 0x00},
+                 {CUPS_CSPACE_DEVICE3, 0},
+                 {100, 0xFF}};
+    for (const Case &c : cases) {
+        cups_page_header2_t h = MakePageHeader(8, 8, 8, 203, 203);
+        std::memcpy(&h.cupsColorSpace, &c.space, sizeof c.space);
+        EXPECT_EQ(WhiteByte(h), c.white) << c.space;
     }
 }
 

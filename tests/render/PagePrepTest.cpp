@@ -140,7 +140,6 @@ struct PrepRender : CBaseRender {
     {
         m_iResolution = 203;
         m_pPPD = reinterpret_cast<ppd_file_t *>(this); // only tested for null
-        m_pHeader = reinterpret_cast<cups_page_header2_t *>(this);
     }
 };
 
@@ -207,6 +206,22 @@ TEST(AdjustImage, RotationSwapsTheSides)
         EXPECT_EQ(img.GetWidth(), rotate == 1 ? 10u : 3u) << rotate;
         EXPECT_EQ(img.GetHeight(), rotate == 1 ? 3u : 10u) << rotate;
     }
+}
+
+// Rotation would make a page taller than any page may be: the page is
+// refused before the image is made, and left as it was.
+TEST(AdjustImage, RotationBeyondThePageLimitIsRefusedBeforeItIsMade)
+{
+    PrepRender r;
+    std::string reason;
+    r.m_OnRefusal = [&](const std::string &text) { reason = text; };
+    r.m_Reg.iRotate = 2;
+    r.m_Reg.iGrayMethod = 0;
+    r.m_Image = CxImage(200000, 1, 1, 0);
+    r.OnBeginBmp();
+    EXPECT_TRUE(r.PageRefused());
+    EXPECT_EQ(r.m_Image.GetWidth(), 200000u);
+    EXPECT_EQ(reason.rfind("Rotating would make the page 1 x 200000 dots, more than a page may be", 0), 0u) << reason;
 }
 
 TEST(TwoColour, SplitSendsBrightColouredPixelsToRed)

@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <climits>
 #include <functional>
+#include <map>
 
 #include "BaseRender.h"
 #include "FilterRun.h"
 #include "PrinterTestKit.h"
+#include "SettingsReader.h"
 
 namespace {
 
@@ -100,6 +102,11 @@ TEST_F(Settings, ChoicesBecomeValues)
         {"ImageCompress", "1", "ImageCompress = 1", [](auto &r) { return r.bImageCompress; }, 1},
         {"CropEdgeTop", "5", "iCropTopEdge = 5.0000", [](auto &r) { return r.iCropTopEdge; }, 5},
         {"CropEdgeRight", "-1", "fCropRightEdge = -1.0000", [](auto &r) { return r.fCropRightEdge; }, -1},
+        {"qfBrightness", "40", "iLiangdu = 40", [](auto &r) { return r.iLiangdu; }, 40},
+        {"GapHeight", "4", "fGap = 4.0000", [](auto &r) { return r.fGap; }, 4},
+        {"GapOffset", "-1", "fGapOffset = -1.0000", [](auto &r) { return r.fGapOffset; }, -1},
+        {"PostAction", "3", "iPostAction = 3", [](auto &r) { return r.iPostAction; }, 3},
+        {"SendSetc", "0", "bSendSetc = 0", [](auto &r) { return r.bSendSetc; }, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.keyword + "=" + c.choice);
@@ -114,6 +121,37 @@ TEST_F(Settings, ChoicesBecomeValues)
         ppdClose(ppd);
         ppd = nullptr;
     }
+}
+
+// The newer keywords are read after the ones they override, and only when
+// offered: a PPD without them traces nothing of them.
+TEST_F(Settings, NewerKeywordsOverrideOlderOnes)
+{
+    struct Case {
+        std::string options;
+        int brightness;
+        float gap;
+    } cases[] = {
+        {"Brightness=60 qfBrightness=Default", 60, 0},
+        {"Brightness=60 qfBrightness=-20 zeMediaTracking=BLine GapHeight=3", -20, 3},
+    };
+    for (const Case &c : cases) {
+        TestPpd printer;
+        printer.options = {{"Brightness", {"0", "60"}},
+                           {"qfBrightness", {"Default", "-20"}},
+                           {"zeMediaTracking", {"BLine"}},
+                           {"GapHeight", {"0", "3"}}};
+        render.m_Reg = tagREGSTRUCT();
+        Load(printer, c.options);
+        EXPECT_EQ(render.m_Reg.iLiangdu, c.brightness) << c.options;
+        EXPECT_FLOAT_EQ(render.m_Reg.fGap, c.gap) << c.options;
+        ppdClose(ppd);
+        ppd = nullptr;
+    }
+    render.log.clear();
+    Load(TestPpd{});
+    EXPECT_EQ(render.log.find("qfBrightness"), std::string::npos);
+    EXPECT_EQ(render.log.find("SendSetc"), std::string::npos);
 }
 
 TEST_F(Settings, JobOptionsOverrideDefaultsAndTheChoiceIsTraced)
@@ -139,6 +177,40 @@ TEST_F(Settings, DoubleColorAttribute)
         ppdClose(ppd);
         ppd = nullptr;
     }
+}
+
+// Another front end's values, mapped onto the PPD keywords.
+struct MapSource : SettingsSource {
+    std::map<std::string, std::string> choices, attributes;
+    std::vector<std::string> asked;
+    std::string Choice(const char *keyword) override
+    {
+        asked.push_back(keyword);
+        return choices.count(keyword) ? choices[keyword] : "";
+    }
+    std::string Attribute(const char *name) override { return attributes.count(name) ? attributes[name] : ""; }
+};
+
+TEST(ReadSettings, AnySourceFeedsTheSameRecordAndTrace)
+{
+    MapSource source;
+    source.choices = {{"Rotate", "2"}, {"Darkness", "Default"}, {"FeedOffset", "4"}};
+    source.attributes = {{"qfHeadWidth", "832"}};
+    tagREGSTRUCT reg;
+    std::string trace;
+    ReadSettings(source, reg, [&](const std::string &line) { trace += line + "\n"; });
+    EXPECT_EQ(reg.iRotate, 2);
+    EXPECT_EQ(reg.iDensity, -1);
+    EXPECT_FLOAT_EQ(reg.fFeedAfter, 4.0f);
+    EXPECT_EQ(reg.iHeadWidth, 832);
+    EXPECT_EQ(trace, "iOffset = 4.0000\niRotate = 2\niOffsetX = 0\niOffsetY = 0\niLiangdu = 0\niHeadWidth = 832\n");
+    EXPECT_EQ(source.asked.front(), "MediaMethod");
+    EXPECT_EQ(source.asked.back(), "SendSetc");
+
+    MapSource none; // no head width declared: 0, untraced
+    tagREGSTRUCT plain;
+    ReadSettings(none, plain, [](const std::string &) {});
+    EXPECT_EQ(plain.iHeadWidth, 0);
 }
 
 TEST(ConvertUnits, MillimetresToDots)
