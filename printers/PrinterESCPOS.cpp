@@ -2,30 +2,10 @@
 
 #include <cstdio>
 
-#include "ByteOrder.h"
-#include "CupsMessages.h"
+#include "EscPosEncoder.h"
+#include "PageRefusal.h"
 
 using NS_QV_CLASS::CMyBuffer;
-
-namespace {
-
-// GS v 0 mode byte: 0 normal, 1 double width, 2 double height, 3 both. A
-// 100 dpi page is printed with doubled dots so that it keeps its size on a
-// 203 dpi head.
-unsigned char RasterMode(int xdpi, int ydpi)
-{
-    if (xdpi >= 203 && ydpi >= 203)
-        return 0x00;
-    if (xdpi >= 203 && ydpi == 100)
-        return 0x01;
-    if (xdpi == 100 && ydpi >= 203)
-        return 0x02;
-    if (xdpi == 100 && ydpi == 100)
-        return 0x03;
-    return 0x00;
-}
-
-} // namespace
 
 CPrinterESCPOS::CPrinterESCPOS()
 {
@@ -36,43 +16,31 @@ CPrinterESCPOS::~CPrinterESCPOS() = default;
 
 void CPrinterESCPOS::OnInit() {}
 
+// End of job: the end-of-job cut; in receipt mode also the drawer pulse.
 void CPrinterESCPOS::OnDestroy()
 {
-    if (m_Reg.iCutMode != 1 && m_Reg.iCutMode != 2)
-        return;
     m_CmdBuffer.InitBuffer(0);
-    cmdCutPaper(m_Reg.iCutMode == 1 ? 0 : 1);
-    WritePage(m_CmdBuffer);
+    escpos::EncodeJobEnd(m_Reg, m_iResolution, m_bReceiptStarted, m_CmdBuffer);
+    if (m_CmdBuffer.GetBufferLength() > 0)
+        WritePage(m_CmdBuffer);
     m_CmdBuffer.InitBuffer(0);
 }
 
 void CPrinterESCPOS::OnPaintBmp()
 {
     const int w = RasterRowBytes();
-    const int h = static_cast<int>(m_Image.GetHeight());
     m_CmdBuffer.InitBuffer(0);
-    if (!RasterFits(w, h))
+    if (!RasterFits(w, static_cast<int>(m_Image.GetHeight())))
         return;
-    // From here a set bit is a dot to burn.
-    Negative(m_Image);
-
-    if (m_Reg.iMoneyBox == 1)
-        cmdOpenMoneyBox();
-    cmdInit();
-    cmdAlign(m_Reg.iAlign);
-    CMyBuffer raster;
-    GatherRaster(raster, w);
-    PrintBMP(m_iResolution, m_iResolution, w, h, raster.GetBuffer(), raster.GetBufferLength());
-    if (m_Reg.fFeedAfter > 0)
-        PrintAndFeedPaper(m_Reg.fFeedAfter);
-    if (m_Reg.iCutMode == 3)
-        cmdCutPaper(0);
-    else if (m_Reg.iCutMode == 4)
-        cmdCutPaper(1);
-    cmdEndPrint();
-    if (m_Reg.iMoneyBox == 2)
-        cmdOpenMoneyBox();
-
+    escpos::EncodePage(m_Image, m_Reg, m_iResolution, m_bReceiptStarted, m_CmdBuffer);
+    if (m_Reg.bReceipt) {
+        // An all-white page adds nothing to the receipt; a page refused for
+        // its size sent nothing, its ESC @ included.
+        if (m_CmdBuffer.GetBufferLength() == 0)
+            return;
+        if (!m_bReceiptStarted)
+            m_bReceiptStarted = !m_CmdBuffer.IsOverflowed();
+    }
     WritePage(m_CmdBuffer);
     m_CmdBuffer.InitBuffer(0);
 }
@@ -81,51 +49,32 @@ void CPrinterESCPOS::OnPaintBmp()
 // printers are sent.
 void CPrinterESCPOS::cmdInit()
 {
-    AppendBytes({0x1B, 0x40, 0x00});
+    escpos::AddInit(m_CmdBuffer);
 }
 
 // ESC a: 0 left, 1 centre, 2 right; anything else centres.
 void CPrinterESCPOS::cmdAlign(int align)
 {
-    const unsigned char a = (align == 0 || align == 2) ? static_cast<unsigned char>(align) : 0x01;
-    AppendBytes({0x1B, 0x61, a});
+    escpos::AddAlign(m_CmdBuffer, align);
 }
 
 // GS V with the ASCII-digit modes "0" (full) and "1" (partial).
 void CPrinterESCPOS::cmdCutPaper(int kind)
 {
-    AppendBytes({0x1D, 0x56, static_cast<unsigned char>(kind == 0 ? 0x30 : 0x31)});
+    escpos::AddCut(m_CmdBuffer, kind);
 }
 
 void CPrinterESCPOS::PrintAndFeedPaper(float mm)
 {
-    int dots = MillimetresToDots(mm);
-    // ESC J feeds forward only; its byte is unsigned.
-    if (dots < 0)
-        dots = 0;
-    if (dots <= 255) {
-        AppendBytes({0x1B, 0x4A, static_cast<unsigned char>(dots)});
-        return;
-    }
-    for (int i = 0; i < dots / 255; ++i)
-        AppendBytes({0x1B, 0x4A, 0xFF});
-    if (dots % 255 > 0)
-        AppendBytes({0x1B, 0x4A, static_cast<unsigned char>(dots % 255)});
+    escpos::AddFeed(m_CmdBuffer, MillimetresToDots(mm));
 }
 
 // GS v 0 m xL xH yL yH, then the rows: width in bytes and row count are
 // little-endian 16-bit numbers.
 void CPrinterESCPOS::PrintBMP(int xdpi, int ydpi, int w, int h, const void *data, int len)
 {
-    if (w < 0 || w > kMaxRasterField || h < 0)
-        return;
-    const unsigned char mode = RasterMode(xdpi, ydpi);
-    ForEachBand(w, h, static_cast<const unsigned char *>(data), len, [&](int rows, const unsigned char *bytes, int n) {
-        AppendBytes({0x1D, 0x76, 0x30, mode});
-        byteorder::AppendLe16(m_CmdBuffer, static_cast<uint32_t>(w));
-        byteorder::AppendLe16(m_CmdBuffer, static_cast<uint32_t>(rows));
-        m_CmdBuffer.AddBuffer(bytes, n);
-    });
+    escpos::AddRaster(m_CmdBuffer, xdpi, ydpi, w, h, static_cast<const unsigned char *>(data), len,
+                      escpos::BandRows(m_Reg));
 }
 
 void CPrinterESCPOS::cmdEndPrint() {}
@@ -133,7 +82,7 @@ void CPrinterESCPOS::cmdEndPrint() {}
 // ESC p on drawer connector 0 with on and off times of 255 x 2 ms.
 void CPrinterESCPOS::cmdOpenMoneyBox()
 {
-    AppendBytes({0x1B, 0x70, 0x00, 0xFF, 0xFF});
+    escpos::AddDrawerPulse(m_CmdBuffer);
 }
 
 void CPrinterESCPOS::AppendBytes(std::initializer_list<unsigned char> bytes)
@@ -143,33 +92,24 @@ void CPrinterESCPOS::AppendBytes(std::initializer_list<unsigned char> bytes)
 
 int CPrinterESCPOS::RasterRowBytes() const
 {
-    return static_cast<int>((static_cast<uint64_t>(m_Image.GetWidth()) + 7) / 8);
+    return escpos::RowBytes(m_Image);
 }
 
 bool CPrinterESCPOS::RasterFits(int w, int h)
 {
-    if (w > kMaxRasterField) {
-        Refuse("This page is %u dots wide; the printer takes at most %d dots "
-               "per line. The page was not printed. Choose a narrower paper "
-               "size or a lower resolution.",
-               m_Image.GetWidth(), kMaxRasterField * 8);
-        return false;
-    }
-    const int64_t bytes = int64_t(w) * h;
-    const int limit = m_CmdBuffer.GetMaxBufferSize();
-    if (limit > 0 && bytes > limit) {
-        Refuse("The image of this page needs %lld bytes, more than the %d "
-               "bytes the printer data of a page may take; the page was not "
-               "printed. Print it at a lower resolution or a smaller size.",
-               static_cast<long long>(bytes), limit);
-        return false;
-    }
-    return true;
+    FamilyLimits limits;
+    limits.rowBytes = kMaxRasterField;
+    limits.rasterInBuffer = true;
+    PageShape page;
+    page.width = m_Image.GetWidth();
+    page.rowBytes = static_cast<uint64_t>(w);
+    page.rows = static_cast<uint64_t>(h);
+    return PageFits(limits, page, m_CmdBuffer.GetMaxBufferSize());
 }
 
-void CPrinterESCPOS::GatherRaster(CMyBuffer &raster, int w)
+void CPrinterESCPOS::GatherRaster(CMyBuffer &raster, int w, int rows)
 {
-    const int h = static_cast<int>(m_Image.GetHeight());
+    const int h = rows < 0 ? static_cast<int>(m_Image.GetHeight()) : rows;
     raster.InitBuffer(0);
     raster.SetMaxBufferSize(m_CmdBuffer.GetMaxBufferSize());
     raster.SetBufferSize(static_cast<int>(int64_t(w) * h));

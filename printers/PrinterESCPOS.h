@@ -1,5 +1,10 @@
-// ESC/POS receipt printers: each page is one raster image command between an
+// ESC/POS receipt printers: each page is raster image commands between an
 // initialisation, a justification, a feed, and optional cut and drawer pulse.
+// In receipt mode the pages of a job are one receipt instead: one
+// initialisation, then the printed rows of every page, then the feed to the
+// cutter and the cut. The bytes come from EscPosEncoder (a function of the
+// page and its settings); this class checks the page, keeps the job's state
+// (whether the receipt has begun) and writes.
 #pragma once
 
 #include <algorithm>
@@ -18,9 +23,9 @@ public:
     void OnDestroy() override;
     void OnPaintBmp() override;
 
-    // The command vocabulary of the family. Each appends to m_CmdBuffer; the
-    // page sequence reaches them only through the virtual table, so a dialect
-    // (PeriPage) replaces single commands.
+    // The command vocabulary of the family, each appending to m_CmdBuffer
+    // what its EscPosEncoder counterpart appends. A dialect (PeriPage)
+    // replaces single commands for its own page sequence.
     virtual void cmdInit();
     virtual void cmdAlign(int align);
     // kind 0 full cut, any other partial cut.
@@ -28,8 +33,9 @@ public:
     // ESC J commands feeding `mm` millimetres, at most 255 dots each.
     virtual void PrintAndFeedPaper(float mm);
     // Raster image of h rows of w bytes, MSB the leftmost dot, a set bit
-    // prints. Splits into several commands when h exceeds the 16-bit row
-    // count; a w that the 16-bit width can't carry appends nothing.
+    // prints. Splits into consecutive commands of at most iBandRows rows
+    // (and never more than the 16-bit row count); a w that the 16-bit width
+    // can't carry appends nothing.
     virtual void PrintBMP(int xdpi, int ydpi, int w, int h, const void *data, int len);
     virtual void cmdEndPrint();
     virtual void cmdOpenMoneyBox();
@@ -50,24 +56,26 @@ protected:
     // raster than a page's command buffer may hold.
     bool RasterFits(int w, int h);
 
-    // The first w bytes of every stored row of m_Image, row 0 first; the
-    // alignment bytes beyond w stay behind.
-    void GatherRaster(NS_QV_CLASS::CMyBuffer &raster, int w);
+    // The first w bytes of every stored row of m_Image (of the first `rows`
+    // when that is not negative), row 0 first; the alignment bytes beyond w
+    // stay behind.
+    void GatherRaster(NS_QV_CLASS::CMyBuffer &raster, int w, int rows = -1);
 
     // Calls emit(rows, bytes, length) for consecutive bands of at most
-    // kMaxRasterField rows. A raster within the limit is one band carrying
-    // all `len` bytes unchanged.
-    template <class Emit> static void ForEachBand(int w, int h, const unsigned char *data, int len, Emit &&emit)
+    // maxRows rows. A raster within the limit is one band carrying all `len`
+    // bytes unchanged.
+    template <class Emit>
+    static void ForEachBand(int w, int h, const unsigned char *data, int len, int maxRows, Emit &&emit)
     {
         if (len < 0)
             len = 0;
-        if (h <= kMaxRasterField) {
+        if (h <= maxRows) {
             emit(h, data, len);
             return;
         }
         int rowsLeft = h;
         while (rowsLeft > 0) {
-            const int rows = std::min(rowsLeft, kMaxRasterField);
+            const int rows = std::min(rowsLeft, maxRows);
             const int n = rows == rowsLeft ? len : static_cast<int>(std::min<int64_t>(int64_t(rows) * w, len));
             emit(rows, data, n);
             data += n;
@@ -75,4 +83,7 @@ protected:
             rowsLeft -= rows;
         }
     }
+
+private:
+    bool m_bReceiptStarted = false; // the receipt's ESC @ has gone out
 };

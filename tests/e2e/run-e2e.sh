@@ -164,6 +164,16 @@ for want in '^qfBrightness/.*\*Default' '^GapHeight/.*\*3 ' '^GapOffset/.*\*0 ' 
         echo "FAIL: lpoptions -l of a TSPL queue does not show $want"; exit 1
     fi
 done
+# The receipt options reach the user: lpoptions -l lists them for the
+# receipt queues, with the receipt defaults.
+for q in escpos58 escpos80; do
+    lpoptions -p "$q" -l >"$T/lpoptions-$q.txt" 2>&1 || true
+    for want in 'ReceiptMode/.*\*1' 'CutMode/.*\*1' 'CutterFeed/.*\*1[25]' 'CashDrawer/.*\*0' 'BandRows/.*\*256'; do
+        if ! grep -q "^$want" "$T/lpoptions-$q.txt"; then
+            cat "$T/lpoptions-$q.txt"; echo "FAIL: lpoptions -p $q -l lacks $want"; exit 1
+        fi
+    done
+done
 
 # A queue default: lpadmin writes it into the queue's PPD.
 lpadmin -p tsplbright -o Brightness=60 2>/dev/null
@@ -179,12 +189,16 @@ tspl-png       | tspl203  | sample.png | -o media=40x30mm -o Darkness=3 | tspl p
 tspl-png-1bit  | tspl203  | sample.png | -o PageSize=40x30mm -o ColorModel=BlackWhite | tspl pages=1 size=40x30mm picture=1
 tspl-png-4x6   | tspl203  | sample.png | -o PageSize=4x6in -o zeMediaTracking=Continuous | tspl pages=1 size=4x6in media=continuous
 tspl-landscape | tspl203  | sample.png | -o PageSize=6x4in -o Rotate=2 | tspl pages=1 size=6x4in rotated=1
+tspl-rotated   | tspl203  | sample.png | -o PageSize=4x6in -o Rotate=2 | refused 1218 832
 tspl300-pdf    | tspl300  | sample.pdf | -o PageSize=50x30mm -o FeedOffset=-3 | tspl pages=2 size=50x30mm offset=-34 media=gap
 tspl2c-png     | tspl2c   | sample.png | -o PageSize=40x30mm | tspl pages=1 size=40x30mm red=1
 tspl2c-pdf     | tspl2c   | sample.pdf | -o PageSize=40x30mm | tspl pages=2 size=40x30mm red=1
-escpos58-pdf   | escpos58 | sample.pdf | -o PageSize=Roll58x100mm -o CropEdgeBottom=0 -o MediaAlign=Left -o FeedOffset=20 | escpos pages=2 size=Roll58x100mm align=0 feed=160
-escpos58-png   | escpos58 | sample.png | -o PageSize=Roll58x100mm | escpos pages=1 size=Roll58x100mm cropped=1 align=1 feed=80
-escpos80-pdf   | escpos80 | sample.pdf | -o PageSize=Roll80x50mm -o CropEdgeBottom=0 -o MediaAlign=Right | escpos pages=2 size=Roll80x50mm align=2 feed=80
+escpos58-pdf   | escpos58 | sample.pdf | -o PageSize=Roll58x100mm -o CropEdgeBottom=0 -o MediaAlign=Left -o FeedOffset=20 -o ReceiptMode=0 -o CutMode=0 -o BandRows=65535 | escpos pages=2 size=Roll58x100mm align=0 feed=160
+escpos58-png   | escpos58 | sample.png | -o PageSize=Roll58x100mm -o ReceiptMode=0 -o CutMode=0 -o FeedOffset=10 | escpos pages=1 size=Roll58x100mm cropped=1 align=1 feed=80
+escpos80-pdf   | escpos80 | sample.pdf | -o PageSize=Roll80x50mm -o CropEdgeBottom=0 -o MediaAlign=Right -o ReceiptMode=0 -o CutMode=0 -o FeedOffset=10 | escpos pages=2 size=Roll80x50mm align=2 feed=80
+receipt58-text | escpos58 | @receipt.txt | | escpos receipt=1 width=384 band=256 cutfeed=96 cut=full drawer=none lines=150 maxwhite=34
+receipt58-pdf  | escpos58 | @three-pages.pdf | -o CutMode=2 -o CashDrawer=1 | escpos receipt=1 width=384 band=256 cutfeed=96 cut=partial drawer=before lines=3
+receipt80-tall | escpos80 | @tall.png | -o PageSize=Roll80x1000mm -o position=top -o BandRows=512 -o CashDrawer=2 | escpos receipt=1 width=576 band=512 cutfeed=120 cut=full drawer=after lead=8 maxwhite=40
 cpcl-pdf       | cpcl     | sample.pdf | -o PageSize=40x30mm -o AdjustHoriaontal=2 | cpcl pages=2 size=40x30mm form=1 offset=16 picture=1
 cpcl-png       | cpcl     | sample.png | -o PageSize=40x30mm -o zeMediaTracking=Continuous | cpcl pages=1 size=40x30mm form=0 offset=0 picture=1
 paperang1-pdf  | paperang1| sample.pdf | -o PageSize=Roll58x50mm | paperang pages=2 size=Roll58x50mm end=feed papertype=none
@@ -210,6 +224,28 @@ else
     echo "NOTE: qrencode, zbarimg or the preview missing: no barcode label job"
 fi
 
+# Receipt inputs: a text file of 150 short lines (no blank line, none long
+# enough to wrap), a PDF of three pages with one line of text each, and an
+# image far taller than wide.
+for i in $(seq 150); do printf '%03d tea  1.50\n' "$i"; done >"$T/receipt.txt"
+cat >"$T/three-pages.ps" <<'EOF'
+%!PS
+<< /PageSize [136.2 283.46] >> setpagedevice
+/Helvetica findfont 14 scalefont setfont
+1 1 3 { 20 240 moveto (Page ) show 3 string cvs show showpage } for
+EOF
+gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=pdfwrite -sOutputFile="$T/three-pages.pdf" "$T/three-pages.ps"
+python3 - "$T/tall.png" <<'EOF'
+import struct, sys, zlib
+w, h = 576, 4000        # a black bar every 500 rows, grey stripes between
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+rows = b"".join(b"\0" + bytes(0 if y % 500 < 8 or ((y // 40) % 2 and x % 64 < 32) else 255
+                                for x in range(w)) for y in range(h))
+open(sys.argv[1], "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 0, 0, 0, 0))
+                              + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+EOF
+
 # A raster file goes to the filter as it is, compressed raster included.
 if [ -n "$rastergen" ]; then
     "$rastergen" --compressed --pages 2 --width 320 --height 240 --dpi 203 \
@@ -222,6 +258,7 @@ fi
 declare -A ROUTE=(
     [pdf]="pdftopdf gstoraster quillfeed"
     [png]="imagetopdf gstoraster quillfeed"
+    [txt]="texttopdf pdftopdf gstoraster quillfeed"
     [ras]="quillfeed"
 )
 
@@ -232,7 +269,7 @@ while IFS='|' read -r name queue file opts checks; do
     name=$(echo "$name" | xargs); queue=$(echo "$queue" | xargs)
     file=$(echo "$file" | xargs); checks=$(echo "$checks" | xargs)
     [ -n "$name" ] || continue
-    case $file in /*) ;; *) file=$data_dir/$file ;; esac
+    case $file in /*) ;; @*) file=$T/${file#@} ;; *) file=$data_dir/$file ;; esac
     # shellcheck disable=SC2086
     out=$(lp -d "$queue" -t "$name" $opts "$file" 2>&1) || {
         echo "$out"; echo "FAIL: lp for $name"; exit 1; }
@@ -262,15 +299,18 @@ for name in "${names[@]}"; do
     id=${JOB_ID[$name]}
     cap=$T/capture/job-$id.bin
     status=ok
-    # A job whose pages are refused: nothing printed, and the user told why.
+    # A page wider than the head (check: "refused WIDTH HEAD"): nothing of it
+    # reaches the printer, and the user is told the widths and what to do.
     if [[ ${JOB_CHECK[$name]} == refused* ]]; then
+        read -r _ width head _ <<<"${JOB_CHECK[$name]}"
+        message=$(grep -o -m 1 "\[Job $id\] This page is $width dots wide, wider than the $head dots.*landscape page size when rotating by 90 degrees" \
+                      "$T/log/error_log" || true)
         if [ -s "$cap" ] && grep -q "BITMAP" "$cap"; then
-            echo "FAIL $name: a refused page reached the printer"; failed=1
-        elif grep -E "\[Job $id\] .*ERROR.*landscape page size|\[Job $id\] .*landscape page size" \
-                "$T/log/error_log" | head -n 1 | grep -q .; then
-            echo "ok   $name: refused, $(grep -o -m 1 "\[Job $id\].*landscape page size.*" "$T/log/error_log" | cut -c1-160)"
+            echo "FAIL $name: a page wider than the head reached the printer"; failed=1
+        elif [ -z "$message" ]; then
+            echo "FAIL $name: no message about a $width-dot page on a $head-dot head in the log"; failed=1
         else
-            echo "FAIL $name: no message about the page width in the log"; failed=1
+            echo "ok   $name: ${message#*] }"
         fi
         continue
     fi
