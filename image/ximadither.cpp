@@ -1,5 +1,6 @@
 // CxImage::Dither: grey to one bit (palette 0 black, 1 white; a 1 bit is
-// white) by six error-diffusion kernels and four ordered matrices.
+// white) by six error-diffusion kernels, four ordered matrices and one
+// method for text and barcodes with pictures.
 //
 // Error diffusion keeps the exact arithmetic of the plain scan: rows from
 // the first stored row on, columns left to right, g <= 128 black with error
@@ -27,8 +28,10 @@
 #include "ximage.h"
 #include "ximadither_isa.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
 
 #if defined(__SSE2__) && !defined(QF_IMAGE_NO_SIMD)
 #define QF_DITHER_SSE2 1
@@ -1026,7 +1029,9 @@ void DitherOrdered(CxImage &grey, CxImage &out, int method)
             int g = 0;
             while (g < 256 && !OrderedWhite(method, bayer, g, x, y))
                 g++;
-            thr[y][x] = static_cast<uint8_t>(g - 1); // g = 0 is black everywhere
+            // g = 0 is black everywhere; white (255) stays white everywhere,
+            // also where the 16 x 16 matrix holds 255.
+            thr[y][x] = static_cast<uint8_t>(g > 255 ? 254 : g - 1);
         }
 
     const uint32_t w = grey.GetWidth(), h = grey.GetHeight();
@@ -1056,6 +1061,70 @@ void DitherOrdered(CxImage &grey, CxImage &out, int method)
             }
             dst[x >> 3] = static_cast<uint8_t>(bits);
         }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Text and barcodes with pictures: pure black and pure white pass as they
+// are; a grey pixel with a pure black or white 4-neighbour lies on an edge
+// (anti-aliased text, bar edges) and is thresholded at mid-grey, so that an
+// edge column comes out all black or all white instead of alternating dots;
+// the rest, grey inside grey areas, is Floyd-Steinberg diffused. Errors go
+// only from and to pixels of grey areas, never across an edge pixel, so a
+// picture's tone is kept and nothing bleeds into text beside it.
+
+// Does the grey pixel at x of row `mid` (rows above and below may be null)
+// touch pure black or pure white?
+bool OnEdge(const uint8_t *up, const uint8_t *mid, const uint8_t *down, uint32_t x, uint32_t w)
+{
+    auto pure = [](uint8_t g) { return g == 0 || g == 255; };
+    return (x > 0 && pure(mid[x - 1])) || (x + 1 < w && pure(mid[x + 1])) || (up && pure(up[x])) ||
+           (down && pure(down[x]));
+}
+
+void DitherTextAndPictures(CxImage &grey, CxImage &out)
+{
+    const uint32_t w = grey.GetWidth(), h = grey.GetHeight();
+    // Diffused error, times 16, of this row and the next; one spare column
+    // on both sides takes the shares past the row ends.
+    std::vector<int> errors(2 * (static_cast<size_t>(w) + 2), 0);
+    int *cur = errors.data() + 1;
+    int *next = cur + w + 2;
+    std::vector<uint8_t> inner(w); // 1: grey pixel inside a grey area
+    for (uint32_t y = 0; y < h; y++) {
+        grey.SetProgress(static_cast<int32_t>(uint64_t{100} * y / h));
+        if (grey.GetEscape())
+            break;
+        const uint8_t *src = grey.GetBits(y);
+        const uint8_t *up = y > 0 ? grey.GetBits(y - 1) : nullptr;
+        const uint8_t *down = y + 1 < h ? grey.GetBits(y + 1) : nullptr;
+        uint8_t *dst = out.GetBits(y);
+        std::memset(dst, 0, out.GetEffWidth());
+        for (uint32_t x = 0; x < w; x++)
+            inner[x] = src[x] != 0 && src[x] != 255 && !OnEdge(up, src, down, x, w);
+        for (uint32_t x = 0; x < w; x++) {
+            bool white;
+            if (!inner[x]) {
+                white = src[x] > 128; // pure levels and edges: threshold at mid-grey
+            } else {
+                const int g = src[x] * 16 + cur[x];
+                white = g > 128 * 16;
+                const int e = white ? g - 255 * 16 : g;
+                // Floyd-Steinberg shares, into grey-area pixels only.
+                if (x + 1 < w && inner[x + 1])
+                    cur[x + 1] += e * 7 / 16;
+                int *below = next + x; // spare columns take what falls off the ends
+                below[-1] += e * 3 / 16;
+                below[0] += e * 5 / 16;
+                below[1] += e / 16;
+            }
+            if (white)
+                dst[x >> 3] = static_cast<uint8_t>(dst[x >> 3] | (0x80 >> (x & 7)));
+        }
+        // Shares into the next row that land on edge or pure pixels are
+        // dropped when that row is read: only its grey-area pixels use them.
+        std::swap(cur, next);
+        std::fill(next - 1, next + w + 1, 0);
     }
 }
 
@@ -1116,6 +1185,9 @@ bool CxImage::Dither(int32_t method)
         break;
     case 6:
         Diffuse<StevensonArce>(*this, out);
+        break;
+    case 10:
+        DitherTextAndPictures(*this, out);
         break;
     default:
         Diffuse<FloydSteinberg>(*this, out);

@@ -344,9 +344,11 @@ void CPrinterTSPL::OnPaintBmp()
     cmdOFFSET(m_Reg.iOffset);
     cmdDENSITY(m_Reg.iDensity);
     cmdSPEED(m_Reg.iSpeed);
-    setcAutoDotted(m_Reg.iDottedline);
-    setcPauseKey(m_Reg.bPauseKey);
-    setcWaterMark(m_Reg.bWaterMark);
+    if (m_Reg.bSendSetc) { // some firmware drops a job holding any SETC line
+        setcAutoDotted(m_Reg.iDottedline);
+        setcPauseKey(m_Reg.bPauseKey);
+        setcWaterMark(m_Reg.bWaterMark);
+    }
     cmdCLS();
 
     if (twoColour) {

@@ -41,6 +41,7 @@ public:
     // printf-style trace line to the system log at LOG_DEBUG.
     virtual void AddLog(const char *format, ...) __attribute__((format(printf, 2, 3)));
     virtual void GetPrinterParameters();
+    void ReadLabelOptions(); // the newer keywords, when the PPD offers them
 
     void SetModelName(const char *name) { m_strModelName = name ? name : ""; }
     std::string GetModelName() const { return m_strModelName; }

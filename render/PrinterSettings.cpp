@@ -163,6 +163,41 @@ void CBaseRender::GetPrinterParameters()
     ppd_attr_t *attr = ppdFindAttr(m_pPPD, "DoubleColor", nullptr);
     if (attr)
         reg.bDoubleColor = atoi(attr->value ? attr->value : "") != 0;
+    ReadLabelOptions();
+}
+
+// Keywords newer than the rest, read after them and only from PPDs that
+// offer them, so that a PPD without them traces and prints as before.
+void CBaseRender::ReadLabelOptions()
+{
+    tagREGSTRUCT &reg = m_Reg;
+    auto marked = [this](const char *keyword) {
+        return ppdFindOption(m_pPPD, keyword) ? GetMarkedOption(keyword) : std::string();
+    };
+    std::string v;
+    // CUPS's image filters read a job's "brightness" themselves; this one
+    // only the filter reads. "Default" leaves Brightness in force.
+    v = marked("qfBrightness");
+    if (!v.empty() && v != "Default") {
+        reg.iLiangdu = atoi(v.c_str());
+        AddLog("iLiangdu = %d", reg.iLiangdu);
+    }
+    if (!(v = marked("GapHeight")).empty()) {
+        reg.fGap = static_cast<float>(atoi(v.c_str()));
+        AddLog("fGap = %.4f", reg.fGap);
+    }
+    if (!(v = marked("GapOffset")).empty()) {
+        reg.fGapOffset = static_cast<float>(atoi(v.c_str()));
+        AddLog("fGapOffset = %.4f", reg.fGapOffset);
+    }
+    if (!(v = marked("PostAction")).empty()) {
+        reg.iPostAction = atoi(v.c_str());
+        AddLog("iPostAction = %d", reg.iPostAction);
+    }
+    if (!(v = marked("SendSetc")).empty()) {
+        reg.bSendSetc = atoi(v.c_str()) != 0;
+        AddLog("bSendSetc = %d", reg.bSendSetc ? 1 : 0);
+    }
 }
 
 // Length conversion between millimetres (0), centimetres (1), inches (2) and

@@ -30,19 +30,20 @@ struct tagREGSTRUCT {
     bool iDottedline = false; // AutoDotted
     bool bPauseKey = true;
     bool bWaterMark = true;
-    int iMediaType = 0;   // zeMediaTracking, see the media table
-    int iPostAction = 0;  // 0 none, 1 tear, 2 cutter, 3 peel, 4 partial cutter
-    int iPrinttype = 0;   // MediaMethod: 0 direct thermal, 1 ribbon
-    int iCutMode = 0;     // 1/2 cut at job end, 3/4 after each page
-    int iMoneyBox = 0;    // 1 drawer pulse before, 2 after each page
-    int iAlign = 1;       // MediaAlign: 0 left, 1 centre, 2 right
-    int iGrayMethod = 3;  // ImageFilter: <= 0 threshold, n > 0 Dither(n - 1)
-    int iThreValue = 175; // Threshold; low 8 bits used
-    int iLiangdu = 0;     // Brightness
-    int iDuibidu = 0;     // Contrast
-    int iGamma = 10;      // ImageEnhance: gamma x 10
-    int iOffsetX = 0;     // ImageOffsetX, pixels
-    int iOffsetY = 0;     // ImageOffsetY, pixels
+    bool bSendSetc = true; // SendSetc: the three SETC lines at all
+    int iMediaType = 0;    // zeMediaTracking, see the media table
+    int iPostAction = 0;   // PostAction: 0 none, 1 tear, 2 cutter, 3 peel, 4 partial cutter
+    int iPrinttype = 0;    // MediaMethod: 0 direct thermal, 1 ribbon
+    int iCutMode = 0;      // 1/2 cut at job end, 3/4 after each page
+    int iMoneyBox = 0;     // 1 drawer pulse before, 2 after each page
+    int iAlign = 1;        // MediaAlign: 0 left, 1 centre, 2 right
+    int iGrayMethod = 3;   // ImageFilter: <= 0 threshold, n > 0 Dither(n - 1)
+    int iThreValue = 175;  // Threshold; low 8 bits used
+    int iLiangdu = 0;      // Brightness, then qfBrightness unless "Default"
+    int iDuibidu = 0;      // Contrast
+    int iGamma = 10;       // ImageEnhance: gamma x 10
+    int iOffsetX = 0;      // ImageOffsetX, pixels
+    int iOffsetY = 0;      // ImageOffsetY, pixels
     bool bImageCompress = false;
     bool bDoubleColor = false; // PPD attribute DoubleColor
     int iRedParam = 8;
@@ -50,9 +51,9 @@ struct tagREGSTRUCT {
     int iBrightThreshold = 60;
     int iUnit = 0;                // 0 mm, 1 cm, 2 inch, 3 dot
     float fReference[2] = {0, 0}; // AdjustHoriaontal, AdjustVertical
-    float fGap = 3.0f;
-    float fGapOffset = 0;
-    float iOffset = 0; // FeedOffset
+    float fGap = 3.0f;            // zeMediaTracking, then GapHeight
+    float fGapOffset = 0;         // zeMediaTracking, then GapOffset
+    float iOffset = 0;            // FeedOffset
     float fFeedBefore = 0;
     float fFeedAfter = 0; // FeedOffset
     float iCropTopEdge = 0;

@@ -12,12 +12,25 @@ then the expectations are compared:
                   as high as that page at the PPD's resolution (within the
                   rounding of one dot)
   cropped=1       the bitmap must be lower than the page (white trimmed)
+  rotated=1       the page was turned by 90 degrees: as wide as the page is
+                  high, and as high as it is wide
   pages=N         number of printed pages (labels, receipts)
   picture=1       the first page shows the sample picture unscaled: black
                   square at the top left, white beside it, grey at the bottom
   TSPL:     density=N|none speed=N|none media=gap|bline|continuous
             ribbon=on|off compressed=0|1 offset=DOTS red=1
+            gapheight=MM gapoffset=MM (gap or mark, default 3 and 0)
+            setc=0|1 (the SETC lines sent)  post=0..4 (the SET lines after
+            printing: none, tear, cutter, peel, partial cutter)
   ESC/POS:  align=0|1|2 feed=DOTS (ESC J total after each page)
+  Receipt:  receipt=1 reads the whole job as one receipt: one ESC @ at the
+            start, then only GS v 0 commands of one width (no feed or cut
+            between pages), then exactly one feed-then-cut.  With it:
+            band=ROWS (no GS v 0 taller), cutfeed=DOTS (the ESC J total of
+            the end), cut=full|partial, drawer=none|before|after,
+            maxwhite=ROWS (longest white run inside the receipt),
+            lead=ROWS (most white rows before the first printed one),
+            lines=N (runs of printed rows: the text lines of a text job)
   CPCL:     form=0|1 offset=DOTS
   Paperang: end=feed|locate papertype=N|none
   PeriPage: density=N|none paper=BYTE compressed=0|1 align=0|1|2
@@ -121,6 +134,8 @@ def decode_tspl(d):
             pages.append(cur)
             cur = None
         elif not re.fullmatch(r"(SIZE [0-9.]+ mm,[0-9.]+ mm|SET RIBBON (ON|OFF)|"
+                              r"SET (PEEL|TEAR) (ON|OFF)|SET CUTTER (FALSE|BATCH|\d+)|"
+                              r"SET PARTIAL_CUTTER (OFF|BATCH|\d+)|"
                               r"REFERENCE -?\d+,-?\d+|GAP -?\d+ dot,-?\d+ dot|"
                               r"BLINE -?\d+ dot,-?\d+ dot|OFFSET -?\d+ dot|"
                               r"DENSITY \d+|SPEED \d+|SETC (AUTODOTTED|PAUSEKEY|"
@@ -168,12 +183,27 @@ def check_tspl(d, exp, dpi, page_dots, out):
         if "ribbon" in exp and "SET RIBBON %s" % exp["ribbon"].upper() not in lines:
             raise Bad("label %d: no SET RIBBON %s" % (i, exp["ribbon"].upper()))
         if "media" in exp:
-            gap = 24 if dpi == 203 else round(3 * dpi / 25.4)
+            def dots(mm):
+                return int(dpi * float(mm) / 25.4 + 0.5)
+            gap = dots(exp.get("gapheight", 3))
+            goff = dots(exp.get("gapoffset", 0))
             media_lines = [l for l in lines if l.startswith(("GAP ", "BLINE "))]
-            expect = {"gap": ["GAP %d dot,0 dot" % gap], "bline": ["BLINE 0 dot,0 dot"],
+            expect = {"gap": ["GAP %d dot,%d dot" % (gap, goff)], "bline": ["BLINE %d dot,%d dot" % (gap, goff)],
                       "continuous": ["GAP 0 dot,0 dot"], "none": []}[exp["media"]]
             if media_lines != expect:
                 raise Bad("label %d: media lines %s, expected %s" % (i, media_lines, expect))
+        if "setc" in exp:
+            setc = [l for l in lines if l.startswith("SETC ")]
+            if len(setc) != (3 if exp["setc"] == "1" else 0):
+                raise Bad("label %d: SETC lines %s" % (i, setc))
+        if "post" in exp:
+            post = [l for l in lines if l.startswith(("SET PEEL", "SET CUTTER", "SET PARTIAL_CUTTER", "SET TEAR"))]
+            want_post = {"0": [], "1": ["SET PEEL OFF", "SET CUTTER FALSE", "SET PARTIAL_CUTTER OFF", "SET TEAR ON"],
+                         "2": ["SET PEEL OFF", "SET CUTTER 1", "SET PARTIAL_CUTTER OFF", "SET TEAR OFF"],
+                         "3": ["SET PEEL ON", "SET CUTTER FALSE", "SET PARTIAL_CUTTER OFF", "SET TEAR OFF"],
+                         "4": ["SET PEEL OFF", "SET CUTTER FALSE", "SET PARTIAL_CUTTER 1", "SET TEAR OFF"]}
+            if post != want_post[exp["post"]]:
+                raise Bad("label %d: post-print lines %s" % (i, post))
         if "offset" in exp and "OFFSET %s dot" % exp["offset"] not in lines:
             raise Bad("label %d: no OFFSET %s dot in %s" % (i, exp["offset"], lines))
         if "compressed" in exp and mode != (3 if exp["compressed"] == "1" else 1):
@@ -249,6 +279,80 @@ def check_escpos(d, exp, dpi, page_dots, out):
             raise Bad("page %d: feeds %d dots, expected %s" % (n, info["feed"], exp["feed"]))
     out.append("receipts=%d" % len(pages))
     return pages
+
+
+def check_receipt(d, exp, dpi, page_dots, out):
+    """The job as one receipt: prologue, bands, then one feed-then-cut."""
+    seq, pos = [], 0
+    sizes = {b"\x1b\x40": 3, b"\x1b\x61": 3, b"\x1b\x4a": 3, b"\x1d\x56": 3, b"\x1b\x70": 5}
+    while pos < len(d):
+        c = d[pos:pos + 2]
+        if d.startswith(b"\x1d\x76\x30", pos):
+            w, h = d[pos + 4] | d[pos + 5] << 8, d[pos + 6] | d[pos + 7] << 8
+            data = d[pos + 8:pos + 8 + w * h]
+            if len(data) != w * h:
+                raise Bad("GS v 0 of %d x %d cut short" % (w, h))
+            seq.append(("raster", (w, h, rows_of(data, w, h))))
+            pos += 8 + w * h
+        elif c in sizes:
+            seq.append((c.hex(), d[pos + 2] if c != b"\x1b\x70" else None))
+            pos += sizes[c]
+        else:
+            raise Bad("unknown ESC/POS command %s at byte %d" % (d[pos:pos + 3].hex(), pos))
+    kinds = [k for k, _ in seq]
+    drawer = {"none": [], "before": [0], "after": [len(seq) - 1]}
+    pulses = [i for i, k in enumerate(kinds) if k == "1b70"]
+    if pulses != drawer[exp.get("drawer", "none")]:
+        raise Bad("drawer pulses at commands %s, expected %s" % (pulses, exp.get("drawer", "none")))
+    body = [k for k in kinds if k != "1b70"]
+    first = body.index("raster") if "raster" in body else len(body)
+    last = len(body) - 1 - body[::-1].index("raster") if "raster" in body else -1
+    if body[:first] != ["1b40", "1b61"]:
+        raise Bad("receipt starts with %s, not ESC @ and ESC a" % body[:first])
+    between = sorted(set(body[first:last + 1]) - {"raster"})
+    if between:
+        raise Bad("commands %s between the pages of the receipt" % between)
+    tail = body[last + 1:]
+    if not tail or tail[-1] != "1d56" or set(tail[:-1]) != {"1b4a"}:
+        raise Bad("receipt ends with %s, not one feed then one cut" % tail)
+    values = [v for k, v in seq if k in ("1b4a", "1d56")]
+    feed, cut = sum(values[:-1]), {0x30: "full", 0x31: "partial"}.get(values[-1])
+    bands = [v for k, v in seq if k == "raster"]
+    w = bands[0][0]
+    if any(b[0] != w for b in bands):
+        raise Bad("raster bands of different widths")
+    tallest = max(b[1] for b in bands)
+    if "band" in exp and tallest > int(exp["band"]):
+        raise Bad("a GS v 0 of %d rows, more than %s" % (tallest, exp["band"]))
+    if "cutfeed" in exp and feed != int(exp["cutfeed"]):
+        raise Bad("feeds %d dots before the cut, expected %s" % (feed, exp["cutfeed"]))
+    if "cut" in exp and cut != exp["cut"]:
+        raise Bad("%s cut, expected %s" % (cut, exp["cut"]))
+    rows = [r for b in bands for r in b[2]]
+    ink = [any(r) for r in rows]
+    runs, white, longest = 0, 0, 0
+    for i, dot in enumerate(ink):
+        if dot:
+            runs += i == 0 or not ink[i - 1]
+            longest = max(longest, white if runs > 1 else 0)
+            white = 0
+        else:
+            white += 1
+    if not ink or not ink[-1]:
+        raise Bad("the receipt ends in white rows")
+    if "maxwhite" in exp and longest > int(exp["maxwhite"]):
+        raise Bad("a white run of %d rows inside the receipt, more than %s"
+                  % (longest, exp["maxwhite"]))
+    lead = ink.index(True)
+    if "lead" in exp and lead > int(exp["lead"]):
+        raise Bad("%d white rows before the first printed one, more than %s" % (lead, exp["lead"]))
+    if "lines" in exp and runs != int(exp["lines"]):
+        raise Bad("%d printed lines, expected %s" % (runs, exp["lines"]))
+    page = Page(w * 8, len(rows), w, rows)
+    page.width = page_dots[0] if page_dots and (page_dots[0] + 7) // 8 == w else w * 8
+    out.append("receipt=%d rows bands=%d tallest=%d lead=%d white<=%d lines=%d feed=%d cut=%s"
+               % (len(rows), len(bands), tallest, lead, longest, runs, feed, cut))
+    return [page]
 
 
 # ------------------------------------------------------------------- CPCL
@@ -488,8 +592,12 @@ def main(argv):
                 raise Bad("page size %s is not in the PPD" % exp["size"])
             wpt, hpt = sizes[exp["size"]]
             page_exact = (wpt * dpi / 72, hpt * dpi / 72)
+            if exp.get("rotated") == "1":
+                page_exact = page_exact[::-1]
             page_dots = (round(page_exact[0]), round(page_exact[1]))
-    checker = {"tspl": check_tspl, "escpos": check_escpos, "cpcl": check_cpcl,
+    if lang == "escpos" and exp.get("receipt") == "1":
+        lang = "receipt"
+    checker = {"tspl": check_tspl, "escpos": check_escpos, "receipt": check_receipt, "cpcl": check_cpcl,
                "paperang": check_paperang, "peripage": check_peripage}[lang]
     pages = checker(d, exp, dpi, page_dots, out)
     if "pages" in exp and len(pages) != int(exp["pages"]):

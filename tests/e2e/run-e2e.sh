@@ -258,6 +258,17 @@ for q in "${!QUEUE_PPD[@]}"; do
         cat "$T/lpadmin-$q.err"; echo "FAIL: lpadmin $q complained"; exit 1
     fi
 done
+# The label options are what a user sees in lpoptions -l.
+lpoptions -p tspl203 -l >"$T/lpoptions.txt" 2>&1 || true
+for want in '^qfBrightness/.*\*Default' '^GapHeight/.*\*3 ' '^GapOffset/.*\*0 ' \
+            '^PostAction/.*\*0 ' '^SendSetc/.*\*1 ' '^ImageFilter/.* \*11$' \
+            '^PageSize/.* 6x4in' '^PageSize/.* 150x100mm'; do
+    if ! grep -q -- "$want" "$T/lpoptions.txt"; then
+        cat "$T/lpoptions.txt"
+        echo "FAIL: lpoptions -l of a TSPL queue does not show $want"; exit 1
+    fi
+done
+
 # A queue default: lpadmin writes it into the queue's PPD.
 lpadmin -p tsplbright -o Brightness=60 2>/dev/null
 
@@ -266,10 +277,12 @@ lpadmin -p tsplbright -o Brightness=60 2>/dev/null
 # ppd= is added).  picture=1: the page shows the sample picture unscaled.
 JOBS=$(cat <<'EOF'
 tspl-pdf       | tspl203  | sample.pdf | -o media=40x30mm -o Darkness=12 -o zePrintRate=4 -o zeMediaTracking=Gap | tspl pages=2 size=40x30mm density=12 speed=4 media=gap ribbon=off picture=1
-tspl-pdf-copies| tspl203  | sample.pdf | -n 2 -o PageSize=40x30mm -o zeMediaTracking=BLine -o MediaMethod=Ribbon -o ImageCompress=1 | tspl pages=4 size=40x30mm density=none speed=none media=bline ribbon=on compressed=1 picture=1
+tspl-pdf-copies| tspl203  | sample.pdf | -n 2 -o PageSize=40x30mm -o zeMediaTracking=BLine -o MediaMethod=Ribbon -o ImageCompress=1 | tspl pages=4 size=40x30mm density=none speed=none media=bline ribbon=on compressed=1 picture=1 setc=1 post=0
+tspl-bline-mark| tspl203  | sample.pdf | -o PageSize=40x30mm -o zeMediaTracking=BLine -o GapHeight=4 -o GapOffset=1 -o SendSetc=0 -o PostAction=2 | tspl pages=2 size=40x30mm media=bline gapheight=4 gapoffset=1 setc=0 post=2
 tspl-png       | tspl203  | sample.png | -o media=40x30mm -o Darkness=3 | tspl pages=1 size=40x30mm density=3 media=gap picture=1
 tspl-png-1bit  | tspl203  | sample.png | -o PageSize=40x30mm -o ColorModel=BlackWhite | tspl pages=1 size=40x30mm picture=1
 tspl-png-4x6   | tspl203  | sample.png | -o PageSize=4x6in -o zeMediaTracking=Continuous | tspl pages=1 size=4x6in media=continuous
+tspl-landscape | tspl203  | sample.png | -o PageSize=6x4in -o Rotate=2 | tspl pages=1 size=6x4in rotated=1
 tspl300-pdf    | tspl300  | sample.pdf | -o PageSize=50x30mm -o FeedOffset=-3 | tspl pages=2 size=50x30mm offset=-34 media=gap
 tspl2c-png     | tspl2c   | sample.png | -o PageSize=40x30mm | tspl pages=1 size=40x30mm red=1
 tspl2c-pdf     | tspl2c   | sample.pdf | -o PageSize=40x30mm | tspl pages=2 size=40x30mm red=1
@@ -287,8 +300,19 @@ bright-png-preset | tspl203 | sample.png | -o PageSize=40x30mm -o APPrinterPrese
 bright-png-queue  | tsplbright | sample.png | -o PageSize=40x30mm | tspl pages=1 size=40x30mm
 bright-pdf-up     | tspl203  | sample.pdf | -o PageSize=40x30mm -o Brightness=60 | tspl pages=2 size=40x30mm
 bright-pdf-down   | tspl203  | sample.pdf | -o PageSize=40x30mm -o Brightness=-60 | tspl pages=2 size=40x30mm
+bright-png-kw     | tspl203  | sample.png | -o PageSize=40x30mm -o qfBrightness=40 | tspl pages=1 size=40x30mm
 EOF
 )
+
+# A QR code label as a PNG, with the label printers' default dithering:
+# zbarimg must read it back from the printed picture.
+if command -v qrencode >/dev/null && command -v zbarimg >/dev/null && [ -n "$preview" ]; then
+    qrencode -s 3 -m 4 -d 203 -o "$T/qr.png" "QF-E2E-LABEL"
+    JOBS+=$'\n'"tspl-qr-label  | tspl203  | $T/qr.png | -o PageSize=40x30mm | tspl pages=1 size=40x30mm"
+    JOBS+=$'\n'"cpcl-qr-label  | cpcl     | $T/qr.png | -o PageSize=40x30mm | cpcl pages=1 size=40x30mm"
+else
+    echo "NOTE: qrencode, zbarimg or the preview missing: no barcode label job"
+fi
 
 # A raster file goes to the filter as it is, compressed raster included.
 if [ -n "$rastergen" ]; then
@@ -342,6 +366,18 @@ for name in "${names[@]}"; do
     id=${JOB_ID[$name]}
     cap=$T/capture/job-$id.bin
     status=ok
+    # A job whose pages are refused: nothing printed, and the user told why.
+    if [[ ${JOB_CHECK[$name]} == refused* ]]; then
+        if [ -s "$cap" ] && grep -q "BITMAP" "$cap"; then
+            echo "FAIL $name: a refused page reached the printer"; failed=1
+        elif grep -E "\[Job $id\] .*ERROR.*landscape page size|\[Job $id\] .*landscape page size" \
+                "$T/log/error_log" | head -n 1 | grep -q .; then
+            echo "ok   $name: refused, $(grep -o -m 1 "\[Job $id\].*landscape page size.*" "$T/log/error_log" | cut -c1-160)"
+        else
+            echo "FAIL $name: no message about the page width in the log"; failed=1
+        fi
+        continue
+    fi
     if ! grep -q "\[Job $id\] Job completed\." "$T/log/error_log"; then
         echo "FAIL $name: job $id did not complete"
         status=fail
@@ -396,6 +432,19 @@ compare bright-png-preset '<' tspl-png
 compare bright-png-queue '==' bright-png-preset
 compare bright-pdf-up '<' tspl-pdf
 compare bright-pdf-down '>' tspl-pdf
+compare bright-png-kw '<' tspl-png
+
+# The barcode labels scan.
+for name in tspl-qr-label cpcl-qr-label; do
+    [ -n "${JOB_ID[$name]:-}" ] || continue
+    dir=$T/scan-$name
+    if "$preview" -o "$dir" "$T/capture/job-${JOB_ID[$name]}.bin" >/dev/null 2>&1 &&
+        zbarimg -q --raw "$dir/page-1.png" 2>/dev/null | grep -qx "QF-E2E-LABEL"; then
+        echo "ok   $name: zbarimg reads the printed QR code"
+    else
+        echo "FAIL $name: zbarimg does not read the printed QR code ($dir/page-1.png)"; failed=1
+    fi
+done
 for name in "${names[@]}"; do
     case ${JOB_OPTS[$name]} in *Brightness*) continue ;; esac
     if grep "\\[Job ${JOB_ID[$name]}\\] argv\\[5\\]=" "$T/log/error_log" | grep -qi 'brightness'; then

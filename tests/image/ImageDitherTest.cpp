@@ -123,7 +123,7 @@ Result Reference(CxImage src, int method)
                 out[y][x] = (g >> 2) != 0 && (g >> 2) >= kP8[x % 8][y % 8];
                 continue;
             case 9:
-                out[y][x] = g > kP16[x % 16][y % 16];
+                out[y][x] = g > kP16[x % 16][y % 16] || g == 255;
                 continue;
             default:
                 break;
@@ -182,7 +182,7 @@ TEST(ImageDither, MatchesThePlainScan)
 
 TEST(ImageDither, PropertiesOfEveryMethod)
 {
-    for (int method = -1; method <= 10; method++) {
+    for (int method = -1; method <= 11; method++) {
         SCOPED_TRACE(method);
         CxImage img = RandomGrey(37, 5, 7);
         img.SetXDPI(203);
@@ -195,13 +195,16 @@ TEST(ImageDither, PropertiesOfEveryMethod)
         EXPECT_EQ(std::memcmp(&b, "\0\0\0\0", 4), 0);
         EXPECT_EQ(std::memcmp(&w, "\xFF\xFF\xFF\0", 4), 0);
 
-        // An all-white page stays white, but for the one 255 of the 16 x 16
-        // matrix, at x = 6, y = 7 (mod 16).
-        CxImage white = Uniform(100, 19, 255);
-        ASSERT_TRUE(white.Dither(method));
-        for (int y = 0; y < 19; y++)
-            for (int x = 0; x < 100; x++)
-                ASSERT_EQ(white.GetPixelIndex(x, y), method == 9 && x % 16 == 6 && y % 16 == 7 ? 0 : 1);
+        // No dot is ever printed on pure white, whatever lies around it.
+        const CxImage mixed = RandomGrey(100, 35, 11, true);
+        CxImage dithered(mixed);
+        ASSERT_TRUE(dithered.Dither(method));
+        for (int y = 0; y < 35; y++)
+            for (int x = 0; x < 100; x++) {
+                if (mixed.GetPixelIndex(x, y) == 255) {
+                    ASSERT_EQ(dithered.GetPixelIndex(x, y), 1) << x << "," << y;
+                }
+            }
 
         // A one-bit image is left exactly as it is.
         CxImage one(45, 6, 1);
@@ -212,7 +215,7 @@ TEST(ImageDither, PropertiesOfEveryMethod)
         ASSERT_TRUE(one.Dither(method));
         EXPECT_EQ(std::memcmp(one.GetDIB(), before.GetDIB(), before.GetSize()), 0);
     }
-    for (int method : {10, -1, 1000}) { // every other number is Floyd-Steinberg
+    for (int method : {11, -1, 1000}) { // every other number is Floyd-Steinberg
         CxImage a = RandomGrey(70, 6, 3), b = RandomGrey(70, 6, 3);
         ASSERT_TRUE(a.Dither(0));
         ASSERT_TRUE(b.Dither(method));
@@ -253,7 +256,7 @@ TEST(ImageDither, OrderedMatrices)
     // known count of white pixels per tile.
     for (int g = 0; g < 256; g++) {
         const int expected[4][3] = {
-            {1, 4, g * 16 / 255}, {7, 4, (g + 15) / 16}, {8, 8, g >> 2 ? (g >> 2) + 1 : 0}, {9, 16, g}};
+            {1, 4, g * 16 / 255}, {7, 4, (g + 15) / 16}, {8, 8, g >> 2 ? (g >> 2) + 1 : 0}, {9, 16, g + (g == 255)}};
         for (const auto &e : expected) {
             CxImage img = Uniform(16, 16, static_cast<uint8_t>(g));
             ASSERT_TRUE(img.Dither(e[0]));
@@ -261,13 +264,52 @@ TEST(ImageDither, OrderedMatrices)
         }
     }
     // The 8 x 8 and 16 x 16 matrices are indexed [x mod n][y mod n].
-    const int spots[][5] = {{9, 255, 6, 7, 0}, {9, 255, 7, 6, 1}, {9, 3, 0, 8, 1},   {9, 3, 8, 0, 0},
-                            {8, 8, 0, 4, 1},   {8, 8, 4, 0, 0},   {8, 8, 16, 20, 1}, {9, 255, 22, 23, 0}};
+    const int spots[][5] = {{9, 254, 6, 7, 0}, {9, 254, 7, 6, 1}, {9, 3, 0, 8, 1},   {9, 3, 8, 0, 0},
+                            {8, 8, 0, 4, 1},   {8, 8, 4, 0, 0},   {8, 8, 16, 20, 1}, {9, 254, 22, 23, 0}};
     for (const auto &s : spots) { // method, level, x, y, white
         CxImage img = Uniform(32, 32, static_cast<uint8_t>(s[1]));
         ASSERT_TRUE(img.Dither(s[0]));
         EXPECT_EQ(img.GetPixelIndex(s[2], s[3]), s[4]) << s[0] << " at " << s[2] << "," << s[3];
     }
+}
+
+// Method 10, for text and barcodes with pictures.
+TEST(ImageDither, EdgesThresholdedGreyAreasDiffused)
+{
+    // Grey beside pure black or white is cut at mid-grey, whole columns alike;
+    // pure levels pass.
+    const Result edges = Bits([] {
+        CxImage img = imgtest::Grey(std::vector<std::vector<uint8_t>>(6, {0, 128, 129, 255, 200, 40, 255, 90, 0}));
+        img.Dither(10);
+        return img;
+    }());
+    for (const auto &row : edges)
+        EXPECT_EQ(row, (std::vector<int>{0, 0, 1, 1, 1, 0, 1, 0, 0}));
+
+    // Inside a grey area the tone is kept, as dots.
+    for (int level : {40, 128, 200}) {
+        CxImage img = Uniform(64, 64, static_cast<uint8_t>(level));
+        ASSERT_TRUE(img.Dither(10));
+        const int white = WhiteIn(img, 64);
+        EXPECT_NEAR(white, 64 * 64 * level / 255, 64) << level;
+    }
+
+    // No error crosses a pure column: the area right of it comes out the same
+    // whatever lies left of it.
+    auto right = [](uint8_t left) {
+        std::vector<std::vector<uint8_t>> rows(20, std::vector<uint8_t>(41, 150));
+        for (auto &r : rows) {
+            std::fill(r.begin(), r.begin() + 20, left);
+            r[20] = 0;
+        }
+        CxImage img = imgtest::Grey(rows);
+        img.Dither(10);
+        Result bits = Bits(img);
+        for (auto &r : bits)
+            r.erase(r.begin(), r.begin() + 21);
+        return bits;
+    };
+    EXPECT_EQ(right(30), right(220));
 }
 
 TEST(ImageDither, OtherInputs)

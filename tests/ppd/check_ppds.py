@@ -56,6 +56,7 @@ COMMON = {
     "ImageOffsetX": (ints(), "0"),
     "ImageOffsetY": (ints(), "0"),
     "Brightness": (ints(-255, 255), "0"),
+    "qfBrightness": (default_or(ints(-255, 255)), "Default"),  # overrides Brightness
     "Contrast": (ints(-100), "0"),
     "ImageEnhance": (ints(1), "10"),
     "ImageFilter": (ints(0, 10), "3"),
@@ -65,9 +66,11 @@ COMMON = {
     "CropEdgeRight": (ints(), "0"),
     "CropEdgeBottom": (ints(), None),       # rolls trim their white tail
 }
+# The label printers offer one more dithering method and default to it.
+LABEL_DITHER = {"ImageFilter": (ints(0, 11), "11")}
 # Options each family reads; default None: any default the choices allow.
 FAMILY = {
-    20: {  # TSPL
+    20: dict(LABEL_DITHER, **{  # TSPL
         "MediaMethod": (words("Direct", "Normal", "Ribbon"), "Direct"),
         "AdjustHoriaontal": (ints(0), "0"),
         "AdjustVertical": (ints(0), "0"),
@@ -77,15 +80,19 @@ FAMILY = {
         "zePrintRate": (default_or(ints(1, 12)), "Default"),
         "AutoDotted": (words("0", "1"), "0"),
         "ImageCompress": (words("0", "1"), "0"),
-    },
+        "GapHeight": (ints(0), "3"),
+        "GapOffset": (ints(), "0"),
+        "PostAction": (words("0", "1", "2", "3", "4"), "0"),
+        "SendSetc": (words("0", "1"), "1"),
+    }),
     21: {  # ESC/POS: a feed only acts when it is above 0
         "MediaAlign": (words("Left", "Center", "Right"), "Center"),
         "FeedOffset": (ints(0), None),
     },
-    22: {  # CPCL
+    22: dict(LABEL_DITHER, **{  # CPCL
         "AdjustHoriaontal": (ints(0), "0"),
         "zeMediaTracking": (media, "Gap"),
-    },
+    }),
     23: {  # Paperang
         "zeMediaTracking": (media, "Continuous"),
     },
@@ -251,6 +258,25 @@ def check(path):
             dots = wpt * dpi / 72
             if math.floor(dots) != head or round(dots) != head:
                 errors.append("page %s is %.3f dots wide, the head %d" % (size, dots, head))
+
+    # The head width the filter checks pages against: on roll printers the
+    # width of the roll; on label printers every page fits across the head,
+    # or, turned by 90 degrees, along it.
+    hw = ppd.attr("qfHeadWidth")
+    if hw is None or not INT.match(hw) or int(hw) <= 0:
+        errors.append("qfHeadWidth %r is not a width in dots" % hw)
+    elif head is not None and int(hw) != head:
+        errors.append("qfHeadWidth %s, but the head is %d dots" % (hw, head))
+    elif dpi:
+        rotatable = 0
+        for size, dims in ppd.attrs.get("PaperDimension", []):
+            w, h = (float(v) * dpi / 72 for v in dims.split())
+            if round(w) > int(hw):
+                rotatable += 1
+                if round(h) > int(hw):
+                    errors.append("page %s fits the head of %s dots neither way" % (size, hw))
+        if model in (20, 22) and not rotatable:
+            errors.append("no landscape page size to rotate into")
 
     # Brightness presets: each must mark a Brightness choice that exists.
     bright = ppd.options.get("Brightness", {}).get("choices", {})

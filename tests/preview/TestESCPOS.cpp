@@ -56,6 +56,43 @@ TEST(EscPos, EveryInitialisedRasterIsAPage)
     EXPECT_EQ(r.pages.back().Param("cut"), "partial");
 }
 
+// A receipt: consecutive rasters of one width are bands of one page; a
+// command between them, or another width, starts a new page.
+TEST(EscPos, ConsecutiveRastersOfOneWidthAreBandsOfOnePage)
+{
+    const Prepared a = RandomPage(384, 256, 5), b = RandomPage(384, 40, 6), narrow = RandomPage(200, 8, 7);
+    struct Case {
+        const char *name;
+        Bytes between;
+        const Prepared &second;
+        size_t pages;
+    } cases[] = {
+        {"nothing between", {}, b, 1},
+        {"a feed between", {0x1B, 0x4A, 0x08}, b, 2},
+        {"another width", {}, narrow, 2},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes s{0x1B, 0x40, 0x00, 0x1B, 0x61, 0x01};
+        Put(s, GsV0(a));
+        Put(s, c.between);
+        Put(s, GsV0(c.second));
+        Put(s, {0x1B, 0x4A, 0x60, 0x1D, 0x56, 0x30});
+        DecodeResult r = Decode(s);
+        ASSERT_TRUE(r.ok) << r.ErrorMessage();
+        ASSERT_EQ(r.pages.size(), c.pages);
+        if (c.pages == 1) {
+            Prepared both = a;
+            both.height += b.height;
+            both.bits.insert(both.bits.end(), b.bits.begin(), b.bits.end());
+            EXPECT_EQ(Diff(r.pages[0].black, both), "");
+            EXPECT_EQ(r.pages[0].Param("bands"), "2");
+            EXPECT_EQ(r.pages[0].Param("band-rows"), "256");
+        }
+        EXPECT_EQ(r.pages.back().Param("cut"), "full");
+    }
+}
+
 TEST(EscPos, JobWithoutPagesIsJustItsCut)
 {
     DecodeResult r = Decode(Bytes{0x1D, 0x56, 0x30});

@@ -259,6 +259,15 @@ TEST(TsplPage, StreamsBySetting)
          Cat({Lines(Join({kSmall, kSmallTail, kSetc, {"SETCOLOR RED 8"}})),
               Bitmap("BITMAP 0,0,8,2,3," + std::to_string(redZ.size()) + ",", redZ), Lines({"SETCOLOR BLACK"}),
               Bitmap("BITMAP 0,0,4,3,3," + std::to_string(blackZ.size()) + ",", blackZ), Lines({"PRINT 1,1"})})},
+        {"SETC left out", [](TestTSPL &r) { r.m_Reg.bSendSetc = false; },
+         Cat({Lines(Join({kSmall, kSmallTail, {"CLS"}})), plainEnd})},
+        {"black mark of 3 mm, 2 mm on",
+         [](TestTSPL &r) {
+             r.m_Reg.iMediaType = kMediaBLine;
+             r.m_Reg.fGap = 3;
+             r.m_Reg.fGapOffset = 2;
+         },
+         Cat({Lines(Join({kSmall, {"REFERENCE 0,0", "BLINE 24 dot,16 dot", "OFFSET 0 dot"}, kSetc})), plainEnd})},
         {"red plane ignored in one colour", [&](TestTSPL &r) { r.m_ImageRed = red; },
          Cat({Lines(Join({kSmall, kSmallTail, kSetc})), plainEnd})},
     };

@@ -100,6 +100,11 @@ TEST_F(Settings, ChoicesBecomeValues)
         {"ImageCompress", "1", "ImageCompress = 1", [](auto &r) { return r.bImageCompress; }, 1},
         {"CropEdgeTop", "5", "iCropTopEdge = 5.0000", [](auto &r) { return r.iCropTopEdge; }, 5},
         {"CropEdgeRight", "-1", "fCropRightEdge = -1.0000", [](auto &r) { return r.fCropRightEdge; }, -1},
+        {"qfBrightness", "40", "iLiangdu = 40", [](auto &r) { return r.iLiangdu; }, 40},
+        {"GapHeight", "4", "fGap = 4.0000", [](auto &r) { return r.fGap; }, 4},
+        {"GapOffset", "-1", "fGapOffset = -1.0000", [](auto &r) { return r.fGapOffset; }, -1},
+        {"PostAction", "3", "iPostAction = 3", [](auto &r) { return r.iPostAction; }, 3},
+        {"SendSetc", "0", "bSendSetc = 0", [](auto &r) { return r.bSendSetc; }, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.keyword + "=" + c.choice);
@@ -114,6 +119,37 @@ TEST_F(Settings, ChoicesBecomeValues)
         ppdClose(ppd);
         ppd = nullptr;
     }
+}
+
+// The newer keywords are read after the ones they override, and only when
+// offered: a PPD without them traces nothing of them.
+TEST_F(Settings, NewerKeywordsOverrideOlderOnes)
+{
+    struct Case {
+        std::string options;
+        int brightness;
+        float gap;
+    } cases[] = {
+        {"Brightness=60 qfBrightness=Default", 60, 0},
+        {"Brightness=60 qfBrightness=-20 zeMediaTracking=BLine GapHeight=3", -20, 3},
+    };
+    for (const Case &c : cases) {
+        TestPpd printer;
+        printer.options = {{"Brightness", {"0", "60"}},
+                           {"qfBrightness", {"Default", "-20"}},
+                           {"zeMediaTracking", {"BLine"}},
+                           {"GapHeight", {"0", "3"}}};
+        render.m_Reg = tagREGSTRUCT();
+        Load(printer, c.options);
+        EXPECT_EQ(render.m_Reg.iLiangdu, c.brightness) << c.options;
+        EXPECT_FLOAT_EQ(render.m_Reg.fGap, c.gap) << c.options;
+        ppdClose(ppd);
+        ppd = nullptr;
+    }
+    render.log.clear();
+    Load(TestPpd{});
+    EXPECT_EQ(render.log.find("qfBrightness"), std::string::npos);
+    EXPECT_EQ(render.log.find("SendSetc"), std::string::npos);
 }
 
 TEST_F(Settings, JobOptionsOverrideDefaultsAndTheChoiceIsTraced)

@@ -16,7 +16,9 @@
 //             ("1" when a FORM line was sent)
 //   ESC/POS   align, mode (GS v 0 mode byte), feed (dots fed after the
 //             image, all ESC J summed), feed-before, cut ("full"/"partial"),
-//             drawer ("before", "after" or "before,after")
+//             drawer ("before", "after" or "before,after"), bands (raster
+//             commands of the page: consecutive rasters of one width join
+//             into one page), band-rows (rows of the tallest)
 //   PeriPage  the ESC/POS names plus paper (paper-type byte), density,
 //             compressed ("0"/"1"), locate ("1" for 1D 0C), cut-line ("1")
 //   Paperang  paper-type, feed, locate, row-bytes

@@ -82,10 +82,37 @@ void EscPosDecoder::TakeRaster(Plane plane, const std::string &compressed)
         FinishPage();
     current_ = std::move(pending_);
     current_->black = std::move(plane);
+    current_->params["bands"] = "1";
+    current_->params["band-rows"] = std::to_string(current_->black.height);
     if (!compressed.empty())
         current_->params["compressed"] = compressed;
     pending_ = Page();
     pendingStarted_ = false;
+}
+
+bool EscPosDecoder::IsBand(size_t pos, int widthBytes, int form) const
+{
+    return current_ && rasterEnd_ != 0 && pos == rasterEnd_ && form == rasterForm_ &&
+           widthBytes == current_->black.widthBytes;
+}
+
+bool EscPosDecoder::TakeBandOrRaster(bool band, size_t end, int form, Plane plane, const std::string &compressed)
+{
+    rasterEnd_ = end;
+    rasterForm_ = form;
+    if (!band) {
+        TakeRaster(std::move(plane), compressed);
+        return true;
+    }
+    Plane &black = current_->black;
+    if (black.bits.size() + plane.bits.size() > kMaxPlaneBytes)
+        return ctx_.Fail(end, "a page of at most " + std::to_string(kMaxPlaneBytes) + " bytes of raster");
+    black.bits.insert(black.bits.end(), plane.bits.begin(), plane.bits.end());
+    black.height += plane.height;
+    AddToParam("bands", 1);
+    if (plane.height > std::stol(current_->Param("band-rows", "0")))
+        current_->params["band-rows"] = std::to_string(plane.height);
+    return true;
 }
 
 void EscPosDecoder::FinishPage()
@@ -200,23 +227,24 @@ bool EscPosDecoder::Command(size_t pos, size_t &next)
         uint64_t bytes = uint64_t(w) * h;
         if (bytes > kMaxPlaneBytes)
             return ctx_.Fail(pos + 4, "a raster of at most " + std::to_string(kMaxPlaneBytes) + " bytes");
-        if (!AdmitRaster(pos))
-            return false;
         if (!ctx_.Need(pos + 8, bytes, "raster data of " + std::to_string(w) + " x " + std::to_string(h) + " bytes"))
             return false;
         Plane plane;
         plane.widthBytes = static_cast<int>(w);
         plane.height = static_cast<int>(h);
-        plane.bits.assign(d + pos + 8, d + pos + 8 + bytes);
         next = pos + 8 + static_cast<size_t>(bytes);
+        const bool band = IsBand(pos, static_cast<int>(w), m);
+        if (!band && !AdmitRaster(pos))
+            return false;
+        plane.bits.assign(d + pos + 8, d + pos + 8 + bytes);
         static const char *modes[] = {"normal", "double width", "double height", "quadruple"};
         ctx_.List(pos, hex + "  GS v 0 raster, mode " + std::to_string(m) + " (" + modes[m] + "), " +
                            std::to_string(w) + " bytes = " + std::to_string(w * 8) + " dots x " + std::to_string(h) +
                            " rows, " + std::to_string(bytes) + " data bytes, " + std::to_string(plane.CountDots()) +
-                           " dots");
-        SetParam("mode", std::to_string(m));
-        TakeRaster(std::move(plane), InitEndsPage() ? "" : "0");
-        return true;
+                           " dots" + (band ? ", continuing the page" : ""));
+        if (!band)
+            SetParam("mode", std::to_string(m));
+        return TakeBandOrRaster(band, next, m, std::move(plane), InitEndsPage() ? "" : "0");
     }
     case 5: { // cut
         uint8_t m = d[pos + 2];

@@ -17,9 +17,13 @@ namespace qf::preview {
 //   1B 70 m t1 t2         drawer pulse, m = 00/01/30/31
 //   1D 76 30 m xL xH yL yH + xL|xH<<8 * yL|yH<<8 bytes   raster, m = 00..03
 //   1D 56 30 / 1D 56 31   full / partial cut
-// Every raster is a page. Commands before it (initialise, justification, a
-// drawer pulse) belong to it; feeds, cuts and pulses after it belong to it
-// until the next initialise or raster.
+// Every raster is a page, except that a raster following another one
+// directly, with nothing between them, of the same width (and, for GS v 0,
+// the same mode) continues it as a band: a tall page, or the pages of one
+// receipt. Commands before a page (initialise, justification, a drawer
+// pulse) belong to it; feeds, cuts and pulses after it belong to it until
+// the next initialise or raster. A page records how many raster commands it
+// took ("bands") and the rows of the tallest ("band-rows").
 class EscPosDecoder {
 public:
     explicit EscPosDecoder(DecodeContext &ctx) : ctx_(ctx) {}
@@ -66,6 +70,14 @@ protected:
     void AddToParam(const std::string &key, long value);
     void StartPending(size_t pos);
     void TakeRaster(Plane plane, const std::string &compressed);
+    // A raster at pos continues the current page when it follows the
+    // previous raster directly, as wide and of the same `form` (the GS v 0
+    // mode byte, or the family's own kind of raster command).
+    bool IsBand(size_t pos, int widthBytes, int form) const;
+    // Records the raster that ends at `end`, then appends its rows to the
+    // current page (`band`) or starts a page with them. False (reported)
+    // when the page would grow past the plane limit.
+    bool TakeBandOrRaster(bool band, size_t end, int form, Plane plane, const std::string &compressed);
     void FinishPage();
     void FlushFeedRun();
 
@@ -73,6 +85,8 @@ protected:
     Page pending_;
     bool pendingStarted_ = false;
     std::optional<Page> current_;
+    size_t rasterEnd_ = 0; // end of the last raster, 0 before the first
+    int rasterForm_ = -1;
     int feedRun_ = 0;
     long feedRunTotal_ = 0;
 

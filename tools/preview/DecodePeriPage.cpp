@@ -10,6 +10,8 @@ namespace {
 // The printer inflates with a 1 KiB window; data reaching further back is
 // refused as the printer would.
 constexpr int kPeriPageWindowBits = 10;
+// Band form of the compressed raster (GS v 0 uses its mode byte, 0 to 3).
+constexpr int kCompressedForm = 0x100;
 
 class PeriPageDecoder : public EscPosDecoder {
 public:
@@ -135,7 +137,9 @@ private:
         uint64_t bytes = uint64_t(w) * h;
         if (bytes > kMaxPlaneBytes)
             return ctx_.Fail(pos + 2, "a raster of at most " + std::to_string(kMaxPlaneBytes) + " bytes");
-        if (!AdmitRaster(pos))
+        // Compressed rasters are one form of their own, apart from GS v 0.
+        const bool band = IsBand(pos, static_cast<int>(w), kCompressedForm);
+        if (!band && !AdmitRaster(pos))
             return false;
         if (!ctx_.Need(pos + 10, length, "compressed raster data"))
             return false;
@@ -154,9 +158,8 @@ private:
         ctx_.List(pos, hex + "  compressed raster, " + std::to_string(w) + " bytes = " + std::to_string(w * 8) +
                            " dots x " + std::to_string(h) + " rows, " + std::to_string(length) +
                            " bytes of deflate data and Adler-32 inflating to " + std::to_string(bytes) + ", " +
-                           std::to_string(plane.CountDots()) + " dots");
-        TakeRaster(std::move(plane), "1");
-        return true;
+                           std::to_string(plane.CountDots()) + " dots" + (band ? ", continuing the page" : ""));
+        return TakeBandOrRaster(band, next, kCompressedForm, std::move(plane), "1");
     }
 
     bool inFrame_ = false;
