@@ -13,7 +13,8 @@
 #include "BaseRender.h"
 #include "CupsMessages.h"
 #include "PageCheck.h"
-#include "PrinterFactory.h"
+#include "PagePath.h"
+#include "SettingsReader.h"
 
 volatile sig_atomic_t Canceled = 0;
 int Page = 0;
@@ -91,6 +92,47 @@ void ReleaseInputs(cups_raster_t *ras, int fd, ppd_file_t *ppd, int num_options,
     cupsFreeOptions(num_options, options);
 }
 
+// The page header as the system log has always shown it.
+void TraceHeader(const cups_page_header2_t &h)
+{
+    syslog(LOG_DEBUG, "DEBUG: Duplex = %d\n", HeaderInt(h.Duplex));
+    syslog(LOG_DEBUG, "DEBUG: HWResolution = [ %d %d ]\n", static_cast<int>(h.HWResolution[0]),
+           static_cast<int>(h.HWResolution[1]));
+    syslog(LOG_DEBUG, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n", static_cast<int>(h.ImagingBoundingBox[0]),
+           static_cast<int>(h.ImagingBoundingBox[1]), static_cast<int>(h.ImagingBoundingBox[2]),
+           static_cast<int>(h.ImagingBoundingBox[3]));
+    syslog(LOG_DEBUG, "DEBUG: Margins = [ %d %d ]\n", static_cast<int>(h.Margins[0]), static_cast<int>(h.Margins[1]));
+    syslog(LOG_DEBUG, "DEBUG: ManualFeed = %d\n", HeaderInt(h.ManualFeed));
+    syslog(LOG_DEBUG, "DEBUG: MediaPosition = %d\n", static_cast<int>(h.MediaPosition));
+    syslog(LOG_DEBUG, "DEBUG: NumCopies = %d\n", static_cast<int>(h.NumCopies));
+    syslog(LOG_DEBUG, "DEBUG: Orientation = %d\n", HeaderInt(h.Orientation));
+    syslog(LOG_DEBUG, "DEBUG: PageSize = [ %d %d ]\n", static_cast<int>(h.PageSize[0]),
+           static_cast<int>(h.PageSize[1]));
+    syslog(LOG_DEBUG, "DEBUG: cupsWidth = %d\n", static_cast<int>(h.cupsWidth));
+    syslog(LOG_DEBUG, "DEBUG: cupsHeight = %d\n", static_cast<int>(h.cupsHeight));
+    syslog(LOG_DEBUG, "DEBUG: cupsMediaType = %d\n", static_cast<int>(h.cupsMediaType));
+    syslog(LOG_DEBUG, "DEBUG: cupsBitsPerColor = %d\n", static_cast<int>(h.cupsBitsPerColor));
+    syslog(LOG_DEBUG, "DEBUG: cupsBitsPerPixel = %d\n", static_cast<int>(h.cupsBitsPerPixel));
+    syslog(LOG_DEBUG, "DEBUG: cupsBytesPerLine = %d\n", static_cast<int>(h.cupsBytesPerLine));
+    syslog(LOG_DEBUG, "DEBUG: cupsColorOrder = %d\n", HeaderInt(h.cupsColorOrder));
+    syslog(LOG_DEBUG, "DEBUG: cupsColorSpace = %d\n", HeaderInt(h.cupsColorSpace));
+    syslog(LOG_DEBUG, "DEBUG: cupsCompression = %d\n", static_cast<int>(h.cupsCompression));
+}
+
+// The page as the page path takes it: the rows read, the header's geometry.
+RasterImage ImageOf(const cups_page_header2_t &h, const NS_QV_CLASS::CMyBuffer &page)
+{
+    RasterImage image;
+    image.data = page.GetBuffer();
+    image.width = h.cupsWidth;
+    image.height = h.cupsHeight;
+    image.bitsPerPixel = h.cupsBitsPerPixel;
+    image.bytesPerLine = h.cupsBytesPerLine;
+    image.xDpi = static_cast<int>(h.HWResolution[0]);
+    image.yDpi = static_cast<int>(h.HWResolution[1]);
+    return image;
+}
+
 } // namespace
 
 int CCupsInstance::Run(int argc, char **argv)
@@ -148,18 +190,21 @@ int CCupsInstance::Run(int argc, char **argv)
     ModelNumber = ppd->model_number;
     syslog(LOG_DEBUG, "ModelNumber = %d\n", ModelNumber);
 
-    CBaseRender *render = CreateRenderer(ModelNumber);
-    if (!render) {
+    // The settings are read once the printer family is set up.
+    auto readSettings = [ppd](tagREGSTRUCT &reg) {
+        const TraceLine trace = [](const std::string &line) { syslog(LOG_DEBUG, "%s", line.c_str()); };
+        trace("CCupsRender::GetPrinterParameters");
+        PpdSettingsSource source(ppd, trace);
+        ReadSettings(source, reg, trace);
+    };
+    PagePath path(ModelNumber, readSettings, modelName, WriteToStandardOutput);
+    if (!path.Known()) {
         syslog(LOG_ERR, "ERR: Unknow ModelNumber = %d\n", ModelNumber);
         _cupsLangPrintFilter(stderr, "ERROR", "Unknow ModelNumber.");
         ReleaseInputs(ras, fd, ppd, num_options, options);
         return 1;
     }
-    g_pRender = MakeRefPtr<CBaseRender>(render);
-    g_pRender->m_pPPD = ppd;
-    g_pRender->GetPrinterParameters();
-    g_pRender->SetModelName(modelName.c_str());
-    g_pRender->OnStartDoc(0);
+    path.StartJob();
 
     cups_page_header2_t header;
     memset(&header, 0, sizeof header);
@@ -195,74 +240,23 @@ int CCupsInstance::Run(int argc, char **argv)
                                      "Page %d ends after %u of its %u rows; the %u missing rows are printed white.",
                                      Page, rows, header.cupsHeight, header.cupsHeight - rows);
             MakeLuminance(header, page);
-            StartPage(ppd, &header, page);
+            TraceHeader(header);
+            const PageOutcome outcome = path.PrintPage(ImageOf(header, page), Page);
+            if (!outcome.reason.empty())
+                _cupsLangPrintFilter(stderr, "ERROR", "%s", outcome.reason.c_str());
             _cupsLangPrintFilter(stderr, "INFO", "Finished page %d.", Page);
-            EndPage(ppd, &header);
         }
         // A failed write to the printer ends the job as a cancel does.
-        if (Canceled || g_pRender->SpoolFailed())
+        if (Canceled || path.OutputFailed())
             break;
     }
 
-    g_pRender->OnEndDoc();
+    path.EndJob();
     ReleaseInputs(ras, fd, ppd, num_options, options);
 
     if (Page == 0) {
         _cupsLangPrintFilter(stderr, "ERROR", "No pages were found.");
         return 1;
     }
-    return g_pRender->SpoolFailed() ? 1 : 0;
-}
-
-void CCupsInstance::StartPage(ppd_file_t *, cups_page_header2_t *header, NS_QV_CLASS::CMyBuffer &buffer)
-{
-    syslog(LOG_DEBUG, "DEBUG: Duplex = %d\n", HeaderInt(header->Duplex));
-    syslog(LOG_DEBUG, "DEBUG: HWResolution = [ %d %d ]\n", static_cast<int>(header->HWResolution[0]),
-           static_cast<int>(header->HWResolution[1]));
-    syslog(LOG_DEBUG, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n", static_cast<int>(header->ImagingBoundingBox[0]),
-           static_cast<int>(header->ImagingBoundingBox[1]), static_cast<int>(header->ImagingBoundingBox[2]),
-           static_cast<int>(header->ImagingBoundingBox[3]));
-    syslog(LOG_DEBUG, "DEBUG: Margins = [ %d %d ]\n", static_cast<int>(header->Margins[0]),
-           static_cast<int>(header->Margins[1]));
-    syslog(LOG_DEBUG, "DEBUG: ManualFeed = %d\n", HeaderInt(header->ManualFeed));
-    syslog(LOG_DEBUG, "DEBUG: MediaPosition = %d\n", static_cast<int>(header->MediaPosition));
-    syslog(LOG_DEBUG, "DEBUG: NumCopies = %d\n", static_cast<int>(header->NumCopies));
-    syslog(LOG_DEBUG, "DEBUG: Orientation = %d\n", HeaderInt(header->Orientation));
-    syslog(LOG_DEBUG, "DEBUG: PageSize = [ %d %d ]\n", static_cast<int>(header->PageSize[0]),
-           static_cast<int>(header->PageSize[1]));
-    syslog(LOG_DEBUG, "DEBUG: cupsWidth = %d\n", static_cast<int>(header->cupsWidth));
-    syslog(LOG_DEBUG, "DEBUG: cupsHeight = %d\n", static_cast<int>(header->cupsHeight));
-    syslog(LOG_DEBUG, "DEBUG: cupsMediaType = %d\n", static_cast<int>(header->cupsMediaType));
-    syslog(LOG_DEBUG, "DEBUG: cupsBitsPerColor = %d\n", static_cast<int>(header->cupsBitsPerColor));
-    syslog(LOG_DEBUG, "DEBUG: cupsBitsPerPixel = %d\n", static_cast<int>(header->cupsBitsPerPixel));
-    syslog(LOG_DEBUG, "DEBUG: cupsBytesPerLine = %d\n", static_cast<int>(header->cupsBytesPerLine));
-    syslog(LOG_DEBUG, "DEBUG: cupsColorOrder = %d\n", HeaderInt(header->cupsColorOrder));
-    syslog(LOG_DEBUG, "DEBUG: cupsColorSpace = %d\n", HeaderInt(header->cupsColorSpace));
-    syslog(LOG_DEBUG, "DEBUG: cupsCompression = %d\n", static_cast<int>(header->cupsCompression));
-
-    CBaseRender *render = g_pRender;
-    render->m_pHeader = header;
-    render->m_iResolution = static_cast<int>(header->HWResolution[0]);
-
-    if (!render->m_Image.CreateFromArray(reinterpret_cast<uint8_t *>(buffer.GetBuffer()), header->cupsWidth,
-                                         header->cupsHeight, header->cupsBitsPerPixel, header->cupsBytesPerLine,
-                                         false)) {
-        syslog(LOG_ERR, "create image error\n");
-        return;
-    }
-    syslog(LOG_DEBUG, "create image width=%d, height=%d, bitsPerPixel=%d, bytesPerLine=%d",
-           static_cast<int>(header->cupsWidth), static_cast<int>(header->cupsHeight),
-           static_cast<int>(header->cupsBitsPerPixel), static_cast<int>(header->cupsBytesPerLine));
-    render->m_Image.SetXDPI(static_cast<int>(header->HWResolution[0]));
-    render->m_Image.SetYDPI(static_cast<int>(header->HWResolution[1]));
-
-    render->OnStartPage();
-    render->OnBeginBmp();
-    render->OnPaintBmp();
-    render->OnEndBmp();
-}
-
-void CCupsInstance::EndPage(ppd_file_t *, cups_page_header2_t *)
-{
-    g_pRender->OnEndPage();
+    return path.OutputFailed() ? 1 : 0;
 }

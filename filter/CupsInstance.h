@@ -1,13 +1,8 @@
 // The filter process: arguments, inputs, the job loop over raster pages and
-// the hand-off of each page to the renderer.
+// the hand-off of each page to the page path.
 #pragma once
 
-#include <cups/ppd.h>
-#include <cups/raster.h>
-
 #include <csignal>
-
-#include "MyBuffer.h"
 
 class CCupsInstance {
 public:
@@ -15,9 +10,6 @@ public:
 
     // The whole job; returns the process exit status.
     int Run(int argc, char **argv);
-    // Builds the page image from the page buffer and runs the drawing hooks.
-    void StartPage(ppd_file_t *ppd, cups_page_header2_t *header, NS_QV_CLASS::CMyBuffer &buffer);
-    void EndPage(ppd_file_t *ppd, cups_page_header2_t *header);
 };
 
 // Process-wide job state. Canceled is written only by the SIGTERM handler

@@ -72,10 +72,9 @@ void CPrinterCPCL::OnPaintBmp()
     // half-way is checked before the first one.
     const uint64_t bytes = static_cast<uint64_t>(m_Image.GetEffWidth()) * m_Image.GetHeight();
     if (bytes > static_cast<uint64_t>(INT_MAX) || m_Image.GetWidth() > static_cast<uint32_t>(INT_MAX)) {
-        _cupsLangPrintFilter(stderr, "ERROR",
-                             "The page image of %llu bytes is too large for the printer; it was "
-                             "not printed. Print it at a lower resolution or a smaller size.",
-                             static_cast<unsigned long long>(bytes));
+        Refuse("The page image of %llu bytes is too large for the printer; it was "
+               "not printed. Print it at a lower resolution or a smaller size.",
+               static_cast<unsigned long long>(bytes));
         return;
     }
     // CG wants 1 = dot; the white row padding becomes 0, blank.

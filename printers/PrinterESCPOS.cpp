@@ -149,21 +149,19 @@ int CPrinterESCPOS::RasterRowBytes() const
 bool CPrinterESCPOS::RasterFits(int w, int h)
 {
     if (w > kMaxRasterField) {
-        _cupsLangPrintFilter(stderr, "ERROR",
-                             "This page is %u dots wide; the printer takes at most %d dots "
-                             "per line. The page was not printed. Choose a narrower paper "
-                             "size or a lower resolution.",
-                             m_Image.GetWidth(), kMaxRasterField * 8);
+        Refuse("This page is %u dots wide; the printer takes at most %d dots "
+               "per line. The page was not printed. Choose a narrower paper "
+               "size or a lower resolution.",
+               m_Image.GetWidth(), kMaxRasterField * 8);
         return false;
     }
     const int64_t bytes = int64_t(w) * h;
     const int limit = m_CmdBuffer.GetMaxBufferSize();
     if (limit > 0 && bytes > limit) {
-        _cupsLangPrintFilter(stderr, "ERROR",
-                             "The image of this page needs %lld bytes, more than the %d "
-                             "bytes the printer data of a page may take; the page was not "
-                             "printed. Print it at a lower resolution or a smaller size.",
-                             static_cast<long long>(bytes), limit);
+        Refuse("The image of this page needs %lld bytes, more than the %d "
+               "bytes the printer data of a page may take; the page was not "
+               "printed. Print it at a lower resolution or a smaller size.",
+               static_cast<long long>(bytes), limit);
         return false;
     }
     return true;

@@ -38,11 +38,10 @@ void CPrinterPaperang::OnPaintBmp()
     AddLog("OnPaintBmp");
     m_CmdBuffer.InitBuffer(0);
     if (m_Image.GetEffWidth() > static_cast<uint32_t>(kMaxRowBytes)) {
-        _cupsLangPrintFilter(stderr, "ERROR",
-                             "This page is %u dots wide; the printer takes at most %d dots "
-                             "per line. The page was not printed. Choose a narrower paper "
-                             "size or a lower resolution.",
-                             m_Image.GetWidth(), kMaxRowBytes / 4 * 4 * 8);
+        Refuse("This page is %u dots wide; the printer takes at most %d dots "
+               "per line. The page was not printed. Choose a narrower paper "
+               "size or a lower resolution.",
+               m_Image.GetWidth(), kMaxRowBytes / 4 * 4 * 8);
         return;
     }
     // From here a set bit is a dot to burn.

@@ -266,10 +266,9 @@ void CPrinterTSPL::OnPaintBmp()
 
     // The label size divides by the resolution; a page without one has no size.
     if (m_iResolution <= 0) {
-        _cupsLangPrintFilter(stderr, "ERROR",
-                             "The page has no valid resolution (%d dpi); it was not printed. "
-                             "Check the resolution setting of the print queue.",
-                             m_iResolution);
+        Refuse("The page has no valid resolution (%d dpi); it was not printed. "
+               "Check the resolution setting of the print queue.",
+               m_iResolution);
         return;
     }
     const bool twoColour = m_Reg.bDoubleColor;
@@ -277,10 +276,9 @@ void CPrinterTSPL::OnPaintBmp()
     if (twoColour)
         planeBytes = std::max(planeBytes, StorageBytes(m_ImageRed));
     if (planeBytes > static_cast<uint64_t>(INT_MAX)) {
-        _cupsLangPrintFilter(stderr, "ERROR",
-                             "The page image of %llu bytes is too large for the printer; it was "
-                             "not printed. Print it at a lower resolution or a smaller size.",
-                             static_cast<unsigned long long>(planeBytes));
+        Refuse("The page image of %llu bytes is too large for the printer; it was "
+               "not printed. Print it at a lower resolution or a smaller size.",
+               static_cast<unsigned long long>(planeBytes));
         return;
     }
 

@@ -8,42 +8,67 @@
 
 #include "CupsMessages.h"
 
-CStdRefPtr<CBaseRender> g_pRender;
-
 CBaseRender::CBaseRender() = default;
 
 CBaseRender::~CBaseRender() = default;
+
+bool WriteToStandardOutput(const void *data, size_t len)
+{
+    // Loop until every byte is out: a pipe to the backend may take a page in
+    // several pieces, and a signal may interrupt the write.
+    const char *p = static_cast<const char *>(data);
+    bool ok = true;
+    while (len > 0) {
+        ssize_t n = write(1, p, len);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            _cupsLangPrintError("ERROR", "Unable to send print data to the printer");
+            ok = false;
+            break;
+        }
+        p += n;
+        len -= static_cast<size_t>(n);
+    }
+    fflush(stdout);
+    return ok;
+}
 
 void CBaseRender::WriteSpool(const void *data, int len)
 {
     if (len <= 0 || !data || m_bSpoolFailed)
         return;
-    // Loop until every byte is out: a pipe to the backend may take a page in
-    // several pieces, and a signal may interrupt the write.
-    const char *p = static_cast<const char *>(data);
-    while (len > 0) {
-        ssize_t n = write(1, p, static_cast<size_t>(len));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            _cupsLangPrintError("ERROR", "Unable to send print data to the printer");
-            m_bSpoolFailed = true;
-            break;
-        }
-        p += n;
-        len -= static_cast<int>(n);
-    }
-    fflush(stdout);
+    const size_t n = static_cast<size_t>(len);
+    if (!(m_Sink ? m_Sink(data, n) : WriteToStandardOutput(data, n)))
+        m_bSpoolFailed = true;
+}
+
+void CBaseRender::Refuse(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    char probe[1];
+    va_list again;
+    va_copy(again, args);
+    const int n = vsnprintf(probe, sizeof probe, format, args);
+    va_end(args);
+    std::string reason(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+    if (n > 0)
+        vsnprintf(&reason[0], reason.size() + 1, format, again);
+    va_end(again);
+    if (m_OnRefusal)
+        m_OnRefusal(reason);
+    else
+        _cupsLangPrintFilter(stderr, "ERROR", "%s", reason.c_str());
 }
 
 void CBaseRender::WritePage(NS_QV_CLASS::CMyBuffer &buffer)
 {
     if (buffer.IsOverflowed()) {
-        _cupsLangPrintFilter(stderr, "ERROR",
-                             "The printer data of this page exceeds %d bytes; "
-                             "the page was not printed. Print it at a lower "
-                             "resolution or a smaller size.",
-                             buffer.GetMaxBufferSize());
+        Refuse("The printer data of this page exceeds %d bytes; "
+               "the page was not printed. Print it at a lower "
+               "resolution or a smaller size.",
+               buffer.GetMaxBufferSize());
         return;
     }
     WriteSpool(buffer.GetBuffer(), buffer.GetBufferLength());

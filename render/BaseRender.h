@@ -5,6 +5,8 @@
 #include <cups/ppd.h>
 #include <cups/raster.h>
 
+#include <cstddef>
+#include <functional>
 #include <string>
 
 #include "MyBuffer.h"
@@ -36,12 +38,12 @@ public:
     virtual void OnBeginBmp();
     virtual void OnEndBmp() {}
     virtual void OnPaintBmp() {}
-    // The only way printer data leaves the process: fd 1, then a flush.
+    // The only way printer data leaves the renderer: to the sink when one is
+    // set, otherwise to fd 1 (WriteToStandardOutput).
     virtual void WriteSpool(const void *data, int len);
     // printf-style trace line to the system log at LOG_DEBUG.
     virtual void AddLog(const char *format, ...) __attribute__((format(printf, 2, 3)));
     virtual void GetPrinterParameters();
-    void ReadLabelOptions(); // the newer keywords, when the PPD offers them
 
     void SetModelName(const char *name) { m_strModelName = name ? name : ""; }
     std::string GetModelName() const { return m_strModelName; }
@@ -59,9 +61,11 @@ public:
     void AdjustEffWidthBits(CxImage &image);
 
     // Writes a page's assembled commands, unless the buffer hit its content
-    // limit: then the page is refused with an "ERROR:" line rather than sent
-    // cut short.
+    // limit: then the page is refused rather than sent cut short.
     void WritePage(NS_QV_CLASS::CMyBuffer &buffer);
+    // Refuses the page being printed with a reason for the user: to the
+    // refusal handler when one is set, otherwise as an "ERROR:" line.
+    void Refuse(const char *format, ...) __attribute__((format(printf, 2, 3)));
     // True once a write to the printer has failed (backend gone); the job
     // loop then stops as for a cancel and the job fails.
     bool SpoolFailed() const { return m_bSpoolFailed; }
@@ -70,10 +74,12 @@ public:
     CxImage m_ImageRed;
     int m_iResolution = 0;
     tagREGSTRUCT m_Reg;
-    ppd_file_t *m_pPPD = nullptr;
-    cups_page_header2_t *m_pHeader = nullptr;
+    ppd_file_t *m_pPPD = nullptr; // read by GetPrinterParameters only
     bool m_bInited = false;
     std::string m_strModelName;
+    // Where printer data and refusals go; both unset: fd 1 and stderr.
+    std::function<bool(const void *, size_t)> m_Sink;
+    std::function<void(const std::string &)> m_OnRefusal;
 
 protected:
     bool m_bSpoolFailed = false;
@@ -87,4 +93,6 @@ private:
     void CropPlanesTogether(CxImage &black, CxImage &red, CropLimits limits);
 };
 
-extern CStdRefPtr<CBaseRender> g_pRender;
+// Writes all of data to fd 1 and flushes stdout; false, with an "ERROR:" line,
+// when the write fails (the backend has gone).
+bool WriteToStandardOutput(const void *data, size_t len);

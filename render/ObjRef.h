@@ -1,8 +1,8 @@
 // Intrusive reference counting for the renderer object.
 //
-// The filter holds exactly one renderer in the global g_pRender. The object is
-// born with a count of 1, which the smart pointer adopts (MakeRefPtr), so the
-// renderer dies when g_pRender is destroyed at process exit.
+// A job's page path holds its renderer. The object is born with a count of 1,
+// which the smart pointer adopts (MakeRefPtr), so the renderer dies with the
+// page path.
 #pragma once
 
 struct IObjRef {

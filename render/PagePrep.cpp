@@ -14,10 +14,6 @@ void CBaseRender::OnBeginBmp()
 {
     if (m_Reg.bDoubleColor)
         SplitColorPlanes();
-    if (!m_pPPD || !m_pHeader) {
-        AddLog("ppd == NULL || header == NULL");
-        return;
-    }
     if (!m_bInited) {
         OnInit();
         m_bInited = true;

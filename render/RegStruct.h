@@ -46,6 +46,7 @@ struct tagREGSTRUCT {
     int iOffsetY = 0;      // ImageOffsetY, pixels
     bool bImageCompress = false;
     bool bDoubleColor = false; // PPD attribute DoubleColor
+    int iHeadWidth = 0;        // PPD attribute qfHeadWidth: printable dots; 0 = not declared
     int iRedParam = 8;
     int iColorThreshold = 30;
     int iBrightThreshold = 60;

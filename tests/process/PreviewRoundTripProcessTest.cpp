@@ -78,7 +78,6 @@ TEST_P(RoundTrip, DecodedPageIsThePreparedPage)
     prep.m_iResolution = static_cast<int>(f.dpi);
     prep.m_Reg.bDoubleColor = f.twoColour;
     prep.m_pPPD = reinterpret_cast<ppd_file_t *>(&prep); // only tested for null
-    prep.m_pHeader = &page.header;
     ASSERT_TRUE(prep.m_Image.CreateFromArray(page.data.data(), page.header.cupsWidth, page.header.cupsHeight,
                                              page.header.cupsBitsPerPixel, page.header.cupsBytesPerLine, false));
     prep.OnBeginBmp();

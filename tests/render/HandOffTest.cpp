@@ -1,13 +1,13 @@
-// The page hand-off (image built, hooks in order) and the page header checks
-// that guard every allocation of the job loop.
+// The page hand-off through the page path (image built, hooks in order) and
+// the page header checks that guard every allocation of the job loop.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
 #include "BaseRender.h"
-#include "CupsInstance.h"
 #include "PageCheck.h"
+#include "PagePath.h"
 #include "RasterWriter.h"
 
 namespace {
@@ -28,33 +28,37 @@ struct RecordingRender : CBaseRender {
     void OnDestroy() override { calls->push_back("OnDestroy"); }
 };
 
+// A page as the job loop hands it over: `rows` of `bpl` bytes.
+RasterImage Page(const std::vector<uint8_t> &rows, unsigned width, unsigned height, unsigned bpp, unsigned bpl)
+{
+    RasterImage page;
+    page.data = rows.data();
+    page.width = width;
+    page.height = height;
+    page.bitsPerPixel = bpp;
+    page.bytesPerLine = bpl;
+    page.xDpi = 203;
+    page.yDpi = 300;
+    return page;
+}
+
 TEST(HandOff, HooksRunInOrderAndInitOnlyOnce)
 {
     std::vector<std::string> calls;
     auto *render = new RecordingRender(&calls);
-    g_pRender = MakeRefPtr<CBaseRender>(render);
-    ppd_file_t fakePpd{};
-    render->m_pPPD = &fakePpd;
+    PagePath path(render, nullptr);
 
-    cups_page_header2_t header = MakePageHeader(576, 2, 1, 203, 300);
-    header.cupsBytesPerLine = 72 + 8; // wider source rows than the image needs
-    CCupsInstance job;
-    for (int page = 0; page < 2; ++page) {
-        NS_QV_CLASS::CMyBuffer buffer;
-        std::vector<uint8_t> rows(80 * 2, 0xFF);
-        rows[0] = 0x0F;
-        rows[80] = 0xF0;
-        buffer.AddBuffer(rows.data(), static_cast<int>(rows.size()));
-        job.StartPage(nullptr, &header, buffer);
-        job.EndPage(nullptr, &header);
-    }
+    std::vector<uint8_t> rows(80 * 2, 0xFF); // wider source rows than the image needs
+    rows[0] = 0x0F;
+    rows[80] = 0xF0;
+    for (int page = 1; page <= 2; ++page)
+        EXPECT_TRUE(path.PrintPage(Page(rows, 576, 2, 1, 80), page).printed);
     std::vector<std::string> page = {"OnStartPage", "OnBeginBmp", "OnPaintBmp", "OnEndBmp", "OnEndPage"};
     std::vector<std::string> expected = {"OnStartPage", "OnBeginBmp", "OnInit", "OnPaintBmp", "OnEndBmp", "OnEndPage"};
     expected.insert(expected.end(), page.begin(), page.end());
     EXPECT_EQ(calls, expected);
 
     EXPECT_EQ(render->m_iResolution, 203);
-    EXPECT_EQ(render->m_pHeader, &header);
     EXPECT_EQ(render->m_Image.GetWidth(), 576u);
     EXPECT_EQ(render->m_Image.GetXDPI(), 203);
     EXPECT_EQ(render->m_Image.GetYDPI(), 300);
@@ -62,25 +66,18 @@ TEST(HandOff, HooksRunInOrderAndInitOnlyOnce)
     EXPECT_EQ(render->m_Image.GetBits(1)[0], 0xF0);
 
     calls.clear();
-    render->OnEndDoc();
+    path.EndJob();
     EXPECT_EQ(calls, std::vector<std::string>{"OnDestroy"});
 }
 
 TEST(HandOff, PageWhoseImageCannotBeBuiltOnlyEnds)
 {
     std::vector<std::string> calls;
-    g_pRender = MakeRefPtr<CBaseRender>(new RecordingRender(&calls));
-    CCupsInstance job;
-    for (unsigned bpp : {16u, 2u}) {
-        cups_page_header2_t header = MakePageHeader(10, 10, bpp, 203, 203);
-        NS_QV_CLASS::CMyBuffer buffer;
-        job.StartPage(nullptr, &header, buffer);
-        job.EndPage(nullptr, &header);
-    }
-    cups_page_header2_t empty = MakePageHeader(10, 0, 8, 203, 203);
-    NS_QV_CLASS::CMyBuffer buffer;
-    job.StartPage(nullptr, &empty, buffer);
-    job.EndPage(nullptr, &empty);
+    PagePath path(new RecordingRender(&calls), nullptr);
+    std::vector<uint8_t> none;
+    for (unsigned bpp : {16u, 2u})
+        EXPECT_FALSE(path.PrintPage(Page(none, 10, 10, bpp, 20), 1).printed);
+    EXPECT_FALSE(path.PrintPage(Page(none, 10, 0, 8, 10), 1).printed);
     EXPECT_EQ(calls, (std::vector<std::string>{"OnEndPage", "OnEndPage", "OnEndPage"}));
 }
 

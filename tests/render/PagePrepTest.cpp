@@ -140,7 +140,6 @@ struct PrepRender : CBaseRender {
     {
         m_iResolution = 203;
         m_pPPD = reinterpret_cast<ppd_file_t *>(this); // only tested for null
-        m_pHeader = reinterpret_cast<cups_page_header2_t *>(this);
     }
 };
 

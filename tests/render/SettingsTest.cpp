@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <climits>
 #include <functional>
+#include <map>
 
 #include "BaseRender.h"
 #include "FilterRun.h"
 #include "PrinterTestKit.h"
+#include "SettingsReader.h"
 
 namespace {
 
@@ -175,6 +177,40 @@ TEST_F(Settings, DoubleColorAttribute)
         ppdClose(ppd);
         ppd = nullptr;
     }
+}
+
+// Another front end's values, mapped onto the PPD keywords.
+struct MapSource : SettingsSource {
+    std::map<std::string, std::string> choices, attributes;
+    std::vector<std::string> asked;
+    std::string Choice(const char *keyword) override
+    {
+        asked.push_back(keyword);
+        return choices.count(keyword) ? choices[keyword] : "";
+    }
+    std::string Attribute(const char *name) override { return attributes.count(name) ? attributes[name] : ""; }
+};
+
+TEST(ReadSettings, AnySourceFeedsTheSameRecordAndTrace)
+{
+    MapSource source;
+    source.choices = {{"Rotate", "2"}, {"Darkness", "Default"}, {"FeedOffset", "4"}};
+    source.attributes = {{"qfHeadWidth", "832"}};
+    tagREGSTRUCT reg;
+    std::string trace;
+    ReadSettings(source, reg, [&](const std::string &line) { trace += line + "\n"; });
+    EXPECT_EQ(reg.iRotate, 2);
+    EXPECT_EQ(reg.iDensity, -1);
+    EXPECT_FLOAT_EQ(reg.fFeedAfter, 4.0f);
+    EXPECT_EQ(reg.iHeadWidth, 832);
+    EXPECT_EQ(trace, "iOffset = 4.0000\niRotate = 2\niOffsetX = 0\niOffsetY = 0\niLiangdu = 0\niHeadWidth = 832\n");
+    EXPECT_EQ(source.asked.front(), "MediaMethod");
+    EXPECT_EQ(source.asked.back(), "SendSetc");
+
+    MapSource none; // no head width declared: 0, untraced
+    tagREGSTRUCT plain;
+    ReadSettings(none, plain, [](const std::string &) {});
+    EXPECT_EQ(plain.iHeadWidth, 0);
 }
 
 TEST(ConvertUnits, MillimetresToDots)
