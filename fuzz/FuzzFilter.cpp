@@ -1,5 +1,5 @@
 // A raster stream through the whole filter. The input's first byte picks the
-// printer model, the next kOptionBytes bytes pick a choice of each option (or
+// printer model and whether it prints two colours, the next kOptionBytes bytes pick a choice of each option (or
 // leave it at the PPD's default), the rest is the raster stream.
 #include <cstddef>
 #include <cstdint>
@@ -30,6 +30,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     static const std::string raster = ScratchDir() + "/page.ras";
     WriteFile(raster, data + 1 + kOptionBytes, size - 1 - kOptionBytes);
-    RunFilter(raster, PpdForModel(model), options);
+    RunFilter(raster, PpdForModel(model, (data[0] / 5) % 2), options);
     return 0;
 }

@@ -111,17 +111,21 @@ const std::vector<Option> &AllOptions()
         {"FeedOffset", {"0", "10", "-10", "99999", "-99999"}},
         {"MediaAlign", {"Center", "Left", "Right"}},
         {"AutoDotted", {"0", "1"}},
+        {"GapHeight", {"3", "0", "-5", "99999"}},
+        {"GapOffset", {"0", "2", "-5", "99999"}},
+        {"PostAction", {"0", "1", "2", "9", "-1"}},
+        {"SendSetc", {"0", "1"}},
     };
     return options;
 }
 
-const std::string &PpdForModel(int model)
+const std::string &PpdForModel(int model, bool twoColour)
 {
-    static std::map<int, std::string> paths;
-    std::string &path = paths[model];
+    static std::map<std::pair<int, bool>, std::string> paths;
+    std::string &path = paths[{model, twoColour}];
     if (!path.empty())
         return path;
-    path = ScratchDir() + "/model" + std::to_string(model) + ".ppd";
+    path = ScratchDir() + "/model" + std::to_string(model) + (twoColour ? "-2c" : "") + ".ppd";
     std::ofstream f(path);
     f << "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n*LanguageVersion: English\n"
       << "*LanguageEncoding: ISOLatin1\n*PCFileName: \"FUZZ.PPD\"\n*Manufacturer: \"Fuzz\"\n"
@@ -130,6 +134,8 @@ const std::string &PpdForModel(int model)
       << "*DefaultColorSpace: Gray\n*FileSystem: False\n*Throughput: \"1\"\n*TTRasterizer: Type42\n"
       << "*cupsVersion: 2.4\n*cupsModelNumber: " << model << "\n"
       << "*cupsFilter2: \"application/vnd.cups-raster application/octet-stream 0 quillfeed\"\n";
+    if (twoColour)
+        f << "*DoubleColor: \"1\"\n";
     for (const Option &o : AllOptions()) {
         f << "*OpenUI *" << o.keyword << "/" << o.keyword << ": PickOne\n*OrderDependency: 10 AnySetup *" << o.keyword
           << "\n*Default" << o.keyword << ": " << o.choices[0] << "\n";

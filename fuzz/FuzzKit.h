@@ -26,7 +26,8 @@ struct Option {
 // Every option the settings reader takes, with ordinary and absurd choices.
 const std::vector<Option> &AllOptions();
 
-// A PPD of model `model` offering AllOptions(), written once per model.
-const std::string &PpdForModel(int model);
+// A PPD of model `model` offering AllOptions(), for a two-colour printer or
+// not; written once each.
+const std::string &PpdForModel(int model, bool twoColour);
 
 } // namespace qf::fuzz
