@@ -36,18 +36,33 @@ CPrinterESCPOS::~CPrinterESCPOS() = default;
 
 void CPrinterESCPOS::OnInit() {}
 
+// End of job: the end-of-job cut; in receipt mode also the drawer pulse
+// after printing, and the one before it when no page printed anything (a
+// blank job still opens the drawer, but is not fed or cut).
 void CPrinterESCPOS::OnDestroy()
 {
-    if (m_Reg.iCutMode != 1 && m_Reg.iCutMode != 2)
-        return;
+    const bool endCut = m_Reg.iCutMode == 1 || m_Reg.iCutMode == 2;
     m_CmdBuffer.InitBuffer(0);
-    cmdCutPaper(m_Reg.iCutMode == 1 ? 0 : 1);
-    WritePage(m_CmdBuffer);
+    if (!m_Reg.bReceipt) {
+        if (endCut)
+            FeedAndCut(m_Reg.iCutMode == 1 ? 0 : 1);
+    } else {
+        if (endCut && m_bReceiptStarted)
+            FeedAndCut(m_Reg.iCutMode == 1 ? 0 : 1);
+        if (m_Reg.iMoneyBox == 2 || (m_Reg.iMoneyBox == 1 && !m_bReceiptStarted))
+            cmdOpenMoneyBox();
+    }
+    if (m_CmdBuffer.GetBufferLength() > 0)
+        WritePage(m_CmdBuffer);
     m_CmdBuffer.InitBuffer(0);
 }
 
 void CPrinterESCPOS::OnPaintBmp()
 {
+    if (m_Reg.bReceipt) {
+        PaintReceiptPage();
+        return;
+    }
     const int w = RasterRowBytes();
     const int h = static_cast<int>(m_Image.GetHeight());
     m_CmdBuffer.InitBuffer(0);
@@ -65,16 +80,77 @@ void CPrinterESCPOS::OnPaintBmp()
     PrintBMP(m_iResolution, m_iResolution, w, h, raster.GetBuffer(), raster.GetBufferLength());
     if (m_Reg.fFeedAfter > 0)
         PrintAndFeedPaper(m_Reg.fFeedAfter);
-    if (m_Reg.iCutMode == 3)
-        cmdCutPaper(0);
-    else if (m_Reg.iCutMode == 4)
-        cmdCutPaper(1);
+    if (m_Reg.iCutMode == 3 || m_Reg.iCutMode == 4)
+        FeedAndCut(m_Reg.iCutMode == 3 ? 0 : 1);
     cmdEndPrint();
     if (m_Reg.iMoneyBox == 2)
         cmdOpenMoneyBox();
 
     WritePage(m_CmdBuffer);
     m_CmdBuffer.InitBuffer(0);
+}
+
+// Receipt mode: nothing between the pages but their printed rows, so the
+// receipt shows no seam; the drawer pulses and the end-of-job cut come once
+// per job (OnDestroy).
+void CPrinterESCPOS::PaintReceiptPage()
+{
+    const int w = RasterRowBytes();
+    m_CmdBuffer.InitBuffer(0);
+    if (!RasterFits(w, static_cast<int>(m_Image.GetHeight())))
+        return;
+    Negative(m_Image);
+    const int h = RowsToLastInk(w);
+    // An all-white page adds nothing to the receipt.
+    if (h == 0)
+        return;
+
+    const bool first = !m_bReceiptStarted;
+    if (first) {
+        if (m_Reg.iMoneyBox == 1)
+            cmdOpenMoneyBox();
+        cmdInit();
+        cmdAlign(m_Reg.iAlign);
+    }
+    CMyBuffer raster;
+    GatherRaster(raster, w, h);
+    PrintBMP(m_iResolution, m_iResolution, w, h, raster.GetBuffer(), raster.GetBufferLength());
+    if (m_Reg.fFeedAfter > 0)
+        PrintAndFeedPaper(m_Reg.fFeedAfter);
+    if (m_Reg.iCutMode == 3 || m_Reg.iCutMode == 4)
+        FeedAndCut(m_Reg.iCutMode == 3 ? 0 : 1);
+    cmdEndPrint();
+
+    // A page refused for its size sent nothing, its ESC @ included.
+    if (first)
+        m_bReceiptStarted = !m_CmdBuffer.IsOverflowed();
+    WritePage(m_CmdBuffer);
+    m_CmdBuffer.InitBuffer(0);
+}
+
+// The cutter sits above the print line: without the feed the last lines
+// would be cut through or left inside the printer.
+void CPrinterESCPOS::FeedAndCut(int kind)
+{
+    if (m_Reg.fCutterFeed > 0)
+        PrintAndFeedPaper(m_Reg.fCutterFeed);
+    cmdCutPaper(kind);
+}
+
+int CPrinterESCPOS::RowsToLastInk(int w) const
+{
+    for (uint32_t y = m_Image.GetHeight(); y > 0; --y) {
+        const uint8_t *row = m_Image.GetBits(y - 1);
+        for (int i = 0; i < w; ++i)
+            if (row[i] != 0)
+                return static_cast<int>(y);
+    }
+    return 0;
+}
+
+int CPrinterESCPOS::BandRows() const
+{
+    return std::clamp(m_Reg.iBandRows, 1, kMaxRasterField);
 }
 
 // ESC @ resets the printer; the NUL after it is part of the sequence the
@@ -120,12 +196,13 @@ void CPrinterESCPOS::PrintBMP(int xdpi, int ydpi, int w, int h, const void *data
     if (w < 0 || w > kMaxRasterField || h < 0)
         return;
     const unsigned char mode = RasterMode(xdpi, ydpi);
-    ForEachBand(w, h, static_cast<const unsigned char *>(data), len, [&](int rows, const unsigned char *bytes, int n) {
-        AppendBytes({0x1D, 0x76, 0x30, mode});
-        byteorder::AppendLe16(m_CmdBuffer, static_cast<uint32_t>(w));
-        byteorder::AppendLe16(m_CmdBuffer, static_cast<uint32_t>(rows));
-        m_CmdBuffer.AddBuffer(bytes, n);
-    });
+    ForEachBand(w, h, static_cast<const unsigned char *>(data), len, BandRows(),
+                [&](int rows, const unsigned char *bytes, int n) {
+                    AppendBytes({0x1D, 0x76, 0x30, mode});
+                    byteorder::AppendLe16(m_CmdBuffer, static_cast<uint32_t>(w));
+                    byteorder::AppendLe16(m_CmdBuffer, static_cast<uint32_t>(rows));
+                    m_CmdBuffer.AddBuffer(bytes, n);
+                });
 }
 
 void CPrinterESCPOS::cmdEndPrint() {}
@@ -167,9 +244,9 @@ bool CPrinterESCPOS::RasterFits(int w, int h)
     return true;
 }
 
-void CPrinterESCPOS::GatherRaster(CMyBuffer &raster, int w)
+void CPrinterESCPOS::GatherRaster(CMyBuffer &raster, int w, int rows)
 {
-    const int h = static_cast<int>(m_Image.GetHeight());
+    const int h = rows < 0 ? static_cast<int>(m_Image.GetHeight()) : rows;
     raster.InitBuffer(0);
     raster.SetMaxBufferSize(m_CmdBuffer.GetMaxBufferSize());
     raster.SetBufferSize(static_cast<int>(int64_t(w) * h));

@@ -1,5 +1,8 @@
-// ESC/POS receipt printers: each page is one raster image command between an
+// ESC/POS receipt printers: each page is raster image commands between an
 // initialisation, a justification, a feed, and optional cut and drawer pulse.
+// In receipt mode the pages of a job are one receipt instead: one
+// initialisation, then the printed rows of every page, then the feed to the
+// cutter and the cut.
 #pragma once
 
 #include <algorithm>
@@ -28,8 +31,9 @@ public:
     // ESC J commands feeding `mm` millimetres, at most 255 dots each.
     virtual void PrintAndFeedPaper(float mm);
     // Raster image of h rows of w bytes, MSB the leftmost dot, a set bit
-    // prints. Splits into several commands when h exceeds the 16-bit row
-    // count; a w that the 16-bit width can't carry appends nothing.
+    // prints. Splits into consecutive commands of at most iBandRows rows
+    // (and never more than the 16-bit row count); a w that the 16-bit width
+    // can't carry appends nothing.
     virtual void PrintBMP(int xdpi, int ydpi, int w, int h, const void *data, int len);
     virtual void cmdEndPrint();
     virtual void cmdOpenMoneyBox();
@@ -42,6 +46,9 @@ public:
 protected:
     void AppendBytes(std::initializer_list<unsigned char> bytes);
 
+    // Rows in one raster command: iBandRows held to 1 .. kMaxRasterField.
+    int BandRows() const;
+
     // Bytes per raster row that hold the page's dots: (width + 7) / 8.
     int RasterRowBytes() const;
 
@@ -50,24 +57,26 @@ protected:
     // raster than a page's command buffer may hold.
     bool RasterFits(int w, int h);
 
-    // The first w bytes of every stored row of m_Image, row 0 first; the
-    // alignment bytes beyond w stay behind.
-    void GatherRaster(NS_QV_CLASS::CMyBuffer &raster, int w);
+    // The first w bytes of every stored row of m_Image (of the first `rows`
+    // when that is not negative), row 0 first; the alignment bytes beyond w
+    // stay behind.
+    void GatherRaster(NS_QV_CLASS::CMyBuffer &raster, int w, int rows = -1);
 
     // Calls emit(rows, bytes, length) for consecutive bands of at most
-    // kMaxRasterField rows. A raster within the limit is one band carrying
-    // all `len` bytes unchanged.
-    template <class Emit> static void ForEachBand(int w, int h, const unsigned char *data, int len, Emit &&emit)
+    // maxRows rows. A raster within the limit is one band carrying all `len`
+    // bytes unchanged.
+    template <class Emit>
+    static void ForEachBand(int w, int h, const unsigned char *data, int len, int maxRows, Emit &&emit)
     {
         if (len < 0)
             len = 0;
-        if (h <= kMaxRasterField) {
+        if (h <= maxRows) {
             emit(h, data, len);
             return;
         }
         int rowsLeft = h;
         while (rowsLeft > 0) {
-            const int rows = std::min(rowsLeft, kMaxRasterField);
+            const int rows = std::min(rowsLeft, maxRows);
             const int n = rows == rowsLeft ? len : static_cast<int>(std::min<int64_t>(int64_t(rows) * w, len));
             emit(rows, data, n);
             data += n;
@@ -75,4 +84,18 @@ protected:
             rowsLeft -= rows;
         }
     }
+
+private:
+    // One page of a receipt: its printed rows (the white tail left out), the
+    // receipt's start before the first of them, a cut after it when every
+    // page is cut.
+    void PaintReceiptPage();
+    // The feed that brings the last printed line past the cutter, then the
+    // cut of `kind` (cmdCutPaper).
+    void FeedAndCut(int kind);
+    // Rows of m_Image down to its last printed one; after Negative, a
+    // printed row has a set bit in its first w bytes.
+    int RowsToLastInk(int w) const;
+
+    bool m_bReceiptStarted = false; // the receipt's ESC @ has gone out
 };

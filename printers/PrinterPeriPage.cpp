@@ -96,7 +96,7 @@ void CPrinterPeriPage::PrintBMP(int xdpi, int ydpi, int w, int h, const void *da
     }
     if (w < 0 || w > kMaxRasterField || h < 0)
         return;
-    ForEachBand(w, h, static_cast<const unsigned char *>(data), len,
+    ForEachBand(w, h, static_cast<const unsigned char *>(data), len, kMaxRasterField,
                 [&](int rows, const unsigned char *bytes, int n) { AppendCompressedBand(w, rows, bytes, n); });
 }
 

@@ -34,8 +34,8 @@ struct tagREGSTRUCT {
     int iMediaType = 0;    // zeMediaTracking, see the media table
     int iPostAction = 0;   // PostAction: 0 none, 1 tear, 2 cutter, 3 peel, 4 partial cutter
     int iPrinttype = 0;    // MediaMethod: 0 direct thermal, 1 ribbon
-    int iCutMode = 0;      // 1/2 cut at job end, 3/4 after each page
-    int iMoneyBox = 0;     // 1 drawer pulse before, 2 after each page
+    int iCutMode = 0;      // CutMode: 1/2 cut at job end, 3/4 after each page
+    int iMoneyBox = 0;     // CashDrawer: 1 drawer pulse before, 2 after printing
     int iAlign = 1;        // MediaAlign: 0 left, 1 centre, 2 right
     int iGrayMethod = 3;   // ImageFilter: <= 0 threshold, n > 0 Dither(n - 1)
     int iThreValue = 175;  // Threshold; low 8 bits used
@@ -61,4 +61,9 @@ struct tagREGSTRUCT {
     float iCropBottomEdge = 0;
     float iCropLeftEdge = 0;
     float fCropRightEdge = 0;
+    // Receipts (ESC/POS); the defaults are what a PPD without the keywords
+    // has always printed.
+    bool bReceipt = false; // ReceiptMode: the pages of a job are one receipt
+    int iBandRows = 65535; // BandRows: most rows in one raster command
+    float fCutterFeed = 0; // CutterFeed: feed before a cut, mm
 };

@@ -163,6 +163,12 @@ const Setting kSettings[] = {
     {"CropEdgeBottom", From::Choice, Number, Float(&tagREGSTRUCT::iCropBottomEdge), "iCropBottomEdge = %.4f"},
     {"CropEdgeLeft", From::Choice, Number, Float(&tagREGSTRUCT::iCropLeftEdge), "iCropLeftEdge = %.4f"},
     {"CropEdgeRight", From::Choice, Number, Float(&tagREGSTRUCT::fCropRightEdge), "fCropRightEdge = %.4f"},
+    // Receipts (ESC/POS).
+    {"ReceiptMode", From::Offered, NonZero, Bool(&tagREGSTRUCT::bReceipt), "bReceipt = %d"},
+    {"CutMode", From::Offered, Number, Int(&tagREGSTRUCT::iCutMode), "iCutMode = %d"},
+    {"CashDrawer", From::Offered, Number, Int(&tagREGSTRUCT::iMoneyBox), "iMoneyBox = %d"},
+    {"BandRows", From::Offered, Number, Int(&tagREGSTRUCT::iBandRows), "iBandRows = %d"},
+    {"CutterFeed", From::Offered, Number, Float(&tagREGSTRUCT::fCutterFeed), "fCutterFeed = %.4f"},
     // CUPS's image filters read a job's "brightness" themselves; this one
     // only the filter reads.
     {"qfBrightness", From::Override, Number, Int(&tagREGSTRUCT::iLiangdu), "iLiangdu = %d"},

@@ -10,7 +10,8 @@
 # The printer bytes are captured by a small backend, "qfcapture", placed
 # into the private copy of the CUPS server directory: a queue with the device
 # URI qfcapture:/some/dir writes the data of job N to /some/dir/job-N.bin.
-# The machine's own CUPS (its configuration, spool and daemon) is not used.
+# The machine's own CUPS (its configuration, spool and daemon) is not used
+# (private-cupsd.sh beside this script sets it up).
 #
 # Needs root (cupsd runs filters as user lp and insists on root-owned
 # programs); exits with 77, which CTest reports as skipped, when it is not
@@ -31,6 +32,8 @@ set -euo pipefail
 
 SKIP=77
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=private-cupsd.sh
+. "$here/private-cupsd.sh"
 build_dir= filter= data_dir= preview= rastergen= keep=0
 while [ $# -gt 0 ]; do
     case $1 in
@@ -66,25 +69,11 @@ done
 
 T=$(mktemp -d /tmp/quillfeed-e2e.XXXXXX)
 chmod 0755 "$T"            # filters run as lp and must reach the spool
-cupsd_pid=
 failed=0
-
-stop_cupsd() {
-    if [ -n "$cupsd_pid" ] && kill -0 "$cupsd_pid" 2>/dev/null; then
-        kill -TERM "$cupsd_pid" 2>/dev/null || true
-        for _ in $(seq 50); do
-            kill -0 "$cupsd_pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill -0 "$cupsd_pid" 2>/dev/null && kill -KILL "$cupsd_pid" 2>/dev/null || true
-        wait "$cupsd_pid" 2>/dev/null || true
-    fi
-    cupsd_pid=
-}
 
 finish() {
     local rc=$?
-    stop_cupsd
+    qf_cupsd_stop
     if [ $rc -ne 0 ] || [ $failed -ne 0 ]; then
         if [ -f "$T/log/error_log" ]; then
             echo "---- last lines of the private cupsd error_log ($T/log/error_log)"
@@ -125,105 +114,12 @@ ls "$staged_ppds"/*.ppd >/dev/null 2>&1 || {
     echo "FAIL: cmake --install put no PPD into $datadir/model/quillfeed"; exit 1; }
 
 # ------------------------------------------------------ private CUPS tree
-# ServerBin: CUPS's own filters and helpers, our filter and our capturing
-# backend; no other backend and no driver programs (they would look for
-# printers on the network).
-mkdir -p "$T/bin" "$T/conf/ppd" "$T/conf/ssl" "$T/spool" "$T/cache" \
-         "$T/state" "$T/log" "$T/capture" "$T/data/model"
-chmod 0755 "$T/bin" "$T/conf" "$T/data"
-for sub in daemon filter monitor; do
-    cp -a "$serverbin/$sub" "$T/bin/$sub"
-done
+# Our filter joins CUPS's own in ServerBin; our PPDs are the only model
+# directory.
+qf_cupsd_tree "$T"
 install -m 0755 -o root -g root "$staged_filter" "$T/bin/filter/quillfeed"
-mkdir -m 0755 "$T/bin/backend" "$T/bin/driver"
-# Mode 0700: cupsd runs such a backend as root, so it may write anywhere.
-cat >"$T/bin/backend/qfcapture" <<'EOF'
-#!/bin/sh
-# qfcapture: writes the printer bytes of job N to DIR/job-N.bin,
-# for the device URI qfcapture:DIR.
-if [ $# -eq 0 ]; then
-    echo 'direct qfcapture "Unknown" "quillfeed capture"'
-    exit 0
-fi
-dir=${DEVICE_URI#qfcapture:}
-out=$dir/job-$1.bin
-if [ $# -ge 6 ]; then cat "$6"; else cat; fi >"$out.part" || exit 1
-mv "$out.part" "$out"
-echo "INFO: captured $(wc -c <"$out") bytes" >&2
-exit 0
-EOF
-chown root:root "$T/bin/backend/qfcapture"
-chmod 0700 "$T/bin/backend/qfcapture"
-
-# DataDir: CUPS's own data, with our PPDs as the only model directory.
-for entry in "$datadir"/*; do
-    [ "$(basename "$entry")" = model ] && continue
-    ln -s "$entry" "$T/data/$(basename "$entry")"
-done
 ln -s "$staged_ppds" "$T/data/model/quillfeed"
-
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')
-
-cat >"$T/conf/cups-files.conf" <<EOF
-ServerRoot $T/conf
-ServerBin $T/bin
-DataDir $T/data
-RequestRoot $T/spool
-CacheDir $T/cache
-StateDir $T/state
-ErrorLog $T/log/error_log
-AccessLog $T/log/access_log
-PageLog $T/log/page_log
-Printcap $T/state/printcap
-User lp
-Group lp
-SystemGroup root
-FileDevice No
-EOF
-cat >"$T/conf/cupsd.conf" <<EOF
-LogLevel debug
-MaxLogSize 0
-Listen 127.0.0.1:$port
-Browsing No
-BrowseLocalProtocols none
-DefaultShared No
-WebInterface No
-ErrorPolicy abort-job
-JobRetryLimit 0
-MaxJobTime 120
-PreserveJobHistory Yes
-<Location />
-  Order allow,deny
-  Allow from 127.0.0.1
-</Location>
-<Policy default>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-DefaultPolicy default
-EOF
-
-export CUPS_SERVER=127.0.0.1:$port
-export CUPS_STATEDIR=$T/state
-export CUPS_SERVERROOT=$T/conf     # client.conf and lpoptions of the private tree
-unset CUPS_USER 2>/dev/null || true
-
-echo "== starting a private cupsd on 127.0.0.1:$port"
-cupsd -f -c "$T/conf/cupsd.conf" -s "$T/conf/cups-files.conf" \
-      >"$T/log/cupsd.out" 2>&1 &
-cupsd_pid=$!
-up=0
-for _ in $(seq 100); do
-    if ! kill -0 "$cupsd_pid" 2>/dev/null; then break; fi
-    if lpstat -r 2>/dev/null | grep -q 'is running'; then up=1; break; fi
-    sleep 0.2
-done
-if [ $up -ne 1 ]; then
-    cat "$T/log/cupsd.out"
-    echo "FAIL: the private cupsd did not come up"
-    exit 1
-fi
+qf_cupsd_start "$T" || exit 1
 
 # ------------------------------------------------------------- the queues
 echo "== lpinfo -m lists our PPDs"
@@ -268,6 +164,16 @@ for want in '^qfBrightness/.*\*Default' '^GapHeight/.*\*3 ' '^GapOffset/.*\*0 ' 
         echo "FAIL: lpoptions -l of a TSPL queue does not show $want"; exit 1
     fi
 done
+# The receipt options reach the user: lpoptions -l lists them for the
+# receipt queues, with the receipt defaults.
+for q in escpos58 escpos80; do
+    lpoptions -p "$q" -l >"$T/lpoptions-$q.txt" 2>&1 || true
+    for want in 'ReceiptMode/.*\*1' 'CutMode/.*\*1' 'CutterFeed/.*\*1[25]' 'CashDrawer/.*\*0' 'BandRows/.*\*256'; do
+        if ! grep -q "^$want" "$T/lpoptions-$q.txt"; then
+            cat "$T/lpoptions-$q.txt"; echo "FAIL: lpoptions -p $q -l lacks $want"; exit 1
+        fi
+    done
+done
 
 # A queue default: lpadmin writes it into the queue's PPD.
 lpadmin -p tsplbright -o Brightness=60 2>/dev/null
@@ -286,9 +192,12 @@ tspl-landscape | tspl203  | sample.png | -o PageSize=6x4in -o Rotate=2 | tspl pa
 tspl300-pdf    | tspl300  | sample.pdf | -o PageSize=50x30mm -o FeedOffset=-3 | tspl pages=2 size=50x30mm offset=-34 media=gap
 tspl2c-png     | tspl2c   | sample.png | -o PageSize=40x30mm | tspl pages=1 size=40x30mm red=1
 tspl2c-pdf     | tspl2c   | sample.pdf | -o PageSize=40x30mm | tspl pages=2 size=40x30mm red=1
-escpos58-pdf   | escpos58 | sample.pdf | -o PageSize=Roll58x100mm -o CropEdgeBottom=0 -o MediaAlign=Left -o FeedOffset=20 | escpos pages=2 size=Roll58x100mm align=0 feed=160
-escpos58-png   | escpos58 | sample.png | -o PageSize=Roll58x100mm | escpos pages=1 size=Roll58x100mm cropped=1 align=1 feed=80
-escpos80-pdf   | escpos80 | sample.pdf | -o PageSize=Roll80x50mm -o CropEdgeBottom=0 -o MediaAlign=Right | escpos pages=2 size=Roll80x50mm align=2 feed=80
+escpos58-pdf   | escpos58 | sample.pdf | -o PageSize=Roll58x100mm -o CropEdgeBottom=0 -o MediaAlign=Left -o FeedOffset=20 -o ReceiptMode=0 -o CutMode=0 -o BandRows=65535 | escpos pages=2 size=Roll58x100mm align=0 feed=160
+escpos58-png   | escpos58 | sample.png | -o PageSize=Roll58x100mm -o ReceiptMode=0 -o CutMode=0 -o FeedOffset=10 | escpos pages=1 size=Roll58x100mm cropped=1 align=1 feed=80
+escpos80-pdf   | escpos80 | sample.pdf | -o PageSize=Roll80x50mm -o CropEdgeBottom=0 -o MediaAlign=Right -o ReceiptMode=0 -o CutMode=0 -o FeedOffset=10 | escpos pages=2 size=Roll80x50mm align=2 feed=80
+receipt58-text | escpos58 | @receipt.txt | | escpos receipt=1 width=384 band=256 cutfeed=96 cut=full drawer=none lines=150 maxwhite=34
+receipt58-pdf  | escpos58 | @three-pages.pdf | -o CutMode=2 -o CashDrawer=1 | escpos receipt=1 width=384 band=256 cutfeed=96 cut=partial drawer=before lines=3
+receipt80-tall | escpos80 | @tall.png | -o PageSize=Roll80x1000mm -o position=top -o BandRows=512 -o CashDrawer=2 | escpos receipt=1 width=576 band=512 cutfeed=120 cut=full drawer=after lead=8 maxwhite=40
 cpcl-pdf       | cpcl     | sample.pdf | -o PageSize=40x30mm -o AdjustHoriaontal=2 | cpcl pages=2 size=40x30mm form=1 offset=16 picture=1
 cpcl-png       | cpcl     | sample.png | -o PageSize=40x30mm -o zeMediaTracking=Continuous | cpcl pages=1 size=40x30mm form=0 offset=0 picture=1
 paperang1-pdf  | paperang1| sample.pdf | -o PageSize=Roll58x50mm | paperang pages=2 size=Roll58x50mm end=feed papertype=none
@@ -314,6 +223,28 @@ else
     echo "NOTE: qrencode, zbarimg or the preview missing: no barcode label job"
 fi
 
+# Receipt inputs: a text file of 150 short lines (no blank line, none long
+# enough to wrap), a PDF of three pages with one line of text each, and an
+# image far taller than wide.
+for i in $(seq 150); do printf '%03d tea  1.50\n' "$i"; done >"$T/receipt.txt"
+cat >"$T/three-pages.ps" <<'EOF'
+%!PS
+<< /PageSize [136.2 283.46] >> setpagedevice
+/Helvetica findfont 14 scalefont setfont
+1 1 3 { 20 240 moveto (Page ) show 3 string cvs show showpage } for
+EOF
+gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=pdfwrite -sOutputFile="$T/three-pages.pdf" "$T/three-pages.ps"
+python3 - "$T/tall.png" <<'EOF'
+import struct, sys, zlib
+w, h = 576, 4000        # a black bar every 500 rows, grey stripes between
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+rows = b"".join(b"\0" + bytes(0 if y % 500 < 8 or ((y // 40) % 2 and x % 64 < 32) else 255
+                                for x in range(w)) for y in range(h))
+open(sys.argv[1], "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 0, 0, 0, 0))
+                              + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+EOF
+
 # A raster file goes to the filter as it is, compressed raster included.
 if [ -n "$rastergen" ]; then
     "$rastergen" --compressed --pages 2 --width 320 --height 240 --dpi 203 \
@@ -326,6 +257,7 @@ fi
 declare -A ROUTE=(
     [pdf]="pdftopdf gstoraster quillfeed"
     [png]="imagetopdf gstoraster quillfeed"
+    [txt]="texttopdf pdftopdf gstoraster quillfeed"
     [ras]="quillfeed"
 )
 
@@ -336,7 +268,7 @@ while IFS='|' read -r name queue file opts checks; do
     name=$(echo "$name" | xargs); queue=$(echo "$queue" | xargs)
     file=$(echo "$file" | xargs); checks=$(echo "$checks" | xargs)
     [ -n "$name" ] || continue
-    case $file in /*) ;; *) file=$data_dir/$file ;; esac
+    case $file in /*) ;; @*) file=$T/${file#@} ;; *) file=$data_dir/$file ;; esac
     # shellcheck disable=SC2086
     out=$(lp -d "$queue" -t "$name" $opts "$file" 2>&1) || {
         echo "$out"; echo "FAIL: lp for $name"; exit 1; }
@@ -454,7 +386,7 @@ for name in "${names[@]}"; do
     fi
 done
 
-stop_cupsd
+qf_cupsd_stop
 if [ $failed -ne 0 ]; then
     echo "FAIL: print-server test"
     exit 1

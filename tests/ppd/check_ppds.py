@@ -87,7 +87,13 @@ FAMILY = {
     }),
     21: {  # ESC/POS: a feed only acts when it is above 0
         "MediaAlign": (words("Left", "Center", "Right"), "Center"),
-        "FeedOffset": (ints(0), None),
+        "FeedOffset": (ints(0), "0"),       # no gap inside a receipt
+        # Receipts: one per job, fed past the cutter and cut at its end.
+        "ReceiptMode": (words("0", "1"), "1"),
+        "CutMode": (words("0", "1", "2", "3", "4"), "1"),
+        "CashDrawer": (words("0", "1", "2"), "0"),
+        "BandRows": (ints(1, 65535), "256"),
+        "CutterFeed": (ints(0, 100), None),
     },
     22: dict(LABEL_DITHER, **{  # CPCL
         "AdjustHoriaontal": (ints(0), "0"),
@@ -176,6 +182,13 @@ def check(path):
             errors.append("%s default %r is not a choice" % (kw, opt["default"]))
         elif neutral is not None and opt["default"] != neutral:
             errors.append("%s defaults to %r, not %r" % (kw, opt["default"], neutral))
+    # A cut by default must come with a feed that brings the last line past
+    # the cutter, or it cuts through the receipt's last lines.
+    cut = ppd.options.get("CutMode", {}).get("default")
+    if cut not in (None, "0"):
+        feed = ppd.options.get("CutterFeed", {}).get("default") or ""
+        if not INT.match(feed) or int(feed) <= 0:
+            errors.append("CutMode %s by default, but CutterFeed %r feeds nothing first" % (cut, feed))
     if "zeMediaTracking" in ppd.options:
         types = [MEDIA_TYPES.get(c) for c in ppd.options["zeMediaTracking"]["choices"]]
         if len(types) != len(set(types)):

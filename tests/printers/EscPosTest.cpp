@@ -179,6 +179,53 @@ TEST(EscPosPage, CutAndDrawerPlacements)
     }
 }
 
+// Receipt mode: one ESC @ per job, each page's rows down to its last printed
+// one in bands of BandRows, nothing for a white page, and the feed to the
+// cutter before a cut.
+TEST(EscPosReceipt, PagesJoinIntoOneReceipt)
+{
+    // Pages of 6 rows, 16 dots wide, with ink in their first `ink` rows.
+    auto page = [](unsigned ink) {
+        return PreparedPage(16, 6, [ink](unsigned x, unsigned y) { return y < ink && Pattern(x, y); });
+    };
+    const ByteVec rows = PrinterRows(16, 6, Pattern);
+    auto band = [&](unsigned from, unsigned to) {
+        return Cat({RasterHead(0, 2, to - from), Slice(rows, from * 2, to * 2)});
+    };
+    const ByteVec start = Cat({kInit, kCentre}), end = Cat({Feed(96), kFullCut}); // 12 mm at 203 dpi
+    struct Case {
+        const char *name;
+        int cutMode, moneyBox, bandRows;
+        std::vector<unsigned> inkRows; // per page; 0 = a white page
+        std::vector<ByteVec> writes;   // the pages', then the end of job's
+    };
+    const std::vector<Case> cases = {
+        {"end cut", 1, 0, 256, {3, 5}, {Cat({start, band(0, 3)}), band(0, 5), end}},
+        {"bands", 1, 0, 4, {6}, {Cat({start, band(0, 4), band(4, 6)}), end}},
+        {"band rows held to 1", 0, 0, 0, {2}, {Cat({start, band(0, 1), band(1, 2)})}},
+        {"white page adds nothing", 2, 0, 256, {0, 2, 0}, {Cat({start, band(0, 2)}), Cat({Feed(96), kPartialCut})}},
+        {"cut after every page", 3, 0, 256, {4, 1}, {Cat({start, band(0, 4), end}), Cat({band(0, 1), end})}},
+        {"drawer before, once", 0, 1, 256, {1, 1}, {Cat({kDrawer, start, band(0, 1)}), band(0, 1)}},
+        {"drawer after the cut", 1, 2, 256, {6}, {Cat({start, band(0, 6)}), Cat({end, kDrawer})}},
+        {"blank job: drawer, no cut", 1, 1, 256, {0}, {kDrawer}},
+        {"blank job: nothing", 1, 0, 256, {0, 0}, {}},
+    };
+    for (const Case &c : cases) {
+        TestEscPos r;
+        r.m_Reg.bReceipt = true;
+        r.m_Reg.fCutterFeed = 12;
+        r.m_Reg.iCutMode = c.cutMode;
+        r.m_Reg.iMoneyBox = c.moneyBox;
+        r.m_Reg.iBandRows = c.bandRows;
+        for (unsigned ink : c.inkRows) {
+            r.m_Image = page(ink);
+            r.OnPaintBmp();
+        }
+        r.OnEndDoc();
+        EXPECT_EQ(r.writes, c.writes) << c.name;
+    }
+}
+
 TEST(EscPosPage, JobWithoutPagesStillGetsItsEndCut)
 {
     TestEscPos r;
