@@ -2,86 +2,130 @@
 
 #include <climits>
 #include <cstdint>
-#include <cstdio>
 
-#include "CupsMessages.h"
+#include "PageRefusal.h"
 
 using NS_QV_CLASS::CMyBuffer;
 
-void CPrinterCPCL::WriteLine(CMyBuffer &line)
+namespace {
+
+void EndLine(CMyBuffer &out)
 {
-    line.AddStringA("\r\n");
-    WriteSpool(line.GetBuffer(), line.GetBufferLength());
+    out.AddStringA("\r\n");
+}
+
+void AddPrint(CMyBuffer &out)
+{
+    out.AddStringA("PRINT");
+    EndLine(out);
+}
+
+// The command lines of a page around its graphic, with room to spare.
+constexpr int kPageTextBytes = 128;
+
+} // namespace
+
+void CPrinterCPCL::AddBegin(CMyBuffer &out)
+{
+    out.AddStringA("! ");
+    out.AddInt(MillimetresToDots(m_Reg.fReference[0]));
+    out.AddStringA(" 200 200 ");
+    out.AddInt(static_cast<int>(m_Image.GetHeight()));
+    out.AddStringA(" 1");
+    EndLine(out);
+}
+
+void CPrinterCPCL::AddPageWidth(CMyBuffer &out)
+{
+    out.AddStringA("PAGE-WIDTH ");
+    out.AddInt(static_cast<int>(m_Image.GetWidth()));
+    EndLine(out);
+}
+
+void CPrinterCPCL::AddCGLine(CMyBuffer &out)
+{
+    out.AddStringA("CG ");
+    out.AddInt(static_cast<int>(m_Image.GetEffWidth()));
+    out.AddStringA(" ");
+    out.AddInt(static_cast<int>(m_Image.GetHeight()));
+    out.AddStringA(" 0 0");
+    EndLine(out);
+}
+
+void CPrinterCPCL::AddCG(CMyBuffer &out)
+{
+    AddCGLine(out);
+    // Rows in storage order, first raster line first.
+    if (const uint8_t *bits = m_Image.GetBits(0))
+        out.AddBuffer(bits, static_cast<int>(m_Image.GetEffWidth() * m_Image.GetHeight()));
+}
+
+void CPrinterCPCL::AddFORM(CMyBuffer &out)
+{
+    if (m_Reg.iMediaType != kMediaGap && m_Reg.iMediaType != kMediaBLine)
+        return;
+    out.AddStringA("FORM");
+    EndLine(out);
+}
+
+void CPrinterCPCL::WriteCommand(void (CPrinterCPCL::*add)(CMyBuffer &))
+{
+    CMyBuffer out;
+    (this->*add)(out);
+    if (out.GetBufferLength() > 0)
+        WriteSpool(out.GetBuffer(), out.GetBufferLength());
 }
 
 void CPrinterCPCL::cmdBegin()
 {
-    CMyBuffer line;
-    line.AddStringA("! ");
-    line.AddInt(MillimetresToDots(m_Reg.fReference[0]));
-    line.AddStringA(" 200 200 ");
-    line.AddInt(static_cast<int>(m_Image.GetHeight()));
-    line.AddStringA(" 1");
-    WriteLine(line);
+    WriteCommand(&CPrinterCPCL::AddBegin);
 }
 
 void CPrinterCPCL::cmdPageWidth()
 {
-    CMyBuffer line;
-    line.AddStringA("PAGE-WIDTH ");
-    line.AddInt(static_cast<int>(m_Image.GetWidth()));
-    WriteLine(line);
+    WriteCommand(&CPrinterCPCL::AddPageWidth);
 }
 
+// The graphic's header line and its data are separate writes.
 void CPrinterCPCL::cmdCG()
 {
-    const int stride = static_cast<int>(m_Image.GetEffWidth());
-    const int height = static_cast<int>(m_Image.GetHeight());
-    CMyBuffer line;
-    line.AddStringA("CG ");
-    line.AddInt(stride);
-    line.AddStringA(" ");
-    line.AddInt(height);
-    line.AddStringA(" 0 0");
-    WriteLine(line);
-    // Rows in storage order, first raster line first; OnPaintBmp has checked
-    // that the storage fits one write.
+    WriteCommand(&CPrinterCPCL::AddCGLine);
     if (const uint8_t *bits = m_Image.GetBits(0))
-        WriteSpool(bits, stride * height);
+        WriteSpool(bits, static_cast<int>(m_Image.GetEffWidth() * m_Image.GetHeight()));
 }
 
 void CPrinterCPCL::cmdFORM()
 {
-    if (m_Reg.iMediaType != kMediaGap && m_Reg.iMediaType != kMediaBLine)
-        return;
-    CMyBuffer line;
-    line.AddStringA("FORM");
-    WriteLine(line);
+    WriteCommand(&CPrinterCPCL::AddFORM);
 }
 
 void CPrinterCPCL::cmdPrint()
 {
-    CMyBuffer line;
-    line.AddStringA("PRINT");
-    WriteLine(line);
+    CMyBuffer out;
+    AddPrint(out);
+    WriteSpool(out.GetBuffer(), out.GetBufferLength());
 }
 
 void CPrinterCPCL::OnPaintBmp()
 {
-    // The page goes out in several writes, so anything that could stop it
-    // half-way is checked before the first one.
-    const uint64_t bytes = static_cast<uint64_t>(m_Image.GetEffWidth()) * m_Image.GetHeight();
-    if (bytes > static_cast<uint64_t>(INT_MAX) || m_Image.GetWidth() > static_cast<uint32_t>(INT_MAX)) {
-        Refuse("The page image of %llu bytes is too large for the printer; it was "
-               "not printed. Print it at a lower resolution or a smaller size.",
-               static_cast<unsigned long long>(bytes));
+    FamilyLimits limits;
+    limits.planeBytes = INT_MAX; // the graphic goes out as one int-sized piece
+    PageShape page;
+    page.width = m_Image.GetWidth();
+    page.rowBytes = m_Image.GetEffWidth();
+    page.rows = m_Image.GetHeight();
+    page.planeBytes = page.rowBytes * page.rows;
+    if (!PageFits(limits, page, m_CmdBuffer.GetMaxBufferSize()))
         return;
-    }
     // CG wants 1 = dot; the white row padding becomes 0, blank.
     Negative(m_Image);
-    cmdBegin();
-    cmdPageWidth();
-    cmdCG();
-    cmdFORM();
-    cmdPrint();
+    m_CmdBuffer.InitBuffer(0);
+    m_CmdBuffer.Reserve(static_cast<long long>(page.planeBytes) + kPageTextBytes);
+    AddBegin(m_CmdBuffer);
+    AddPageWidth(m_CmdBuffer);
+    AddCG(m_CmdBuffer);
+    AddFORM(m_CmdBuffer);
+    AddPrint(m_CmdBuffer);
+    WritePage(m_CmdBuffer);
+    m_CmdBuffer.InitBuffer(0);
 }

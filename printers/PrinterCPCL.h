@@ -1,11 +1,12 @@
 // CPCL label printers (cupsModelNumber 22).
 //
 // Every page is one label: the header line, PAGE-WIDTH, the page as one
-// uncompressed CG graphic, FORM for gap and black-line media, PRINT. Each
-// command goes to the printer in its own write; lines end with CR LF.
+// uncompressed CG graphic, FORM for gap and black-line media, PRINT. The
+// page is assembled and written in one piece; lines end with CR LF.
 #pragma once
 
 #include "BaseRender.h"
+#include "MyBuffer.h"
 
 class CPrinterCPCL : public CBaseRender {
 public:
@@ -26,6 +27,15 @@ public:
     void cmdFORM();
     void cmdPrint();
 
+    NS_QV_CLASS::CMyBuffer m_CmdBuffer;
+
 private:
-    void WriteLine(NS_QV_CLASS::CMyBuffer &line);
+    // The same commands appended to `out`.
+    void AddBegin(NS_QV_CLASS::CMyBuffer &out);
+    void AddPageWidth(NS_QV_CLASS::CMyBuffer &out);
+    void AddCGLine(NS_QV_CLASS::CMyBuffer &out);
+    void AddCG(NS_QV_CLASS::CMyBuffer &out); // the line and the rows
+    void AddFORM(NS_QV_CLASS::CMyBuffer &out);
+    // Runs one of the Add* above into a buffer of its own and writes it.
+    void WriteCommand(void (CPrinterCPCL::*add)(NS_QV_CLASS::CMyBuffer &));
 };

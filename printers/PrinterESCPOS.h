@@ -2,7 +2,9 @@
 // initialisation, a justification, a feed, and optional cut and drawer pulse.
 // In receipt mode the pages of a job are one receipt instead: one
 // initialisation, then the printed rows of every page, then the feed to the
-// cutter and the cut.
+// cutter and the cut. The bytes come from EscPosEncoder (a function of the
+// page and its settings); this class checks the page, keeps the job's state
+// (whether the receipt has begun) and writes.
 #pragma once
 
 #include <algorithm>
@@ -21,9 +23,9 @@ public:
     void OnDestroy() override;
     void OnPaintBmp() override;
 
-    // The command vocabulary of the family. Each appends to m_CmdBuffer; the
-    // page sequence reaches them only through the virtual table, so a dialect
-    // (PeriPage) replaces single commands.
+    // The command vocabulary of the family, each appending to m_CmdBuffer
+    // what its EscPosEncoder counterpart appends. A dialect (PeriPage)
+    // replaces single commands for its own page sequence.
     virtual void cmdInit();
     virtual void cmdAlign(int align);
     // kind 0 full cut, any other partial cut.
@@ -45,9 +47,6 @@ public:
 
 protected:
     void AppendBytes(std::initializer_list<unsigned char> bytes);
-
-    // Rows in one raster command: iBandRows held to 1 .. kMaxRasterField.
-    int BandRows() const;
 
     // Bytes per raster row that hold the page's dots: (width + 7) / 8.
     int RasterRowBytes() const;
@@ -86,16 +85,5 @@ protected:
     }
 
 private:
-    // One page of a receipt: its printed rows (the white tail left out), the
-    // receipt's start before the first of them, a cut after it when every
-    // page is cut.
-    void PaintReceiptPage();
-    // The feed that brings the last printed line past the cutter, then the
-    // cut of `kind` (cmdCutPaper).
-    void FeedAndCut(int kind);
-    // Rows of m_Image down to its last printed one; after Negative, a
-    // printed row has a set bit in its first w bytes.
-    int RowsToLastInk(int w) const;
-
     bool m_bReceiptStarted = false; // the receipt's ESC @ has gone out
 };

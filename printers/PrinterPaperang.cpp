@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "ByteOrder.h"
-#include "CupsMessages.h"
+#include "PageRefusal.h"
 
 using NS_QV_CLASS::CMyBuffer;
 
@@ -37,13 +37,15 @@ void CPrinterPaperang::OnPaintBmp()
 {
     AddLog("OnPaintBmp");
     m_CmdBuffer.InitBuffer(0);
-    if (m_Image.GetEffWidth() > static_cast<uint32_t>(kMaxRowBytes)) {
-        Refuse("This page is %u dots wide; the printer takes at most %d dots "
-               "per line. The page was not printed. Choose a narrower paper "
-               "size or a lower resolution.",
-               m_Image.GetWidth(), kMaxRowBytes / 4 * 4 * 8);
+    // Rows are sent as whole stored words.
+    FamilyLimits limits;
+    limits.rowBytes = kMaxRowBytes / 4 * 4;
+    PageShape page;
+    page.width = m_Image.GetWidth();
+    page.rowBytes = m_Image.GetEffWidth();
+    page.rows = m_Image.GetHeight();
+    if (!PageFits(limits, page, m_CmdBuffer.GetMaxBufferSize()))
         return;
-    }
     // From here a set bit is a dot to burn.
     Negative(m_Image);
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <new>
 
-#include "CupsMessages.h"
+#include "PageRefusal.h"
 
 namespace {
 
@@ -272,15 +272,17 @@ void CPrinterTSPL::OnPaintBmp()
         return;
     }
     const bool twoColour = m_Reg.bDoubleColor;
-    uint64_t planeBytes = StorageBytes(m_Image);
+    FamilyLimits limits;
+    limits.planeBytes = INT_MAX; // a bitmap's length is an int
+    PageShape page;
+    page.width = m_Image.GetWidth();
+    page.rowBytes = m_Image.GetEffWidth();
+    page.rows = m_Image.GetHeight();
+    page.planeBytes = StorageBytes(m_Image);
     if (twoColour)
-        planeBytes = std::max(planeBytes, StorageBytes(m_ImageRed));
-    if (planeBytes > static_cast<uint64_t>(INT_MAX)) {
-        Refuse("The page image of %llu bytes is too large for the printer; it was "
-               "not printed. Print it at a lower resolution or a smaller size.",
-               static_cast<unsigned long long>(planeBytes));
+        page.planeBytes = std::max(page.planeBytes, StorageBytes(m_ImageRed));
+    if (!PageFits(limits, page, m_CmdBuffer.GetMaxBufferSize()))
         return;
-    }
 
     // The horizontal resolution is the head's dot pitch in both directions:
     // every stored row prints as one dot line.

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "CupsMessages.h"
+#include "PageRefusal.h"
 
 CBaseRender::CBaseRender() = default;
 
@@ -56,10 +57,20 @@ void CBaseRender::Refuse(const char *format, ...)
     if (n > 0)
         vsnprintf(&reason[0], reason.size() + 1, format, again);
     va_end(again);
+    m_bPageRefused = true;
     if (m_OnRefusal)
         m_OnRefusal(reason);
     else
         _cupsLangPrintFilter(stderr, "ERROR", "%s", reason.c_str());
+}
+
+bool CBaseRender::PageFits(const FamilyLimits &limits, const PageShape &page, int bufferLimit)
+{
+    const std::string reason = PageRefusal(limits, page, m_Reg.iHeadWidth, bufferLimit);
+    if (reason.empty())
+        return true;
+    Refuse("%s", reason.c_str());
+    return false;
 }
 
 void CBaseRender::WritePage(NS_QV_CLASS::CMyBuffer &buffer)

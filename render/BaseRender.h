@@ -6,6 +6,7 @@
 #include <cups/raster.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -66,6 +67,9 @@ public:
     // Refuses the page being printed with a reason for the user: to the
     // refusal handler when one is set, otherwise as an "ERROR:" line.
     void Refuse(const char *format, ...) __attribute__((format(printf, 2, 3)));
+    // True once the page being prepared has been refused; the page is then
+    // not encoded. Cleared when the next page's preparation starts.
+    bool PageRefused() const { return m_bPageRefused; }
     // True once a write to the printer has failed (backend gone); the job
     // loop then stops as for a cancel and the job fails.
     bool SpoolFailed() const { return m_bSpoolFailed; }
@@ -83,8 +87,15 @@ public:
 
 protected:
     bool m_bSpoolFailed = false;
+    bool m_bPageRefused = false;
+
+    // The one page check of every family: the page about to be encoded
+    // against the family's limits and the head width. Refuses the page and
+    // returns false when it can't be sent.
+    bool PageFits(const struct FamilyLimits &limits, const struct PageShape &page, int bufferLimit);
 
 private:
+    bool MayMake(const char *step, uint64_t width, uint64_t height, unsigned bitsPerPixel);
     void SplitColorPlanes();
     void AdjustTone(CxImage &image);
     void AdjustGeometry(CxImage &image);

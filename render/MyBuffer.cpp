@@ -44,6 +44,15 @@ void CMyBuffer::SetBufferSize(int size)
     }
 }
 
+void CMyBuffer::Reserve(long long size)
+{
+    if (m_nMaxBufferSize > 0 && size > m_nMaxBufferSize)
+        size = m_nMaxBufferSize;
+    if (size > 0x7fffffffLL)
+        size = 0x7fffffffLL;
+    SetBufferSize(static_cast<int>(size));
+}
+
 void CMyBuffer::Clear()
 {
     if (m_pBuffer && m_nBufferSize > 0)

@@ -21,6 +21,10 @@ public:
     void SetMaxBufferSize(int max) { m_nMaxBufferSize = max; }
     // Grows the storage to exactly `size` bytes, keeping the content; never shrinks.
     void SetBufferSize(int size);
+    // Grows the storage once for `size` bytes of content, as far as the
+    // content limit allows, so that a page assembled from many appends is not
+    // copied on each; the exact-growth rule of the appends is unchanged.
+    void Reserve(long long size);
     // n > 0: n zero bytes of content; otherwise clears the buffer. Also clears
     // the overflow mark, so a buffer reused for the next page starts clean.
     void InitBuffer(int n);

@@ -83,7 +83,8 @@ PageOutcome PagePath::PrintPage(const RasterImage &page, int)
 
     render.OnStartPage();
     render.OnBeginBmp();
-    render.OnPaintBmp();
+    if (!render.PageRefused())
+        render.OnPaintBmp();
     render.OnEndBmp();
     render.OnEndPage();
     outcome.reason = m_refusal;

@@ -9,21 +9,38 @@
 #include <cstring>
 
 #include "BaseRender.h"
+#include "PageLimits.h"
+#include "PageRefusal.h"
+
+// A step that makes a new image checks its size first; a page that would
+// outgrow the limits is refused (PageRefused()) and left as it is.
+bool CBaseRender::MayMake(const char *step, uint64_t width, uint64_t height, unsigned bitsPerPixel)
+{
+    if (PageImageFits(width, height, bitsPerPixel))
+        return true;
+    Refuse("%s", OversizeRefusal(step, width, height).c_str());
+    return false;
+}
 
 void CBaseRender::OnBeginBmp()
 {
+    m_bPageRefused = false;
     if (m_Reg.bDoubleColor)
         SplitColorPlanes();
     if (!m_bInited) {
         OnInit();
         m_bInited = true;
     }
+    if (m_bPageRefused)
+        return;
     if (!m_Reg.bDoubleColor) {
         AdjustImage(m_Image);
         return;
     }
     AdjustTone(m_Image);
     AdjustTone(m_ImageRed);
+    if (m_bPageRefused)
+        return;
     CropPlanesTogether(m_Image, m_ImageRed, CropLimitsFromSettings());
     AdjustGeometry(m_Image);
     AdjustGeometry(m_ImageRed);
@@ -37,6 +54,8 @@ void CBaseRender::SplitColorPlanes()
     const int width = static_cast<int>(m_Image.GetWidth());
     const int height = static_cast<int>(m_Image.GetHeight());
     const uint32_t kWhite = 16777215;
+    if (!MayMake("Splitting the colours", m_Image.GetWidth(), m_Image.GetHeight(), 24))
+        return;
 
     CxImage white(m_Image, true, true, true);
     for (int y = 0; y < height; ++y)
@@ -70,6 +89,8 @@ void CBaseRender::SplitColorPlanes()
 void CBaseRender::AdjustImage(CxImage &image)
 {
     AdjustTone(image);
+    if (m_bPageRefused)
+        return;
     const CropLimits limits = CropLimitsFromSettings();
     CropWhiteEdge(image, limits.top, limits.bottom, limits.left, limits.right);
     AdjustGeometry(image);
@@ -92,6 +113,9 @@ void CBaseRender::AdjustTone(CxImage &image)
         image.Dither(reg.iGrayMethod - 1);
     if (reg.iScale != 100) {
         const uint32_t scale = static_cast<uint32_t>(reg.iScale);
+        if (!MayMake("Scaling", uint64_t{image.GetWidth()} * scale / 100u, uint64_t{image.GetHeight()} * scale / 100u,
+                     image.GetBpp()))
+            return;
         image.Resample(static_cast<int32_t>(image.GetWidth() * scale / 100u),
                        static_cast<int32_t>(image.GetHeight() * scale / 100u), 1, nullptr);
     }
@@ -108,6 +132,9 @@ void CBaseRender::AdjustGeometry(CxImage &image)
         image.Mirror(false, true);
     if (reg.bNegative)
         Negative(image);
+    if ((reg.iRotate == 2 || reg.iRotate == 3) &&
+        !MayMake("Rotating", image.GetHeight(), image.GetWidth(), image.GetBpp()))
+        return;
     if (reg.iRotate == 1)
         image.Rotate(180, nullptr);
     else if (reg.iRotate == 2)
@@ -121,7 +148,7 @@ void CBaseRender::AdjustGeometry(CxImage &image)
 // of the page); what moves past an edge is lost, what is uncovered is white.
 void CBaseRender::ShiftImage(CxImage &image, int dx, int dy)
 {
-    if (!image.IsValid())
+    if (!image.IsValid() || !MayMake("Shifting", image.GetWidth(), image.GetHeight(), image.GetBpp()))
         return;
     CxImage copy(image, true, true, true);
     memset(image.GetBits(0), 0xFF, static_cast<size_t>(image.GetEffWidth()) * image.GetHeight());

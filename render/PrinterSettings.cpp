@@ -4,6 +4,7 @@
 
 #include "BaseRender.h"
 #include "SettingsReader.h"
+#include "Units.h"
 
 namespace {
 
@@ -32,12 +33,11 @@ void CBaseRender::GetPrinterParameters()
 // dots (3) at the page's horizontal resolution. Steps with 25.4 run in double
 // precision on the widened float; the others stay in single precision, which
 // is what the printers' dot counts have always been computed with.
-float CBaseRender::ConvertUnits(int type, float value)
+float ConvertUnits(int from, int type, float value, int resolution)
 {
-    const int from = m_Reg.iUnit;
     if (from < 0 || from > 3 || type < 0 || type > 3 || from == type)
         return value;
-    const float dpi = static_cast<float>(m_iResolution);
+    const float dpi = static_cast<float>(resolution);
     switch (from) {
     case 0:
         if (type == 1)
@@ -70,12 +70,22 @@ float CBaseRender::ConvertUnits(int type, float value)
 // precision, then truncation toward zero (so -3 mm at 203 dpi is -23 dots).
 // Absurd settings (a FeedOffset of a billion millimetres) are held at the
 // int range instead of overflowing the conversion.
-int CBaseRender::MillimetresToDots(float mm)
+int LengthToDots(float length, int unit, int dpi)
 {
-    double dots = static_cast<double>(ConvertUnits(3, mm)) + 0.5;
+    double dots = static_cast<double>(ConvertUnits(unit, 3, length, dpi)) + 0.5;
     if (!(dots > INT_MIN))
         return INT_MIN;
     if (dots >= 2147483647.0)
         return INT_MAX;
     return static_cast<int>(dots);
+}
+
+float CBaseRender::ConvertUnits(int type, float value)
+{
+    return ::ConvertUnits(m_Reg.iUnit, type, value, m_iResolution);
+}
+
+int CBaseRender::MillimetresToDots(float mm)
+{
+    return LengthToDots(mm, m_Reg.iUnit, m_iResolution);
 }

@@ -328,4 +328,37 @@ TEST_F(JobLoop, HeaderIsTracedForEveryPage)
         EXPECT_TRUE(r.HasSyslog(line)) << line;
 }
 
+// A PPD that declares its head width: every family refuses a page wider than
+// the head, sends nothing of it, and prints the next page as it would alone.
+TEST_F(JobLoop, PageWiderThanTheHeadIsRefusedAndTheJobGoesOn)
+{
+    const RasterPage narrow = Page1Bit(64, 8, 1);
+    for (int model = 20; model <= 24; ++model) {
+        for (const char *rotate : {"", "Rotate=2"}) {
+            // Unrotated, 72 dots across; turned by 90 degrees, 72 rows become 72 dots.
+            const RasterPage wide = *rotate ? Page1Bit(64, 72, 2) : Page1Bit(72, 8, 2);
+            TestPpd printer;
+            printer.modelNumber = model;
+            printer.attributes = {{"qfHeadWidth", "64"}};
+            if (*rotate)
+                printer.options = {{"Rotate", {"0", "2"}}};
+            FilterCall call;
+            call.ppd = WritePpd(dir.path(), printer);
+            call.options = rotate;
+            call.inputFile = Raster({wide, narrow});
+            const FilterResult both = RunFilter(call);
+            call.inputFile = Raster({narrow});
+            const FilterResult alone = RunFilter(call);
+            SCOPED_TRACE(std::to_string(model) + " " + rotate);
+            EXPECT_EQ(both.exitStatus, 0);
+            EXPECT_TRUE(both.HasErrLine("ERROR: This page is 72 dots wide, wider than the 64 dots of the print head; "
+                                        "it was not printed. Choose a narrower page size, or a landscape page size "
+                                        "when rotating by 90 degrees."))
+                << both.err;
+            EXPECT_EQ(both.out, alone.out);
+            EXPECT_FALSE(alone.out.empty());
+        }
+    }
+}
+
 } // namespace

@@ -208,6 +208,22 @@ TEST(AdjustImage, RotationSwapsTheSides)
     }
 }
 
+// Rotation would make a page taller than any page may be: the page is
+// refused before the image is made, and left as it was.
+TEST(AdjustImage, RotationBeyondThePageLimitIsRefusedBeforeItIsMade)
+{
+    PrepRender r;
+    std::string reason;
+    r.m_OnRefusal = [&](const std::string &text) { reason = text; };
+    r.m_Reg.iRotate = 2;
+    r.m_Reg.iGrayMethod = 0;
+    r.m_Image = CxImage(200000, 1, 1, 0);
+    r.OnBeginBmp();
+    EXPECT_TRUE(r.PageRefused());
+    EXPECT_EQ(r.m_Image.GetWidth(), 200000u);
+    EXPECT_EQ(reason.rfind("Rotating would make the page 1 x 200000 dots, more than a page may be", 0), 0u) << reason;
+}
+
 TEST(TwoColour, SplitSendsBrightColouredPixelsToRed)
 {
     // Pixels as (first, second, third byte) of a 24-bit raster.
