@@ -3,12 +3,15 @@
 // Every page is one self-contained TSPL job: label size, media and head
 // settings, CLS, one bitmap (two in two-colour mode) and PRINT, written to the
 // printer in one piece. Lines end with CR LF; numbers are plain decimal.
+// The bytes come from TsplEncoder (a function of the page and its settings);
+// this class checks the page and writes it.
 #pragma once
 
 #include <zlib.h>
 
 #include "BaseRender.h"
 #include "MyBuffer.h"
+#include "TsplEncoder.h"
 
 class CPrinterTSPL : public CBaseRender {
 public:
@@ -17,7 +20,8 @@ public:
 
     void OnPaintBmp() override;
 
-    // --- command builders: each appends its line to m_CmdBuffer -------------
+    // --- command builders: each appends its line to m_CmdBuffer, as the
+    // encoder's tspl::Lines does ---------------------------------------------
     // Unit 1 sends " mm", unit 2 " dot", any other unit no unit word.
     void cmdSIZE(double width, double height, int unit);
     void cmdSetRibbon(bool on);
@@ -44,8 +48,8 @@ public:
     void cmdSetColorBlack();
     // Plain form (mode 1): the bits as the prepared image holds them, 1 =
     // white. Compressed form (mode 3, bImageCompress): the printer wants
-    // 1 = dot there, so `image` is inverted in place and the inverted bytes
-    // are sent as one zlib stream; `bits` must point into `image`'s storage.
+    // 1 = dot there, so the inverted bytes are sent as one zlib stream. The
+    // image is left as it is.
     void cmdBITMAP(CxImage &image, int x, int y, int widthBytes, int height, const void *bits, int length);
     // "SFAYPRINT" for the one model whose firmware wants it, else "PRINT".
     void cmdPRINT(int sets, int copies);
@@ -58,16 +62,7 @@ protected:
     virtual int Compress(Bytef *dest, uLongf *destLen, const Bytef *source, uLong sourceLen);
 
 private:
-    void AddLine(const char *text);
-    void AddOnOff(const char *command, bool on);
-    // `offWord` for mode 0, BATCH for mode 1, otherwise the count.
-    void AddCutter(const char *command, const char *offWord, int mode, int count);
-    void AddDots(float mm);
-    // "<command><a> dot,<b> dot", both millimetres sent as dots.
-    void AddDotPair(const char *command, float a, float b);
-    void EndLine();
-    // Appends mode 3 with the compressed data; false leaves m_CmdBuffer as it was.
-    bool AddCompressedBitmap(const NS_QV_CLASS::CMyBuffer &header, const void *bits, int length);
-    // A whole plane as one bitmap at the label's origin.
-    void SendPlane(CxImage &plane);
+    tspl::Lines Lines();
+    tspl::Compressor Compressor();
+    tspl::Trace Trace();
 };
