@@ -4,6 +4,7 @@
 #include <png.h>
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -134,7 +135,7 @@ TEST(Png, PagesBecomeGreyOrColourPictures)
 
     EXPECT_FALSE(WritePagePng(one.pages[0], dir + "/missing/one.png", error));
     EXPECT_NE(error.find("cannot create"), std::string::npos);
-    std::system(("rm -rf '" + dir + "'").c_str());
+    std::filesystem::remove_all(dir);
 }
 
 // Hostile input: every truncation and many single-byte changes of good
@@ -233,7 +234,7 @@ TEST(Cli, WritesPagesAndListingAndReportsTheVerdict)
     ToolRun help = Tool(dir, "--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Usage: quillfeed-preview"), std::string::npos);
-    std::system(("rm -rf '" + dir + "'").c_str());
+    std::filesystem::remove_all(dir);
 }
 #endif
 
