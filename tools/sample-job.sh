@@ -2,7 +2,12 @@
 # Sets up quillfeed on a Debian machine and prints the bundled sample label
 # without a printer: raster -> quillfeed -> TSPL bytes -> preview PNG.
 #
-#   sudo bash tools/sample-job.sh        (as root it installs the packages first)
+#   sudo bash tools/sample-job.sh        (as root it installs the packages first;
+#                                         root may run it without sudo)
+#
+# The packages are everything configuring, building and testing needs, so
+# that tools/run-tests.sh works afterwards; tools/fresh-machine-check.sh
+# proves that on a new Debian 12 root.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,7 +16,7 @@ if [ "$(id -u)" = 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends g++ cmake make pkg-config \
     libcups2-dev libcupsimage2-dev zlib1g-dev libpng-dev libgtest-dev libbenchmark-dev \
-    cups-ppdc >/dev/null
+    cups-ppdc cups-client python3 >/dev/null
 fi
 
 build=build

@@ -162,7 +162,8 @@ TEST(ImageCopy, DeepCopyThenTransfer)
     EXPECT_EQ(CxImage(src, false, true, false).GetBits(1)[3], 0);
 
     CxImage target(4, 4, 8);
-    target = target;      // self-assignment keeps the image
+    const CxImage &same = target;
+    target = same;        // self-assignment keeps the image
     target.CopyInfo(src); // only into empty images
     EXPECT_EQ(target.GetXDPI(), 96);
     void *dib = copy.GetDIB();
