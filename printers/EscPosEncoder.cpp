@@ -35,7 +35,22 @@ unsigned char RasterMode(int xdpi, int ydpi)
     return 0x00;
 }
 
-// The first w bytes of the first `rows` rows, inverted: a set bit burns a dot.
+int FeedDots(float mm, const tagREGSTRUCT &reg, int dpi)
+{
+    return LengthToDots(mm, reg.iUnit, dpi);
+}
+
+// The cutter sits above the print line: without the feed the last lines
+// would be cut through or left inside the printer.
+void FeedAndCut(CMyBuffer &out, const tagREGSTRUCT &reg, int dpi, int kind)
+{
+    if (reg.fCutterFeed > 0)
+        AddFeed(out, FeedDots(reg.fCutterFeed, reg, dpi));
+    AddCut(out, kind);
+}
+
+} // namespace
+
 void GatherDots(const CxImage &page, int w, int rows, CMyBuffer &raster)
 {
     raster.SetMaxBufferSize(0); // the page check has bounded it
@@ -49,27 +64,10 @@ void GatherDots(const CxImage &page, int w, int rows, CMyBuffer &raster)
     }
 }
 
-int FeedDots(float mm, const tagREGSTRUCT &reg, int dpi)
-{
-    return LengthToDots(mm, reg.iUnit, dpi);
-}
-
-// Bytes of the ESC J commands for a feed.
 int64_t FeedBytes(int dots)
 {
     return dots <= 0 ? 3 : (int64_t{dots} / 255 + 1) * 3;
 }
-
-// The cutter sits above the print line: without the feed the last lines
-// would be cut through or left inside the printer.
-void FeedAndCut(CMyBuffer &out, const tagREGSTRUCT &reg, int dpi, int kind)
-{
-    if (reg.fCutterFeed > 0)
-        AddFeed(out, FeedDots(reg.fCutterFeed, reg, dpi));
-    AddCut(out, kind);
-}
-
-} // namespace
 
 void AddInit(CMyBuffer &out)
 {

@@ -4,6 +4,8 @@
 // (whether a receipt has begun); its command hooks wrap the Add* below.
 #pragma once
 
+#include <cstdint>
+
 #include "MyBuffer.h"
 #include "RegStruct.h"
 #include "ximage.h"
@@ -37,6 +39,12 @@ int BandRows(const tagREGSTRUCT &reg);
 // Rows of a prepared page (1 = white) down to its last one with a dot in
 // its first w bytes; 0 for a white page.
 int RowsToLastInk(const CxImage &page, int w);
+
+// The first w bytes of the first `rows` rows of a prepared page, inverted:
+// a set bit burns a dot.
+void GatherDots(const CxImage &page, int w, int rows, NS_QV_CLASS::CMyBuffer &raster);
+// Bytes of the ESC J commands for a feed of `dots`.
+int64_t FeedBytes(int dots);
 
 // One page. `page` is prepared: one bit, 1 = white, white row padding; it is
 // read, never changed. In receipt mode (reg.bReceipt) the page continues the

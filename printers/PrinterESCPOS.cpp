@@ -85,11 +85,6 @@ void CPrinterESCPOS::cmdOpenMoneyBox()
     escpos::AddDrawerPulse(m_CmdBuffer);
 }
 
-void CPrinterESCPOS::AppendBytes(std::initializer_list<unsigned char> bytes)
-{
-    m_CmdBuffer.AddBuffer(bytes.begin(), static_cast<int>(bytes.size()));
-}
-
 int CPrinterESCPOS::RasterRowBytes() const
 {
     return escpos::RowBytes(m_Image);
@@ -105,14 +100,4 @@ bool CPrinterESCPOS::RasterFits(int w, int h)
     page.rowBytes = static_cast<uint64_t>(w);
     page.rows = static_cast<uint64_t>(h);
     return PageFits(limits, page, m_CmdBuffer.GetMaxBufferSize());
-}
-
-void CPrinterESCPOS::GatherRaster(CMyBuffer &raster, int w, int rows)
-{
-    const int h = rows < 0 ? static_cast<int>(m_Image.GetHeight()) : rows;
-    raster.InitBuffer(0);
-    raster.SetMaxBufferSize(m_CmdBuffer.GetMaxBufferSize());
-    raster.SetBufferSize(static_cast<int>(int64_t(w) * h));
-    for (int i = 0; i < h; ++i)
-        raster.AddBuffer(m_Image.GetBits(static_cast<uint32_t>(i)), w);
 }

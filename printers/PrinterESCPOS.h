@@ -7,10 +7,6 @@
 // (whether the receipt has begun) and writes.
 #pragma once
 
-#include <algorithm>
-#include <cstdint>
-#include <initializer_list>
-
 #include "BaseRender.h"
 #include "MyBuffer.h"
 
@@ -46,8 +42,6 @@ public:
     NS_QV_CLASS::CMyBuffer m_CmdBuffer;
 
 protected:
-    void AppendBytes(std::initializer_list<unsigned char> bytes);
-
     // Bytes per raster row that hold the page's dots: (width + 7) / 8.
     int RasterRowBytes() const;
 
@@ -55,34 +49,6 @@ protected:
     // w bytes can't be sent: a row wider than the 16-bit width field, or more
     // raster than a page's command buffer may hold.
     bool RasterFits(int w, int h);
-
-    // The first w bytes of every stored row of m_Image (of the first `rows`
-    // when that is not negative), row 0 first; the alignment bytes beyond w
-    // stay behind.
-    void GatherRaster(NS_QV_CLASS::CMyBuffer &raster, int w, int rows = -1);
-
-    // Calls emit(rows, bytes, length) for consecutive bands of at most
-    // maxRows rows. A raster within the limit is one band carrying all `len`
-    // bytes unchanged.
-    template <class Emit>
-    static void ForEachBand(int w, int h, const unsigned char *data, int len, int maxRows, Emit &&emit)
-    {
-        if (len < 0)
-            len = 0;
-        if (h <= maxRows) {
-            emit(h, data, len);
-            return;
-        }
-        int rowsLeft = h;
-        while (rowsLeft > 0) {
-            const int rows = std::min(rowsLeft, maxRows);
-            const int n = rows == rowsLeft ? len : static_cast<int>(std::min<int64_t>(int64_t(rows) * w, len));
-            emit(rows, data, n);
-            data += n;
-            len -= n;
-            rowsLeft -= rows;
-        }
-    }
 
 private:
     bool m_bReceiptStarted = false; // the receipt's ESC @ has gone out

@@ -1,7 +1,9 @@
 // PeriPage portable printers: ESC/POS plus DLE-prefixed start-up, paper,
-// density, cut-line and end commands, and a deflate-compressed raster.
+// density, cut-line and end commands, and a deflate-compressed raster. The
+// bytes come from PeriPageEncoder; this class checks the page and writes it.
 #pragma once
 
+#include "PeriPageEncoder.h"
 #include "PrinterESCPOS.h"
 
 class CPrinterPeriPage : public CPrinterESCPOS {
@@ -25,9 +27,6 @@ public:
     void cmdCutLine();
 
     // Widest compressed row the printers take, in bytes.
-    static constexpr int kMaxCompressedRow203 = 208;
-    static constexpr int kMaxCompressedRowHigh = 312;
-
-private:
-    void AppendCompressedBand(int w, int h, const unsigned char *data, int len);
+    static constexpr int kMaxCompressedRow203 = peripage::kMaxCompressedRow203;
+    static constexpr int kMaxCompressedRowHigh = peripage::kMaxCompressedRowHigh;
 };
