@@ -133,6 +133,62 @@ RasterImage ImageOf(const cups_page_header2_t &h, const NS_QV_CLASS::CMyBuffer &
     return image;
 }
 
+// The PPD's ModelName, traced with its Personality.
+std::string ModelName(ppd_file_t *ppd)
+{
+    std::string modelName;
+    if (ppd_attr_t *attr = ppdFindAttr(ppd, "ModelName", nullptr)) {
+        syslog(LOG_DEBUG, "ModelName=%s", attr->value ? attr->value : "");
+        modelName = attr->value ? attr->value : "";
+    }
+    if (ppd_attr_t *attr = ppdFindAttr(ppd, "Personality", nullptr))
+        syslog(LOG_DEBUG, "lang=%s", attr->value ? attr->value : "");
+    return modelName;
+}
+
+// The job's settings from the marked PPD, traced to the system log.
+void ReadPpdSettings(ppd_file_t *ppd, tagREGSTRUCT &reg)
+{
+    const TraceLine trace = [](const std::string &line) { syslog(LOG_DEBUG, "%s", line.c_str()); };
+    trace("CCupsRender::GetPrinterParameters");
+    PpdSettingsSource source(ppd, trace);
+    ReadSettings(source, reg, trace);
+}
+
+// One page whose header has been read: checked, its rows read, printed
+// through the page path, each refusal told on stderr.
+void PrintOnePage(cups_raster_t *ras, const cups_page_header2_t &header, PagePath &path)
+{
+    const PageVerdict verdict = CheckPageHeader(header);
+    if (verdict != PageVerdict::Ok) {
+        _cupsLangPrintFilter(stderr, "ERROR", "%s", RefusalMessage(verdict, Page, header).c_str());
+        DiscardPage(ras, header);
+        return;
+    }
+
+    NS_QV_CLASS::CMyBuffer page;
+    const unsigned rows = ReadPage(ras, header, page);
+    if (rows == 0 && header.cupsHeight > 0) {
+        // Nothing of the page arrived: there is nothing to print, and
+        // a page of filler would waste a label.
+        _cupsLangPrintFilter(stderr, "ERROR",
+                             "Page %d has no raster data (the stream ends before its first row); it was "
+                             "skipped.",
+                             Page);
+        return;
+    }
+    if (rows < header.cupsHeight)
+        _cupsLangPrintFilter(stderr, "WARNING",
+                             "Page %d ends after %u of its %u rows; the %u missing rows are printed white.", Page, rows,
+                             header.cupsHeight, header.cupsHeight - rows);
+    MakeLuminance(header, page);
+    TraceHeader(header);
+    const PageOutcome outcome = path.PrintPage(ImageOf(header, page), Page);
+    if (!outcome.reason.empty())
+        _cupsLangPrintFilter(stderr, "ERROR", "%s", outcome.reason.c_str());
+    _cupsLangPrintFilter(stderr, "INFO", "Finished page %d.", Page);
+}
+
 } // namespace
 
 int CCupsInstance::Run(int argc, char **argv)
@@ -180,24 +236,13 @@ int CCupsInstance::Run(int argc, char **argv)
     ppdMarkDefaults(ppd);
     cupsMarkOptions(ppd, num_options, options);
 
-    std::string modelName;
-    if (ppd_attr_t *attr = ppdFindAttr(ppd, "ModelName", nullptr)) {
-        syslog(LOG_DEBUG, "ModelName=%s", attr->value ? attr->value : "");
-        modelName = attr->value ? attr->value : "";
-    }
-    if (ppd_attr_t *attr = ppdFindAttr(ppd, "Personality", nullptr))
-        syslog(LOG_DEBUG, "lang=%s", attr->value ? attr->value : "");
+    const std::string modelName = ModelName(ppd);
     ModelNumber = ppd->model_number;
     syslog(LOG_DEBUG, "ModelNumber = %d\n", ModelNumber);
 
     // The settings are read once the printer family is set up.
-    auto readSettings = [ppd](tagREGSTRUCT &reg) {
-        const TraceLine trace = [](const std::string &line) { syslog(LOG_DEBUG, "%s", line.c_str()); };
-        trace("CCupsRender::GetPrinterParameters");
-        PpdSettingsSource source(ppd, trace);
-        ReadSettings(source, reg, trace);
-    };
-    PagePath path(ModelNumber, readSettings, modelName, WriteToStandardOutput);
+    PagePath path(
+        ModelNumber, [ppd](tagREGSTRUCT &reg) { ReadPpdSettings(ppd, reg); }, modelName, WriteToStandardOutput);
     if (!path.Known()) {
         syslog(LOG_ERR, "ERR: Unknow ModelNumber = %d\n", ModelNumber);
         _cupsLangPrintFilter(stderr, "ERROR", "Unknow ModelNumber.");
@@ -216,36 +261,7 @@ int CCupsInstance::Run(int argc, char **argv)
         fprintf(stderr, "PAGE: %d 1\n", Page);
         _cupsLangPrintFilter(stderr, "INFO", "Starting page %d.", Page);
 
-        const PageVerdict verdict = CheckPageHeader(header);
-        if (verdict != PageVerdict::Ok) {
-            _cupsLangPrintFilter(stderr, "ERROR", "%s", RefusalMessage(verdict, Page, header).c_str());
-            DiscardPage(ras, header);
-            continue;
-        }
-
-        {
-            NS_QV_CLASS::CMyBuffer page;
-            const unsigned rows = ReadPage(ras, header, page);
-            if (rows == 0 && header.cupsHeight > 0) {
-                // Nothing of the page arrived: there is nothing to print, and
-                // a page of filler would waste a label.
-                _cupsLangPrintFilter(stderr, "ERROR",
-                                     "Page %d has no raster data (the stream ends before its first row); it was "
-                                     "skipped.",
-                                     Page);
-                continue;
-            }
-            if (rows < header.cupsHeight)
-                _cupsLangPrintFilter(stderr, "WARNING",
-                                     "Page %d ends after %u of its %u rows; the %u missing rows are printed white.",
-                                     Page, rows, header.cupsHeight, header.cupsHeight - rows);
-            MakeLuminance(header, page);
-            TraceHeader(header);
-            const PageOutcome outcome = path.PrintPage(ImageOf(header, page), Page);
-            if (!outcome.reason.empty())
-                _cupsLangPrintFilter(stderr, "ERROR", "%s", outcome.reason.c_str());
-            _cupsLangPrintFilter(stderr, "INFO", "Finished page %d.", Page);
-        }
+        PrintOnePage(ras, header, path);
         // A failed write to the printer ends the job as a cancel does.
         if (Canceled || path.OutputFailed())
             break;
