@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -242,11 +243,12 @@ private:
     bool m_released;
 };
 
-// Reads whatever fd has into sink; closes fd at end of file or on an error.
-template <typename Sink> void Drain(int &fd, Sink &sink)
+// Reads whatever fd has (at most `most` bytes when not 0) into sink; closes fd
+// at end of file or on an error.
+template <typename Sink> void Drain(int &fd, Sink &sink, size_t most = 0)
 {
     char buf[65536];
-    ssize_t r = read(fd, buf, sizeof buf);
+    ssize_t r = read(fd, buf, most && most < sizeof buf ? most : sizeof buf);
     if (r > 0)
         sink.insert(sink.end(), buf, buf + r);
     else if (r == 0 || errno != EAGAIN)
@@ -276,7 +278,10 @@ void Pump(Child &child, const FilterCall &call, FilterResult &result)
                 continue;
             if (fds[i].fd == child.in)
                 feed.Write();
-            else if (fds[i].fd == child.out)
+            else if (fds[i].fd == child.out && call.slowReadBytes) {
+                Drain(child.out, result.out, call.slowReadBytes);
+                usleep(200);
+            } else if (fds[i].fd == child.out)
                 Drain(child.out, result.out);
             else
                 Drain(child.err, result.err);
@@ -297,7 +302,9 @@ void Collect(Child &child, std::chrono::steady_clock::time_point start, const st
              FilterResult &result)
 {
     int status = 0;
-    waitpid(child.pid, &status, 0);
+    rusage usage{};
+    wait4(child.pid, &status, 0, &usage);
+    result.maxRssKb = usage.ru_maxrss;
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.errLines = SplitLines(result.err);

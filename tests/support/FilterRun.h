@@ -32,6 +32,7 @@ struct FilterResult {
     std::vector<std::string> errLines;
     std::vector<std::string> syslogLines; // "<priority>|<text>"
     double seconds = 0;
+    long maxRssKb = 0; // the filter's peak resident memory
 
     bool HasErrLine(const std::string &line) const;
     bool HasSyslog(const std::string &text) const; // any priority
@@ -54,6 +55,9 @@ struct FilterCall {
     bool closeEarly = false;
     // Close the reading end of stdout at once: the backend is gone.
     bool closeStdout = false;
+    // A slow backend: stdout is read at most this many bytes at a time, with
+    // a pause between reads. 0: as fast as it comes.
+    size_t slowReadBytes = 0;
 };
 
 FilterResult RunFilter(const FilterCall &call);
