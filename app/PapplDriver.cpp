@@ -1,0 +1,545 @@
+// Every call into PAPPL for printers and jobs is in this file (the system and
+// the serial device have theirs in main.cpp and SerialDevice.cpp).
+#include "PapplDriver.h"
+
+#include <cups/pwg.h>
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "DriverTable.h"
+#include "JobSettings.h"
+#include "PagePath.h"
+#include "SettingsReader.h"
+
+static_assert(kMaxVendor == PAPPL_MAX_VENDOR, "the driver table's vendor limit must be PAPPL's");
+
+namespace {
+
+// Strings handed to PAPPL as const char * must outlive every printer.
+const char *Keep(const std::string &s)
+{
+    static std::mutex lock;
+    static std::deque<std::string> kept;
+    std::lock_guard<std::mutex> guard(lock);
+    for (const std::string &k : kept)
+        if (k == s)
+            return k.c_str();
+    kept.push_back(s);
+    return kept.back().c_str();
+}
+
+int Hundredths(double points)
+{
+    return static_cast<int>(std::lround(points * 2540.0 / 72.0));
+}
+
+bool IsRoll(const PpdModel &model)
+{
+    return model.modelNumber == 21 || model.modelNumber == 23 || model.modelNumber == 24;
+}
+
+// PWG media name of a PPD size: the standard name where the size is one,
+// else a self-describing name made of the PPD name and the size, in inches
+// for inch sizes ("oe_2-25x1-25in_2.25x1.25in"), else in millimetres.
+std::string MediaName(const PpdMedia &media)
+{
+    const int w = Hundredths(media.width), l = Hundredths(media.length);
+    pwg_media_t *pwg = pwgMediaForSize(w, l);
+    if (pwg && pwg->pwg && strncmp(pwg->pwg, "custom_", 7) != 0)
+        return pwg->pwg;
+    std::string name;
+    for (const char *p = media.name; *p; ++p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        name += std::isalnum(c) ? static_cast<char>(std::tolower(c)) : '-';
+    }
+    const bool inches = name.size() > 2 && name.compare(name.size() - 2, 2, "in") == 0;
+    char keyword[128];
+    pwgFormatSizeName(keyword, sizeof keyword, inches ? "oe" : "om", name.c_str(), w, l, inches ? "in" : "mm");
+    return keyword;
+}
+
+struct TrackingName {
+    const char *choice;
+    pappl_media_tracking_t tracking;
+};
+const TrackingName kTracking[] = {
+    {"Continuous", PAPPL_MEDIA_TRACKING_CONTINUOUS},
+    {"Gap", PAPPL_MEDIA_TRACKING_GAP},
+    {"BLine", PAPPL_MEDIA_TRACKING_MARK},
+};
+
+struct LabelModeName {
+    const char *choice;
+    pappl_label_mode_t mode;
+};
+// PostAction choices with a label mode (see JobSettings.cpp).
+const LabelModeName kLabelModes[] = {
+    {"1", PAPPL_LABEL_MODE_TEAR_OFF},
+    {"2", PAPPL_LABEL_MODE_CUTTER},
+    {"3", PAPPL_LABEL_MODE_PEEL_OFF},
+};
+
+const char *TrackingKeyword(pappl_media_tracking_t t)
+{
+    switch (t) {
+    case PAPPL_MEDIA_TRACKING_CONTINUOUS:
+        return "continuous";
+    case PAPPL_MEDIA_TRACKING_GAP:
+        return "gap";
+    case PAPPL_MEDIA_TRACKING_MARK:
+        return "mark";
+    default:
+        return "";
+    }
+}
+
+const char *LabelModeKeyword(pappl_label_mode_t m)
+{
+    switch (m) {
+    case PAPPL_LABEL_MODE_TEAR_OFF:
+        return "tear-off";
+    case PAPPL_LABEL_MODE_CUTTER:
+        return "cutter";
+    case PAPPL_LABEL_MODE_PEEL_OFF:
+        return "peel-off";
+    default:
+        return "";
+    }
+}
+
+long MaxNumeric(const PpdOption &o, long *min = nullptr)
+{
+    long hi = 0, lo = 0;
+    bool any = false;
+    for (const PpdChoice &c : o.choices) {
+        char *end = nullptr;
+        long n = strtol(c.name, &end, 10);
+        if (*end || end == c.name)
+            continue;
+        hi = any ? std::max(hi, n) : n;
+        lo = any ? std::min(lo, n) : n;
+        any = true;
+    }
+    if (min)
+        *min = lo;
+    return hi;
+}
+
+// ------------------------------------------------------------------ jobs
+
+// One job: its settings, its page path and the page being assembled.
+struct AppJob {
+    const PpdModel *model = nullptr;
+    pappl_device_t *device = nullptr;
+    std::unique_ptr<PagePath> path;
+    std::vector<unsigned char> page;
+    unsigned bytesPerLine = 0, width = 0, height = 0, bitsPerPixel = 0;
+    int xDpi = 0, yDpi = 0;
+    bool invert = false;   // 1 or 8-bit pages in device black: ink is 1
+    unsigned rowsSeen = 0; // rows written so far on this page
+    int pagesPrinted = 0;
+};
+
+const PpdModel *ModelOf(pappl_job_t *job)
+{
+    pappl_printer_t *printer = papplJobGetPrinter(job);
+    return FindModel(papplPrinterGetDriverName(printer));
+}
+
+// The job's IPP values in PAPPL-free form.
+JobValues ValuesOf(pappl_pr_options_t *options)
+{
+    JobValues v;
+    v.printDarkness = options->print_darkness;
+    v.darknessConfigured = options->darkness_configured;
+    v.printSpeed = options->print_speed;
+    v.tracking = TrackingKeyword(options->media.tracking);
+    v.mediaWidth = options->media.size_width;
+    v.mediaLength = options->media.size_length;
+    v.leftOffset = options->media.left_offset;
+    v.topOffset = options->media.top_offset;
+    v.color = options->print_color_mode == PAPPL_COLOR_MODE_COLOR;
+    for (int i = 0; i < options->num_vendor; ++i)
+        v.vendor[options->vendor[i].name] = options->vendor[i].value ? options->vendor[i].value : "";
+    return v;
+}
+
+// Vendor values: the job's own, else the printer's current default. PAPPL
+// 1.3 hands the driver the defaults the printer was created with, not the
+// ones set since (Set-Printer-Attributes, the web interface), so they are
+// read here.
+void VendorValues(pappl_job_t *job, JobValues &v)
+{
+    pappl_printer_t *printer = papplJobGetPrinter(job);
+    pappl_pr_driver_data_t data;
+    papplPrinterGetDriverData(printer, &data);
+    ipp_t *attrs = papplPrinterGetDriverAttributes(printer);
+    char value[256];
+    for (int i = 0; i < data.num_vendor; ++i) {
+        const std::string name = data.vendor[i], def = name + "-default";
+        ipp_attribute_t *attr = papplJobGetAttribute(job, name.c_str());
+        if (!attr && attrs)
+            attr = ippFindAttribute(attrs, def.c_str(), IPP_TAG_ZERO);
+        if (attr && ippAttributeString(attr, value, sizeof value) > 0)
+            v.vendor[name] = value;
+    }
+    ippDelete(attrs);
+}
+
+bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device)
+{
+    const PpdModel *model = ModelOf(job);
+    if (!model) {
+        papplJobSetMessage(job, "This printer's driver is unknown.");
+        return false;
+    }
+    JobValues values = ValuesOf(options);
+    VendorValues(job, values);
+    pappl_pr_driver_data_t data;
+    papplPrinterGetDriverData(papplJobGetPrinter(job), &data);
+    values.labelMode = LabelModeKeyword(data.mode_configured);
+
+    JobSettings settings(*model);
+    std::string problem = settings.Apply(values, kMaxVendor);
+    if (!problem.empty()) {
+        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", problem.c_str());
+        papplJobSetMessage(job, "%s", problem.c_str());
+        papplJobSetReasons(job, PAPPL_JREASON_JOB_COMPLETED_WITH_ERRORS, PAPPL_JREASON_NONE);
+        return false;
+    }
+
+    auto *ctx = new AppJob;
+    ctx->model = model;
+    ctx->device = device;
+    TraceLine trace = [job](const std::string &line) { papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "%s", line.c_str()); };
+    PagePath::Sink sink = [ctx](const void *bytes, size_t size) {
+        if (size == 0)
+            return true;
+        ssize_t written = papplDeviceWrite(ctx->device, bytes, size);
+        if (written < 0 || static_cast<size_t>(written) != size)
+            return false;
+        papplDeviceFlush(ctx->device);
+        return true;
+    };
+    ctx->path = std::make_unique<PagePath>(
+        model->modelNumber, [&](tagREGSTRUCT &reg) { ReadSettings(settings, reg, trace); }, model->modelName, sink);
+    if (!ctx->path->Known()) {
+        papplJobSetMessage(job, "Model number %d names no printer family.", model->modelNumber);
+        delete ctx;
+        return false;
+    }
+    papplJobSetData(job, ctx);
+    ctx->path->StartJob();
+    return !ctx->path->OutputFailed();
+}
+
+bool StartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned)
+{
+    auto *ctx = static_cast<AppJob *>(papplJobGetData(job));
+    if (!ctx)
+        return false;
+    const auto &h = options->header;
+    ctx->width = h.cupsWidth;
+    ctx->height = h.cupsHeight;
+    ctx->bytesPerLine = h.cupsBytesPerLine;
+    ctx->bitsPerPixel = h.cupsBitsPerPixel;
+    ctx->xDpi = static_cast<int>(h.HWResolution[0]);
+    ctx->yDpi = static_cast<int>(h.HWResolution[1]);
+    ctx->invert = h.cupsColorSpace == CUPS_CSPACE_K && h.cupsBitsPerPixel <= 8;
+    ctx->rowsSeen = 0;
+    const uint64_t size = static_cast<uint64_t>(h.cupsBytesPerLine) * h.cupsHeight;
+    if (size == 0 || size > (uint64_t{256} << 20)) {
+        papplJobSetMessage(job, "The page is too large to print (%u x %u pixels).", h.cupsWidth, h.cupsHeight);
+        return false;
+    }
+    ctx->page.assign(static_cast<size_t>(size), 0xFF);
+    return true;
+}
+
+bool WriteLine(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned y, const unsigned char *line)
+{
+    auto *ctx = static_cast<AppJob *>(papplJobGetData(job));
+    if (!ctx || y >= ctx->height)
+        return false;
+    unsigned char *row = ctx->page.data() + static_cast<size_t>(y) * ctx->bytesPerLine;
+    if (ctx->invert) {
+        for (unsigned i = 0; i < ctx->bytesPerLine; ++i)
+            row[i] = static_cast<unsigned char>(~line[i]);
+    } else {
+        memcpy(row, line, ctx->bytesPerLine);
+    }
+    ctx->rowsSeen = std::max(ctx->rowsSeen, y + 1);
+    return true;
+}
+
+bool EndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned pageNumber)
+{
+    auto *ctx = static_cast<AppJob *>(papplJobGetData(job));
+    if (!ctx)
+        return false;
+    // A page cut short (a damaged document) is never sent in part.
+    if (ctx->rowsSeen < ctx->height) {
+        papplJobSetMessage(job, "Page %u is incomplete (%u of %u lines); the job was stopped.", pageNumber,
+                           ctx->rowsSeen, ctx->height);
+        papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
+        return false;
+    }
+    RasterImage image;
+    image.data = ctx->page.data();
+    image.width = ctx->width;
+    image.height = ctx->height;
+    image.bitsPerPixel = ctx->bitsPerPixel;
+    image.bytesPerLine = ctx->bytesPerLine;
+    image.xDpi = ctx->xDpi;
+    image.yDpi = ctx->yDpi;
+    PageOutcome outcome = ctx->path->PrintPage(image, static_cast<int>(pageNumber));
+    if (outcome.printed)
+        ++ctx->pagesPrinted;
+    else if (!outcome.reason.empty()) {
+        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", outcome.reason.c_str());
+        papplJobSetMessage(job, "%s", outcome.reason.c_str());
+        papplJobSetReasons(job, PAPPL_JREASON_JOB_COMPLETED_WITH_ERRORS, PAPPL_JREASON_NONE);
+    }
+    if (ctx->path->OutputFailed()) {
+        papplJobSetMessage(job, "The printer stopped taking data.");
+        return false;
+    }
+    return true;
+}
+
+bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *)
+{
+    auto *ctx = static_cast<AppJob *>(papplJobGetData(job));
+    if (!ctx)
+        return false;
+    papplJobSetData(job, nullptr);
+    ctx->path->EndJob();
+    const bool ok = !ctx->path->OutputFailed();
+    if (!ok)
+        papplJobSetMessage(job, "The printer stopped taking data.");
+    delete ctx;
+    return ok;
+}
+
+// ------------------------------------------------------------- driver
+
+void AddVendorAttribute(ipp_t *attrs, const IppOption &ipp)
+{
+    const PpdOption &o = *ipp.option;
+    const std::string supported = ipp.name + "-supported", def = ipp.name + "-default";
+    if (ipp.integer) {
+        std::vector<int> values;
+        for (const PpdChoice &c : o.choices)
+            values.push_back(atoi(c.name));
+        ippAddIntegers(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, supported.c_str(), static_cast<int>(values.size()),
+                       values.data());
+        ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, def.c_str(), atoi(o.defaultChoice));
+    } else {
+        std::vector<std::string> words;
+        std::vector<const char *> ptrs;
+        for (const PpdChoice &c : o.choices)
+            words.push_back(KeywordOf(c.name));
+        for (const std::string &w : words)
+            ptrs.push_back(w.c_str());
+        ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, supported.c_str(), static_cast<int>(ptrs.size()),
+                      nullptr, ptrs.data());
+        ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, def.c_str(), nullptr, KeywordOf(o.defaultChoice).c_str());
+    }
+}
+
+} // namespace
+
+pappl_pr_driver_t *AppDrivers(int *count)
+{
+    static std::vector<pappl_pr_driver_t> drivers = [] {
+        std::vector<pappl_pr_driver_t> list;
+        for (const PpdModel &m : AllModels()) {
+            pappl_pr_driver_t d{};
+            d.name = m.driverName;
+            d.description = m.nickName;
+            d.device_id = m.deviceId;
+            list.push_back(d);
+        }
+        return list;
+    }();
+    *count = static_cast<int>(drivers.size());
+    return drivers.data();
+}
+
+bool AppDriverCallback(pappl_system_t *system, const char *driverName, const char *, const char *,
+                       pappl_pr_driver_data_t *data, ipp_t **attrs, void *)
+{
+    const PpdModel *model = FindModel(driverName ? driverName : "");
+    if (!model) {
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unknown driver \"%s\".", driverName ? driverName : "");
+        return false;
+    }
+
+    data->rstartjob_cb = StartJob;
+    data->rstartpage_cb = StartPage;
+    data->rwriteline_cb = WriteLine;
+    data->rendpage_cb = EndPage;
+    data->rendjob_cb = EndJob;
+
+    strncpy(data->make_and_model, model->nickName, sizeof data->make_and_model - 1);
+    data->ppm = 10;
+    data->kind = IsRoll(*model) ? (PAPPL_KIND_RECEIPT | PAPPL_KIND_ROLL) : PAPPL_KIND_LABEL;
+    data->orient_default = IPP_ORIENT_PORTRAIT;
+    data->quality_default = IPP_QUALITY_NORMAL;
+    data->scaling_default = PAPPL_SCALING_AUTO;
+    data->content_default = PAPPL_CONTENT_AUTO;
+    data->sides_supported = PAPPL_SIDES_ONE_SIDED;
+    data->sides_default = PAPPL_SIDES_ONE_SIDED;
+    data->duplex = PAPPL_DUPLEX_NONE;
+
+    // The page path takes 8-bit grey (24-bit colour for black and red).
+    data->color_supported = PAPPL_COLOR_MODE_MONOCHROME;
+    data->color_default = PAPPL_COLOR_MODE_MONOCHROME;
+    data->raster_types = PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_SGRAY_8;
+    if (model->colorDevice) {
+        data->color_supported |= PAPPL_COLOR_MODE_COLOR;
+        data->color_default = PAPPL_COLOR_MODE_COLOR;
+        data->raster_types |= PAPPL_PWG_RASTER_TYPE_SRGB_8;
+    }
+
+    data->num_resolution = 1;
+    data->x_resolution[0] = data->x_default = model->xDpi;
+    data->y_resolution[0] = data->y_default = model->yDpi;
+
+    data->borderless = false;
+    data->left_right = 0;
+    data->bottom_top = 0;
+
+    int n = 0;
+    int defaultIndex = 0;
+    for (const PpdMedia &m : model->media) {
+        if (n >= PAPPL_MAX_MEDIA - 2)
+            break;
+        if (strcmp(m.name, model->defaultMedia) == 0)
+            defaultIndex = n;
+        data->media[n++] = Keep(MediaName(m));
+    }
+    if (model->maxWidth > 0 && model->maxLength > 0) {
+        const char *kind = IsRoll(*model) ? "roll" : "custom";
+        char keyword[128];
+        pwgFormatSizeName(keyword, sizeof keyword, kind, "min", Hundredths(model->minWidth),
+                          Hundredths(model->minLength), nullptr);
+        data->media[n++] = Keep(keyword);
+        pwgFormatSizeName(keyword, sizeof keyword, kind, "max", Hundredths(model->maxWidth),
+                          Hundredths(model->maxLength), nullptr);
+        data->media[n++] = Keep(keyword);
+    }
+    data->num_media = n;
+
+    data->num_source = 1;
+    data->source[0] = IsRoll(*model) ? "main-roll" : "main";
+    data->num_type = 1;
+    data->type[0] = IsRoll(*model) ? "continuous" : "labels";
+
+    pappl_media_col_t &def = data->media_default;
+    memset(&def, 0, sizeof def);
+    if (!model->media.empty()) {
+        const PpdMedia &m = model->media[static_cast<size_t>(defaultIndex)];
+        strncpy(def.size_name, data->media[defaultIndex], sizeof def.size_name - 1);
+        def.size_width = Hundredths(m.width);
+        def.size_length = Hundredths(m.length);
+    }
+    strncpy(def.source, data->source[0], sizeof def.source - 1);
+    strncpy(def.type, data->type[0], sizeof def.type - 1);
+    def.tracking = PAPPL_MEDIA_TRACKING_CONTINUOUS;
+
+    *attrs = ippNew();
+    data->num_vendor = 0;
+    for (const IppOption &ipp : IppOptions(*model, kMaxVendor)) {
+        const PpdOption &o = *ipp.option;
+        switch (ipp.kind) {
+        case IppKind::Darkness:
+            data->darkness_supported = static_cast<int>(MaxNumeric(o)) + 1;
+            data->darkness_configured = 50;
+            data->darkness_default = 0;
+            break;
+        case IppKind::Speed: {
+            long lo = 0, hi = MaxNumeric(o, &lo);
+            data->speed_supported[0] = static_cast<int>(lo * 2540);
+            data->speed_supported[1] = static_cast<int>(hi * 2540);
+            data->speed_default = 0;
+            break;
+        }
+        case IppKind::Tracking:
+            for (const PpdChoice &c : o.choices)
+                for (const TrackingName &t : kTracking)
+                    if (strcmp(c.name, t.choice) == 0) {
+                        data->tracking_supported |= t.tracking;
+                        if (strcmp(c.name, o.defaultChoice) == 0)
+                            def.tracking = t.tracking;
+                    }
+            break;
+        case IppKind::LabelMode:
+            for (const PpdChoice &c : o.choices)
+                for (const LabelModeName &m : kLabelModes)
+                    if (strcmp(c.name, m.choice) == 0) {
+                        data->mode_supported |= m.mode;
+                        if (strcmp(c.name, o.defaultChoice) == 0)
+                            data->mode_configured = m.mode;
+                    }
+            break;
+        case IppKind::LeftOffset:
+            data->left_offset_supported[0] = 0;
+            data->left_offset_supported[1] = static_cast<int>(MaxNumeric(o) * 100);
+            break;
+        case IppKind::TopOffset:
+            data->top_offset_supported[0] = 0;
+            data->top_offset_supported[1] = static_cast<int>(MaxNumeric(o) * 100);
+            break;
+        case IppKind::Vendor:
+            data->vendor[data->num_vendor++] = Keep(ipp.name);
+            AddVendorAttribute(*attrs, ipp);
+            break;
+        case IppKind::ColorMode:
+        case IppKind::Fixed:
+            break;
+        }
+    }
+    if (!data->tracking_supported)
+        data->tracking_supported = PAPPL_MEDIA_TRACKING_CONTINUOUS;
+    data->media_ready[0] = def;
+    return true;
+}
+
+const char *AppAutoAdd(const char *, const char *, const char *deviceId, void *)
+{
+    if (!deviceId || !*deviceId)
+        return nullptr;
+    cups_option_t *pairs = nullptr;
+    int count = papplDeviceParseID(deviceId, &pairs);
+    auto get = [&](const char *a, const char *b) {
+        const char *v = cupsGetOption(a, count, pairs);
+        return std::string(v ? v : (b ? cupsGetOption(b, count, pairs) ? cupsGetOption(b, count, pairs) : "" : ""));
+    };
+    const std::string mfg = get("MANUFACTURER", "MFG"), mdl = get("MODEL", "MDL");
+    cupsFreeOptions(count, pairs);
+    if (mfg.empty() || mdl.empty())
+        return nullptr;
+    // Generic models name no maker a device reports; only a model whose PPD
+    // names its maker and model can be recognised.
+    for (const PpdModel &m : AllModels()) {
+        if (strcmp(m.manufacturer, "Generic") == 0)
+            continue;
+        const std::string full = mfg + " " + mdl;
+        if (strcasecmp(m.manufacturer, mfg.c_str()) == 0 &&
+            (strcasecmp(m.modelName, mdl.c_str()) == 0 || strcasecmp(m.modelName, full.c_str()) == 0))
+            return m.driverName;
+    }
+    return nullptr;
+}
