@@ -4,7 +4,9 @@
 
 #include <cups/pwg.h>
 
+#include <fcntl.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -332,6 +334,39 @@ bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *)
     return ok;
 }
 
+// A document already in the printer's language (the format the driver
+// names, e.g. application/vnd.quillfeed-tspl) goes to the printer as it is.
+bool PrintRaw(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device)
+{
+    const char *name = papplJobGetFilename(job);
+    int fd = name ? open(name, O_RDONLY | O_CLOEXEC) : -1;
+    if (fd < 0) {
+        papplJobSetMessage(job, "The document could not be opened.");
+        return false;
+    }
+    std::vector<unsigned char> buffer(65536);
+    bool ok = true;
+    ssize_t n;
+    while (ok && (n = read(fd, buffer.data(), buffer.size())) > 0)
+        ok = papplDeviceWrite(device, buffer.data(), static_cast<size_t>(n)) == n;
+    close(fd);
+    if (!ok)
+        papplJobSetMessage(job, "The printer stopped taking data.");
+    return ok;
+}
+
+// The printer language's own document format, from the PPD's filter line
+// ("application/vnd.cups-raster application/vnd.quillfeed-tspl 80 quillfeed").
+std::string NativeFormat(const PpdModel &model)
+{
+    std::string line = model.FindAttribute("cupsFilter2");
+    size_t a = line.find(' ');
+    size_t b = a == std::string::npos ? a : line.find(' ', a + 1);
+    if (b == std::string::npos)
+        return "application/octet-stream";
+    return line.substr(a + 1, b - a - 1);
+}
+
 // ------------------------------------------------------------- driver
 
 void AddVendorAttribute(ipp_t *attrs, const IppOption &ipp)
@@ -391,6 +426,10 @@ bool AppDriverCallback(pappl_system_t *system, const char *driverName, const cha
     data->rwriteline_cb = WriteLine;
     data->rendpage_cb = EndPage;
     data->rendjob_cb = EndJob;
+    data->printfile_cb = PrintRaw;
+    // PAPPL 1.3 needs a format of the printer's own: without one, a document
+    // it cannot convert (a PDF sent as octet-stream) crashes the job thread.
+    data->format = Keep(NativeFormat(*model));
 
     strncpy(data->make_and_model, model->nickName, sizeof data->make_and_model - 1);
     data->ppm = 10;

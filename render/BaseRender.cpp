@@ -8,6 +8,7 @@
 
 #include "CupsMessages.h"
 #include "PageRefusal.h"
+#include "TextFormat.h"
 
 CBaseRender::CBaseRender() = default;
 
@@ -48,15 +49,8 @@ void CBaseRender::Refuse(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    char probe[1];
-    va_list again;
-    va_copy(again, args);
-    const int n = vsnprintf(probe, sizeof probe, format, args);
+    const std::string reason = FormatTextV(format, args);
     va_end(args);
-    std::string reason(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-    if (n > 0)
-        vsnprintf(&reason[0], reason.size() + 1, format, again);
-    va_end(again);
     m_bPageRefused = true;
     if (m_OnRefusal)
         m_OnRefusal(reason);

@@ -5,6 +5,9 @@
 # cupsd with nothing but the installed files, then removes them again and
 # checks that nothing of ours is left in CUPS's directories.
 #
+# quillfeed-app: the program, its systemd unit enabled (by
+# dh_installsystemd's maintainer scripts), one driver per model.
+#
 # The print test: "lpinfo -m" lists every model of the installed
 # quillfeed.drv through drv:///, one queue per listed model (lpadmin -m)
 # prints tests/data/sample.pdf, and the installed quillfeed-preview decodes
@@ -104,6 +107,21 @@ owner=$(stat -c '%a %U %G' "$filter")
 [ -f "$drv" ] || { echo "FAIL: no $drv"; exit 1; }
 command -v quillfeed-preview >/dev/null || { echo "FAIL: no quillfeed-preview"; exit 1; }
 
+app=/usr/sbin/quillfeed-app
+unit=quillfeed-app.service
+if [[ " $(echo $packages) " == *" quillfeed-app "* ]]; then
+    step "quillfeed-app and its unit"
+    [ -x "$app" ] || { echo "FAIL: no $app"; exit 1; }
+    [ -f "/lib/systemd/system/$unit" ] || { echo "FAIL: no /lib/systemd/system/$unit"; exit 1; }
+    [ -L "/etc/systemd/system/multi-user.target.wants/$unit" ] || {
+        echo "FAIL: $unit is not enabled"; exit 1; }
+    drivers=$("$app" drivers 2>&1 | grep -c . || true)
+    models_in_drv=$(grep -c '^ *FileName ' "$drv")
+    [ "$drivers" = "$models_in_drv" ] || {
+        "$app" drivers; echo "FAIL: quillfeed-app has $drivers drivers, the .drv $models_in_drv models"; exit 1; }
+    echo "   $unit enabled, $drivers drivers"
+fi
+
 # ----------------------------------------------------------- print test
 # The private tree copies the machine's CUPS filters (ours now among them)
 # and links its data (drv and ppdc included); no model directory of ours.
@@ -167,7 +185,8 @@ step "apt-get remove --purge"
 apt-get remove --purge -y $packages >"$W/remove.log" 2>&1 || {
     cat "$W/remove.log"; echo "FAIL: apt-get remove"; exit 1; }
 installed=0
-left=$(find "$serverbin" "$datadir" /etc/cups /usr/share/doc /usr/bin \
+left=$(find "$serverbin" "$datadir" /etc/cups /usr/share/doc /usr/bin /usr/sbin \
+            /lib/systemd/system /etc/systemd /var/lib /var/spool /usr/share/man \
             -name '*quillfeed*' 2>/dev/null || true)
 if [ -n "$left" ]; then
     echo "$left"

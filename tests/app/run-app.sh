@@ -318,6 +318,9 @@ fi
 if [ -s "$T/out/tspl/tspl-damaged.prn" ] && grep -aq 'BITMAP' "$T/out/tspl/tspl-damaged.prn"; then
     fail "damaged PWG raster: part of a page was sent"
 fi
+# A PDF sent as octet-stream (what a raw queue sends): nothing converts it.
+state=$(submit tspl "$data_dir/sample.pdf" application/octet-stream tspl-rawpdf)
+echo "$state" | grep -q 'job-state (enum) = aborted' && ok "PDF sent raw: job aborted" || fail "PDF sent raw: $state"
 state=$(submit tspl "$T/work/tspl.pwg" image/pwg-raster tspl-after)
 echo "$state" | grep -q 'job-state (enum) = completed' && ok "the next job prints" || fail "job after the damaged one: $state"
 kill -0 "$app_pid" 2>/dev/null || fail "the app is gone"
