@@ -28,12 +28,12 @@ def c_string(s):
     return ''.join(out)
 
 
-def split_name(spec):
+def split_name(option_name):
     """'Name/Text' -> (name, text); text defaults to the name."""
-    if '/' in spec:
-        name, text = spec.split('/', 1)
+    if '/' in option_name:
+        name, text = option_name.split('/', 1)
         return name, text
-    return spec, spec
+    return option_name, option_name
 
 
 LINE = re.compile(r'^\*([^\s:]+)(?:\s+([^:]*?))?:\s*(.*)$')
@@ -53,11 +53,11 @@ def parse(path):
             m = LINE.match(line)
             if not m:
                 continue
-            key, spec, value = m.group(1), m.group(2), m.group(3).strip()
+            key, option_name, value = m.group(1), m.group(2), m.group(3).strip()
             if value.startswith('"') and value.endswith('"') and len(value) >= 2:
                 value = value[1:-1]
             if key == 'OpenUI':
-                kw, text = split_name(spec.lstrip('*'))
+                kw, text = split_name(option_name.lstrip('*'))
                 current = {'keyword': kw, 'text': text, 'choices': []}
                 model['options'].append(current)
                 continue
@@ -69,18 +69,18 @@ def parse(path):
                 continue
             if key == 'ParamCustomPageSize':
                 parts = value.split()
-                model['params'][spec] = (float(parts[2]), float(parts[3]))
+                model['params'][option_name] = (float(parts[2]), float(parts[3]))
                 continue
             if key == 'PaperDimension':
-                name, _ = split_name(spec)
+                name, _ = split_name(option_name)
                 w, h = value.split()
                 model['dims'][name] = (float(w), float(h))
                 continue
-            if current is not None and key == current['keyword'] and spec:
-                name, text = split_name(spec)
+            if current is not None and key == current['keyword'] and option_name:
+                name, text = split_name(option_name)
                 current['choices'].append((name, text))
                 continue
-            if spec is None and key not in ('OrderDependency', 'OpenGroup', 'CloseGroup'):
+            if option_name is None and key not in ('OrderDependency', 'OpenGroup', 'CloseGroup'):
                 model['attrs'].append((key, value))
     return model
 

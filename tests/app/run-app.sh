@@ -22,6 +22,8 @@ set -euo pipefail
 
 SKIP=77
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=../e2e/private-cupsd.sh
+. "$here/../e2e/private-cupsd.sh"
 app= filter= preview= ppd_dir= data_dir= keep=0
 while [ $# -gt 0 ]; do
     case $1 in
@@ -44,7 +46,6 @@ T=$(mktemp -d /tmp/quillfeed-app-test.XXXXXX)
 chmod 0755 "$T"
 mkdir -p "$T/out" "$T/work" "$T/spool"
 app_pid=
-cupsd_pid=
 failures=0
 
 stop_pid() {
@@ -62,7 +63,7 @@ stop_pid() {
 
 finish() {
     local rc=$?
-    stop_pid "$cupsd_pid"
+    qf_cupsd_stop
     stop_pid "$app_pid"
     if [ $rc -ne 0 ] || [ $failures -ne 0 ]; then
         echo "---- last errors of the app's log ($T/log)"
@@ -327,62 +328,12 @@ kill -0 "$app_pid" 2>/dev/null || fail "the app is gone"
 
 # ------------------------ a PDF through a private cupsd's driverless queue
 cups_pdf() {
-    local serverbin datadir cport C
-    serverbin=$(cups-config --serverbin)
-    datadir=$(cups-config --datadir)
-    C=$T/cups
-    mkdir -p "$C/bin" "$C/conf/ppd" "$C/conf/ssl" "$C/spool" "$C/cache" "$C/state" "$C/log"
-    chmod 0755 "$C" "$C/bin" "$C/conf"
-    for sub in daemon filter monitor; do cp -a "$serverbin/$sub" "$C/bin/$sub"; done
-    mkdir -m 0755 "$C/bin/backend" "$C/bin/driver"
-    cp -a "$serverbin/backend/ipp" "$C/bin/backend/ipp"
-    cport=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')
-    cat >"$C/conf/cups-files.conf" <<EOF
-ServerRoot $C/conf
-ServerBin $C/bin
-DataDir $datadir
-RequestRoot $C/spool
-CacheDir $C/cache
-StateDir $C/state
-ErrorLog $C/log/error_log
-AccessLog $C/log/access_log
-PageLog $C/log/page_log
-Printcap $C/state/printcap
-User lp
-Group lp
-SystemGroup root
-EOF
-    cat >"$C/conf/cupsd.conf" <<EOF
-LogLevel debug
-Listen 127.0.0.1:$cport
-Browsing No
-BrowseLocalProtocols none
-DefaultShared No
-WebInterface No
-ErrorPolicy abort-job
-JobRetryLimit 0
-MaxJobTime 120
-<Location />
-  Order allow,deny
-  Allow from 127.0.0.1
-</Location>
-<Policy default>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-DefaultPolicy default
-EOF
-    export CUPS_SERVER=127.0.0.1:$cport CUPS_STATEDIR=$C/state CUPS_SERVERROOT=$C/conf
-    cupsd -f -c "$C/conf/cupsd.conf" -s "$C/conf/cups-files.conf" >"$C/log/cupsd.out" 2>&1 &
-    cupsd_pid=$!
-    local up=0
-    for _ in $(seq 100); do
-        kill -0 "$cupsd_pid" 2>/dev/null || break
-        if lpstat -r 2>/dev/null | grep -q 'is running'; then up=1; break; fi
-        sleep 0.2
-    done
-    [ $up -eq 1 ] || { fail "the private cupsd did not come up: $(cat "$C/log/cupsd.out")"; return; }
+    local C=$T/cups
+    mkdir -p "$C"
+    qf_cupsd_tree "$C"
+    # The driverless queue reaches the app through CUPS's own ipp backend.
+    cp -a "$(cups-config --serverbin)/backend/ipp" "$C/bin/backend/ipp"
+    qf_cupsd_start "$C" || { fail "the private cupsd did not come up"; return; }
     if ! lpadmin -p appq -E -v "$base/tspl" -m everywhere >"$C/lpadmin.out" 2>&1; then
         fail "lpadmin -m everywhere: $(cat "$C/lpadmin.out")"; return
     fi
@@ -401,8 +352,7 @@ EOF
     done
     sleep 0.5
     check_stream "$T/out/tspl/tspl-pdf.prn" tspl "$ppd_dir/quillfeed-tspl-203.ppd" "PDF through cupsd's driverless queue" 2
-    stop_pid "$cupsd_pid"
-    cupsd_pid=
+    qf_cupsd_stop
 }
 if [ "$(id -u)" != 0 ]; then
     echo "NOTE: not root, so no private cupsd: the PDF through CUPS is not tested"
