@@ -199,10 +199,8 @@ std::string AdjustGeometry(CxImage &image, const tagREGSTRUCT &reg)
 
 CropLimits CropLimitsOf(const tagREGSTRUCT &reg, int dpi)
 {
-    return {LengthToDots(static_cast<float>(reg.iCropTopEdge), reg.iUnit, dpi),
-            LengthToDots(static_cast<float>(reg.iCropBottomEdge), reg.iUnit, dpi),
-            LengthToDots(static_cast<float>(reg.iCropLeftEdge), reg.iUnit, dpi),
-            LengthToDots(reg.fCropRightEdge, reg.iUnit, dpi)};
+    return {LengthToDots(reg.iCropTopEdge, reg.iUnit, dpi), LengthToDots(reg.iCropBottomEdge, reg.iUnit, dpi),
+            LengthToDots(reg.iCropLeftEdge, reg.iUnit, dpi), LengthToDots(reg.fCropRightEdge, reg.iUnit, dpi)};
 }
 
 void CropWhiteEdge(CxImage &image, CropLimits limits)

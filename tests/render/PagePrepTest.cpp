@@ -3,6 +3,7 @@
 // shift, rotation and the two-colour split, on small exact images.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <string>
@@ -172,28 +173,113 @@ TEST(PrepareImage, ShiftMovesThePictureAndWhitensWhatIsUncovered)
 
 TEST(PrepareImage, CropMillimetresAt203Dpi)
 {
-    // 5 mm at 203 dpi is a 40-dot limit.
-    for (auto [whiteRows, expectedHeight] : {std::pair{100u, 160u}, {10u, 190u}}) {
+    // 64 x 40 page, black block in rows 20..29 and columns 24..39. One
+    // millimetre at 203 dpi is an 8-dot limit (7.99 + 0.5), 5 mm 40 dots.
+    std::vector<std::string> page(40, std::string(64, '.'));
+    for (size_t y = 20; y < 30; ++y)
+        page[y].replace(24, 16, std::string(16, '#'));
+    struct Case {
+        float tagREGSTRUCT::*edge;
+        float mm;
+        unsigned width, height;
+        long firstBlackRow;
+        size_t firstBlackColumn;
+    } cases[] = {
+        {nullptr, 0, 64, 40, 20, 24},
+        {&tagREGSTRUCT::iCropTopEdge, 1, 64, 32, 12, 24},
+        {&tagREGSTRUCT::iCropBottomEdge, 1, 64, 32, 20, 24},
+        {&tagREGSTRUCT::iCropLeftEdge, 1, 56, 40, 20, 16},
+        {&tagREGSTRUCT::fCropRightEdge, 1, 55, 40, 20, 24}, // one column more than the limit
+        {&tagREGSTRUCT::iCropTopEdge, -1, 64, 20, 0, 24},
+        {&tagREGSTRUCT::iCropTopEdge, 5, 64, 20, 0, 24}, // the margin is narrower than the limit
+    };
+    for (const Case &c : cases) {
         tagREGSTRUCT reg;
-        reg.iCropTopEdge = 5;
-        std::vector<std::string> rows(200, std::string(16, '#'));
-        for (unsigned y = 0; y < whiteRows; ++y)
-            rows[y] = std::string(16, '.');
-        CxImage img = Bitmap(rows);
+        if (c.edge)
+            reg.*c.edge = c.mm;
+        CxImage img = Bitmap(page);
         PrepareImage(img, reg, 203);
-        EXPECT_EQ(img.GetHeight(), expectedHeight);
+        const std::vector<std::string> rows = Rows(img);
+        ASSERT_EQ(img.GetWidth(), c.width) << c.mm;
+        ASSERT_EQ(rows.size(), c.height) << c.mm;
+        const auto inked = std::find_if(rows.begin(), rows.end(), [](auto &r) { return r.find('#') != r.npos; });
+        EXPECT_EQ(inked - rows.begin(), c.firstBlackRow) << c.mm;
+        EXPECT_EQ(inked->find('#'), c.firstBlackColumn) << c.mm;
     }
 }
 
-TEST(PrepareImage, RotationSwapsTheSides)
+TEST(PrepareImage, RotationTurnsThePage)
 {
-    for (int rotate : {1, 2, 3}) {
+    // 40 x 16 page with one black dot at (5, 2).
+    struct Case {
+        int rotate;
+        unsigned width, height, x, y;
+    } cases[] = {
+        {0, 40, 16, 5, 2},
+        {1, 40, 16, 34, 13}, // (w - 1 - x, h - 1 - y)
+        {2, 16, 40, 2, 35},  // (y, w - x)
+        {3, 16, 40, 14, 5},  // (h - y, x)
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> page(16, std::string(40, '.'));
+        page[2][5] = '#';
         tagREGSTRUCT reg;
-        reg.iRotate = rotate;
-        CxImage img = Bitmap({"#.........", "..........", "........#."});
+        reg.iRotate = c.rotate;
+        CxImage img = Bitmap(page);
         PrepareImage(img, reg, 203);
-        EXPECT_EQ(img.GetWidth(), rotate == 1 ? 10u : 3u) << rotate;
-        EXPECT_EQ(img.GetHeight(), rotate == 1 ? 3u : 10u) << rotate;
+        EXPECT_EQ(img.GetWidth(), c.width) << c.rotate;
+        ASSERT_EQ(img.GetHeight(), c.height) << c.rotate;
+        // The quarter turns read one line past the source edge and may carry
+        // that edge's outside value; the dot itself must land exactly.
+        EXPECT_EQ(Rows(img)[c.y][c.x], '#') << c.rotate;
+    }
+}
+
+TEST(PrepareImage, ToneSettingsMoveGreysAcrossTheThreshold)
+{
+    struct Case {
+        uint8_t grey;
+        int threshold, brightness, contrast, gamma;
+        char dot;
+    } cases[] = {
+        {100, 128, 0, 0, 10, '#'},   {100, 128, 50, 0, 10, '.'},
+        {140, 150, 0, 0, 10, '#'},   {140, 150, 0, 100, 10, '.'}, // 140 -> 152
+        {100, 128, 0, 100, 10, '#'},                              // 100 -> 72
+        {64, 100, 0, 0, 10, '#'},    {64, 100, 0, 0, 20, '.'},    // gamma 2: 64 -> 127
+    };
+    for (const Case &c : cases) {
+        tagREGSTRUCT reg;
+        reg.iGrayMethod = 0;
+        reg.iThreValue = c.threshold;
+        reg.iLiangdu = c.brightness;
+        reg.iDuibidu = c.contrast;
+        reg.iGamma = c.gamma;
+        CxImage img = Grey(8, 1, {c.grey});
+        PrepareImage(img, reg, 203);
+        EXPECT_EQ(Rows(img)[0], std::string(8, c.dot)) << int{c.grey} << " " << c.brightness << " " << c.contrast;
+    }
+}
+
+TEST(PrepareImage, DitheringBySetting)
+{
+    struct Case {
+        int method;
+        std::vector<uint8_t> levels; // of a 16 x 4 page, repeated
+        std::vector<std::string> expected;
+    } cases[] = {
+        // Grey 136 is level 8 of 16 in the ordered 4 x 4 matrix: every other dot.
+        {2, {136}, {".#.#.#.#.#.#.#.#", "#.#.#.#.#.#.#.#.", ".#.#.#.#.#.#.#.#", "#.#.#.#.#.#.#.#."}},
+        // The default method keeps black black and white white.
+        {tagREGSTRUCT().iGrayMethod,
+         {0, 0, 0, 0, 0, 0, 0, 0, 255, 255, 255, 255, 255, 255, 255, 255},
+         std::vector<std::string>(4, "########........")},
+    };
+    for (const Case &c : cases) {
+        tagREGSTRUCT reg;
+        reg.iGrayMethod = c.method;
+        CxImage img = Grey(16, 4, c.levels);
+        PrepareImage(img, reg, 203);
+        EXPECT_EQ(Rows(img), c.expected) << c.method;
     }
 }
 
