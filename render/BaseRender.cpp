@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "CupsMessages.h"
+#include "PagePrep.h"
 #include "PageRefusal.h"
 #include "TextFormat.h"
 
@@ -85,4 +86,41 @@ void CBaseRender::AddLog(const char *format, ...)
     va_start(args, format);
     vsyslog(LOG_DEBUG, format, args);
     va_end(args);
+}
+
+void CBaseRender::OnBeginBmp()
+{
+    m_bPageRefused = false;
+    // The renderer's one-time set-up comes after the colour split and before
+    // the planes are prepared.
+    std::string why = m_Reg.bDoubleColor ? SplitColourPlanes(m_Image, m_ImageRed, m_Reg) : std::string();
+    if (!m_bInited) {
+        OnInit();
+        m_bInited = true;
+    }
+    if (why.empty())
+        why = PrepareSplitPage(m_Image, m_ImageRed, m_Reg, m_iResolution);
+    if (!why.empty())
+        Refuse("%s", why.c_str());
+}
+
+void CBaseRender::AdjustImage(CxImage &image)
+{
+    if (std::string why = PrepareImage(image, m_Reg, m_iResolution); !why.empty())
+        Refuse("%s", why.c_str());
+}
+
+void CBaseRender::CropWhiteEdge(CxImage &image, int top, int bottom, int left, int right)
+{
+    ::CropWhiteEdge(image, {top, bottom, left, right});
+}
+
+void CBaseRender::Negative(CxImage &image)
+{
+    ::Negative(image);
+}
+
+void CBaseRender::AdjustEffWidthBits(CxImage &image)
+{
+    ::AdjustEffWidthBits(image);
 }

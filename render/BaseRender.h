@@ -15,16 +15,6 @@
 #include "RegStruct.h"
 #include "ximage.h"
 
-// Largest white margin to trim at each edge, in dots; negative: no limit.
-struct CropLimits {
-    int top, bottom, left, right;
-};
-
-// First and last stored row and column with a black pixel; -1 when none.
-struct InkBox {
-    int firstRow = -1, lastRow = -1, firstColumn = -1, lastColumn = -1;
-};
-
 class CBaseRender : public TObjRefImpl<IObjRef> {
 public:
     CBaseRender();
@@ -56,6 +46,8 @@ public:
     // horizontal resolution.
     int MillimetresToDots(float mm);
 
+    // The renderer's face of page preparation (PagePrep.h), at the page's
+    // resolution; a page that can't be prepared is refused.
     void AdjustImage(CxImage &image);
     void CropWhiteEdge(CxImage &image, int top, int bottom, int left, int right);
     void Negative(CxImage &image);
@@ -93,15 +85,6 @@ protected:
     // against the family's limits and the head width. Refuses the page and
     // returns false when it can't be sent.
     bool PageFits(const struct FamilyLimits &limits, const struct PageShape &page, int bufferLimit);
-
-private:
-    bool MayMake(const char *step, uint64_t width, uint64_t height, unsigned bitsPerPixel);
-    void SplitColorPlanes();
-    void AdjustTone(CxImage &image);
-    void AdjustGeometry(CxImage &image);
-    void ShiftImage(CxImage &image, int dx, int dy);
-    CropLimits CropLimitsFromSettings();
-    void CropPlanesTogether(CxImage &black, CxImage &red, CropLimits limits);
 };
 
 // Writes all of data to fd 1 and flushes stdout; false, with an "ERROR:" line,

@@ -1,14 +1,9 @@
-// Byte-wise finishing of the prepared one-bit page.
-//
-// In a one-bit row the most significant bit of a byte is the leftmost pixel
-// and a 1 bit is white. Printers want the opposite sense (Negative) and a
-// defined value in the padding bits after the last pixel of a row
-// (AdjustEffWidthBits), because several renderers send whole stored rows.
+// Byte-wise finishing of the prepared one-bit page (see PagePrep.h).
 #include <cstring>
 
-#include "BaseRender.h"
+#include "PagePrep.h"
 
-void CBaseRender::Negative(CxImage &image)
+void Negative(CxImage &image)
 {
     if (!image.IsValid())
         return;
@@ -18,7 +13,7 @@ void CBaseRender::Negative(CxImage &image)
         p[i] = static_cast<unsigned char>(~p[i]);
 }
 
-void CBaseRender::AdjustEffWidthBits(CxImage &image)
+void AdjustEffWidthBits(CxImage &image)
 {
     if (!image.IsValid())
         return;

@@ -1,166 +1,29 @@
-// Page preparation: turns the page image built from the raster into the
-// picture every renderer prints, a one-bit image with 1 = white (no dot) and
-// white row padding. In two-colour mode the page is first split into a black
-// plane (m_Image) and a red plane (m_ImageRed).
+// Page preparation (see PagePrep.h): tone and one-bit conversion, shift,
+// white-edge crop and geometry, and the two-colour split.
+#include "PagePrep.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
-#include "BaseRender.h"
 #include "PageLimits.h"
 #include "PageRefusal.h"
-
-// A step that makes a new image checks its size first; a page that would
-// outgrow the limits is refused (PageRefused()) and left as it is.
-bool CBaseRender::MayMake(const char *step, uint64_t width, uint64_t height, unsigned bitsPerPixel)
-{
-    if (PageImageFits(width, height, bitsPerPixel))
-        return true;
-    Refuse("%s", OversizeRefusal(step, width, height).c_str());
-    return false;
-}
-
-void CBaseRender::OnBeginBmp()
-{
-    m_bPageRefused = false;
-    if (m_Reg.bDoubleColor)
-        SplitColorPlanes();
-    if (!m_bInited) {
-        OnInit();
-        m_bInited = true;
-    }
-    if (m_bPageRefused)
-        return;
-    if (!m_Reg.bDoubleColor) {
-        AdjustImage(m_Image);
-        return;
-    }
-    AdjustTone(m_Image);
-    AdjustTone(m_ImageRed);
-    if (m_bPageRefused)
-        return;
-    CropPlanesTogether(m_Image, m_ImageRed, CropLimitsFromSettings());
-    AdjustGeometry(m_Image);
-    AdjustGeometry(m_ImageRed);
-}
-
-// A pixel whose channels differ by more than iColorThreshold is coloured; a
-// coloured pixel brighter than iBrightThreshold goes to the red plane, every
-// other pixel to the black plane. The other plane stays white there.
-void CBaseRender::SplitColorPlanes()
-{
-    const int width = static_cast<int>(m_Image.GetWidth());
-    const int height = static_cast<int>(m_Image.GetHeight());
-    const uint32_t kWhite = 16777215;
-    if (!MayMake("Splitting the colours", m_Image.GetWidth(), m_Image.GetHeight(), 24))
-        return;
-
-    CxImage white(m_Image, true, true, true);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            white.SetPixelColor(x, y, kWhite);
-    CxImage black(white, true, true, true);
-    CxImage red(white, true, true, true);
-
-    const int t = m_Reg.iColorThreshold;
-    const float brightLimit = static_cast<float>(m_Reg.iBrightThreshold);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            tagRGBQUAD c = m_Image.GetPixelColor(x, y, true);
-            const int b = c.rgbBlue, g = c.rgbGreen, r = c.rgbRed;
-            bool toRed = false;
-            if (abs(r - b) > t || abs(r - g) > t || abs(b - g) > t) {
-                float hue, saturation, brightness;
-                CxImage::RGBtoHSB(c, hue, saturation, brightness);
-                toRed = brightness > brightLimit;
-            }
-            const uint32_t packed = static_cast<uint32_t>(r + 256 * g + 65536 * b);
-            (toRed ? red : black).SetPixelColor(x, y, packed);
-        }
-    }
-    m_Image.Transfer(black, true);
-    m_ImageRed.Transfer(red, true);
-}
-
-// The whole preparation of one image: one bit deep, shifted, cropped,
-// mirrored, inverted and rotated as the settings ask, padding white.
-void CBaseRender::AdjustImage(CxImage &image)
-{
-    AdjustTone(image);
-    if (m_bPageRefused)
-        return;
-    const CropLimits limits = CropLimitsFromSettings();
-    CropWhiteEdge(image, limits.top, limits.bottom, limits.left, limits.right);
-    AdjustGeometry(image);
-}
-
-// Grey, brightness/contrast, gamma, threshold or dithering, scale and shift.
-void CBaseRender::AdjustTone(CxImage &image)
-{
-    const tagREGSTRUCT &reg = m_Reg;
-
-    if (image.GetBpp() > 23)
-        image.GrayScale();
-    if (reg.iLiangdu != 0 || reg.iDuibidu != 0)
-        image.Light(reg.iLiangdu, reg.iDuibidu);
-    if (reg.iGamma != 10)
-        image.Gamma(static_cast<float>(reg.iGamma) / 10.0f);
-    if (reg.iGrayMethod <= 0)
-        image.Threshold(static_cast<uint8_t>(reg.iThreValue % 256));
-    else
-        image.Dither(reg.iGrayMethod - 1);
-    if (reg.iScale != 100) {
-        const uint32_t scale = static_cast<uint32_t>(reg.iScale);
-        if (!MayMake("Scaling", uint64_t{image.GetWidth()} * scale / 100u, uint64_t{image.GetHeight()} * scale / 100u,
-                     image.GetBpp()))
-            return;
-        image.Resample(static_cast<int32_t>(image.GetWidth() * scale / 100u),
-                       static_cast<int32_t>(image.GetHeight() * scale / 100u), 1, nullptr);
-    }
-    if (reg.iOffsetX != 0 || reg.iOffsetY != 0)
-        ShiftImage(image, reg.iOffsetX, reg.iOffsetY);
-}
-
-// Mirror, negative, rotation, and white row padding last.
-void CBaseRender::AdjustGeometry(CxImage &image)
-{
-    const tagREGSTRUCT &reg = m_Reg;
-
-    if (reg.bMirror)
-        image.Mirror(false, true);
-    if (reg.bNegative)
-        Negative(image);
-    if ((reg.iRotate == 2 || reg.iRotate == 3) &&
-        !MayMake("Rotating", image.GetHeight(), image.GetWidth(), image.GetBpp()))
-        return;
-    if (reg.iRotate == 1)
-        image.Rotate(180, nullptr);
-    else if (reg.iRotate == 2)
-        image.Rotate(90, nullptr);
-    else if (reg.iRotate == 3)
-        image.Rotate(270, nullptr);
-    AdjustEffWidthBits(image);
-}
-
-// Moves the picture dx columns right and dy stored rows down (toward the end
-// of the page); what moves past an edge is lost, what is uncovered is white.
-void CBaseRender::ShiftImage(CxImage &image, int dx, int dy)
-{
-    if (!image.IsValid() || !MayMake("Shifting", image.GetWidth(), image.GetHeight(), image.GetBpp()))
-        return;
-    CxImage copy(image, true, true, true);
-    memset(image.GetBits(0), 0xFF, static_cast<size_t>(image.GetEffWidth()) * image.GetHeight());
-    // The blend takes the source position as an offset from the target's, so
-    // a shift by +dx reads from -dx. INT_MIN has no negation: it shifts
-    // everything out either way.
-    const int sx = dx == INT_MIN ? INT_MAX : -dx;
-    const int sy = dy == INT_MIN ? INT_MAX : -dy;
-    image.Mix(copy, static_cast<ImageOpType>(9), sx, sy, false);
-}
+#include "Units.h"
 
 namespace {
+
+// First and last stored row and column with a black pixel; -1 when none.
+struct InkBox {
+    int firstRow = -1, lastRow = -1, firstColumn = -1, lastColumn = -1;
+};
+
+// Why a step may not make an image of this size, or "" when it may.
+std::string Oversize(const char *step, uint64_t width, uint64_t height, unsigned bitsPerPixel)
+{
+    return PageImageFits(width, height, bitsPerPixel) ? std::string() : OversizeRefusal(step, width, height);
+}
 
 // Column of the first black (0) pixel of a one-bit row, or -1.
 int FirstBlack(const uint8_t *row, int width)
@@ -229,18 +92,6 @@ InkBox Union(const InkBox &a, const InkBox &b)
             std::max(a.lastColumn, b.lastColumn)};
 }
 
-} // namespace
-
-// Crop limits in dots from the millimetre settings; a negative limit means
-// no limit.
-CropLimits CBaseRender::CropLimitsFromSettings()
-{
-    return {MillimetresToDots(m_Reg.iCropTopEdge), MillimetresToDots(m_Reg.iCropBottomEdge),
-            MillimetresToDots(m_Reg.iCropLeftEdge), MillimetresToDots(m_Reg.fCropRightEdge)};
-}
-
-namespace {
-
 void Unlimit(CropLimits &limits)
 {
     for (int *l : {&limits.top, &limits.bottom, &limits.left, &limits.right})
@@ -279,13 +130,81 @@ void CropToInk(CxImage &image, const InkBox &ink, const CropLimits &limits)
     image = target;
 }
 
+// Moves the picture dx columns right and dy stored rows down (toward the end
+// of the page); what moves past an edge is lost, what is uncovered is white.
+std::string ShiftImage(CxImage &image, int dx, int dy)
+{
+    if (!image.IsValid())
+        return {};
+    if (std::string why = Oversize("Shifting", image.GetWidth(), image.GetHeight(), image.GetBpp()); !why.empty())
+        return why;
+    CxImage copy(image, true, true, true);
+    memset(image.GetBits(0), 0xFF, static_cast<size_t>(image.GetEffWidth()) * image.GetHeight());
+    // The blend takes the source position as an offset from the target's, so
+    // a shift by +dx reads from -dx. INT_MIN has no negation: it shifts
+    // everything out either way.
+    const int sx = dx == INT_MIN ? INT_MAX : -dx;
+    const int sy = dy == INT_MIN ? INT_MAX : -dy;
+    image.Mix(copy, static_cast<ImageOpType>(9), sx, sy, false);
+    return {};
+}
+
+// Grey, brightness/contrast, gamma, threshold or dithering, scale and shift.
+std::string AdjustTone(CxImage &image, const tagREGSTRUCT &reg)
+{
+    if (image.GetBpp() > 23)
+        image.GrayScale();
+    if (reg.iLiangdu != 0 || reg.iDuibidu != 0)
+        image.Light(reg.iLiangdu, reg.iDuibidu);
+    if (reg.iGamma != 10)
+        image.Gamma(static_cast<float>(reg.iGamma) / 10.0f);
+    if (reg.iGrayMethod <= 0)
+        image.Threshold(static_cast<uint8_t>(reg.iThreValue % 256));
+    else
+        image.Dither(reg.iGrayMethod - 1);
+    if (reg.iScale != 100) {
+        const uint32_t scale = static_cast<uint32_t>(reg.iScale);
+        const uint64_t width = uint64_t{image.GetWidth()} * scale / 100u;
+        const uint64_t height = uint64_t{image.GetHeight()} * scale / 100u;
+        if (std::string why = Oversize("Scaling", width, height, image.GetBpp()); !why.empty())
+            return why;
+        image.Resample(static_cast<int32_t>(width), static_cast<int32_t>(height), 1, nullptr);
+    }
+    if (reg.iOffsetX != 0 || reg.iOffsetY != 0)
+        return ShiftImage(image, reg.iOffsetX, reg.iOffsetY);
+    return {};
+}
+
+// Mirror, negative, rotation, and white row padding last.
+std::string AdjustGeometry(CxImage &image, const tagREGSTRUCT &reg)
+{
+    if (reg.bMirror)
+        image.Mirror(false, true);
+    if (reg.bNegative)
+        Negative(image);
+    if (reg.iRotate == 2 || reg.iRotate == 3)
+        if (std::string why = Oversize("Rotating", image.GetHeight(), image.GetWidth(), image.GetBpp()); !why.empty())
+            return why;
+    if (reg.iRotate == 1)
+        image.Rotate(180, nullptr);
+    else if (reg.iRotate == 2)
+        image.Rotate(90, nullptr);
+    else if (reg.iRotate == 3)
+        image.Rotate(270, nullptr);
+    AdjustEffWidthBits(image);
+    return {};
+}
+
 } // namespace
 
-// Trims white margins of a one-bit image, removing at each edge no more than
-// its limit in pixels (a negative limit means no limit).
-void CBaseRender::CropWhiteEdge(CxImage &image, int top, int bottom, int left, int right)
+CropLimits CropLimitsOf(const tagREGSTRUCT &reg, int dpi)
 {
-    CropLimits limits{top, bottom, left, right};
+    return {LengthToDots(reg.iCropTopEdge, reg.iUnit, dpi), LengthToDots(reg.iCropBottomEdge, reg.iUnit, dpi),
+            LengthToDots(reg.iCropLeftEdge, reg.iUnit, dpi), LengthToDots(reg.fCropRightEdge, reg.iUnit, dpi)};
+}
+
+void CropWhiteEdge(CxImage &image, CropLimits limits)
+{
     if (NoCrop(limits))
         return;
     Unlimit(limits);
@@ -293,22 +212,84 @@ void CBaseRender::CropWhiteEdge(CxImage &image, int top, int bottom, int left, i
     CropToInk(image, ink, limits);
 }
 
-// Two-colour pages: both planes are printed at the same origin, so they are
-// cropped by the same rectangle, the white margin of the two together.
-// Cropping each plane by its own margins would move red and black apart.
-void CBaseRender::CropPlanesTogether(CxImage &black, CxImage &red, CropLimits limits)
+std::string PrepareImage(CxImage &image, const tagREGSTRUCT &reg, int dpi)
 {
-    if (NoCrop(limits))
-        return;
-    Unlimit(limits);
-    const bool rows = limits.top > 0 || limits.bottom > 0;
-    const bool columns = limits.left > 0 || limits.right > 0;
-    if (black.GetWidth() != red.GetWidth() || black.GetHeight() != red.GetHeight()) {
-        CropToInk(black, FindInk(black, rows, columns), limits);
-        CropToInk(red, FindInk(red, rows, columns), limits);
-        return;
+    if (std::string why = AdjustTone(image, reg); !why.empty())
+        return why;
+    CropWhiteEdge(image, CropLimitsOf(reg, dpi));
+    return AdjustGeometry(image, reg);
+}
+
+std::string PreparePlanes(CxImage &black, CxImage &red, const tagREGSTRUCT &reg, int dpi)
+{
+    for (CxImage *plane : {&black, &red})
+        if (std::string why = AdjustTone(*plane, reg); !why.empty())
+            return why;
+    CropLimits limits = CropLimitsOf(reg, dpi);
+    if (!NoCrop(limits)) {
+        Unlimit(limits);
+        const bool rows = limits.top > 0 || limits.bottom > 0;
+        const bool columns = limits.left > 0 || limits.right > 0;
+        if (black.GetWidth() != red.GetWidth() || black.GetHeight() != red.GetHeight()) {
+            CropToInk(black, FindInk(black, rows, columns), limits);
+            CropToInk(red, FindInk(red, rows, columns), limits);
+        } else {
+            const InkBox ink = Union(FindInk(black, rows, columns), FindInk(red, rows, columns));
+            CropToInk(black, ink, limits);
+            CropToInk(red, ink, limits);
+        }
     }
-    InkBox ink = Union(FindInk(black, rows, columns), FindInk(red, rows, columns));
-    CropToInk(black, ink, limits);
-    CropToInk(red, ink, limits);
+    for (CxImage *plane : {&black, &red})
+        if (std::string why = AdjustGeometry(*plane, reg); !why.empty())
+            return why;
+    return {};
+}
+
+std::string SplitColourPlanes(CxImage &page, CxImage &red, const tagREGSTRUCT &reg)
+{
+    const int width = static_cast<int>(page.GetWidth());
+    const int height = static_cast<int>(page.GetHeight());
+    const uint32_t kWhite = 16777215;
+    if (std::string why = Oversize("Splitting the colours", page.GetWidth(), page.GetHeight(), 24); !why.empty())
+        return why;
+
+    CxImage white(page, true, true, true);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            white.SetPixelColor(x, y, kWhite);
+    CxImage blackPlane(white, true, true, true);
+    CxImage redPlane(white, true, true, true);
+
+    const int t = reg.iColorThreshold;
+    const float brightLimit = static_cast<float>(reg.iBrightThreshold);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            tagRGBQUAD c = page.GetPixelColor(x, y, true);
+            const int b = c.rgbBlue, g = c.rgbGreen, r = c.rgbRed;
+            bool toRed = false;
+            if (abs(r - b) > t || abs(r - g) > t || abs(b - g) > t) {
+                float hue, saturation, brightness;
+                CxImage::RGBtoHSB(c, hue, saturation, brightness);
+                toRed = brightness > brightLimit;
+            }
+            const uint32_t packed = static_cast<uint32_t>(r + 256 * g + 65536 * b);
+            (toRed ? redPlane : blackPlane).SetPixelColor(x, y, packed);
+        }
+    }
+    page.Transfer(blackPlane, true);
+    red.Transfer(redPlane, true);
+    return {};
+}
+
+std::string PrepareSplitPage(CxImage &page, CxImage &red, const tagREGSTRUCT &reg, int dpi)
+{
+    return reg.bDoubleColor ? PreparePlanes(page, red, reg, dpi) : PrepareImage(page, reg, dpi);
+}
+
+std::string PreparePage(CxImage &page, CxImage &red, const tagREGSTRUCT &reg, int dpi)
+{
+    if (reg.bDoubleColor)
+        if (std::string why = SplitColourPlanes(page, red, reg); !why.empty())
+            return why;
+    return PrepareSplitPage(page, red, reg, dpi);
 }

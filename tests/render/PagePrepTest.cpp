@@ -1,13 +1,16 @@
-// Page preparation: the one-bit finishing operations, white-edge cropping,
-// the shift and the two-colour split, on small exact images.
+// Page preparation as functions of the page, the settings and the
+// resolution: the one-bit finishing operations, white-edge cropping, tone,
+// shift, rotation and the two-colour split, on small exact images.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "BaseRender.h"
+#include "PagePrep.h"
 
 namespace {
 
@@ -52,8 +55,7 @@ TEST(Finishing, PaddingBitsBecomeWhiteAndPixelsStay)
         CxImage img(c.width, 2, 1, 0);
         ASSERT_EQ(img.GetEffWidth(), c.stride);
         memset(img.GetBits(0), 0, static_cast<size_t>(c.stride) * 2);
-        CBaseRender r;
-        r.AdjustEffWidthBits(img);
+        AdjustEffWidthBits(img);
         for (unsigned y = 0; y < 2; ++y) {
             const uint8_t *row = img.GetBits(y);
             for (unsigned i = 0; i < c.n; ++i)
@@ -72,13 +74,12 @@ TEST(Finishing, PaddingBitsBecomeWhiteAndPixelsStay)
 TEST(Finishing, NegativeTwiceRestoresAndClearsPaddingAfterFinishing)
 {
     CxImage img = Bitmap({"#..#.", ".##.#"});
-    CBaseRender r;
-    r.AdjustEffWidthBits(img);
+    AdjustEffWidthBits(img);
     std::vector<uint8_t> before(img.GetBits(0), img.GetBits(0) + img.GetEffWidth() * 2);
-    r.Negative(img);
+    Negative(img);
     EXPECT_EQ(img.GetBits(0)[0], 0x90); // #..#. -> 1001 0 000
     EXPECT_EQ(img.GetBits(0)[1], 0x00);
-    r.Negative(img);
+    Negative(img);
     EXPECT_EQ(std::vector<uint8_t>(img.GetBits(0), img.GetBits(0) + img.GetEffWidth() * 2), before);
 }
 
@@ -110,8 +111,7 @@ TEST(CropWhiteEdge, LimitsPerEdge)
     };
     for (const Case &c : cases) {
         CxImage img = Bitmap(page);
-        CBaseRender r;
-        r.CropWhiteEdge(img, c.top, c.bottom, c.left, c.right);
+        CropWhiteEdge(img, {c.top, c.bottom, c.left, c.right});
         EXPECT_EQ(Rows(img), c.expected) << c.top << " " << c.bottom << " " << c.left << " " << c.right;
     }
 }
@@ -119,8 +119,7 @@ TEST(CropWhiteEdge, LimitsPerEdge)
 TEST(CropWhiteEdge, AllWhitePageIsKept)
 {
     CxImage img = Bitmap({".....", "....."});
-    CBaseRender r;
-    r.CropWhiteEdge(img, -1, -1, -1, -1);
+    CropWhiteEdge(img, {-1, -1, -1, -1});
     EXPECT_EQ(img.GetWidth(), 5u);
     EXPECT_EQ(img.GetHeight(), 2u);
 }
@@ -130,18 +129,9 @@ TEST(CropWhiteEdge, PaddingIsNotMistakenForPixels)
     CxImage img = Bitmap({"#........."});
     memset(img.GetBits(0) + 1, 0x00, img.GetEffWidth() - 1); // black padding bits
     img.GetBits(0)[1] = 0xC0;                                // columns 8, 9 white
-    CBaseRender r;
-    r.CropWhiteEdge(img, 0, 0, 0, 100);
+    CropWhiteEdge(img, {0, 0, 0, 100});
     EXPECT_EQ(img.GetWidth(), 1u);
 }
-
-struct PrepRender : CBaseRender {
-    PrepRender()
-    {
-        m_iResolution = 203;
-        m_pPPD = reinterpret_cast<ppd_file_t *>(this); // only tested for null
-    }
-};
 
 CxImage Grey(unsigned w, unsigned h, std::vector<uint8_t> levels)
 {
@@ -153,66 +143,153 @@ CxImage Grey(unsigned w, unsigned h, std::vector<uint8_t> levels)
     return img;
 }
 
-TEST(AdjustImage, ThresholdLevelUsesTheLowEightBits)
+TEST(PrepareImage, ThresholdLevelUsesTheLowEightBits)
 {
     struct Case {
         int threshold;
         std::string expected; // for levels 0, 44, 45, 175, 176, 255
     } cases[] = {{175, "####.."}, {256, "#....."}, {300, "##...."}, {0, "#....."}};
     for (const Case &c : cases) {
-        PrepRender r;
-        r.m_Reg.iGrayMethod = 0;
-        r.m_Reg.iThreValue = c.threshold;
+        tagREGSTRUCT reg;
+        reg.iGrayMethod = 0;
+        reg.iThreValue = c.threshold;
         CxImage img = Grey(6, 1, {0, 44, 45, 175, 176, 255});
-        r.AdjustImage(img);
+        EXPECT_EQ(PrepareImage(img, reg, 203), "");
         ASSERT_EQ(img.GetBpp(), 1u);
         EXPECT_EQ(Rows(img)[0], c.expected) << c.threshold;
         EXPECT_EQ(img.GetBits(0)[0] & 0x03, 0x03); // padding white
     }
 }
 
-TEST(AdjustImage, ShiftMovesThePictureAndWhitensWhatIsUncovered)
+TEST(PrepareImage, ShiftMovesThePictureAndWhitensWhatIsUncovered)
 {
-    PrepRender r;
-    r.m_Reg.iOffsetX = 2;
-    r.m_Reg.iOffsetY = -1;
+    tagREGSTRUCT reg;
+    reg.iOffsetX = 2;
+    reg.iOffsetY = -1;
     CxImage img = Bitmap({"#....", ".#...", "..#.."});
-    r.AdjustImage(img);
+    PrepareImage(img, reg, 203);
     EXPECT_EQ(Rows(img), (std::vector<std::string>{"...#.", "....#", "....."}));
 }
 
-TEST(AdjustImage, CropMillimetresAt203Dpi)
+TEST(PrepareImage, CropMillimetresAt203Dpi)
 {
-    // 5 mm at 203 dpi is a 40-dot limit.
-    for (auto [whiteRows, expectedHeight] : {std::pair{100u, 160u}, {10u, 190u}}) {
-        PrepRender r;
-        r.m_Reg.iCropTopEdge = 5;
-        std::vector<std::string> rows(200, std::string(16, '#'));
-        for (unsigned y = 0; y < whiteRows; ++y)
-            rows[y] = std::string(16, '.');
-        CxImage img = Bitmap(rows);
-        r.AdjustImage(img);
-        EXPECT_EQ(img.GetHeight(), expectedHeight);
+    // 64 x 40 page, black block in rows 20..29 and columns 24..39. One
+    // millimetre at 203 dpi is an 8-dot limit (7.99 + 0.5), 5 mm 40 dots.
+    std::vector<std::string> page(40, std::string(64, '.'));
+    for (size_t y = 20; y < 30; ++y)
+        page[y].replace(24, 16, std::string(16, '#'));
+    struct Case {
+        float tagREGSTRUCT::*edge;
+        float mm;
+        unsigned width, height;
+        long firstBlackRow;
+        size_t firstBlackColumn;
+    } cases[] = {
+        {nullptr, 0, 64, 40, 20, 24},
+        {&tagREGSTRUCT::iCropTopEdge, 1, 64, 32, 12, 24},
+        {&tagREGSTRUCT::iCropBottomEdge, 1, 64, 32, 20, 24},
+        {&tagREGSTRUCT::iCropLeftEdge, 1, 56, 40, 20, 16},
+        {&tagREGSTRUCT::fCropRightEdge, 1, 55, 40, 20, 24}, // one column more than the limit
+        {&tagREGSTRUCT::iCropTopEdge, -1, 64, 20, 0, 24},
+        {&tagREGSTRUCT::iCropTopEdge, 5, 64, 20, 0, 24}, // the margin is narrower than the limit
+    };
+    for (const Case &c : cases) {
+        tagREGSTRUCT reg;
+        if (c.edge)
+            reg.*c.edge = c.mm;
+        CxImage img = Bitmap(page);
+        PrepareImage(img, reg, 203);
+        const std::vector<std::string> rows = Rows(img);
+        ASSERT_EQ(img.GetWidth(), c.width) << c.mm;
+        ASSERT_EQ(rows.size(), c.height) << c.mm;
+        const auto inked = std::find_if(rows.begin(), rows.end(), [](auto &r) { return r.find('#') != r.npos; });
+        EXPECT_EQ(inked - rows.begin(), c.firstBlackRow) << c.mm;
+        EXPECT_EQ(inked->find('#'), c.firstBlackColumn) << c.mm;
     }
 }
 
-TEST(AdjustImage, RotationSwapsTheSides)
+TEST(PrepareImage, RotationTurnsThePage)
 {
-    for (int rotate : {1, 2, 3}) {
-        PrepRender r;
-        r.m_Reg.iRotate = rotate;
-        CxImage img = Bitmap({"#.........", "..........", "........#."});
-        r.AdjustImage(img);
-        EXPECT_EQ(img.GetWidth(), rotate == 1 ? 10u : 3u) << rotate;
-        EXPECT_EQ(img.GetHeight(), rotate == 1 ? 3u : 10u) << rotate;
+    // 40 x 16 page with one black dot at (5, 2).
+    struct Case {
+        int rotate;
+        unsigned width, height, x, y;
+    } cases[] = {
+        {0, 40, 16, 5, 2},
+        {1, 40, 16, 34, 13}, // (w - 1 - x, h - 1 - y)
+        {2, 16, 40, 2, 35},  // (y, w - x)
+        {3, 16, 40, 14, 5},  // (h - y, x)
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> page(16, std::string(40, '.'));
+        page[2][5] = '#';
+        tagREGSTRUCT reg;
+        reg.iRotate = c.rotate;
+        CxImage img = Bitmap(page);
+        PrepareImage(img, reg, 203);
+        EXPECT_EQ(img.GetWidth(), c.width) << c.rotate;
+        ASSERT_EQ(img.GetHeight(), c.height) << c.rotate;
+        // The quarter turns read one line past the source edge and may carry
+        // that edge's outside value; the dot itself must land exactly.
+        EXPECT_EQ(Rows(img)[c.y][c.x], '#') << c.rotate;
+    }
+}
+
+TEST(PrepareImage, ToneSettingsMoveGreysAcrossTheThreshold)
+{
+    struct Case {
+        uint8_t grey;
+        int threshold, brightness, contrast, gamma;
+        char dot;
+    } cases[] = {
+        {100, 128, 0, 0, 10, '#'},   {100, 128, 50, 0, 10, '.'},
+        {140, 150, 0, 0, 10, '#'},   {140, 150, 0, 100, 10, '.'}, // 140 -> 152
+        {100, 128, 0, 100, 10, '#'},                              // 100 -> 72
+        {64, 100, 0, 0, 10, '#'},    {64, 100, 0, 0, 20, '.'},    // gamma 2: 64 -> 127
+    };
+    for (const Case &c : cases) {
+        tagREGSTRUCT reg;
+        reg.iGrayMethod = 0;
+        reg.iThreValue = c.threshold;
+        reg.iLiangdu = c.brightness;
+        reg.iDuibidu = c.contrast;
+        reg.iGamma = c.gamma;
+        CxImage img = Grey(8, 1, {c.grey});
+        PrepareImage(img, reg, 203);
+        EXPECT_EQ(Rows(img)[0], std::string(8, c.dot)) << int{c.grey} << " " << c.brightness << " " << c.contrast;
+    }
+}
+
+TEST(PrepareImage, DitheringBySetting)
+{
+    struct Case {
+        int method;
+        std::vector<uint8_t> levels; // of a 16 x 4 page, repeated
+        std::vector<std::string> expected;
+    } cases[] = {
+        // Grey 136 is level 8 of 16 in the ordered 4 x 4 matrix: every other dot.
+        {2, {136}, {".#.#.#.#.#.#.#.#", "#.#.#.#.#.#.#.#.", ".#.#.#.#.#.#.#.#", "#.#.#.#.#.#.#.#."}},
+        // The default method keeps black black and white white.
+        {tagREGSTRUCT().iGrayMethod,
+         {0, 0, 0, 0, 0, 0, 0, 0, 255, 255, 255, 255, 255, 255, 255, 255},
+         std::vector<std::string>(4, "########........")},
+    };
+    for (const Case &c : cases) {
+        tagREGSTRUCT reg;
+        reg.iGrayMethod = c.method;
+        CxImage img = Grey(16, 4, c.levels);
+        PrepareImage(img, reg, 203);
+        EXPECT_EQ(Rows(img), c.expected) << c.method;
     }
 }
 
 // Rotation would make a page taller than any page may be: the page is
-// refused before the image is made, and left as it was.
-TEST(AdjustImage, RotationBeyondThePageLimitIsRefusedBeforeItIsMade)
+// refused before the image is made, and left as it was; the renderer's page
+// hook reports it as the page's refusal.
+TEST(OnBeginBmp, RotationBeyondThePageLimitIsRefusedBeforeItIsMade)
 {
-    PrepRender r;
+    CBaseRender r;
+    r.m_iResolution = 203;
     std::string reason;
     r.m_OnRefusal = [&](const std::string &text) { reason = text; };
     r.m_Reg.iRotate = 2;
@@ -239,62 +316,65 @@ TEST(TwoColour, SplitSendsBrightColouredPixelsToRed)
         {0, 0, 0, true, false},
     };
     const unsigned n = sizeof pixels / sizeof pixels[0];
-    PrepRender r;
-    r.m_Reg.bDoubleColor = true;
-    r.m_Reg.iGrayMethod = 0;
-    r.m_Reg.iThreValue = 254; // anything not white prints
-    r.m_Image.Create(n, 1, 24, 0);
+    tagREGSTRUCT reg;
+    CxImage page, red;
+    reg.bDoubleColor = true;
+    reg.iGrayMethod = 0;
+    reg.iThreValue = 254; // anything not white prints
+    page.Create(n, 1, 24, 0);
     for (unsigned x = 0; x < n; ++x) {
-        uint8_t *p = r.m_Image.GetBits(0) + 3 * x;
+        uint8_t *p = page.GetBits(0) + 3 * x;
         p[0] = pixels[x].b;
         p[1] = pixels[x].g;
         p[2] = pixels[x].r;
     }
-    r.OnBeginBmp();
-    ASSERT_EQ(r.m_Image.GetBpp(), 1u);
-    ASSERT_EQ(r.m_ImageRed.GetBpp(), 1u);
+    EXPECT_EQ(PreparePage(page, red, reg, 203), "");
+    ASSERT_EQ(page.GetBpp(), 1u);
+    ASSERT_EQ(red.GetBpp(), 1u);
     for (unsigned x = 0; x < n; ++x) {
-        EXPECT_EQ(Rows(r.m_Image)[0][x] == '#', pixels[x].black) << x;
-        EXPECT_EQ(Rows(r.m_ImageRed)[0][x] == '#', pixels[x].red) << x;
+        EXPECT_EQ(Rows(page)[0][x] == '#', pixels[x].black) << x;
+        EXPECT_EQ(Rows(red)[0][x] == '#', pixels[x].red) << x;
     }
 }
 
 TEST(TwoColour, OneBitPageLeavesTheRedPlaneWhite)
 {
-    PrepRender r;
-    r.m_Reg.bDoubleColor = true;
-    r.m_Image = Bitmap({"#.#.#", ".#.#."});
-    r.OnBeginBmp();
-    EXPECT_EQ(Rows(r.m_Image), (std::vector<std::string>{"#.#.#", ".#.#."}));
-    EXPECT_EQ(Rows(r.m_ImageRed), (std::vector<std::string>{".....", "....."}));
+    tagREGSTRUCT reg;
+    CxImage page, red;
+    reg.bDoubleColor = true;
+    page = Bitmap({"#.#.#", ".#.#."});
+    EXPECT_EQ(PreparePage(page, red, reg, 203), "");
+    EXPECT_EQ(Rows(page), (std::vector<std::string>{"#.#.#", ".#.#."}));
+    EXPECT_EQ(Rows(red), (std::vector<std::string>{".....", "....."}));
 }
 
 TEST(TwoColour, PlanesAreCroppedTogetherAndStayAligned)
 {
     // 20 x 10 page: a red block at columns 2..4, rows 1..2; a black block at
     // columns 10..14, rows 6..8. Cropped by the margin of both together.
-    PrepRender r;
-    r.m_Reg.bDoubleColor = true;
-    r.m_Reg.iGrayMethod = 0;
-    r.m_Reg.iCropTopEdge = r.m_Reg.iCropBottomEdge = r.m_Reg.iCropLeftEdge = r.m_Reg.fCropRightEdge = -1;
-    r.m_Image.Create(20, 10, 24, 0);
+    tagREGSTRUCT reg;
+    CxImage page, redPlane;
+    reg.bDoubleColor = true;
+    reg.iGrayMethod = 0;
+    reg.iCropTopEdge = reg.iCropBottomEdge = reg.iCropLeftEdge = reg.fCropRightEdge = -1;
+    page.Create(20, 10, 24, 0);
     for (unsigned y = 0; y < 10; ++y)
         for (unsigned x = 0; x < 20; ++x) {
-            uint8_t *p = r.m_Image.GetBits(y) + 3 * x;
+            uint8_t *p = page.GetBits(y) + 3 * x;
             const bool red = x >= 2 && x <= 4 && y >= 1 && y <= 2;
             const bool black = x >= 10 && x <= 14 && y >= 6 && y <= 8;
             p[0] = red ? 0 : black ? 0 : 255;
             p[1] = red ? 0 : black ? 0 : 255;
             p[2] = red ? 255 : black ? 0 : 255;
         }
-    r.OnBeginBmp();
+    EXPECT_EQ(PreparePage(page, redPlane, reg, 203), "");
     std::vector<std::string> red(8, std::string(13, '.')), black(8, std::string(13, '.'));
     for (int y = 0; y < 2; ++y)
         red[static_cast<size_t>(y)].replace(0, 3, "###");
     for (int y = 5; y < 8; ++y)
         black[static_cast<size_t>(y)].replace(8, 5, "#####");
-    EXPECT_EQ(Rows(r.m_ImageRed), red);
-    EXPECT_EQ(Rows(r.m_Image), black);
+    EXPECT_EQ(Rows(redPlane), red);
+    EXPECT_EQ(Rows(page), black);
 }
 
 } // namespace
