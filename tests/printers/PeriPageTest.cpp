@@ -251,6 +251,20 @@ TEST(PeriPagePage, FeedBefore)
                                 kEnd}));
 }
 
+// Recording paper prints the picture alone: white rows at both ends go.
+TEST(PeriPagePage, RecordingPaperLeavesOutWhiteRowsAtBothEnds)
+{
+    auto black = [](unsigned x, unsigned y) { return y >= 12 && y < 30 && (x + y) % 4 == 0; };
+    TestPeriPage r;
+    r.m_Reg.iDensity = -1;
+    r.m_Reg.iMediaType = kMediaRecording;
+    r.m_Image = PreparedPage(32, 50, black);
+    r.OnPaintBmp();
+    ASSERT_EQ(r.writes.size(), 1u);
+    EXPECT_EQ(r.writes[0], Cat({kWake, Paper(0x01), kEscInit, kCentre, GsV0(4, 18),
+                                Slice(PrinterRows(32, 50, black), 12 * 4, 30 * 4), kEnd}));
+}
+
 TEST(PeriPagePage, NothingAtStartOrEndOfJob)
 {
     for (int cut : {0, 1, 2, 3, 4}) {
