@@ -197,4 +197,18 @@ TEST(PaperangPage, PacketIndexRestartsEveryPageAndWraps)
     EXPECT_EQ(inners[1 + 65537], RowInner(1, StoredRow(8, 65537, Pattern)));
 }
 
+// The family's own row limit is far beyond the widest page the page check
+// lets through: that page goes out whole.
+TEST(PaperangPage, WidestPageThePageCheckTakesPrintsWhole)
+{
+    TestPaperang r;
+    r.m_Reg.iMediaType = kMediaRecording;
+    r.m_Image = PreparedPage(20000, 1, Pattern);
+    testing::internal::CaptureStderr();
+    r.OnPaintBmp();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    ASSERT_EQ(r.writes.size(), 1u);
+    EXPECT_EQ(Unframe(r.writes[0]), (std::vector<ByteVec>{kBegin, RowInner(0, StoredRow(20000, 0, Pattern)), kEnd}));
+}
+
 } // namespace
