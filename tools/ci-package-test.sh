@@ -43,17 +43,7 @@ finish() {
         # shellcheck disable=SC2086
         apt-get remove --purge -y $packages >/dev/null 2>&1 || true
     fi
-    if [ $rc -ne 0 ] || [ $failed -ne 0 ]; then
-        if [ -f "$W/cups/log/error_log" ]; then
-            echo "---- last lines of the private cupsd error_log"
-            grep -E '\[Job [0-9]+\]|E \[|W \[' "$W/cups/log/error_log" | tail -n 40 || true
-        fi
-        echo "kept for inspection: $W"
-    elif [ $keep -eq 1 ]; then
-        echo "kept: $W"
-    else
-        rm -rf "$W"
-    fi
+    qf_finish_dir "$W" $((rc + failed)) $keep "$W/cups/log/error_log"
 }
 trap finish EXIT
 trap 'exit 130' INT TERM

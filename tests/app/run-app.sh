@@ -48,23 +48,10 @@ mkdir -p "$T/out" "$T/work" "$T/spool"
 app_pid=
 failures=0
 
-stop_pid() {
-    local pid=$1
-    [ -n "$pid" ] || return 0
-    kill -0 "$pid" 2>/dev/null || return 0
-    kill -TERM "$pid" 2>/dev/null || true
-    for _ in $(seq 100); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-}
-
 finish() {
     local rc=$?
     qf_cupsd_stop
-    stop_pid "$app_pid"
+    qf_stop_pid "$app_pid"
     if [ $rc -ne 0 ] || [ $failures -ne 0 ]; then
         echo "---- last errors of the app's log ($T/log)"
         grep -E '^[EW] ' "$T/log" 2>/dev/null | grep -v 'DNS-SD\|Driver does not' | tail -n 30 || true
@@ -281,7 +268,7 @@ cat >"$T/work/get-defaults.test" <<'EOF'
 }
 EOF
 if ipptool -t "$base/tspl" "$T/work/set-defaults.test" >"$T/work/set-defaults.txt" 2>&1; then
-    stop_pid "$app_pid"
+    qf_stop_pid "$app_pid"
     app_pid=
     start_app
     if ipptool -t "$base/tspl" "$T/work/get-defaults.test" >"$T/work/get-defaults.txt" 2>&1; then

@@ -18,7 +18,14 @@
 #                       it answers; exports CUPS_SERVER, CUPS_SERVERROOT and
 #                       CUPS_STATEDIR for the CUPS commands; returns 1 (after
 #                       showing cupsd's output) when it does not come up
-#   qf_cupsd_stop       stops it (TERM, then KILL after 5 s); safe to repeat
+#   qf_cupsd_stop       stops it (qf_stop_pid); safe to repeat
+#   qf_stop_pid PID     stops a child: TERM, then KILL after 10 s; an empty
+#                       or finished PID is fine
+#   qf_finish_dir DIR FAILED KEEP [LOG [LINES]]
+#                       the end of a test run: when FAILED is not 0, shows the
+#                       last LINES (default 40) job, error and warning lines
+#                       of the cupsd error_log LOG and keeps DIR; otherwise
+#                       removes DIR unless KEEP is 1
 #
 # Needs root: cupsd runs filters as lp and insists on root-owned programs.
 
@@ -126,15 +133,35 @@ EOF
     fi
 }
 
+qf_stop_pid() {
+    local pid=$1
+    [ -n "$pid" ] || return 0
+    kill -0 "$pid" 2>/dev/null || return 0
+    kill -TERM "$pid" 2>/dev/null || true
+    for _ in $(seq 100); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+}
+
 qf_cupsd_stop() {
-    if [ -n "$QF_CUPSD_PID" ] && kill -0 "$QF_CUPSD_PID" 2>/dev/null; then
-        kill -TERM "$QF_CUPSD_PID" 2>/dev/null || true
-        for _ in $(seq 50); do
-            kill -0 "$QF_CUPSD_PID" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill -0 "$QF_CUPSD_PID" 2>/dev/null && kill -KILL "$QF_CUPSD_PID" 2>/dev/null || true
-        wait "$QF_CUPSD_PID" 2>/dev/null || true
-    fi
+    qf_stop_pid "$QF_CUPSD_PID"
     QF_CUPSD_PID=
+}
+
+qf_finish_dir() {
+    local dir=$1 failed=$2 keep=$3 log=${4:-} lines=${5:-40}
+    if [ "$failed" -ne 0 ]; then
+        if [ -n "$log" ] && [ -f "$log" ]; then
+            echo "---- last lines of the private cupsd error_log ($log)"
+            grep -E '\[Job [0-9]+\]|E \[|W \[' "$log" | tail -n "$lines" || true
+        fi
+        echo "kept for inspection: $dir"
+    elif [ "$keep" -eq 1 ]; then
+        echo "kept: $dir"
+    else
+        rm -rf "$dir"
+    fi
 }

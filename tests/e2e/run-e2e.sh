@@ -74,17 +74,7 @@ failed=0
 finish() {
     local rc=$?
     qf_cupsd_stop
-    if [ $rc -ne 0 ] || [ $failed -ne 0 ]; then
-        if [ -f "$T/log/error_log" ]; then
-            echo "---- last lines of the private cupsd error_log ($T/log/error_log)"
-            grep -E '\[Job [0-9]+\]|E \[|W \[' "$T/log/error_log" | tail -n 60 || true
-        fi
-        echo "kept for inspection: $T"
-    elif [ $keep -eq 1 ]; then
-        echo "kept: $T"
-    else
-        rm -rf "$T"
-    fi
+    qf_finish_dir "$T" $((rc + failed)) $keep "$T/log/error_log" 60
 }
 trap finish EXIT
 trap 'exit 130' INT TERM
