@@ -75,6 +75,46 @@ JobSettings::JobSettings(const PpdModel &model) : m_model(model)
     m_choices["PageSize"] = model.defaultMedia;
 }
 
+namespace {
+
+// print-darkness 0 leaves the printer's own darkness; anything else moves
+// from the configured darkness, on the PPD's levels.
+std::string DarknessChoice(const PpdOption &o, const JobValues &values)
+{
+    if (values.printDarkness == 0)
+        return "Default";
+    int level = values.darknessConfigured + values.printDarkness;
+    level = level < 0 ? 0 : level > 100 ? 100 : level;
+    long top = 0;
+    for (const PpdChoice &c : o.choices) {
+        long n = 0;
+        if (ParseInt(c.name, n) && n > top)
+            top = n;
+    }
+    return NearestNumericChoice(o, static_cast<double>(std::lround(level * static_cast<double>(top) / 100.0)),
+                                o.defaultChoice);
+}
+
+// The page size choice: the PPD size the media matches to a tenth of a
+// millimetre, else a custom size.
+std::string PageSizeChoice(const PpdModel &model, const JobValues &values)
+{
+    std::string size;
+    for (const PpdMedia &m : model.media) {
+        if (std::fabs(m.width * 2540.0 / 72.0 - values.mediaWidth) < 10 &&
+            std::fabs(m.length * 2540.0 / 72.0 - values.mediaLength) < 10)
+            size = m.name;
+    }
+    if (size.empty()) {
+        char custom[64];
+        snprintf(custom, sizeof custom, "Custom.%.2fx%.2fmm", values.mediaWidth / 100.0, values.mediaLength / 100.0);
+        size = custom;
+    }
+    return size;
+}
+
+} // namespace
+
 std::string JobSettings::Apply(const JobValues &values, int maxVendor)
 {
     std::map<std::string, std::string> chosen = m_choices;
@@ -91,22 +131,8 @@ std::string JobSettings::Apply(const JobValues &values, int maxVendor)
                 choice = "Gray";
             break;
         case IppKind::Darkness:
-            // print-darkness 0 leaves the printer's own darkness; anything
-            // else moves from the configured darkness, on the PPD's levels.
-            if (values.printDarkness != 0) {
-                int level = values.darknessConfigured + values.printDarkness;
-                level = level < 0 ? 0 : level > 100 ? 100 : level;
-                long top = 0;
-                for (const PpdChoice &c : o.choices) {
-                    long n = 0;
-                    if (ParseInt(c.name, n) && n > top)
-                        top = n;
-                }
-                choice = NearestNumericChoice(
-                    o, static_cast<double>(std::lround(level * static_cast<double>(top) / 100.0)), o.defaultChoice);
-            } else if (HasChoice(o, "Default")) {
-                choice = "Default";
-            }
+            if (values.printDarkness != 0 || HasChoice(o, "Default"))
+                choice = DarknessChoice(o, values);
             break;
         case IppKind::Speed:
             if (values.printSpeed > 0)
@@ -143,23 +169,8 @@ std::string JobSettings::Apply(const JobValues &values, int maxVendor)
         }
     }
 
-    // The page size choice: the PPD size the media matches to a tenth of a
-    // millimetre, else a custom size.
-    if (values.mediaWidth > 0 && values.mediaLength > 0) {
-        std::string size;
-        for (const PpdMedia &m : m_model.media) {
-            if (std::fabs(m.width * 2540.0 / 72.0 - values.mediaWidth) < 10 &&
-                std::fabs(m.length * 2540.0 / 72.0 - values.mediaLength) < 10)
-                size = m.name;
-        }
-        if (size.empty()) {
-            char custom[64];
-            snprintf(custom, sizeof custom, "Custom.%.2fx%.2fmm", values.mediaWidth / 100.0,
-                     values.mediaLength / 100.0);
-            size = custom;
-        }
-        chosen["PageSize"] = size;
-    }
+    if (values.mediaWidth > 0 && values.mediaLength > 0)
+        chosen["PageSize"] = PageSizeChoice(m_model, values);
     m_choices = std::move(chosen);
     return std::string();
 }

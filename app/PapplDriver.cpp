@@ -412,28 +412,14 @@ pappl_pr_driver_t *AppDrivers(int *count)
     return drivers.data();
 }
 
-bool AppDriverCallback(pappl_system_t *system, const char *driverName, const char *, const char *,
-                       pappl_pr_driver_data_t *data, ipp_t **attrs, void *)
+namespace {
+
+// What the printer is and does: its name, kind, colours and resolution.
+void DescribePrinter(const PpdModel &model, pappl_pr_driver_data_t *data)
 {
-    const PpdModel *model = FindModel(driverName ? driverName : "");
-    if (!model) {
-        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unknown driver \"%s\".", driverName ? driverName : "");
-        return false;
-    }
-
-    data->rstartjob_cb = StartJob;
-    data->rstartpage_cb = StartPage;
-    data->rwriteline_cb = WriteLine;
-    data->rendpage_cb = EndPage;
-    data->rendjob_cb = EndJob;
-    data->printfile_cb = PrintRaw;
-    // PAPPL 1.3 needs a format of the printer's own: without one, a document
-    // it cannot convert (a PDF sent as octet-stream) crashes the job thread.
-    data->format = Keep(NativeFormat(*model));
-
-    strncpy(data->make_and_model, model->nickName, sizeof data->make_and_model - 1);
+    strncpy(data->make_and_model, model.nickName, sizeof data->make_and_model - 1);
     data->ppm = 10;
-    data->kind = IsRoll(*model) ? (PAPPL_KIND_RECEIPT | PAPPL_KIND_ROLL) : PAPPL_KIND_LABEL;
+    data->kind = IsRoll(model) ? (PAPPL_KIND_RECEIPT | PAPPL_KIND_ROLL) : PAPPL_KIND_LABEL;
     data->orient_default = IPP_ORIENT_PORTRAIT;
     data->quality_default = IPP_QUALITY_NORMAL;
     data->scaling_default = PAPPL_SCALING_AUTO;
@@ -446,50 +432,55 @@ bool AppDriverCallback(pappl_system_t *system, const char *driverName, const cha
     data->color_supported = PAPPL_COLOR_MODE_MONOCHROME;
     data->color_default = PAPPL_COLOR_MODE_MONOCHROME;
     data->raster_types = PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_SGRAY_8;
-    if (model->colorDevice) {
+    if (model.colorDevice) {
         data->color_supported |= PAPPL_COLOR_MODE_COLOR;
         data->color_default = PAPPL_COLOR_MODE_COLOR;
         data->raster_types |= PAPPL_PWG_RASTER_TYPE_SRGB_8;
     }
 
     data->num_resolution = 1;
-    data->x_resolution[0] = data->x_default = model->xDpi;
-    data->y_resolution[0] = data->y_default = model->yDpi;
+    data->x_resolution[0] = data->x_default = model.xDpi;
+    data->y_resolution[0] = data->y_default = model.yDpi;
 
     data->borderless = false;
     data->left_right = 0;
     data->bottom_top = 0;
+}
 
+// The media: the PPD's page sizes (and the custom range), source, type, and
+// the default media.
+void DescribeMedia(const PpdModel &model, pappl_pr_driver_data_t *data)
+{
     int n = 0;
     int defaultIndex = 0;
-    for (const PpdMedia &m : model->media) {
+    for (const PpdMedia &m : model.media) {
         if (n >= PAPPL_MAX_MEDIA - 2)
             break;
-        if (strcmp(m.name, model->defaultMedia) == 0)
+        if (strcmp(m.name, model.defaultMedia) == 0)
             defaultIndex = n;
         data->media[n++] = Keep(MediaName(m));
     }
-    if (model->maxWidth > 0 && model->maxLength > 0) {
-        const char *kind = IsRoll(*model) ? "roll" : "custom";
+    if (model.maxWidth > 0 && model.maxLength > 0) {
+        const char *kind = IsRoll(model) ? "roll" : "custom";
         char keyword[128];
-        pwgFormatSizeName(keyword, sizeof keyword, kind, "min", Hundredths(model->minWidth),
-                          Hundredths(model->minLength), nullptr);
+        pwgFormatSizeName(keyword, sizeof keyword, kind, "min", Hundredths(model.minWidth), Hundredths(model.minLength),
+                          nullptr);
         data->media[n++] = Keep(keyword);
-        pwgFormatSizeName(keyword, sizeof keyword, kind, "max", Hundredths(model->maxWidth),
-                          Hundredths(model->maxLength), nullptr);
+        pwgFormatSizeName(keyword, sizeof keyword, kind, "max", Hundredths(model.maxWidth), Hundredths(model.maxLength),
+                          nullptr);
         data->media[n++] = Keep(keyword);
     }
     data->num_media = n;
 
     data->num_source = 1;
-    data->source[0] = IsRoll(*model) ? "main-roll" : "main";
+    data->source[0] = IsRoll(model) ? "main-roll" : "main";
     data->num_type = 1;
-    data->type[0] = IsRoll(*model) ? "continuous" : "labels";
+    data->type[0] = IsRoll(model) ? "continuous" : "labels";
 
     pappl_media_col_t &def = data->media_default;
     memset(&def, 0, sizeof def);
-    if (!model->media.empty()) {
-        const PpdMedia &m = model->media[static_cast<size_t>(defaultIndex)];
+    if (!model.media.empty()) {
+        const PpdMedia &m = model.media[static_cast<size_t>(defaultIndex)];
         strncpy(def.size_name, data->media[defaultIndex], sizeof def.size_name - 1);
         def.size_width = Hundredths(m.width);
         def.size_length = Hundredths(m.length);
@@ -497,10 +488,15 @@ bool AppDriverCallback(pappl_system_t *system, const char *driverName, const cha
     strncpy(def.source, data->source[0], sizeof def.source - 1);
     strncpy(def.type, data->type[0], sizeof def.type - 1);
     def.tracking = PAPPL_MEDIA_TRACKING_CONTINUOUS;
+}
 
-    *attrs = ippNew();
+// The PPD's options as PAPPL's own settings, or as vendor attributes in
+// `attrs`.
+void DescribeOptions(const PpdModel &model, pappl_pr_driver_data_t *data, ipp_t *attrs)
+{
+    pappl_media_col_t &def = data->media_default;
     data->num_vendor = 0;
-    for (const IppOption &ipp : IppOptions(*model, kMaxVendor)) {
+    for (const IppOption &ipp : IppOptions(model, kMaxVendor)) {
         const PpdOption &o = *ipp.option;
         switch (ipp.kind) {
         case IppKind::Darkness:
@@ -543,7 +539,7 @@ bool AppDriverCallback(pappl_system_t *system, const char *driverName, const cha
             break;
         case IppKind::Vendor:
             data->vendor[data->num_vendor++] = Keep(ipp.name);
-            AddVendorAttribute(*attrs, ipp);
+            AddVendorAttribute(attrs, ipp);
             break;
         case IppKind::ColorMode:
         case IppKind::Fixed:
@@ -552,7 +548,34 @@ bool AppDriverCallback(pappl_system_t *system, const char *driverName, const cha
     }
     if (!data->tracking_supported)
         data->tracking_supported = PAPPL_MEDIA_TRACKING_CONTINUOUS;
-    data->media_ready[0] = def;
+}
+
+} // namespace
+
+bool AppDriverCallback(pappl_system_t *system, const char *driverName, const char *, const char *,
+                       pappl_pr_driver_data_t *data, ipp_t **attrs, void *)
+{
+    const PpdModel *model = FindModel(driverName ? driverName : "");
+    if (!model) {
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unknown driver \"%s\".", driverName ? driverName : "");
+        return false;
+    }
+
+    data->rstartjob_cb = StartJob;
+    data->rstartpage_cb = StartPage;
+    data->rwriteline_cb = WriteLine;
+    data->rendpage_cb = EndPage;
+    data->rendjob_cb = EndJob;
+    data->printfile_cb = PrintRaw;
+    // PAPPL 1.3 needs a format of the printer's own: without one, a document
+    // it cannot convert (a PDF sent as octet-stream) crashes the job thread.
+    data->format = Keep(NativeFormat(*model));
+
+    DescribePrinter(*model, data);
+    DescribeMedia(*model, data);
+    *attrs = ippNew();
+    DescribeOptions(*model, data, *attrs);
+    data->media_ready[0] = data->media_default;
     return true;
 }
 

@@ -189,6 +189,41 @@ void PrintOnePage(cups_raster_t *ras, const cups_page_header2_t &header, PagePat
     _cupsLangPrintFilter(stderr, "INFO", "Finished page %d.", Page);
 }
 
+// SIGTERM cancels the job after the page being printed.
+void CatchSignals()
+{
+    Canceled = 0;
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = CancelJob;
+    sigaction(SIGTERM, &action, nullptr);
+    // A vanished backend must show up as a write error (EPIPE), not kill the
+    // filter silently.
+    signal(SIGPIPE, SIG_IGN);
+}
+
+// The job loop: every page of the stream until the end, a cancel, or a
+// printer that has gone.
+void PrintPages(cups_raster_t *ras, PagePath &path)
+{
+    cups_page_header2_t header;
+    memset(&header, 0, sizeof header);
+    Page = 0;
+    while (cupsRasterReadHeader2(ras, &header)) {
+        if (Canceled)
+            break;
+        ++Page;
+        fprintf(stderr, "PAGE: %d 1\n", Page);
+        _cupsLangPrintFilter(stderr, "INFO", "Starting page %d.", Page);
+
+        PrintOnePage(ras, header, path);
+        // A failed write to the printer ends the job as a cancel does.
+        if (Canceled || path.OutputFailed())
+            break;
+    }
+}
+
 } // namespace
 
 int CCupsInstance::Run(int argc, char **argv)
@@ -211,15 +246,7 @@ int CCupsInstance::Run(int argc, char **argv)
     }
     cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
 
-    Canceled = 0;
-    struct sigaction action;
-    memset(&action, 0, sizeof action);
-    sigemptyset(&action.sa_mask);
-    action.sa_handler = CancelJob;
-    sigaction(SIGTERM, &action, nullptr);
-    // A vanished backend must show up as a write error (EPIPE), not kill the
-    // filter silently.
-    signal(SIGPIPE, SIG_IGN);
+    CatchSignals();
 
     cups_option_t *options = nullptr;
     int num_options = cupsParseOptions(argv[5], 0, &options);
@@ -251,21 +278,7 @@ int CCupsInstance::Run(int argc, char **argv)
     }
     path.StartJob();
 
-    cups_page_header2_t header;
-    memset(&header, 0, sizeof header);
-    Page = 0;
-    while (cupsRasterReadHeader2(ras, &header)) {
-        if (Canceled)
-            break;
-        ++Page;
-        fprintf(stderr, "PAGE: %d 1\n", Page);
-        _cupsLangPrintFilter(stderr, "INFO", "Starting page %d.", Page);
-
-        PrintOnePage(ras, header, path);
-        // A failed write to the printer ends the job as a cancel does.
-        if (Canceled || path.OutputFailed())
-            break;
-    }
+    PrintPages(ras, path);
 
     path.EndJob();
     ReleaseInputs(ras, fd, ppd, num_options, options);
