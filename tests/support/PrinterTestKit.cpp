@@ -126,14 +126,6 @@ FilterResult RunPages(const TempDir &dir, const std::vector<RasterPage> &pages, 
     return RunFilter(call);
 }
 
-bool HasErrLineStarting(const FilterResult &r, const std::string &start)
-{
-    for (const std::string &line : r.errLines)
-        if (line.rfind(start, 0) == 0)
-            return true;
-    return false;
-}
-
 namespace escpos {
 
 ByteVec RasterHead(uint8_t mode, unsigned w, unsigned h)

@@ -87,8 +87,6 @@ ByteVec PrinterRows(unsigned width, unsigned height, const Black &black, unsigne
 // runs the filter on them with the job's options.
 FilterResult RunPages(const TempDir &dir, const std::vector<RasterPage> &pages, const TestPpd &printer,
                       const std::string &options);
-// Whether one of the filter's stderr lines starts with `start`.
-bool HasErrLineStarting(const FilterResult &r, const std::string &start);
 
 // --- ESC/POS -------------------------------------------------------------------
 namespace escpos {
