@@ -9,7 +9,9 @@
 
 namespace {
 constexpr size_t kOptionBytes = 16;
-}
+// 512 x 512 dots: room for every feature of a page, small enough to run fast.
+constexpr uint64_t kMaxFuzzPixels = 1u << 18;
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -30,6 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     static const std::string raster = ScratchDir() + "/page.ras";
     WriteFile(raster, data + 1 + kOptionBytes, size - 1 - kOptionBytes);
+    if (!PagesWithin(raster, kMaxFuzzPixels))
+        return -1;
     RunFilter(raster, PpdForModel(model, (data[0] / 5) % 2), options);
     return 0;
 }

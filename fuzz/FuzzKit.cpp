@@ -12,6 +12,7 @@
 #include <map>
 
 #include "CupsInstance.h"
+#include "PageCheck.h"
 
 // The filter logs a great deal; a log socket round trip per line would slow
 // every run down. The messages are still formatted, so a bad format or
@@ -82,6 +83,29 @@ int RunFilter(const std::string &raster, const std::string &ppd, const std::stri
     argv.push_back(nullptr);
     CCupsInstance instance;
     return instance.Run(static_cast<int>(args.size()), argv.data());
+}
+
+bool PagesWithin(const std::string &raster, uint64_t maxPixels)
+{
+    const int fd = open(raster.c_str(), O_RDONLY);
+    if (fd < 0)
+        return false;
+    cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+    bool within = true;
+    cups_page_header2_t header;
+    std::vector<unsigned char> row;
+    while (within && ras && cupsRasterReadHeader2(ras, &header)) {
+        if (CheckPageHeader(header) != PageVerdict::Ok)
+            break; // refused by its header; what follows is not screened
+        within = uint64_t{header.cupsWidth} * header.cupsHeight <= maxPixels;
+        row.resize(header.cupsBytesPerLine);
+        for (unsigned y = 0; within && y < header.cupsHeight; ++y)
+            if (cupsRasterReadPixels(ras, row.data(), header.cupsBytesPerLine) == 0)
+                break;
+    }
+    cupsRasterClose(ras);
+    close(fd);
+    return within;
 }
 
 const std::vector<Option> &AllOptions()

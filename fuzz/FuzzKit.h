@@ -2,6 +2,7 @@
 // file and a PPD, with its printer output thrown away.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,12 @@ void WriteFile(const std::string &path, const unsigned char *data, size_t size);
 // the raster file `raster`, the PPD `ppd`. Standard output goes to
 // /dev/null. Returns the exit status.
 int RunFilter(const std::string &raster, const std::string &ppd, const std::string &options);
+
+// False when a page of the raster file would print but is larger than
+// `maxPixels`: such pages take the fuzzer seconds each under the sanitizers
+// and teach it nothing new (the hostile-input tests print pages at the
+// limits). Pages the filter refuses by their header are kept.
+bool PagesWithin(const std::string &raster, uint64_t maxPixels);
 
 struct Option {
     const char *keyword;
