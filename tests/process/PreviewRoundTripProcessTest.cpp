@@ -7,9 +7,9 @@
 
 #include <cstring>
 
-#include "BaseRender.h"
 #include "Decode.h"
 #include "FilterRun.h"
+#include "PagePrep.h"
 
 using qf::preview::CompareWithOneBit;
 using qf::preview::Decode;
@@ -74,23 +74,20 @@ TEST_P(RoundTrip, DecodedPageIsThePreparedPage)
     ASSERT_EQ(decoded.pages.size(), 2u);
 
     // The same preparation in-process: default settings (Burkes dithering).
-    CBaseRender prep;
-    prep.m_iResolution = static_cast<int>(f.dpi);
-    prep.m_Reg.bDoubleColor = f.twoColour;
-    prep.m_pPPD = reinterpret_cast<ppd_file_t *>(&prep); // only tested for null
-    ASSERT_TRUE(prep.m_Image.CreateFromArray(page.data.data(), page.header.cupsWidth, page.header.cupsHeight,
-                                             page.header.cupsBitsPerPixel, page.header.cupsBytesPerLine, false));
-    prep.OnBeginBmp();
+    tagREGSTRUCT reg;
+    reg.bDoubleColor = f.twoColour;
+    CxImage black, red;
+    ASSERT_TRUE(black.CreateFromArray(page.data.data(), page.header.cupsWidth, page.header.cupsHeight,
+                                      page.header.cupsBitsPerPixel, page.header.cupsBytesPerLine, false));
+    ASSERT_EQ(PreparePage(black, red, reg, static_cast<int>(f.dpi)), "");
 
     for (const auto &p : decoded.pages) {
-        CxImage &black = prep.m_Image;
         EXPECT_EQ(CompareWithOneBit(p.black, black.GetBits(0), static_cast<int>(black.GetWidth()),
                                     static_cast<int>(black.GetHeight()), black.GetEffWidth(), true),
                   "")
             << f.name << " page " << p.number;
         ASSERT_EQ(p.red.has_value(), f.twoColour);
         if (f.twoColour) {
-            CxImage &red = prep.m_ImageRed;
             EXPECT_GT(p.red->CountDots(), 0u);
             EXPECT_EQ(CompareWithOneBit(*p.red, red.GetBits(0), static_cast<int>(red.GetWidth()),
                                         static_cast<int>(red.GetHeight()), red.GetEffWidth(), true),
