@@ -145,17 +145,12 @@ void CPrinterTSPL::OnPaintBmp()
     AddLog("OnPaintBmp");
     m_CmdBuffer.InitBuffer(0);
 
-    // The label size divides by the resolution; a page without one has no size.
-    if (m_iResolution <= 0) {
-        Refuse("The page has no valid resolution (%d dpi); it was not printed. "
-               "Check the resolution setting of the print queue.",
-               m_iResolution);
-        return;
-    }
     const bool twoColour = m_Reg.bDoubleColor;
     FamilyLimits limits;
-    limits.planeBytes = INT_MAX; // a bitmap's length is an int
+    limits.planeBytes = INT_MAX;   // a bitmap's length is an int
+    limits.needsResolution = true; // the label size divides by it
     PageShape page;
+    page.dpi = m_iResolution;
     page.width = m_Image.GetWidth();
     page.rowBytes = m_Image.GetEffWidth();
     page.rows = m_Image.GetHeight();

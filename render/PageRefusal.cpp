@@ -5,6 +5,10 @@
 
 std::string PageRefusal(const FamilyLimits &limits, const PageShape &page, int headWidth, int bufferLimit)
 {
+    if (limits.needsResolution && page.dpi <= 0)
+        return FormatText("The page has no valid resolution (%d dpi); it was not printed. "
+                          "Check the resolution setting of the print queue.",
+                          page.dpi);
     if (headWidth > 0 && page.width > static_cast<uint64_t>(headWidth))
         return FormatText("This page is %llu dots wide, wider than the %d dots of the print head; it was not "
                           "printed. Choose a narrower page size, or a landscape page size when rotating by 90 "

@@ -17,6 +17,9 @@ struct FamilyLimits {
     // Whether the raster must fit the page's command buffer as a whole
     // (families that gather the rows before framing them).
     bool rasterInBuffer = false;
+    // Whether the commands measure the page in lengths (millimetres), which
+    // needs the page's resolution.
+    bool needsResolution = false;
 };
 
 // The page as its family is about to encode it.
@@ -25,6 +28,7 @@ struct PageShape {
     uint64_t rowBytes = 0;   // bytes of one row as sent
     uint64_t rows = 0;       // rows of the raster as sent
     uint64_t planeBytes = 0; // bytes of the largest plane as sent
+    int dpi = 0;             // horizontal resolution
 };
 
 // Why the page can't be sent, or "" when it can. headWidth: printable dots

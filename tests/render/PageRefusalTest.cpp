@@ -13,9 +13,11 @@ TEST(PageRefusal, EachLimitWithItsMessage)
     rows.rasterInBuffer = true;
     FamilyLimits plane; // TSPL-like: one int-sized bitmap
     plane.planeBytes = 2147483647;
+    FamilyLimits lengths = plane; // TSPL: the label size divides by the resolution
+    lengths.needsResolution = true;
     struct Case {
         FamilyLimits limits;
-        PageShape page; // width, row bytes, rows, plane bytes
+        PageShape page; // width, row bytes, rows, plane bytes, dpi
         int head, buffer;
         const char *start; // "" when the page fits
     } cases[] = {
@@ -27,6 +29,8 @@ TEST(PageRefusal, EachLimitWithItsMessage)
         {rows, {800, 100, 48, 0}, 0, 4800, ""},
         {plane, {8, 1, 1, 2147483648u}, 0, 0, "The page image of 2147483648 bytes is too large for the printer"},
         {plane, {800, 100, 48, 4800}, 0, 100, ""}, // TSPL leaves the buffer limit to the writer
+        {lengths, {8, 1, 1, 8, 0}, 0, 0, "The page has no valid resolution (0 dpi); it was not printed."},
+        {lengths, {8, 1, 1, 8, 203}, 0, 0, ""},
     };
     for (const Case &c : cases) {
         const std::string reason = PageRefusal(c.limits, c.page, c.head, c.buffer);
