@@ -27,6 +27,19 @@ int32_t DpiToPelsPerMeter(int32_t dpi)
     return static_cast<int32_t>(ppm);
 }
 
+// One axis's resolution (96 dpi when not positive): in dots per inch in the
+// image info, in pixels per metre in the header and in the header copy at
+// `offset` of the pixel block, when there is one.
+void StoreDpi(int32_t dpi, int32_t &infoDpi, int32_t &pelsPerMeter, void *dib, size_t offset)
+{
+    if (dpi <= 0)
+        dpi = 96;
+    infoDpi = dpi;
+    pelsPerMeter = DpiToPelsPerMeter(dpi);
+    if (dib)
+        std::memcpy(static_cast<uint8_t *>(dib) + offset, &pelsPerMeter, sizeof(int32_t));
+}
+
 } // namespace
 
 CxImage::CxImage(uint32_t type)
@@ -326,24 +339,12 @@ void CxImage::SetEscape(int32_t escape)
 
 void CxImage::SetXDPI(int32_t dpi)
 {
-    if (dpi <= 0)
-        dpi = 96;
-    m_Info.iXDPI = dpi;
-    m_Head.biXPelsPerMeter = DpiToPelsPerMeter(dpi);
-    if (m_pDib)
-        std::memcpy(static_cast<uint8_t *>(m_pDib) + offsetof(tagBITMAPINFOHEADER, biXPelsPerMeter),
-                    &m_Head.biXPelsPerMeter, sizeof(int32_t));
+    StoreDpi(dpi, m_Info.iXDPI, m_Head.biXPelsPerMeter, m_pDib, offsetof(tagBITMAPINFOHEADER, biXPelsPerMeter));
 }
 
 void CxImage::SetYDPI(int32_t dpi)
 {
-    if (dpi <= 0)
-        dpi = 96;
-    m_Info.iYDPI = dpi;
-    m_Head.biYPelsPerMeter = DpiToPelsPerMeter(dpi);
-    if (m_pDib)
-        std::memcpy(static_cast<uint8_t *>(m_pDib) + offsetof(tagBITMAPINFOHEADER, biYPelsPerMeter),
-                    &m_Head.biYPelsPerMeter, sizeof(int32_t));
+    StoreDpi(dpi, m_Info.iYDPI, m_Head.biYPelsPerMeter, m_pDib, offsetof(tagBITMAPINFOHEADER, biYPelsPerMeter));
 }
 
 int32_t CxImage::GetXDPI() const
