@@ -74,9 +74,9 @@ private:
 
 // What the front end gives the waiting loop.
 struct WatchHooks {
-    std::function<int64_t()> nowMs;           // a monotonic clock
-    std::function<void(int ms)> sleepMs;      //
-    std::function<bool()> canceled;           // the job was cancelled
+    std::function<int64_t()> nowMs;      // a monotonic clock
+    std::function<void(int ms)> sleepMs; //
+    std::function<bool()> canceled;      // the job was cancelled
     // The reasons to show from now on (add: newly shown, remove: taken back),
     // and the status they come from.
     std::function<void(const std::vector<std::string> &add, const std::vector<std::string> &remove,

@@ -74,27 +74,22 @@ TEST_P(Replies, ReadAsTheManualSays)
 // end; 0x1E (n=4) near end; 0x1A (n=3) cutter error.
 INSTANTIATE_TEST_SUITE_P(
     Manuals, Replies,
-    ::testing::Values(Case{"tspl normal", 20, {0x00}, Make({})}, Case{"tspl head", 20, {0x01}, Make({&P::coverOpen})},
-                      Case{"tspl jam", 20, {0x02}, Make({&P::paperJam})},
-                      Case{"tspl paper", 20, {0x04}, Make({&P::paperOut})},
-                      Case{"tspl paper+head", 20, {0x05}, Make({&P::paperOut, &P::coverOpen})},
-                      Case{"tspl ribbon", 20, {0x08}, Make({&P::ribbonOut})},
-                      Case{"tspl pause", 20, {0x10}, Make({&P::paused})},
-                      Case{"tspl printing", 20, {0x20}, Make({&P::busy})},
-                      Case{"tspl cover", 20, {0x40}, Make({&P::coverOpen})},
-                      Case{"tspl temperature", 20, {0x80}, Make({&P::otherError})},
-                      Case{"cpcl ready", 22, {0x00}, Make({})}, Case{"cpcl busy", 22, {0x01}, Make({&P::busy})},
-                      Case{"cpcl paper", 22, {0x02}, Make({&P::paperOut})},
-                      Case{"cpcl latch", 22, {0x04}, Make({&P::coverOpen})},
-                      Case{"cpcl battery", 22, {0x08}, Make({&P::batteryLow})},
-                      Case{"cpcl reset only", 22, {0x10}, Make({})},
-                      Case{"escpos ready", 21, {0x12, 0x12, 0x12, 0x12}, Make({})},
-                      Case{"escpos drawer high", 21, {0x16, 0x12, 0x12, 0x12}, Make({})},
-                      Case{"escpos cover", 21, {0x1A, 0x16, 0x12, 0x12}, Make({&P::offline, &P::coverOpen})},
-                      Case{"escpos paper end stop", 21, {0x1A, 0x32, 0x12, 0x72}, Make({&P::offline, &P::paperOut})},
-                      Case{"escpos near end", 21, {0x12, 0x12, 0x12, 0x1E}, Make({&P::paperLow})},
-                      Case{"escpos cutter", 21, {0x1A, 0x52, 0x1A, 0x12}, Make({&P::offline, &P::otherError})},
-                      Case{"escpos offline only", 21, {0x1A, 0x12, 0x12, 0x12}, Make({&P::offline})}));
+    ::testing::Values(
+        Case{"tspl normal", 20, {0x00}, Make({})}, Case{"tspl head", 20, {0x01}, Make({&P::coverOpen})},
+        Case{"tspl jam", 20, {0x02}, Make({&P::paperJam})}, Case{"tspl paper", 20, {0x04}, Make({&P::paperOut})},
+        Case{"tspl paper+head", 20, {0x05}, Make({&P::paperOut, &P::coverOpen})},
+        Case{"tspl ribbon", 20, {0x08}, Make({&P::ribbonOut})}, Case{"tspl pause", 20, {0x10}, Make({&P::paused})},
+        Case{"tspl printing", 20, {0x20}, Make({&P::busy})}, Case{"tspl cover", 20, {0x40}, Make({&P::coverOpen})},
+        Case{"tspl temperature", 20, {0x80}, Make({&P::otherError})}, Case{"cpcl ready", 22, {0x00}, Make({})},
+        Case{"cpcl busy", 22, {0x01}, Make({&P::busy})}, Case{"cpcl paper", 22, {0x02}, Make({&P::paperOut})},
+        Case{"cpcl latch", 22, {0x04}, Make({&P::coverOpen})}, Case{"cpcl battery", 22, {0x08}, Make({&P::batteryLow})},
+        Case{"cpcl reset only", 22, {0x10}, Make({})}, Case{"escpos ready", 21, {0x12, 0x12, 0x12, 0x12}, Make({})},
+        Case{"escpos drawer high", 21, {0x16, 0x12, 0x12, 0x12}, Make({})},
+        Case{"escpos cover", 21, {0x1A, 0x16, 0x12, 0x12}, Make({&P::offline, &P::coverOpen})},
+        Case{"escpos paper end stop", 21, {0x1A, 0x32, 0x12, 0x72}, Make({&P::offline, &P::paperOut})},
+        Case{"escpos near end", 21, {0x12, 0x12, 0x12, 0x1E}, Make({&P::paperLow})},
+        Case{"escpos cutter", 21, {0x1A, 0x52, 0x1A, 0x12}, Make({&P::offline, &P::otherError})},
+        Case{"escpos offline only", 21, {0x1A, 0x12, 0x12, 0x12}, Make({&P::offline})}));
 
 TEST(EscPosReply, AutomaticStatusBlockBetweenRepliesIsRead)
 {

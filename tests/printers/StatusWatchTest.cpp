@@ -21,8 +21,8 @@ using Words = std::vector<std::string>;
 struct FakePrinter : StatusLink {
     int64_t now = 0;
     std::deque<Bytes> script;
-    Bytes pending;      // reply bytes not yet read
-    Bytes stale;        // bytes waiting before any query
+    Bytes pending;       // reply bytes not yet read
+    Bytes stale;         // bytes waiting before any query
     int64_t readyAt = 0; // when `pending` arrives
     int delayMs = 5;
     int queries = 0;

@@ -161,7 +161,8 @@ std::vector<uint8_t> SimSession::Feed(const uint8_t *data, size_t size, SimState
             const std::vector<uint8_t> answer = Answer(&m_In[i], static_cast<size_t>(n), state);
             ++m_Queries;
             events.push_back("job " + std::to_string(m_Job) + " query " + HexBytes(&m_In[i], static_cast<size_t>(n)) +
-                             " answer " + (answer.empty() ? std::string("none") : HexBytes(answer.data(), answer.size())));
+                             " answer " +
+                             (answer.empty() ? std::string("none") : HexBytes(answer.data(), answer.size())));
             reply.insert(reply.end(), answer.begin(), answer.end());
             i += static_cast<size_t>(n);
             continue;

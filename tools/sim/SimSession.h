@@ -26,9 +26,9 @@ struct SimState {
     bool coverOpen = false;
     bool offline = false;
     bool batteryLow = false;
-    bool silent = false;    // answers no query at all
-    int paperOutAfter = -1; // the paper runs out once this many more pages are printed (-1 never)
-    long dropAfter = -1;    // the link drops after this many bytes of a job (once; -1 never)
+    bool silent = false;     // answers no query at all
+    int paperOutAfter = -1;  // the paper runs out once this many more pages are printed (-1 never)
+    long dropAfter = -1;     // the link drops after this many bytes of a job (once; -1 never)
     long bytesPerSecond = 0; // slow link: reads at most this many bytes a second (0 no limit)
 
     // Pages sent now would be lost.

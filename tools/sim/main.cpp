@@ -27,49 +27,48 @@ using namespace qf::sim;
 
 namespace {
 
-constexpr const char *kUsage =
-    "Usage: quillfeed-sim --family FAMILY (--port N | --pty PATH) --out DIR [options]\n"
-    "       quillfeed-sim --family FAMILY --pages FILE\n"
-    "\n"
-    "Acts as a printer of FAMILY (tspl, escpos, cpcl, paperang, peripage): takes\n"
-    "jobs on a loopback TCP port, as a network printer on port 9100 does, or on a\n"
-    "pseudo-terminal, as a serial or Bluetooth link does; decodes each job and\n"
-    "writes its printed pages as pictures; answers status queries (TSPL ESC ! ?,\n"
-    "ESC/POS DLE EOT 1-4, CPCL ESC h) from a state you can change while it runs.\n"
-    "\n"
-    "  --port N            listen on 127.0.0.1:N (0: any free port); one job per\n"
-    "                      connection\n"
-    "  --pty PATH          make a pseudo-terminal and link PATH to it; a job ends\n"
-    "                      after --idle-ms without data\n"
-    "  --out DIR           where everything goes (created when missing):\n"
-    "                        DIR/port          the port listened on\n"
-    "                        DIR/events.txt    one line per connection, query,\n"
-    "                                          page and fault, as they happen\n"
-    "                        DIR/pages.txt     \"job J page K WxH HASH printed\" or\n"
-    "                                          \"... lost\" for every page\n"
-    "                        DIR/job-J.bin     the job's data, queries taken out\n"
-    "                        DIR/job-J/page-K.png, DIR/job-J/listing.txt\n"
-    "  --control FILE      reads FILE whenever it changes: lines KEY=VALUE with the\n"
-    "                      keys of the options below without \"--\" (paper-out=1,\n"
-    "                      cover-open=0, paper-out-after=2, silent=1, quit=1, ...)\n"
-    "  --idle-ms MS        end of a job on a pty (default 1500)\n"
-    "  --jobs N            exit after N jobs\n"
-    "  --pages FILE        print \"page K WxH HASH\" for each page of FILE and exit\n"
-    "\n"
-    "State and faults (also control file keys; 1 on, 0 off):\n"
-    "  --paper-out         out of paper: queries say so, pages sent are lost\n"
-    "  --paper-low         paper near its end (ESC/POS)\n"
-    "  --cover-open        cover or head open: as paper out\n"
-    "  --offline           off line (TSPL: paused): as paper out\n"
-    "  --battery-low       battery low (CPCL)\n"
-    "  --silent            answers no query\n"
-    "  --paper-out-after N the paper runs out once N more pages are printed\n"
-    "  --drop-after BYTES  the link drops after BYTES bytes of the next job (once)\n"
-    "  --bytes-per-second B  slow link: takes at most B bytes a second\n"
-    "\n"
-    "Paperang and PeriPage printers answer nothing: their status replies are not\n"
-    "public. Exit status: 0 after --jobs jobs, quit=1 or SIGTERM; 2 usage or I/O\n"
-    "error.\n";
+constexpr const char *kUsage = "Usage: quillfeed-sim --family FAMILY (--port N | --pty PATH) --out DIR [options]\n"
+                               "       quillfeed-sim --family FAMILY --pages FILE\n"
+                               "\n"
+                               "Acts as a printer of FAMILY (tspl, escpos, cpcl, paperang, peripage): takes\n"
+                               "jobs on a loopback TCP port, as a network printer on port 9100 does, or on a\n"
+                               "pseudo-terminal, as a serial or Bluetooth link does; decodes each job and\n"
+                               "writes its printed pages as pictures; answers status queries (TSPL ESC ! ?,\n"
+                               "ESC/POS DLE EOT 1-4, CPCL ESC h) from a state you can change while it runs.\n"
+                               "\n"
+                               "  --port N            listen on 127.0.0.1:N (0: any free port); one job per\n"
+                               "                      connection\n"
+                               "  --pty PATH          make a pseudo-terminal and link PATH to it; a job ends\n"
+                               "                      after --idle-ms without data\n"
+                               "  --out DIR           where everything goes (created when missing):\n"
+                               "                        DIR/port          the port listened on\n"
+                               "                        DIR/events.txt    one line per connection, query,\n"
+                               "                                          page and fault, as they happen\n"
+                               "                        DIR/pages.txt     \"job J page K WxH HASH printed\" or\n"
+                               "                                          \"... lost\" for every page\n"
+                               "                        DIR/job-J.bin     the job's data, queries taken out\n"
+                               "                        DIR/job-J/page-K.png, DIR/job-J/listing.txt\n"
+                               "  --control FILE      reads FILE whenever it changes: lines KEY=VALUE with the\n"
+                               "                      keys of the options below without \"--\" (paper-out=1,\n"
+                               "                      cover-open=0, paper-out-after=2, silent=1, quit=1, ...)\n"
+                               "  --idle-ms MS        end of a job on a pty (default 1500)\n"
+                               "  --jobs N            exit after N jobs\n"
+                               "  --pages FILE        print \"page K WxH HASH\" for each page of FILE and exit\n"
+                               "\n"
+                               "State and faults (also control file keys; 1 on, 0 off):\n"
+                               "  --paper-out         out of paper: queries say so, pages sent are lost\n"
+                               "  --paper-low         paper near its end (ESC/POS)\n"
+                               "  --cover-open        cover or head open: as paper out\n"
+                               "  --offline           off line (TSPL: paused): as paper out\n"
+                               "  --battery-low       battery low (CPCL)\n"
+                               "  --silent            answers no query\n"
+                               "  --paper-out-after N the paper runs out once N more pages are printed\n"
+                               "  --drop-after BYTES  the link drops after BYTES bytes of the next job (once)\n"
+                               "  --bytes-per-second B  slow link: takes at most B bytes a second\n"
+                               "\n"
+                               "Paperang and PeriPage printers answer nothing: their status replies are not\n"
+                               "public. Exit status: 0 after --jobs jobs, quit=1 or SIGTERM; 2 usage or I/O\n"
+                               "error.\n";
 
 volatile sig_atomic_t g_stop = 0;
 void Stop(int)
@@ -162,8 +161,8 @@ public:
         struct stat st;
         if (stat(controlFile.c_str(), &st) != 0)
             return;
-        const std::string stamp = std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) +
-                                  "/" + std::to_string(st.st_size);
+        const std::string stamp = std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) + "/" +
+                                  std::to_string(st.st_size);
         if (stamp == m_ControlStamp)
             return;
         m_ControlStamp = stamp;
@@ -266,8 +265,7 @@ private:
             const preview::Page &page = r.pages[i];
             const bool printed = i < m_Session->Fates().size() && m_Session->Fates()[i].printed;
             const std::string what = printed ? "printed" : "lost (" + m_Session->Fates()[i].why + ")";
-            std::fprintf(m_Pages, "job %s %s %s\n", job.c_str(), PageLine(page).c_str(),
-                         printed ? "printed" : "lost");
+            std::fprintf(m_Pages, "job %s %s %s\n", job.c_str(), PageLine(page).c_str(), printed ? "printed" : "lost");
             listing += "page " + std::to_string(page.number) + ": " + what + "\n";
             if (printed && !preview::WritePagePng(page, dir + "/page-" + std::to_string(page.number) + ".png", error))
                 Event("cannot write a page: " + error);
