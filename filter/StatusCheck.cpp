@@ -26,6 +26,7 @@ using namespace qf::status;
 namespace {
 
 constexpr int kBackChannel = 3;
+constexpr int kConnectWaitMs = 20000;
 
 bool BackendAnswers()
 {
@@ -53,7 +54,13 @@ int64_t NowMs()
 // Queries out through standard output, answers in through the back channel.
 class BackChannelLink : public StatusLink {
 public:
-    bool Send(const std::vector<uint8_t> &bytes) override { return WriteToStandardOutput(bytes.data(), bytes.size()); }
+    bool Send(const std::vector<uint8_t> &bytes) override
+    {
+        if (!WriteToStandardOutput(bytes.data(), bytes.size()))
+            return false;
+        WaitConnected();
+        return true;
+    }
     long Receive(uint8_t *buffer, size_t size, int timeoutMs) override
     {
         if (m_Ended) {
@@ -75,6 +82,29 @@ public:
     }
 
 private:
+    // The backend connects to the printer only once data has come, after its
+    // own start-up (the socket backend asks SNMP first, seconds without an
+    // answer): the reply's time starts when the query can reach the printer.
+    // Asked once a job over the side channel; a backend without one is taken
+    // as connected.
+    static void WaitConnected()
+    {
+        static bool connected = false;
+        const int64_t deadline = NowMs() + kConnectWaitMs;
+        while (!connected && NowMs() < deadline) {
+            char data[8] = "";
+            int length = sizeof data;
+            const cups_sc_status_t st = cupsSideChannelDoRequest(CUPS_SC_CMD_GET_CONNECTED, data, &length, 1.0);
+            if (st == CUPS_SC_STATUS_OK && length > 0 && data[0])
+                connected = true;
+            else if (st == CUPS_SC_STATUS_OK || st == CUPS_SC_STATUS_TIMEOUT)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            else
+                connected = true; // no side channel: nothing to wait for
+        }
+        connected = true;
+    }
+
     bool m_Ended = false;
 };
 

@@ -81,12 +81,17 @@ wait_event() { # DIR FROM PATTERN COUNT [SECONDS]
 printed() { awk -v j="$2" '$1 == "job" && $2 == j && $7 == "printed" { print $5, $6 }' "$1/pages.txt"; }
 lost() { awk -v j="$2" '$1 == "job" && $2 == j && $7 == "lost"' "$1/pages.txt" | wc -l; }
 last_job() { awk '$1 == "job" && $3 == "begins" { j = $2 } END { print j + 0 }' "$1/events.txt"; }
-wait_job_end() { # DIR JOB
+# The first job after job BEFORE that carried data (the app also connects
+# to ask for the status alone), once it has ended.
+job_after() { # DIR BEFORE
+    local j
     for _ in $(seq 600); do
-        grep -q "^job $2 ends" "$1/events.txt" && return 0
+        j=$(awk -v b="$2" '$1 == "job" && $2 > b && $3 == "ends" && $(NF - 3) + 0 > 100 { print $2; exit }' \
+            "$1/events.txt")
+        [ -n "$j" ] && { echo "$j"; return 0; }
         sleep 0.1
     done
-    return 1
+    echo 0
 }
 check_pages() { # WHAT DIR JOB REFERENCE
     local got
@@ -158,11 +163,11 @@ run_matrix() { # FRONT FAMILY
     setup_$front "$fam" "$d" || { fail "$front $fam: no queue"; qf_stop_pid "$sim_pid"; return; }
 
     # A clean job: the pages to expect, and the job's size.
-    from=$(lines "$d")
+    from=$(lines "$d"); b=$(last_job "$d")
     t0=$(date +%s.%N)
     print_$front "$fam" "$d" "$ras"
     t1=$(date +%s.%N)
-    j=$(last_job "$d"); wait_job_end "$d" "$j"
+    j=$(job_after "$d" "$b")
     printed "$d" "$j" >"$ref"
     bytes=$(grep "^job $j ends" "$d/events.txt" | sed 's/.*: \([0-9]*\) bytes.*/\1/')
     if [ "$(wc -l <"$ref")" -ne 5 ] || [ "$(lost "$d" "$j")" -ne 0 ]; then
@@ -172,7 +177,7 @@ run_matrix() { # FRONT FAMILY
 
     # Paper out before the job: nothing printed until paper is back.
     control "$d" paper-out=1
-    from=$(lines "$d")
+    from=$(lines "$d"); b=$(last_job "$d")
     print_$front "$fam" "$d" "$ras" &
     local pid=$!
     if wait_event "$d" "$from" " query " 3; then
@@ -181,12 +186,12 @@ run_matrix() { # FRONT FAMILY
     else
         fail "$front $fam: no query while out of paper"; control "$d" paper-out=0
     fi
-    wait $pid; j=$(last_job "$d"); wait_job_end "$d" "$j"
+    wait $pid; j=$(job_after "$d" "$b")
     check_pages "$front $fam: paper out before the job" "$d" "$j" "$ref"
 
     # Paper out after page 2 of 5.
     control "$d" paper-out-after=2
-    from=$(lines "$d")
+    from=$(lines "$d"); b=$(last_job "$d")
     print_$front "$fam" "$d" "$ras" &
     pid=$!
     if wait_event "$d" "$from" "paper ran out" 1 && wait_event "$d" "$from" " query " 5; then
@@ -194,43 +199,46 @@ run_matrix() { # FRONT FAMILY
     else
         fail "$front $fam: the printer was not asked after the paper ran out"; control "$d" paper-out=0
     fi
-    wait $pid; j=$(last_job "$d"); wait_job_end "$d" "$j"
+    wait $pid; j=$(job_after "$d" "$b")
     check_pages "$front $fam: paper out after page 2" "$d" "$j" "$ref"
 
     # Cover open.
     control "$d" cover-open=1
-    from=$(lines "$d")
+    from=$(lines "$d"); b=$(last_job "$d")
     print_$front "$fam" "$d" "$ras" &
     pid=$!
     wait_event "$d" "$from" " query " 3 || fail "$front $fam: no query while the cover is open"
     control "$d" cover-open=0
-    wait $pid; j=$(last_job "$d"); wait_job_end "$d" "$j"
+    wait $pid; j=$(job_after "$d" "$b")
     check_pages "$front $fam: cover open" "$d" "$j" "$ref"
 
     # A printer that never answers: one timeout, then no more questions.
     control "$d" silent=1
-    from=$(lines "$d")
+    from=$(lines "$d"); b=$(last_job "$d")
     t0=$(date +%s.%N)
     print_$front "$fam" "$d" "$ras"
     t1=$(date +%s.%N)
-    j=$(last_job "$d"); wait_job_end "$d" "$j"
+    j=$(job_after "$d" "$b")
     check_pages "$front $fam: never answers ($(events_after "$d" "$from" | grep -c ' query ') queries, $(printf '%.2f' "$(echo "$t1 - $t0" | bc)") s)" "$d" "$j" "$ref"
     control "$d" silent=0
 
     # The link drops in the middle of a job: the job ends, the next prints.
     control "$d" drop-after=$((bytes / 2))
+    b=$(last_job "$d")
     print_$front "$fam" "$d" "$ras"
-    j=$(last_job "$d"); wait_job_end "$d" "$j"
+    j=$(job_after "$d" "$b")
     if grep -q "^job $j ends (link dropped)" "$d/events.txt"; then ok "$front $fam: link dropped in job $j"; else fail "$front $fam: the link did not drop"; fi
     after_drop_$front "$fam" "$d"
+    b=$(last_job "$d")
     print_$front "$fam" "$d" "$ras"
-    j=$(last_job "$d"); wait_job_end "$d" "$j"
+    j=$(job_after "$d" "$b")
     check_pages "$front $fam: the job after a dropped link" "$d" "$j" "$ref"
 
     # A slow link: about three seconds for the job.
     control "$d" bytes-per-second=$((bytes / 3))
+    b=$(last_job "$d")
     print_$front "$fam" "$d" "$ras"
-    j=$(last_job "$d"); wait_job_end "$d" "$j"
+    j=$(job_after "$d" "$b")
     check_pages "$front $fam: slow link" "$d" "$j" "$ref"
     control "$d" bytes-per-second=0
 
@@ -239,7 +247,10 @@ run_matrix() { # FRONT FAMILY
 
 setup_filter() { :; }
 after_drop_filter() { :; }
-setup_cupsd() { lpadmin -p "sim-$1" -E -v "socket://127.0.0.1:$(cat "$2/port")" -P "$ppd_dir/$(ppd_of "$1")"; }
+setup_cupsd() {
+    lpadmin -p "sim-$1" -E -v "socket://127.0.0.1:$(cat "$2/port")" -P "$ppd_dir/$(ppd_of "$1")" \
+        -o printer-error-policy=abort-job 2>/dev/null
+}
 after_drop_cupsd() { sleep 1; cupsenable "sim-$1" 2>/dev/null; }
 setup_app() {
     "$app" add -d "sim-$1" -m "$(driver_of "$1")" -v "socket://127.0.0.1:$(cat "$2/port")" >>"$T/app.out" 2>&1
@@ -257,6 +268,7 @@ for front in $fronts; do
         if [ "$(id -u)" -ne 0 ] || ! command -v cupsd >/dev/null && [ ! -x /usr/sbin/cupsd ]; then
             echo "skipped: cupsd front (needs root and CUPS)"; continue
         fi
+        mkdir -p "$T/cupsd"
         qf_cupsd_tree "$T/cupsd"
         cp -a "$(cups-config --serverbin)/backend/socket" "$T/cupsd/bin/backend/socket"
         install -m 0755 -o root -g root "$filter" "$T/cupsd/bin/filter/quillfeed"
