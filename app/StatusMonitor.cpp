@@ -153,9 +153,9 @@ bool WantedBySetting(pappl_printer_t *printer)
     ipp_t *attrs = papplPrinterGetDriverAttributes(printer);
     bool on = true;
     if (ipp_attribute_t *a = attrs ? ippFindAttribute(attrs, "status-query-default", IPP_TAG_ZERO) : nullptr) {
-        on = ippGetValueTag(a) == IPP_TAG_INTEGER ? ippGetInteger(a, 0) != 0
-                                                   : strcmp(ippGetString(a, 0, nullptr) ? ippGetString(a, 0, nullptr) : "",
-                                                            "0") != 0;
+        on = ippGetValueTag(a) == IPP_TAG_INTEGER
+                 ? ippGetInteger(a, 0) != 0
+                 : strcmp(ippGetString(a, 0, nullptr) ? ippGetString(a, 0, nullptr) : "", "0") != 0;
     } else {
         on = false; // a driver without the setting has no status query
     }
@@ -168,14 +168,10 @@ struct ReasonBit {
     pappl_preason_t bit;
 };
 const ReasonBit kReasonBits[] = {
-    {"media-empty", PAPPL_PREASON_MEDIA_EMPTY},
-    {"media-needed", PAPPL_PREASON_MEDIA_NEEDED},
-    {"media-low", PAPPL_PREASON_MEDIA_LOW},
-    {"cover-open", PAPPL_PREASON_COVER_OPEN},
-    {"media-jam", PAPPL_PREASON_MEDIA_JAM},
-    {"marker-supply-empty", PAPPL_PREASON_MARKER_SUPPLY_EMPTY},
-    {"offline", PAPPL_PREASON_OFFLINE},
-    {"other", PAPPL_PREASON_OTHER},
+    {"media-empty", PAPPL_PREASON_MEDIA_EMPTY}, {"media-needed", PAPPL_PREASON_MEDIA_NEEDED},
+    {"media-low", PAPPL_PREASON_MEDIA_LOW},     {"cover-open", PAPPL_PREASON_COVER_OPEN},
+    {"media-jam", PAPPL_PREASON_MEDIA_JAM},     {"marker-supply-empty", PAPPL_PREASON_MARKER_SUPPLY_EMPTY},
+    {"offline", PAPPL_PREASON_OFFLINE},         {"other", PAPPL_PREASON_OTHER},
 };
 
 pappl_preason_t Bits(const std::vector<std::string> &words)
@@ -235,8 +231,7 @@ bool StatusBeforePage(pappl_job_t *job, pappl_device_t *device, int modelNumber)
     if (!watch.gate->ShouldAsk(NowMs()))
         return true;
     const int silences = watch.gate->Silences();
-    const WaitOutcome outcome =
-        WaitUntilReady(modelNumber, *watch.gate, LinkOf(job, device), AppHooks(printer, job));
+    const WaitOutcome outcome = WaitUntilReady(modelNumber, *watch.gate, LinkOf(job, device), AppHooks(printer, job));
     if (watch.gate->Silences() > silences)
         papplLogJob(job, PAPPL_LOGLEVEL_INFO,
                     "The printer did not answer the status query: status unknown, printing goes on.");

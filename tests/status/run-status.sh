@@ -160,7 +160,13 @@ print_app() { app_submit "$1" "$3"; }
 run_matrix() { # FRONT FAMILY
     local front=$1 fam=$2 d=$T/$1-$2 ras=$T/$2.ras ref=$T/$1-$2.ref from j t0 t1 bytes
     start_sim "$fam" "$d" || return
-    setup_$front "$fam" "$d" || { fail "$front $fam: no queue"; qf_stop_pid "$sim_pid"; return; }
+    local rc=0
+    setup_$front "$fam" "$d" || rc=$?
+    if [ $rc -eq $SKIP ]; then
+        echo "skipped: $front $fam: this build cannot add a socket:// printer"; qf_stop_pid "$sim_pid"; return
+    elif [ $rc -ne 0 ]; then
+        fail "$front $fam: no queue"; qf_stop_pid "$sim_pid"; return
+    fi
 
     # A clean job: the pages to expect, and the job's size.
     from=$(lines "$d"); b=$(last_job "$d")
@@ -253,7 +259,13 @@ setup_cupsd() {
 }
 after_drop_cupsd() { sleep 1; cupsenable "sim-$1" 2>/dev/null; }
 setup_app() {
-    "$app" add -d "sim-$1" -m "$(driver_of "$1")" -v "socket://127.0.0.1:$(cat "$2/port")" >>"$T/app.out" 2>&1
+    "$app" add -d "sim-$1" -m "$(driver_of "$1")" -v "socket://127.0.0.1:$(cat "$2/port")" >"$T/app-add.out" 2>&1 &&
+        return 0
+    cat "$T/app-add.out" >>"$T/app.out"
+    # An app whose device schemes hide PAPPL's socket:// cannot reach the
+    # virtual printer.
+    grep -q 'Unsupported.*device-uri' "$T/app-add.out" && return $SKIP
+    return 1
 }
 after_drop_app() { :; }
 
