@@ -2,10 +2,12 @@
 
 #include <syslog.h>
 
+#include <cstdarg>
 #include <utility>
 
 #include "BaseRender.h"
 #include "PrinterFactory.h"
+#include "TextFormat.h"
 
 bool MakePageImage(const RasterImage &page, CxImage &image)
 {
@@ -63,6 +65,29 @@ void PagePath::Attach(Sink sink)
     };
 }
 
+void PagePath::SetNotes(PageNotes notes)
+{
+    m_notes = std::move(notes);
+    if (!m_render)
+        return;
+    if (!m_notes) {
+        m_render->m_OnTrace = nullptr;
+        return;
+    }
+    m_render->m_OnTrace = [this](const std::string &line) { m_notes(NoteKind::Trace, line); };
+}
+
+void PagePath::Trace(NoteKind kind, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    if (m_notes)
+        m_notes(kind, FormatTextV(format, args));
+    else
+        vsyslog(kind == NoteKind::Error ? LOG_ERR : LOG_DEBUG, format, args);
+    va_end(args);
+}
+
 bool PagePath::Known() const
 {
     return m_render != nullptr;
@@ -90,13 +115,13 @@ PageOutcome PagePath::PrintPage(const RasterImage &page, int)
     render.m_iResolution = page.xDpi;
 
     if (!MakePageImage(page, render.m_Image)) {
-        syslog(LOG_ERR, "create image error\n");
+        Trace(NoteKind::Error, "create image error\n");
         render.OnEndPage();
         return outcome;
     }
-    syslog(LOG_DEBUG, "create image width=%d, height=%d, bitsPerPixel=%d, bytesPerLine=%d",
-           static_cast<int>(page.width), static_cast<int>(page.height), static_cast<int>(page.bitsPerPixel),
-           static_cast<int>(page.bytesPerLine));
+    Trace(NoteKind::Trace, "create image width=%d, height=%d, bitsPerPixel=%d, bytesPerLine=%d",
+          static_cast<int>(page.width), static_cast<int>(page.height), static_cast<int>(page.bitsPerPixel),
+          static_cast<int>(page.bytesPerLine));
     render.m_Image.SetXDPI(page.xDpi);
     render.m_Image.SetYDPI(page.yDpi);
 
