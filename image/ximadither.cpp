@@ -347,6 +347,8 @@ public:
             for (int i = 0; i < Sh::NW; i++)
                 m_qw[i][g] = static_cast<int8_t>(e * Sh::Weights()[i] / K::S);
         }
+        for (int i = 0; i < Sh::NW; i++)
+            m_magic[i] = FindMagic(Sh::Weights()[i], K::S);
     }
 
     void Run()
@@ -770,7 +772,7 @@ private:
         const uint8x16_t mag = vbslq_u8(white, vsubq_u8(vdupq_n_u8(255), g), g);
         const uint16x8_t lo = vmovl_u8(vget_low_u8(mag)), hi = vmovl_u8(vget_high_u8(mag));
         for (int i = 0; i < Sh::NW; i++) {
-            const Magic m = FindMagic(Sh::Weights()[i], K::S);
+            const Magic m = m_magic[i];
             const uint16x4_t mul = vdup_n_u16(static_cast<uint16_t>(m.magic));
             const int32x4_t sh = vdupq_n_s32(-(16 + m.shift));
             const uint16x8_t qlo = vcombine_u16(vmovn_u32(vshlq_u32(vmull_u16(vget_low_u16(lo), mul), sh)),
@@ -1047,6 +1049,7 @@ private:
     const int m_w, m_h, m_nChunks;
     int m_q1[256] = {}, m_q2[256] = {}; // own-row shares by level
     int8_t m_qw[kMaxWeights][256] = {}; // shares below by weight and level
+    Magic m_magic[kMaxWeights];         // multipliers of the weights below
     RowRun m_runs[kSlots];
     alignas(32) int8_t m_share[kSlots][Sh::NW * kShareLen];
 };
