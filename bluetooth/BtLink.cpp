@@ -52,6 +52,11 @@ ssize_t SendSome(int fd, const unsigned char *data, size_t size)
     return n;
 }
 
+std::string Duration(int ms)
+{
+    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
 std::string Where(const Target &t)
 {
     return FormatAddress(t.address) + " (channel " + std::to_string(t.channel) + ")";
@@ -183,7 +188,7 @@ bool Link::SendChunk(const unsigned char *data, size_t size, size_t &sent, std::
             struct pollfd p = {fd_, POLLOUT, 0};
             if (left <= 0 || poll(&p, 1, static_cast<int>(left)) == 0) {
                 linkGone = false;
-                error = "The printer at " + Where(target_) + " took no data for " + std::to_string(limit / 1000) + " s";
+                error = "The printer at " + Where(target_) + " took no data for " + Duration(limit);
                 return false;
             }
         }
