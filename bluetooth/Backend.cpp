@@ -7,6 +7,7 @@
 // The printer family, and so the pacing, comes from the URI's family= or,
 // without it, from the queue's PPD (cupsModelNumber).
 #include <cups/backend.h>
+#include <cups/sidechannel.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -17,8 +18,8 @@
 #include <cstring>
 #include <fstream>
 #include <string>
-#include <vector>
 
+#include "BackendJob.h"
 #include "BtDiscovery.h"
 #include "BtLink.h"
 
@@ -110,33 +111,21 @@ int main(int argc, char *argv[])
     fprintf(stderr, "STATE: -connecting-to-device\n");
     fprintf(stderr, "INFO: Sending data\n");
 
-    // The job's bytes come through a pipe that keeps no page boundaries, so
-    // only a link found dropped before the first byte is reconnected.
-    std::vector<unsigned char> buffer(65536);
-    bool first = true;
-    size_t total = 0;
-    for (;;) {
-        ssize_t n = read(in, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            fprintf(stderr, "ERROR: Unable to read print data: %s\n", strerror(errno));
-            return CUPS_BACKEND_FAILED;
-        }
-        if (n == 0)
-            break;
-        const bool ok = first ? link.WritePage(buffer.data(), static_cast<size_t>(n), error)
-                              : link.WriteMore(buffer.data(), static_cast<size_t>(n), error);
-        first = false;
-        if (!ok) {
-            // Part of the job went out: trying it again would print that part
-            // twice, so the job ends here.
-            fprintf(stderr, "ERROR: %s\n", error.c_str());
-            return CUPS_BACKEND_CANCEL;
-        }
-        total += static_cast<size_t>(n);
+    const bool sideChannel = fcntl(CUPS_SC_FD, F_GETFD) != -1;
+    const bt::JobResult result = bt::SendJob(link, in, sideChannel);
+    if (result.end == bt::JobEnd::ReadFailed) {
+        fprintf(stderr, "ERROR: %s\n", result.error.c_str());
+        return CUPS_BACKEND_FAILED;
     }
+    if (result.end == bt::JobEnd::LinkFailed) {
+        // Part of the job went out: trying it again would print that part
+        // twice, so the job ends here.
+        fprintf(stderr, "ERROR: %s\n", result.error.c_str());
+        return CUPS_BACKEND_CANCEL;
+    }
+    if (link.Reconnects() > 0)
+        fprintf(stderr, "INFO: The link dropped between pages %d time(s) and was connected again\n", link.Reconnects());
     link.Close();
-    fprintf(stderr, "INFO: Sent %zu bytes\n", total);
+    fprintf(stderr, "INFO: Sent %zu bytes\n", result.bytes);
     return CUPS_BACKEND_OK;
 }
