@@ -21,6 +21,8 @@
 
 #include "DriverTable.h"
 #include "JobSettings.h"
+#include "PageFit.h"
+#include "PictureJob.h"
 #include "PagePath.h"
 #include "SettingsReader.h"
 
@@ -148,8 +150,9 @@ struct AppJob {
     std::vector<unsigned char> page;
     unsigned bytesPerLine = 0, width = 0, height = 0, bitsPerPixel = 0;
     int xDpi = 0, yDpi = 0;
-    bool invert = false;   // 1 or 8-bit pages in device black: ink is 1
-    unsigned rowsSeen = 0; // rows written so far on this page
+    bool invert = false;                  // 1 or 8-bit pages in device black: ink is 1
+    unsigned rowsSeen = 0;                // rows written so far on this page
+    unsigned fitWidth = 0, fitHeight = 0; // a larger page is fitted into this; 0: never
     int pagesPrinted = 0;
 };
 
@@ -211,6 +214,8 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
     pappl_pr_driver_data_t data;
     papplPrinterGetDriverData(papplJobGetPrinter(job), &data);
     values.labelMode = LabelModeKeyword(data.mode_configured);
+    values.darknessChosen = data.darkness_supported > 0 &&
+                            options->darkness_configured != InitialDarknessConfigured(data.darkness_supported);
 
     JobSettings settings(*model);
     std::string problem = settings.Apply(values, kMaxVendor);
@@ -240,6 +245,13 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
         papplJobSetMessage(job, "Model number %d names no printer family.", model->modelNumber);
         delete ctx;
         return false;
+    }
+    if (!(options->print_scaling & PAPPL_SCALING_NONE)) {
+        const int head = ctx->path->Settings().iHeadWidth;
+        ctx->fitWidth = static_cast<unsigned>(options->media.size_width * model->xDpi / 2540);
+        ctx->fitHeight = static_cast<unsigned>(options->media.size_length * model->yDpi / 2540);
+        if (head > 0 && ctx->fitWidth > static_cast<unsigned>(head))
+            ctx->fitWidth = static_cast<unsigned>(head);
     }
     papplJobSetData(job, ctx);
     ctx->path->StartJob();
@@ -305,13 +317,22 @@ bool EndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned 
     image.bytesPerLine = ctx->bytesPerLine;
     image.xDpi = ctx->xDpi;
     image.yDpi = ctx->yDpi;
-    PageOutcome outcome = ctx->path->PrintPage(image, static_cast<int>(pageNumber));
+    // A page larger than the media (CUPS's Letter default) is fitted to it.
+    std::vector<unsigned char> fitted;
+    const RasterImage page = FitPageToMedia(image, ctx->fitWidth, ctx->fitHeight, fitted);
+    if (page.data != image.data)
+        papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Page %u of %u x %u dots fitted to the media, %u x %u dots.", pageNumber,
+                    image.width, image.height, page.width, page.height);
+    PageOutcome outcome = ctx->path->PrintPage(page, static_cast<int>(pageNumber));
     if (outcome.printed)
         ++ctx->pagesPrinted;
     else if (!outcome.reason.empty()) {
+        // A page that cannot print fails the job, so that CUPS and the
+        // web interface show it as failed, with the reason.
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", outcome.reason.c_str());
         papplJobSetMessage(job, "%s", outcome.reason.c_str());
-        papplJobSetReasons(job, PAPPL_JREASON_JOB_COMPLETED_WITH_ERRORS, PAPPL_JREASON_NONE);
+        papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, PAPPL_JREASON_NONE);
+        return false;
     }
     if (ctx->path->OutputFailed()) {
         papplJobSetMessage(job, "The printer stopped taking data.");
@@ -501,7 +522,7 @@ void DescribeOptions(const PpdModel &model, pappl_pr_driver_data_t *data, ipp_t 
         switch (ipp.kind) {
         case IppKind::Darkness:
             data->darkness_supported = static_cast<int>(MaxNumeric(o)) + 1;
-            data->darkness_configured = 50;
+            data->darkness_configured = InitialDarknessConfigured(data->darkness_supported);
             data->darkness_default = 0;
             break;
         case IppKind::Speed: {
@@ -567,6 +588,7 @@ bool AppDriverCallback(pappl_system_t *system, const char *driverName, const cha
     data->rendpage_cb = EndPage;
     data->rendjob_cb = EndJob;
     data->printfile_cb = PrintRaw;
+    data->testpage_cb = TestPageFile;
     // PAPPL 1.3 needs a format of the printer's own: without one, a document
     // it cannot convert (a PDF sent as octet-stream) crashes the job thread.
     data->format = Keep(NativeFormat(*model));

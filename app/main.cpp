@@ -21,6 +21,7 @@
 
 #include "PapplDriver.h"
 #include "Devices.h"
+#include "PictureJob.h"
 
 #ifndef QF_VERSION
 #define QF_VERSION "0.0.0"
@@ -128,6 +129,7 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
                                                cupsGetOption("auth-service", n, options), false);
     if (!system)
         return nullptr;
+    AddPictureFilters(system);
     int count = 0;
     pappl_pr_driver_t *drivers = AppDrivers(&count);
     papplSystemSetPrinterDrivers(system, count, drivers, AppAutoAdd, nullptr, AppDriverCallback, nullptr);
@@ -166,6 +168,6 @@ int main(int argc, char *argv[])
     g_listOnly = argc > 1 && strcmp(argv[1], "drivers") == 0;
     int count = 0;
     pappl_pr_driver_t *drivers = AppDrivers(&count);
-    return papplMainloop(argc, argv, QF_VERSION, kFooter, count, drivers, AppAutoAdd, AppDriverCallback, nullptr,
-                         nullptr, MakeSystem, nullptr, nullptr);
+    return papplMainloop(argc, argv, QF_VERSION, kFooter, count, drivers, AppAutoAdd, AppDriverCallback, "testpage",
+                         TestPageCommand, MakeSystem, nullptr, nullptr);
 }

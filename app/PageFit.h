@@ -1,0 +1,43 @@
+// Pictures and pages placed on the media: fitted whole or filling it, a
+// picture turned to the label's orientation, colour turned to grey. Nothing
+// here knows PAPPL; the job path calls it with the media in dots.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "PagePath.h"
+
+// An 8-bit picture, rows top first and packed: one channel (grey, 255 is
+// white) or three (sRGB).
+struct Picture {
+    unsigned width = 0, height = 0, channels = 1;
+    std::vector<unsigned char> pixels;
+};
+
+// How a picture meets the page (IPP print-scaling).
+enum class Scaling {
+    Fit,  // as large as fits whole, centred
+    Fill, // covers the page, centred, the overhanging edges cut off
+    None, // dot for dot, centred, the overhanging edges cut off
+};
+
+// Grey by luminance (ITU-R BT.601 weights): red is dark grey, not white.
+unsigned char Luminance(unsigned red, unsigned green, unsigned blue);
+
+// A quarter turn clockwise: the top row becomes the right column.
+Picture TurnClockwise(const Picture &picture);
+
+// Whether `picture` is landscape on a portrait page or the other way round
+// (a square side takes either).
+bool OrientationDiffers(unsigned width, unsigned height, unsigned pageWidth, unsigned pageHeight);
+
+// `picture` on a white page of pageWidth x pageHeight dots, with the same
+// channels. Scaling averages the area each page dot covers, so a picture
+// of the page's own size comes out unchanged.
+Picture PlaceOnPage(const Picture &picture, unsigned pageWidth, unsigned pageHeight, Scaling scaling);
+
+// A raster page larger than the media (a Letter page on a label) fitted
+// into width x height dots; a page that fits is returned as it is. The
+// fitted page is 8-bit grey (24-bit for colour pages) and lives in `store`.
+RasterImage FitPageToMedia(const RasterImage &page, unsigned width, unsigned height, std::vector<unsigned char> &store);
