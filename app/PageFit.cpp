@@ -117,9 +117,15 @@ Picture PlaceOnPage(const Picture &picture, unsigned pageWidth, unsigned pageHei
     return page;
 }
 
-RasterImage FitPageToMedia(const RasterImage &page, unsigned width, unsigned height, std::vector<unsigned char> &store)
+RasterImage FitPageToMedia(const RasterImage &page, const FitTarget &target, std::vector<unsigned char> &store)
 {
-    if (width == 0 || height == 0 || (page.width <= width && page.height <= height) || !page.data)
+    unsigned width = target.width, height = target.height;
+    if (target.maxWidth > 0)
+        width = std::min(width, target.maxWidth);
+    const bool tooWide =
+        page.width > target.width + target.slack || (target.maxWidth > 0 && page.width > target.maxWidth);
+    const bool tooLong = page.height > target.height + target.slack;
+    if (width == 0 || height == 0 || !page.data || (!tooWide && !tooLong))
         return page;
     const unsigned bpp = page.bitsPerPixel;
     if (bpp != 1 && bpp != 8 && bpp != 24 && bpp != 32)

@@ -37,7 +37,17 @@ bool OrientationDiffers(unsigned width, unsigned height, unsigned pageWidth, uns
 // of the page's own size comes out unchanged.
 Picture PlaceOnPage(const Picture &picture, unsigned pageWidth, unsigned pageHeight, Scaling scaling);
 
-// A raster page larger than the media (a Letter page on a label) fitted
-// into width x height dots; a page that fits is returned as it is. The
-// fitted page is 8-bit grey (24-bit for colour pages) and lives in `store`.
-RasterImage FitPageToMedia(const RasterImage &page, unsigned width, unsigned height, std::vector<unsigned char> &store);
+// The media a raster page is fitted to, in dots: a page more than `slack`
+// dots larger than width x height either way (a Letter page on a label), or
+// wider than `maxWidth` (the print head; 0 when unknown), is fitted into it.
+// The slack keeps pages that are a dot larger from rounding as they are.
+struct FitTarget {
+    unsigned width = 0, height = 0; // 0: pages are never fitted
+    unsigned slack = 0;
+    unsigned maxWidth = 0;
+};
+
+// The page fitted to `target`, or the page itself when it needs no
+// fitting. A fitted page is 8-bit grey (24-bit for colour pages) and lives
+// in `store`.
+RasterImage FitPageToMedia(const RasterImage &page, const FitTarget &target, std::vector<unsigned char> &store);

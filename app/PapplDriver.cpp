@@ -53,9 +53,8 @@ bool IsRoll(const PpdModel &model)
     return model.modelNumber == 21 || model.modelNumber == 23 || model.modelNumber == 24;
 }
 
-// PWG media name of a PPD size: the standard name where the size is one,
-// else a self-describing name made of the PPD name and the size, in inches
-// for inch sizes ("oe_2-25x1-25in_2.25x1.25in"), else in millimetres.
+} // namespace
+
 std::string MediaName(const PpdMedia &media)
 {
     const int w = Hundredths(media.width), l = Hundredths(media.length);
@@ -72,6 +71,8 @@ std::string MediaName(const PpdMedia &media)
     pwgFormatSizeName(keyword, sizeof keyword, inches ? "oe" : "om", name.c_str(), w, l, inches ? "in" : "mm");
     return keyword;
 }
+
+namespace {
 
 struct TrackingName {
     const char *choice;
@@ -150,9 +151,9 @@ struct AppJob {
     std::vector<unsigned char> page;
     unsigned bytesPerLine = 0, width = 0, height = 0, bitsPerPixel = 0;
     int xDpi = 0, yDpi = 0;
-    bool invert = false;                  // 1 or 8-bit pages in device black: ink is 1
-    unsigned rowsSeen = 0;                // rows written so far on this page
-    unsigned fitWidth = 0, fitHeight = 0; // a larger page is fitted into this; 0: never
+    bool invert = false;   // 1 or 8-bit pages in device black: ink is 1
+    unsigned rowsSeen = 0; // rows written so far on this page
+    FitTarget fit;         // the media a larger page is fitted to
     int pagesPrinted = 0;
 };
 
@@ -247,11 +248,10 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
         return false;
     }
     if (!(options->print_scaling & PAPPL_SCALING_NONE)) {
-        const int head = ctx->path->Settings().iHeadWidth;
-        ctx->fitWidth = static_cast<unsigned>(options->media.size_width * model->xDpi / 2540);
-        ctx->fitHeight = static_cast<unsigned>(options->media.size_length * model->yDpi / 2540);
-        if (head > 0 && ctx->fitWidth > static_cast<unsigned>(head))
-            ctx->fitWidth = static_cast<unsigned>(head);
+        ctx->fit.width = static_cast<unsigned>(options->media.size_width * model->xDpi / 2540);
+        ctx->fit.height = static_cast<unsigned>(options->media.size_length * model->yDpi / 2540);
+        ctx->fit.slack = static_cast<unsigned>(model->xDpi / 25); // a millimetre
+        ctx->fit.maxWidth = static_cast<unsigned>(std::max(0, ctx->path->Settings().iHeadWidth));
     }
     papplJobSetData(job, ctx);
     ctx->path->StartJob();
@@ -319,7 +319,7 @@ bool EndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned 
     image.yDpi = ctx->yDpi;
     // A page larger than the media (CUPS's Letter default) is fitted to it.
     std::vector<unsigned char> fitted;
-    const RasterImage page = FitPageToMedia(image, ctx->fitWidth, ctx->fitHeight, fitted);
+    const RasterImage page = FitPageToMedia(image, ctx->fit, fitted);
     if (page.data != image.data)
         papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Page %u of %u x %u dots fitted to the media, %u x %u dots.", pageNumber,
                     image.width, image.height, page.width, page.height);
@@ -390,28 +390,22 @@ std::string NativeFormat(const PpdModel &model)
 
 // ------------------------------------------------------------- driver
 
+// Every vendor attribute takes keywords, numbers too ("1", "-20"): PAPPL's
+// web interface shows a keyword's own words (WebStrings.cpp), an integer only
+// as its digits. Jobs may still send integers; JobSettings takes both.
 void AddVendorAttribute(ipp_t *attrs, const IppOption &ipp)
 {
     const PpdOption &o = *ipp.option;
     const std::string supported = ipp.name + "-supported", def = ipp.name + "-default";
-    if (ipp.integer) {
-        std::vector<int> values;
-        for (const PpdChoice &c : o.choices)
-            values.push_back(atoi(c.name));
-        ippAddIntegers(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, supported.c_str(), static_cast<int>(values.size()),
-                       values.data());
-        ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, def.c_str(), atoi(o.defaultChoice));
-    } else {
-        std::vector<std::string> words;
-        std::vector<const char *> ptrs;
-        for (const PpdChoice &c : o.choices)
-            words.push_back(KeywordOf(c.name));
-        for (const std::string &w : words)
-            ptrs.push_back(w.c_str());
-        ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, supported.c_str(), static_cast<int>(ptrs.size()),
-                      nullptr, ptrs.data());
-        ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, def.c_str(), nullptr, KeywordOf(o.defaultChoice).c_str());
-    }
+    std::vector<std::string> words;
+    std::vector<const char *> ptrs;
+    for (const PpdChoice &c : o.choices)
+        words.push_back(KeywordOf(c.name));
+    for (const std::string &w : words)
+        ptrs.push_back(w.c_str());
+    ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, supported.c_str(), static_cast<int>(ptrs.size()), nullptr,
+                  ptrs.data());
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, def.c_str(), nullptr, KeywordOf(o.defaultChoice).c_str());
 }
 
 } // namespace
