@@ -77,10 +77,10 @@ Picture PlaceOnPage(const Picture &picture, unsigned pageWidth, unsigned pageHei
     const double sx = static_cast<double>(pageWidth) / picture.width;
     const double sy = static_cast<double>(pageHeight) / picture.height;
     const double scale = scaling == Scaling::Fit ? std::min(sx, sy) : scaling == Scaling::Fill ? std::max(sx, sy) : 1.0;
-    // Centred on whole dots, so that a picture of the page's size lands
-    // exactly on it.
-    const double ox = std::floor((pageWidth - picture.width * scale) / 2.0 + 0.5);
-    const double oy = std::floor((pageHeight - picture.height * scale) / 2.0 + 0.5);
+    // Centred on whole dots (an odd dot goes to the right and bottom), so
+    // that a picture of the page's size lands exactly on it.
+    const double ox = std::floor((pageWidth - picture.width * scale) / 2.0);
+    const double oy = std::floor((pageHeight - picture.height * scale) / 2.0);
     const std::vector<Span> columns = Spans(pageWidth, picture.width, scale, ox);
     const std::vector<Span> rows = Spans(pageHeight, picture.height, scale, oy);
 

@@ -246,10 +246,10 @@ std::string DecodePicture(const std::string &path, bool colour, Picture &picture
     rewind(file.get());
     switch (SniffPicture(head, n)) {
     case PictureFormat::Png:
-        // libpng calls an empty picture's header invalid; say what it is.
+        // The size first: libpng calls an empty picture's header invalid.
         if (n == sizeof head && memcmp(head + 12, "IHDR", 4) == 0) {
             const unsigned long long w = ReadBig32(head + 16), h = ReadBig32(head + 20);
-            if (w == 0 || h == 0)
+            if (!SizeAllowed(w, h))
                 return SizeRefusal(w, h);
         }
         return DecodePng(file.get(), colour, picture);
