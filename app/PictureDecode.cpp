@@ -19,6 +19,10 @@ using File = std::unique_ptr<FILE, FileCloser>;
 std::string SizeRefusal(unsigned long long width, unsigned long long height)
 {
     char text[256];
+    if (width == 0 || height == 0) {
+        snprintf(text, sizeof text, "The picture is %llu x %llu pixels: it has nothing to print.", width, height);
+        return text;
+    }
     snprintf(text, sizeof text,
              "The picture is %llu x %llu pixels; pictures of up to %u pixels a side and %llu million pixels in all "
              "print. Make it smaller and print it again.",
