@@ -41,6 +41,12 @@ struct RasterImage {
     int xDpi = 0, yDpi = 0;
 };
 
+// What the page path (and the page intake) tells about a page. The filter
+// shows errors and warnings to CUPS and traces in the system log; the Printer
+// Application writes them all to the job's log.
+enum class NoteKind { Error, Warning, Trace };
+using PageNotes = std::function<void(NoteKind kind, const std::string &text)>;
+
 struct PageOutcome {
     bool printed = false;
     // Why a page was not printed, one sentence for the user (no "ERROR:"
@@ -64,6 +70,11 @@ public:
     PagePath(const PagePath &) = delete;
     PagePath &operator=(const PagePath &) = delete;
 
+    // Where the path's traces go; unset, the system log (debug level, and
+    // error level for a page image that can't be made). Refusals come back
+    // in PageOutcome either way.
+    void SetNotes(PageNotes notes);
+
     // Whether the model number named a printer family. Every other call does
     // nothing on a path that doesn't know its model.
     bool Known() const;
@@ -77,7 +88,9 @@ public:
 
 private:
     void Attach(Sink sink);
+    void Trace(NoteKind kind, const char *format, ...) __attribute__((format(printf, 3, 4)));
 
     CStdRefPtr<CBaseRender> m_render;
     std::string m_refusal;
+    PageNotes m_notes;
 };

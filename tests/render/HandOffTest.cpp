@@ -81,6 +81,27 @@ TEST(HandOff, PageWhoseImageCannotBeBuiltOnlyEnds)
     EXPECT_EQ(calls, (std::vector<std::string>{"OnEndPage", "OnEndPage", "OnEndPage"}));
 }
 
+// A front end that sets notes gets the path's traces, the renderer's own
+// included, instead of the system log.
+TEST(HandOff, TracesGoToTheNotesWhenSet)
+{
+    struct TracingRender : CBaseRender {
+        void OnPaintBmp() override { AddLog("painted %d", 7); }
+    };
+    std::vector<std::pair<NoteKind, std::string>> notes;
+    PagePath path(new TracingRender, nullptr);
+    path.SetNotes([&notes](NoteKind kind, const std::string &text) { notes.emplace_back(kind, text); });
+    std::vector<uint8_t> rows(4, 0xFF);
+    ASSERT_TRUE(path.PrintPage(Page(rows, 8, 1, 8, 4), 1).printed);
+    EXPECT_FALSE(path.PrintPage(Page(rows, 8, 1, 2, 4), 2).printed);
+    const std::vector<std::pair<NoteKind, std::string>> expected = {
+        {NoteKind::Trace, "create image width=8, height=1, bitsPerPixel=8, bytesPerLine=4"},
+        {NoteKind::Trace, "painted 7"},
+        {NoteKind::Error, "create image error\n"},
+    };
+    EXPECT_EQ(notes, expected);
+}
+
 TEST(PageCheck, RefusesWhatCouldOverflowOrOverread)
 {
     struct Case {
