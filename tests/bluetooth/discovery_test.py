@@ -29,6 +29,9 @@ AUDIO = ["0000110b-0000-1000-8000-00805f9b34fb", "0000110e-0000-1000-8000-00805f
 # Listing must come back at once; this is far above what it takes.
 QUICK_S = 5.0
 
+# A build for another machine runs under its emulator.
+RUNNER = [os.environ["QF_TEST_RUNNER"]] if os.environ.get("QF_TEST_RUNNER") else []
+
 failures = []
 
 
@@ -106,7 +109,7 @@ class MockBluez:
 def run(cmd, bus_address):
     env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus_address)
     t0 = time.monotonic()
-    p = subprocess.run(cmd, env=env, capture_output=True, text=True, timeout=60)
+    p = subprocess.run(RUNNER + cmd, env=env, capture_output=True, text=True, timeout=60)
     return p, time.monotonic() - t0
 
 
@@ -125,6 +128,29 @@ def quiet_case(args, bus_address, label, expect):
         check(took < QUICK_S + 5, f"{label}: app devices returns soon ({took:.2f} s)")
 
 
+def job_cases(args, work):
+    """A job to a bad address stops the queue with the reason; one that cannot
+    connect (here: no Bluetooth, or nobody at that address) is tried again
+    later, within the connect limit."""
+    data = os.path.join(work, "job.bin")
+    with open(data, "wb") as f:
+        f.write(b"SIZE 40 mm,30 mm\r\nPRINT 1\r\n")
+    for uri, status, expect in [
+        ("quillbt://00112233", 4, "is not a Bluetooth address"),
+        ("quillbt://0011223344AA?chunk=1", 4, "is not a setting"),
+        ("quillbt://0011223344AA?family=tspl", 6, "ERROR: "),
+    ]:
+        env = dict(os.environ, DEVICE_URI=uri)
+        t0 = time.monotonic()
+        p = subprocess.run(RUNNER + [args.backend, "1", "me", "t", "1", "", data], env=env, capture_output=True, text=True,
+                           timeout=60)
+        took = time.monotonic() - t0
+        errors = [line for line in p.stderr.splitlines() if line.startswith("ERROR: ")]
+        check(p.returncode == status and len(errors) == 1 and expect in errors[0],
+              f"job to {uri}: status {p.returncode} (want {status}), {errors}")
+        check(took < 20, f"job to {uri}: ends within the connect limit ({took:.2f} s)")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--backend", required=True)
@@ -136,6 +162,7 @@ def main():
 
     work = tempfile.mkdtemp(prefix="qf-bt-")
     try:
+        job_cases(args, work)
         quiet_case(args, "unix:path=" + os.path.join(work, "no-bus"), "no bus", "not reachable")
 
         bus = PrivateBus(work)
