@@ -18,9 +18,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "PapplDriver.h"
+#include "Commands.h"
 #include "Devices.h"
+#include "PictureJob.h"
 
 #ifndef QF_VERSION
 #define QF_VERSION "0.0.0"
@@ -128,6 +131,8 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
                                                cupsGetOption("auth-service", n, options), false);
     if (!system)
         return nullptr;
+    AddPictureFilters(system);
+    AddWebStrings(system);
     int count = 0;
     pappl_pr_driver_t *drivers = AppDrivers(&count);
     papplSystemSetPrinterDrivers(system, count, drivers, AppAutoAdd, nullptr, AppDriverCallback, nullptr);
@@ -163,9 +168,26 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
 int main(int argc, char *argv[])
 {
     AddDeviceSchemes();
+    // "devices" names each device and its model guess, not just its URI.
+    std::vector<char *> args(argv, argv + argc);
+    char verbose[] = "-o", verboseValue[] = "verbose=1";
+    if (argc == 2 && strcmp(argv[1], "devices") == 0)
+        args.insert(args.end(), {verbose, verboseValue});
+    argc = static_cast<int>(args.size());
+    args.push_back(nullptr);
+    argv = args.data();
     g_listOnly = argc > 1 && strcmp(argv[1], "drivers") == 0;
     int count = 0;
     pappl_pr_driver_t *drivers = AppDrivers(&count);
-    return papplMainloop(argc, argv, QF_VERSION, kFooter, count, drivers, AppAutoAdd, AppDriverCallback, nullptr,
-                         nullptr, MakeSystem, nullptr, nullptr);
+    const char *command = argc > 1 ? argv[1] : "";
+    if (strcmp(command, "delete") == 0) {
+        const int status = DeletePrinterCommand(argc, argv);
+        if (status >= 0)
+            return status;
+    }
+    const int status = papplMainloop(argc, argv, QF_VERSION, kFooter, count, drivers, AppAutoAdd, AppDriverCallback,
+                                     "testpage", TestPageCommand, MakeSystem, nullptr, nullptr);
+    if (status == 0 && strcmp(command, "options") == 0)
+        ShowVendorOptions(argc, argv);
+    return status;
 }

@@ -13,6 +13,7 @@
 #include "BaseRender.h"
 #include "CupsMessages.h"
 #include "PageCheck.h"
+#include "PageEnds.h"
 #include "PageIntake.h"
 #include "PagePath.h"
 #include "SettingsReader.h"
@@ -175,6 +176,7 @@ void PrintPages(cups_raster_t *ras, PagePath &path, FilterStatus &status)
         _cupsLangPrintFilter(stderr, "INFO", "Starting page %d.", Page);
 
         PrintOnePage(ras, header, path);
+        AnnouncePageEnd();
         // A failed write to the printer ends the job as a cancel does.
         if (Canceled || path.OutputFailed())
             break;
