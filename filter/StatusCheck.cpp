@@ -5,6 +5,7 @@
 #include <cups/sidechannel.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -26,6 +27,7 @@ using namespace qf::status;
 namespace {
 
 constexpr int kBackChannel = 3;
+constexpr int kSideChannel = 4;
 constexpr int kConnectWaitMs = 20000;
 
 bool BackendAnswers()
@@ -89,7 +91,9 @@ private:
     // as connected.
     static void WaitConnected()
     {
-        static bool connected = false;
+        // CUPS's side channel is a socket on descriptor 4.
+        struct stat st;
+        static bool connected = fstat(kSideChannel, &st) != 0 || !S_ISSOCK(st.st_mode);
         const int64_t deadline = NowMs() + kConnectWaitMs;
         while (!connected && NowMs() < deadline) {
             char data[8] = "";
