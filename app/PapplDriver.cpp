@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "Devices.h"
 #include "DriverTable.h"
 #include "JobSettings.h"
 #include "PagePath.h"
@@ -552,9 +553,11 @@ void DescribeOptions(const PpdModel &model, pappl_pr_driver_data_t *data, ipp_t 
 
 } // namespace
 
-bool AppDriverCallback(pappl_system_t *system, const char *driverName, const char *, const char *,
+bool AppDriverCallback(pappl_system_t *system, const char *driverName, const char *deviceUri, const char *,
                        pappl_pr_driver_data_t *data, ipp_t **attrs, void *)
 {
+    if (!DeviceUriAcceptable(system, deviceUri))
+        return false;
     const PpdModel *model = FindModel(driverName ? driverName : "");
     if (!model) {
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unknown driver \"%s\".", driverName ? driverName : "");
