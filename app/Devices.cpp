@@ -1,4 +1,5 @@
 #include "Devices.h"
+#include "BluetoothDevice.h"
 
 #include "DeviceCheck.h"
 
@@ -164,6 +165,7 @@ void AddDeviceSchemes()
         [](const char *, void *) {}, nullptr);
     papplDeviceAddScheme("serial", PAPPL_DEVTYPE_CUSTOM_LOCAL, ListSerial, OpenSerial, CloseSerial, ReadSerial, WriteFd,
                          SerialStatus, nullptr);
+    AddBluetoothScheme();
 }
 
 void SetDevicePolicy(const DevicePolicy &policy)

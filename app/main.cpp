@@ -29,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "PapplDriver.h"
 #include "Devices.h"
@@ -205,6 +206,14 @@ int main(int argc, char *argv[])
     // MSG_NOSIGNAL).
     signal(SIGPIPE, SIG_IGN);
     AddDeviceSchemes();
+    // "devices" names each device and its model guess, not just its URI.
+    std::vector<char *> args(argv, argv + argc);
+    char verbose[] = "-o", verboseValue[] = "verbose=1";
+    if (argc == 2 && strcmp(argv[1], "devices") == 0)
+        args.insert(args.end(), {verbose, verboseValue});
+    argc = static_cast<int>(args.size());
+    args.push_back(nullptr);
+    argv = args.data();
     g_listOnly = argc > 1 && strcmp(argv[1], "drivers") == 0;
     int count = 0;
     pappl_pr_driver_t *drivers = AppDrivers(&count);

@@ -33,13 +33,29 @@ class CBaseRender;
 
 // A raster page as read: rows top first, each bytesPerLine long (at least
 // the bytes its width needs), in luminance form: a 1 bit or 255 is white.
-// 1, 8 and 24 bits per pixel print (32-bit pixels are read as 24).
+// 1, 4, 8 and 24 bits per pixel print, colour red first (32-bit pixels are
+// read as 24; their fourth byte is left out).
 struct RasterImage {
     const void *data = nullptr;
     unsigned width = 0, height = 0;
     unsigned bitsPerPixel = 0, bytesPerLine = 0;
     int xDpi = 0, yDpi = 0;
 };
+
+class CxImage;
+
+// The engine image of a raster page: raster line i is stored row i. Colour
+// pixels arrive red first and are stored blue first, as the engine keeps
+// them, so that their grey is their true luminance; the fourth byte of a
+// 32-bit pixel is left out, whatever it holds. False when the engine cannot
+// hold the page (its depth, its size, no memory).
+bool MakePageImage(const RasterImage &page, CxImage &image);
+
+// What the page path (and the page intake) tells about a page. The filter
+// shows errors and warnings to CUPS and traces in the system log; the Printer
+// Application writes them all to the job's log.
+enum class NoteKind { Error, Warning, Trace };
+using PageNotes = std::function<void(NoteKind kind, const std::string &text)>;
 
 struct PageOutcome {
     bool printed = false;
@@ -64,6 +80,11 @@ public:
     PagePath(const PagePath &) = delete;
     PagePath &operator=(const PagePath &) = delete;
 
+    // Where the path's traces go; unset, the system log (debug level, and
+    // error level for a page image that can't be made). Refusals come back
+    // in PageOutcome either way.
+    void SetNotes(PageNotes notes);
+
     // Whether the model number named a printer family. Every other call does
     // nothing on a path that doesn't know its model.
     bool Known() const;
@@ -77,7 +98,9 @@ public:
 
 private:
     void Attach(Sink sink);
+    void Trace(NoteKind kind, const char *format, ...) __attribute__((format(printf, 3, 4)));
 
     CStdRefPtr<CBaseRender> m_render;
     std::string m_refusal;
+    PageNotes m_notes;
 };
