@@ -486,9 +486,12 @@ void DescribePrinter(const PpdModel &model, pappl_pr_driver_data_t *data)
     data->x_resolution[0] = data->x_default = model.xDpi;
     data->y_resolution[0] = data->y_default = model.yDpi;
 
+    // A hundredth of a millimetre, not 0: CUPS 2.4 names a driverless
+    // queue's sizes without margins "4x6.Borderless" but its default "4x6",
+    // a size it does not have, and then renders every job on Letter.
     data->borderless = false;
-    data->left_right = 0;
-    data->bottom_top = 0;
+    data->left_right = 1;
+    data->bottom_top = 1;
 }
 
 // The media: the PPD's page sizes (and the custom range), source, type, and
@@ -532,6 +535,8 @@ void DescribeMedia(const PpdModel &model, pappl_pr_driver_data_t *data)
     strncpy(def.source, data->source[0], sizeof def.source - 1);
     strncpy(def.type, data->type[0], sizeof def.type - 1);
     def.tracking = PAPPL_MEDIA_TRACKING_CONTINUOUS;
+    def.left_margin = def.right_margin = data->left_right;
+    def.bottom_margin = def.top_margin = data->bottom_top;
 }
 
 // The PPD's options as PAPPL's own settings, or as vendor attributes in
