@@ -249,6 +249,7 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
     ctx->model = model;
     ctx->device = device;
     TraceLine trace = [job](const std::string &line) { papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "%s", line.c_str()); };
+    TraceLine warning = [job](const std::string &line) { papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s", line.c_str()); };
     PagePath::Sink sink = [ctx](const void *bytes, size_t size) {
         if (size == 0)
             return true;
@@ -259,7 +260,8 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
         return true;
     };
     ctx->path = std::make_unique<PagePath>(
-        model->modelNumber, [&](tagREGSTRUCT &reg) { ReadSettings(settings, reg, trace); }, model->modelName, sink);
+        model->modelNumber, [&](tagREGSTRUCT &reg) { ReadSettings(settings, reg, trace, warning); }, model->modelName,
+        sink);
     if (!ctx->path->Known()) {
         papplJobSetMessage(job, "Model number %d names no printer family.", model->modelNumber);
         delete ctx;
