@@ -1,4 +1,5 @@
 #include "Devices.h"
+#include "BluetoothDevice.h"
 
 #include <fcntl.h>
 #include <glob.h>
@@ -201,4 +202,5 @@ void AddDeviceSchemes()
     papplDeviceAddScheme("serial", PAPPL_DEVTYPE_CUSTOM_LOCAL, ListSerial, OpenSerial, CloseSerial, ReadSerial, WriteFd,
                          SerialStatus, nullptr);
     papplDeviceAddScheme("file", PAPPL_DEVTYPE_FILE, nullptr, OpenFile, CloseFile, nullptr, WriteFd, nullptr, nullptr);
+    AddBluetoothScheme();
 }

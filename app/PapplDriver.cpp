@@ -21,6 +21,7 @@
 
 #include "DriverTable.h"
 #include "JobSettings.h"
+#include "PageIntake.h"
 #include "PagePath.h"
 #include "SettingsReader.h"
 
@@ -140,16 +141,12 @@ long MaxNumeric(const PpdOption &o, long *min = nullptr)
 
 // ------------------------------------------------------------------ jobs
 
-// One job: its settings, its page path and the page being assembled.
+// One job: its settings, its page path and the page being taken in.
 struct AppJob {
     const PpdModel *model = nullptr;
     pappl_device_t *device = nullptr;
     std::unique_ptr<PagePath> path;
-    std::vector<unsigned char> page;
-    unsigned bytesPerLine = 0, width = 0, height = 0, bitsPerPixel = 0;
-    int xDpi = 0, yDpi = 0;
-    bool invert = false;   // 1 or 8-bit pages in device black: ink is 1
-    unsigned rowsSeen = 0; // rows written so far on this page
+    std::unique_ptr<PageIntake> intake; // the page between StartPage and EndPage
     int pagesPrinted = 0;
 };
 
@@ -199,6 +196,26 @@ void VendorValues(pappl_job_t *job, JobValues &v)
     ippDelete(attrs);
 }
 
+// The intake's and the page path's notes, in the job's log; an error is the
+// job's message too, and the job ends "completed with errors".
+PageNotes JobNotes(pappl_job_t *job)
+{
+    return [job](NoteKind kind, const std::string &note) {
+        std::string text = note;
+        while (!text.empty() && text.back() == '\n')
+            text.pop_back();
+        if (kind == NoteKind::Trace) {
+            papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "%s", text.c_str());
+            return;
+        }
+        papplLogJob(job, kind == NoteKind::Error ? PAPPL_LOGLEVEL_ERROR : PAPPL_LOGLEVEL_WARN, "%s", text.c_str());
+        if (kind == NoteKind::Error) {
+            papplJobSetMessage(job, "%s", text.c_str());
+            papplJobSetReasons(job, PAPPL_JREASON_JOB_COMPLETED_WITH_ERRORS, PAPPL_JREASON_NONE);
+        }
+    };
+}
+
 bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device)
 {
     const PpdModel *model = ModelOf(job);
@@ -241,78 +258,88 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
         delete ctx;
         return false;
     }
+    ctx->path->SetNotes(JobNotes(job));
     papplJobSetData(job, ctx);
     ctx->path->StartJob();
     return !ctx->path->OutputFailed();
 }
 
-bool StartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned)
+// Whether the page header PAPPL hands over is the one it made for the job
+// rather than the document's own. PAPPL 1.3 passes a PWG raster page's own
+// header only for pages of 8 bits and more; for a 1-bit page it passes the
+// job's header (8-bit grey or colour, the job's media at the job's
+// resolution), made by papplJobCreatePrintOptions, and then the page's 1-bit
+// rows as they are.
+bool IsJobHeader(pappl_job_t *job, const pappl_pr_options_t *options)
+{
+    const char *format = papplJobGetFormat(job);
+    if (!format || strcmp(format, "image/pwg-raster") != 0 || options->header.cupsBitsPerPixel < 8)
+        return false;
+    pappl_pr_options_t *made =
+        papplJobCreatePrintOptions(job, static_cast<unsigned>(std::max(0, papplJobGetImpressions(job))), false);
+    const bool same = made && memcmp(&made->header, &options->header, sizeof made->header) == 0;
+    papplJobDeletePrintOptions(made);
+    return same;
+}
+
+// The header of the page about to be handed over. A 1-bit page comes with
+// the job's header (see IsJobHeader): it is read as black_1, the one-bit type
+// the printers advertise, at the job's media size and resolution, as PWG
+// raster clients render it.
+cups_page_header2_t PageHeader(pappl_job_t *job, const pappl_pr_options_t *options)
+{
+    cups_page_header2_t h = options->header;
+    if (!IsJobHeader(job, options))
+        return h;
+    h.cupsBitsPerColor = 1;
+    h.cupsBitsPerPixel = 1;
+    h.cupsBytesPerLine = (h.cupsWidth + 7) / 8;
+    h.cupsColorSpace = CUPS_CSPACE_K;
+    h.cupsNumColors = 1;
+    return h;
+}
+
+// A page the intake refuses is skipped and the job goes on, as in the filter:
+// its rows are not kept and EndPage prints nothing.
+bool StartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned pageNumber)
 {
     auto *ctx = static_cast<AppJob *>(papplJobGetData(job));
     if (!ctx)
         return false;
-    const auto &h = options->header;
-    ctx->width = h.cupsWidth;
-    ctx->height = h.cupsHeight;
-    ctx->bytesPerLine = h.cupsBytesPerLine;
-    ctx->bitsPerPixel = h.cupsBitsPerPixel;
-    ctx->xDpi = static_cast<int>(h.HWResolution[0]);
-    ctx->yDpi = static_cast<int>(h.HWResolution[1]);
-    ctx->invert = h.cupsColorSpace == CUPS_CSPACE_K && h.cupsBitsPerPixel <= 8;
-    ctx->rowsSeen = 0;
-    const uint64_t size = static_cast<uint64_t>(h.cupsBytesPerLine) * h.cupsHeight;
-    if (size == 0 || size > (uint64_t{256} << 20)) {
-        papplJobSetMessage(job, "The page is too large to print (%u x %u pixels).", h.cupsWidth, h.cupsHeight);
-        return false;
-    }
-    ctx->page.assign(static_cast<size_t>(size), 0xFF);
+    ctx->intake = std::make_unique<PageIntake>(JobNotes(job));
+    ctx->intake->Begin(PageHeader(job, options), static_cast<int>(pageNumber));
     return true;
 }
 
 bool WriteLine(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned y, const unsigned char *line)
 {
     auto *ctx = static_cast<AppJob *>(papplJobGetData(job));
-    if (!ctx || y >= ctx->height)
+    if (!ctx || !ctx->intake || y != ctx->intake->Rows())
         return false;
-    unsigned char *row = ctx->page.data() + static_cast<size_t>(y) * ctx->bytesPerLine;
-    if (ctx->invert) {
-        for (unsigned i = 0; i < ctx->bytesPerLine; ++i)
-            row[i] = static_cast<unsigned char>(~line[i]);
-    } else {
-        memcpy(row, line, ctx->bytesPerLine);
-    }
-    ctx->rowsSeen = std::max(ctx->rowsSeen, y + 1);
+    ctx->intake->AddRow(line);
     return true;
 }
 
+// PAPPL fills a page cut short by a cancel with white and ends it: nothing of
+// it is sent.
 bool EndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned pageNumber)
 {
     auto *ctx = static_cast<AppJob *>(papplJobGetData(job));
-    if (!ctx)
+    if (!ctx || !ctx->intake)
         return false;
-    // A page cut short (a damaged document) is never sent in part.
-    if (ctx->rowsSeen < ctx->height) {
-        papplJobSetMessage(job, "Page %u is incomplete (%u of %u lines); the job was stopped.", pageNumber,
-                           ctx->rowsSeen, ctx->height);
-        papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
-        return false;
+    std::unique_ptr<PageIntake> intake = std::move(ctx->intake);
+    if (papplJobIsCanceled(job)) {
+        papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Page %u was cancelled; nothing of it was sent.", pageNumber);
+        return true;
     }
     RasterImage image;
-    image.data = ctx->page.data();
-    image.width = ctx->width;
-    image.height = ctx->height;
-    image.bitsPerPixel = ctx->bitsPerPixel;
-    image.bytesPerLine = ctx->bytesPerLine;
-    image.xDpi = ctx->xDpi;
-    image.yDpi = ctx->yDpi;
-    PageOutcome outcome = ctx->path->PrintPage(image, static_cast<int>(pageNumber));
+    if (!intake->Finish(image))
+        return true;
+    const PageOutcome outcome = ctx->path->PrintPage(image, static_cast<int>(pageNumber));
     if (outcome.printed)
         ++ctx->pagesPrinted;
-    else if (!outcome.reason.empty()) {
-        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", outcome.reason.c_str());
-        papplJobSetMessage(job, "%s", outcome.reason.c_str());
-        papplJobSetReasons(job, PAPPL_JREASON_JOB_COMPLETED_WITH_ERRORS, PAPPL_JREASON_NONE);
-    }
+    else if (!outcome.reason.empty())
+        JobNotes(job)(NoteKind::Error, outcome.reason);
     if (ctx->path->OutputFailed()) {
         papplJobSetMessage(job, "The printer stopped taking data.");
         return false;
@@ -428,15 +455,13 @@ void DescribePrinter(const PpdModel &model, pappl_pr_driver_data_t *data)
     data->sides_default = PAPPL_SIDES_ONE_SIDED;
     data->duplex = PAPPL_DUPLEX_NONE;
 
-    // The page path takes 8-bit grey (24-bit colour for black and red).
-    data->color_supported = PAPPL_COLOR_MODE_MONOCHROME;
-    data->color_default = PAPPL_COLOR_MODE_MONOCHROME;
-    data->raster_types = PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_SGRAY_8;
-    if (model.colorDevice) {
-        data->color_supported |= PAPPL_COLOR_MODE_COLOR;
-        data->color_default = PAPPL_COLOR_MODE_COLOR;
-        data->raster_types |= PAPPL_PWG_RASTER_TYPE_SRGB_8;
-    }
+    // The raster types the page intake reads, on every printer: colour
+    // turns to grey (to black and red on the two-colour model). PAPPL 1.3
+    // aborts pages of more than 8 bits on a printer without a colour mode, so
+    // every printer has one; the one-colour printers default to monochrome.
+    data->color_supported = PAPPL_COLOR_MODE_MONOCHROME | PAPPL_COLOR_MODE_COLOR;
+    data->color_default = model.colorDevice ? PAPPL_COLOR_MODE_COLOR : PAPPL_COLOR_MODE_MONOCHROME;
+    data->raster_types = PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_SGRAY_8 | PAPPL_PWG_RASTER_TYPE_SRGB_8;
 
     data->num_resolution = 1;
     data->x_resolution[0] = data->x_default = model.xDpi;

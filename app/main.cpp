@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "PapplDriver.h"
 #include "Devices.h"
@@ -163,6 +164,14 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
 int main(int argc, char *argv[])
 {
     AddDeviceSchemes();
+    // "devices" names each device and its model guess, not just its URI.
+    std::vector<char *> args(argv, argv + argc);
+    char verbose[] = "-o", verboseValue[] = "verbose=1";
+    if (argc == 2 && strcmp(argv[1], "devices") == 0)
+        args.insert(args.end(), {verbose, verboseValue});
+    argc = static_cast<int>(args.size());
+    args.push_back(nullptr);
+    argv = args.data();
     g_listOnly = argc > 1 && strcmp(argv[1], "drivers") == 0;
     int count = 0;
     pappl_pr_driver_t *drivers = AppDrivers(&count);

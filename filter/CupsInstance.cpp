@@ -13,6 +13,8 @@
 #include "BaseRender.h"
 #include "CupsMessages.h"
 #include "PageCheck.h"
+#include "PageEnds.h"
+#include "PageIntake.h"
 #include "PagePath.h"
 #include "SettingsReader.h"
 
@@ -41,43 +43,26 @@ void DiscardPage(cups_raster_t *ras, const cups_page_header2_t &header)
     }
 }
 
-// Reads one page's rows into `page`, sized once for the whole page, and
-// returns how many rows the stream held. Rows a short page lacks are filled
-// with white in the page's own colour space, so a cut stream prints blank
-// paper rather than a black block.
-unsigned ReadPage(cups_raster_t *ras, const cups_page_header2_t &header, NS_QV_CLASS::CMyBuffer &page)
+// What the page intake tells: errors and warnings to CUPS, traces to the
+// system log.
+void FilterNote(NoteKind kind, const std::string &text)
 {
-    const unsigned bpl = header.cupsBytesPerLine;
-    const int total = static_cast<int>(static_cast<uint64_t>(bpl) * header.cupsHeight);
-    // The header check bounded the page; the buffer's own content limit must
-    // not cut a legitimate large page short.
-    page.SetMaxBufferSize(0);
-    page.SetBufferSize(total);
-    std::vector<unsigned char> row(bpl);
-    unsigned rows = 0;
-    for (; rows < header.cupsHeight; ++rows) {
-        if (cupsRasterReadPixels(ras, row.data(), bpl) == 0)
-            break;
-        page.AddBuffer(row.data(), static_cast<int>(bpl));
-    }
-    if (page.GetBufferLength() < total)
-        memset(page.GetBuffer() + page.GetBufferLength(), WhiteByte(header), total - page.GetBufferLength());
-    return rows;
+    if (kind == NoteKind::Trace)
+        syslog(LOG_DEBUG, "%s", text.c_str());
+    else
+        _cupsLangPrintFilter(stderr, kind == NoteKind::Error ? "ERROR" : "WARNING", "%s", text.c_str());
 }
 
-// Pages in the black colour space (K) count ink: a 1 bit, or a high grey
-// level, is a dot. Everything after this point reads pages as luminance (a 1
-// bit white, 255 white), the form CUPS's grey rasteriser writes, so a K page
-// is turned into that form here rather than printed as its negative.
-void MakeLuminance(const cups_page_header2_t &header, NS_QV_CLASS::CMyBuffer &page)
+// Hands the page's rows to the intake until the stream ends or the page is
+// complete.
+void ReadRows(cups_raster_t *ras, const cups_page_header2_t &header, PageIntake &intake)
 {
-    if (HeaderInt(header.cupsColorSpace) != CUPS_CSPACE_K || header.cupsBitsPerPixel > 8)
-        return;
-    unsigned char *p = reinterpret_cast<unsigned char *>(page.GetBuffer());
-    const size_t n = static_cast<size_t>(header.cupsBytesPerLine) * header.cupsHeight;
-    for (size_t i = 0; i < n; ++i)
-        p[i] = static_cast<unsigned char>(~p[i]);
-    syslog(LOG_DEBUG, "page in black colour space: inverted to luminance");
+    std::vector<unsigned char> row(header.cupsBytesPerLine);
+    for (unsigned rows = 0; rows < header.cupsHeight; ++rows) {
+        if (cupsRasterReadPixels(ras, row.data(), header.cupsBytesPerLine) == 0)
+            break;
+        intake.AddRow(row.data());
+    }
 }
 
 // End of job: the raster stream, the input file, the PPD and the options.
@@ -119,20 +104,6 @@ void TraceHeader(const cups_page_header2_t &h)
     syslog(LOG_DEBUG, "DEBUG: cupsCompression = %d\n", static_cast<int>(h.cupsCompression));
 }
 
-// The page as the page path takes it: the rows read, the header's geometry.
-RasterImage ImageOf(const cups_page_header2_t &h, const NS_QV_CLASS::CMyBuffer &page)
-{
-    RasterImage image;
-    image.data = page.GetBuffer();
-    image.width = h.cupsWidth;
-    image.height = h.cupsHeight;
-    image.bitsPerPixel = h.cupsBitsPerPixel;
-    image.bytesPerLine = h.cupsBytesPerLine;
-    image.xDpi = static_cast<int>(h.HWResolution[0]);
-    image.yDpi = static_cast<int>(h.HWResolution[1]);
-    return image;
-}
-
 // The PPD's ModelName, traced with its Personality.
 std::string ModelName(ppd_file_t *ppd)
 {
@@ -155,35 +126,21 @@ void ReadPpdSettings(ppd_file_t *ppd, tagREGSTRUCT &reg)
     ReadSettings(source, reg, trace);
 }
 
-// One page whose header has been read: checked, its rows read, printed
-// through the page path, each refusal told on stderr.
+// One page whose header has been read: taken in, printed through the page
+// path, each refusal told on stderr.
 void PrintOnePage(cups_raster_t *ras, const cups_page_header2_t &header, PagePath &path)
 {
-    const PageVerdict verdict = CheckPageHeader(header);
-    if (verdict != PageVerdict::Ok) {
-        _cupsLangPrintFilter(stderr, "ERROR", "%s", RefusalMessage(verdict, Page, header).c_str());
+    PageIntake intake(FilterNote);
+    if (!intake.Begin(header, Page)) {
         DiscardPage(ras, header);
         return;
     }
-
-    NS_QV_CLASS::CMyBuffer page;
-    const unsigned rows = ReadPage(ras, header, page);
-    if (rows == 0 && header.cupsHeight > 0) {
-        // Nothing of the page arrived: there is nothing to print, and
-        // a page of filler would waste a label.
-        _cupsLangPrintFilter(stderr, "ERROR",
-                             "Page %d has no raster data (the stream ends before its first row); it was "
-                             "skipped.",
-                             Page);
+    ReadRows(ras, header, intake);
+    RasterImage image;
+    if (!intake.Finish(image))
         return;
-    }
-    if (rows < header.cupsHeight)
-        _cupsLangPrintFilter(stderr, "WARNING",
-                             "Page %d ends after %u of its %u rows; the %u missing rows are printed white.", Page, rows,
-                             header.cupsHeight, header.cupsHeight - rows);
-    MakeLuminance(header, page);
     TraceHeader(header);
-    const PageOutcome outcome = path.PrintPage(ImageOf(header, page), Page);
+    const PageOutcome outcome = path.PrintPage(image, Page);
     if (!outcome.reason.empty())
         _cupsLangPrintFilter(stderr, "ERROR", "%s", outcome.reason.c_str());
     _cupsLangPrintFilter(stderr, "INFO", "Finished page %d.", Page);
@@ -218,6 +175,7 @@ void PrintPages(cups_raster_t *ras, PagePath &path)
         _cupsLangPrintFilter(stderr, "INFO", "Starting page %d.", Page);
 
         PrintOnePage(ras, header, path);
+        AnnouncePageEnd();
         // A failed write to the printer ends the job as a cancel does.
         if (Canceled || path.OutputFailed())
             break;

@@ -5,8 +5,9 @@
 // settings keyword (plus the number it may name), one byte for the model
 // name and one for where the printer connection breaks, then the pages: a
 // page count byte, a header of ten bytes per page and the rest of the
-// input as the pages' rows, shared out in order (rows the input lacks are
-// white, as a cut stream's are).
+// input as the pages' rows, shared out in order. Each page goes through the
+// page intake as a front end's would (rows the input lacks are white, as a
+// cut stream's are).
 #include <cups/raster.h>
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "PageCheck.h"
+#include "PageIntake.h"
 #include "PagePath.h"
 #include "SettingsReader.h"
 
@@ -186,9 +188,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         written += n;
         return breakAt == 0 || written < breakAt;
     };
+    const PageNotes notes = [](NoteKind, const std::string &) {};
     PagePath path(
         20 + family % 5, [&source](tagREGSTRUCT &reg) { ReadSettings(source, reg, [](const std::string &) {}); },
         modelName, sink);
+    path.SetNotes(notes);
     if (!path.Known())
         __builtin_trap();
     path.StartJob();
@@ -196,26 +200,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     size_t left = in.Left();
     for (unsigned i = 0; i < pages && !path.OutputFailed(); ++i) {
         const cups_page_header2_t &h = headers[i];
-        if (CheckPageHeader(h) != PageVerdict::Ok)
-            continue;
-        if (uint64_t{h.cupsWidth} * h.cupsHeight > kMaxFuzzPixels)
+        if (CheckPageHeader(h) == PageVerdict::Ok && uint64_t{h.cupsWidth} * h.cupsHeight > kMaxFuzzPixels)
             return -1; // slow and teaches nothing new: kept out of the corpus
+        PageIntake intake(notes);
+        if (!intake.Begin(h, static_cast<int>(i + 1)))
+            continue;
+        // The page's share of the rows; the intake makes the rest white.
         const size_t bytes = static_cast<size_t>(h.cupsBytesPerLine) * h.cupsHeight;
         const size_t take = std::min(bytes, i + 1 == pages ? left : left / 2);
-        std::vector<uint8_t> page(bytes, WhiteByte(h));
-        if (take)
-            memcpy(page.data(), rows, take);
+        for (size_t at = 0; h.cupsBytesPerLine && at + h.cupsBytesPerLine <= take; at += h.cupsBytesPerLine)
+            intake.AddRow(rows + at);
         rows += take;
         left -= take;
-        RasterImage image;
-        image.data = page.data();
-        image.width = h.cupsWidth;
-        image.height = h.cupsHeight;
-        image.bitsPerPixel = h.cupsBitsPerPixel;
-        image.bytesPerLine = h.cupsBytesPerLine;
-        image.xDpi = static_cast<int>(h.HWResolution[0]);
-        image.yDpi = static_cast<int>(h.HWResolution[1]);
-        path.PrintPage(image, static_cast<int>(i + 1));
+        RasterImage page;
+        if (intake.Finish(page))
+            path.PrintPage(page, static_cast<int>(i + 1));
     }
     path.EndJob();
     return 0;

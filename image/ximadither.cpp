@@ -44,6 +44,24 @@
 #endif
 #endif
 
+// NEON: always there on aarch64; on 32-bit ARM either the build targets it
+// (-mfpu=neon) or its code is compiled per function and chosen at run time.
+#if !defined(QF_IMAGE_NO_SIMD) && (defined(__aarch64__) || (defined(__arm__) && defined(__ARM_NEON)))
+#define QF_DITHER_NEON 1
+#include <arm_neon.h>
+#define QF_TARGET_NEON
+#elif !defined(QF_IMAGE_NO_SIMD) && defined(__arm__) && defined(__GNUC__) && !defined(__clang__) &&                    \
+    defined(__ARM_PCS_VFP) && defined(__linux__)
+#define QF_DITHER_NEON      1
+#define QF_NEON_AT_RUN_TIME 1
+#pragma GCC push_options
+#pragma GCC target("fpu=neon")
+#include <arm_neon.h>
+#pragma GCC pop_options
+#include <sys/auxv.h>
+#define QF_TARGET_NEON __attribute__((target("fpu=neon")))
+#endif
+
 #if defined(__GNUC__)
 #define QF_ALWAYS_INLINE inline __attribute__((always_inline))
 #else
@@ -61,6 +79,10 @@ int SupportedIsa()
 #endif
 #if defined(QF_DITHER_SSE2)
     return qf_image_detail::kDitherSse2;
+#elif defined(QF_NEON_AT_RUN_TIME)
+    return getauxval(AT_HWCAP) & HWCAP_ARM_NEON ? qf_image_detail::kDitherNeon : qf_image_detail::kDitherScalar;
+#elif defined(QF_DITHER_NEON)
+    return qf_image_detail::kDitherNeon;
 #else
     return qf_image_detail::kDitherScalar;
 #endif
@@ -266,6 +288,29 @@ struct ReverseTable {
 };
 const ReverseTable kReverse;
 
+#if defined(QF_DITHER_NEON)
+// The bits of 16 columns from a lane mask (0xFF: white): the leftmost column
+// becomes the most significant bit of dst[0]. Each lane keeps its own bit,
+// and three rounds of pairwise sums gather 8 lanes into one byte.
+QF_TARGET_NEON QF_ALWAYS_INLINE void StoreBitsNeon(uint8x16_t white, uint8_t *dst)
+{
+    static const uint8_t kBit[16] = {0x80, 0x40, 0x20, 0x10, 8, 4, 2, 1, 0x80, 0x40, 0x20, 0x10, 8, 4, 2, 1};
+    const uint8x16_t b = vandq_u8(white, vld1q_u8(kBit));
+    uint8x8_t s = vpadd_u8(vget_low_u8(b), vget_high_u8(b));
+    s = vpadd_u8(s, s);
+    s = vpadd_u8(s, s);
+    dst[0] = vget_lane_u8(s, 0);
+    dst[1] = vget_lane_u8(s, 1);
+}
+
+// Is every lane 0?
+QF_TARGET_NEON QF_ALWAYS_INLINE bool AllZeroNeon(uint8x16_t v)
+{
+    const uint64x2_t q = vreinterpretq_u64_u8(v);
+    return (vgetq_lane_u64(q, 0) | vgetq_lane_u64(q, 1)) == 0;
+}
+#endif
+
 // Per-row working state of a row in flight.
 struct RowRun {
     int y = 0;
@@ -302,6 +347,8 @@ public:
             for (int i = 0; i < Sh::NW; i++)
                 m_qw[i][g] = static_cast<int8_t>(e * Sh::Weights()[i] / K::S);
         }
+        for (int i = 0; i < Sh::NW; i++)
+            m_magic[i] = FindMagic(Sh::Weights()[i], K::S);
     }
 
     void Run()
@@ -635,7 +682,13 @@ private:
             return;
         }
 #endif
-        for (int x = s; x < e; x++) {
+        int x = s;
+#if defined(QF_DITHER_NEON)
+        if (m_isa >= qf_image_detail::kDitherNeon && SharesMagicOk())
+            for (; x + 16 <= e; x += 16)
+                SharesNeon(r, x);
+#endif
+        for (; x < e; x++) {
             const int g = r.src[x];
             const uint8_t bit = static_cast<uint8_t>(0x80 >> (x & 7));
             r.out[x >> 3] = static_cast<uint8_t>(g > 128 ? (r.out[x >> 3] | bit) : (r.out[x >> 3] & ~bit));
@@ -671,6 +724,14 @@ private:
             return;
         }
 #endif
+#if defined(QF_DITHER_NEON)
+        if (m_isa >= qf_image_detail::kDitherNeon) {
+            BelowScalar<1>(r, BelowNeon<1>(r, lo, hi), hi);
+            BelowScalar<2>(r, BelowNeon<2>(r, lo, hi), hi);
+            BelowScalar<3>(r, BelowNeon<3>(r, lo, hi), hi);
+            return;
+        }
+#endif
         BelowScalar<1>(r, lo, hi);
         BelowScalar<2>(r, lo, hi);
         BelowScalar<3>(r, lo, hi);
@@ -691,7 +752,7 @@ private:
         }
     }
 
-#if defined(QF_DITHER_SSE2)
+    // Does every weight below have a 16-bit multiplier?
     static constexpr bool SharesMagicOk()
     {
         for (int i = 0; i < Sh::NW; i++)
@@ -699,6 +760,55 @@ private:
                 return false;
         return true;
     }
+
+#if defined(QF_DITHER_NEON)
+    // Bits and shares of the 16 columns from x (a multiple of 16), all inside
+    // the row: |e| times each weight's multiplier in 32-bit lanes.
+    QF_TARGET_NEON void SharesNeon(RowRun &r, int x)
+    {
+        const uint8x16_t g = vld1q_u8(r.src + x);
+        const uint8x16_t white = vcgtq_u8(g, vdupq_n_u8(128));
+        StoreBitsNeon(white, r.out + (x >> 3));
+        const uint8x16_t mag = vbslq_u8(white, vsubq_u8(vdupq_n_u8(255), g), g);
+        const uint16x8_t lo = vmovl_u8(vget_low_u8(mag)), hi = vmovl_u8(vget_high_u8(mag));
+        for (int i = 0; i < Sh::NW; i++) {
+            const Magic m = m_magic[i];
+            const uint16x4_t mul = vdup_n_u16(static_cast<uint16_t>(m.magic));
+            const int32x4_t sh = vdupq_n_s32(-(16 + m.shift));
+            const uint16x8_t qlo = vcombine_u16(vmovn_u32(vshlq_u32(vmull_u16(vget_low_u16(lo), mul), sh)),
+                                                vmovn_u32(vshlq_u32(vmull_u16(vget_high_u16(lo), mul), sh)));
+            const uint16x8_t qhi = vcombine_u16(vmovn_u32(vshlq_u32(vmull_u16(vget_low_u16(hi), mul), sh)),
+                                                vmovn_u32(vshlq_u32(vmull_u16(vget_high_u16(hi), mul), sh)));
+            const uint8x16_t q = vcombine_u8(vmovn_u16(qlo), vmovn_u16(qhi));
+            // white lanes negated: (q ^ -1) - (-1) = -q
+            vst1q_s8(ShareAt(r, x) + i * kShareLen, vreinterpretq_s8_u8(vsubq_u8(veorq_u8(q, white), white)));
+        }
+    }
+
+    // The rows below, 16 columns at a time: levels offset by -128 into int8
+    // take each share as a signed saturating add, clamp(v + q, 0, 255)
+    // exactly. Returns the first column left for the scalar loop.
+    template <int Dy> QF_TARGET_NEON int BelowNeon(RowRun &r, int lo, int hi)
+    {
+        constexpr int nt = Sh::CountBelow(Dy);
+        uint8_t *dst = r.below[Dy - 1];
+        if (nt == 0 || !dst)
+            return hi;
+        constexpr auto taps = Sh::Below(Dy);
+        const uint8x16_t flip = vdupq_n_u8(0x80);
+        int p = lo;
+        for (; p + 16 <= hi; p += 16) {
+            int8x16_t v = vreinterpretq_s8_u8(veorq_u8(vld1q_u8(dst + p), flip));
+            const int8_t *sh = ShareAt(r, p);
+            for (int i = 0; i < nt; i++)
+                v = vqaddq_s8(v, vld1q_s8(sh + taps[i][1] * kShareLen - taps[i][0]));
+            vst1q_u8(dst + p, veorq_u8(vreinterpretq_u8_s8(v), flip));
+        }
+        return p;
+    }
+#endif
+
+#if defined(QF_DITHER_SSE2)
 
     // How the share magnitude of weight index i is made: from |e| by a shift
     // (w * 2^k = S), from a larger weight w * 2^j of the same kernel by a
@@ -939,6 +1049,7 @@ private:
     const int m_w, m_h, m_nChunks;
     int m_q1[256] = {}, m_q2[256] = {}; // own-row shares by level
     int8_t m_qw[kMaxWeights][256] = {}; // shares below by weight and level
+    Magic m_magic[kMaxWeights];         // multipliers of the weights below
     RowRun m_runs[kSlots];
     alignas(32) int8_t m_share[kSlots][Sh::NW * kShareLen];
 };
@@ -1018,6 +1129,19 @@ bool OrderedWhite(int method, const uint8_t *bayer, int g, int x, int y)
     }
 }
 
+#if defined(QF_DITHER_NEON)
+// A row's columns 16 at a time, as far as whole blocks go, against the 16
+// thresholds of its matrix row; returns the first column left.
+QF_TARGET_NEON uint32_t OrderedNeon(const uint8_t *src, uint8_t *dst, const uint8_t *t, uint32_t w)
+{
+    const uint8x16_t tv = vld1q_u8(t);
+    uint32_t x = 0;
+    for (; x + 16 <= w; x += 16)
+        StoreBitsNeon(vcgtq_u8(vld1q_u8(src + x), tv), dst + (x >> 3));
+    return x;
+}
+#endif
+
 void DitherOrdered(CxImage &grey, CxImage &out, int method)
 {
     uint8_t bayer[256];
@@ -1053,6 +1177,10 @@ void DitherOrdered(CxImage &grey, CxImage &out, int method)
             dst[(x >> 3) + 1] = kReverse.t[(m >> 8) & 0xFF];
         }
 #endif
+#if defined(QF_DITHER_NEON)
+        if (g_isa >= qf_image_detail::kDitherNeon)
+            x = OrderedNeon(src, dst, t, w);
+#endif
         for (; x < w; x += 8) {
             unsigned bits = 0;
             for (uint32_t i = 0; i < 8; i++) {
@@ -1073,18 +1201,159 @@ void DitherOrdered(CxImage &grey, CxImage &out, int method)
 // only from and to pixels of grey areas, never across an edge pixel, so a
 // picture's tone is kept and nothing bleeds into text beside it.
 
+bool Pure(uint8_t g)
+{
+    return g == 0 || g == 255;
+}
+
 // Does the grey pixel at x of row `mid` (rows above and below may be null)
 // touch pure black or pure white?
 bool OnEdge(const uint8_t *up, const uint8_t *mid, const uint8_t *down, uint32_t x, uint32_t w)
 {
-    auto pure = [](uint8_t g) { return g == 0 || g == 255; };
-    return (x > 0 && pure(mid[x - 1])) || (x + 1 < w && pure(mid[x + 1])) || (up && pure(up[x])) ||
-           (down && pure(down[x]));
+    return (x > 0 && Pure(mid[x - 1])) || (x + 1 < w && Pure(mid[x + 1])) || (up && Pure(up[x])) ||
+           (down && Pure(down[x]));
 }
+
+// inner[x] for x in [from, to): 1 for a grey pixel inside a grey area.
+void InnerScalar(const uint8_t *up, const uint8_t *mid, const uint8_t *down, uint8_t *inner, uint32_t from, uint32_t to,
+                 uint32_t w)
+{
+    for (uint32_t x = from; x < to; x++)
+        inner[x] = !Pure(mid[x]) && !OnEdge(up, mid, down, x, w);
+}
+
+// The vector pieces of the method: inner flags of whole blocks of columns
+// from column 1 on, as far as every block's right neighbour column exists
+// (returning the first column left over), and the bits of a block of
+// columns of which none is inner, which are plain thresholds at mid-grey.
+// Blocks start at multiples of their width, so their bits are whole bytes.
+#if defined(QF_DITHER_SSE2)
+QF_ALWAYS_INLINE __m128i PureMask(const uint8_t *p)
+{
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    return _mm_or_si128(_mm_cmpeq_epi8(v, _mm_setzero_si128()), _mm_cmpeq_epi8(v, _mm_set1_epi8(-1)));
+}
+
+uint32_t InnerSse2(const uint8_t *up, const uint8_t *mid, const uint8_t *down, uint8_t *inner, uint32_t w)
+{
+    const __m128i one = _mm_set1_epi8(1);
+    uint32_t x = 1;
+    for (; x + 16 < w; x += 16) {
+        __m128i p = _mm_or_si128(PureMask(mid + x), _mm_or_si128(PureMask(mid + x - 1), PureMask(mid + x + 1)));
+        if (up)
+            p = _mm_or_si128(p, PureMask(up + x));
+        if (down)
+            p = _mm_or_si128(p, PureMask(down + x));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(inner + x), _mm_andnot_si128(p, one));
+    }
+    return x;
+}
+
+// 16 columns.
+bool PlainBlockSse2(const uint8_t *src, const uint8_t *inner, uint8_t *dst)
+{
+    const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i *>(inner));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(in, _mm_setzero_si128())) != 0xFFFF)
+        return false;
+    // g > 128 as a signed compare of g - 128 with 0
+    const __m128i g = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(src)), _mm_set1_epi8(-128));
+    const int m = _mm_movemask_epi8(_mm_cmpgt_epi8(g, _mm_setzero_si128())); // bit i: column i
+    dst[0] = kReverse.t[m & 0xFF];
+    dst[1] = kReverse.t[(m >> 8) & 0xFF];
+    return true;
+}
+#endif
+
+#if defined(QF_DITHER_AVX2)
+QF_TARGET_AVX2 QF_ALWAYS_INLINE __m256i PureMask256(const uint8_t *p)
+{
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+    return _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_setzero_si256()), _mm256_cmpeq_epi8(v, _mm256_set1_epi8(-1)));
+}
+
+QF_TARGET_AVX2 uint32_t InnerAvx2(const uint8_t *up, const uint8_t *mid, const uint8_t *down, uint8_t *inner,
+                                  uint32_t w)
+{
+    const __m256i one = _mm256_set1_epi8(1);
+    uint32_t x = 1;
+    for (; x + 32 < w; x += 32) {
+        __m256i p =
+            _mm256_or_si256(PureMask256(mid + x), _mm256_or_si256(PureMask256(mid + x - 1), PureMask256(mid + x + 1)));
+        if (up)
+            p = _mm256_or_si256(p, PureMask256(up + x));
+        if (down)
+            p = _mm256_or_si256(p, PureMask256(down + x));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(inner + x), _mm256_andnot_si256(p, one));
+    }
+    return x;
+}
+
+// 32 columns.
+QF_TARGET_AVX2 bool PlainBlockAvx2(const uint8_t *src, const uint8_t *inner, uint8_t *dst)
+{
+    const __m256i in = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(inner));
+    if (!_mm256_testz_si256(in, in))
+        return false;
+    const __m256i g =
+        _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(src)), _mm256_set1_epi8(-128));
+    const uint32_t m = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(g, _mm256_setzero_si256())));
+    dst[0] = kReverse.t[m & 0xFF];
+    dst[1] = kReverse.t[(m >> 8) & 0xFF];
+    dst[2] = kReverse.t[(m >> 16) & 0xFF];
+    dst[3] = kReverse.t[m >> 24];
+    return true;
+}
+#endif
+
+#if defined(QF_DITHER_NEON)
+QF_TARGET_NEON QF_ALWAYS_INLINE uint8x16_t PureMaskNeon(const uint8_t *p)
+{
+    const uint8x16_t v = vld1q_u8(p);
+    return vorrq_u8(vceqq_u8(v, vdupq_n_u8(0)), vceqq_u8(v, vdupq_n_u8(255)));
+}
+
+QF_TARGET_NEON uint32_t InnerNeon(const uint8_t *up, const uint8_t *mid, const uint8_t *down, uint8_t *inner,
+                                  uint32_t w)
+{
+    const uint8x16_t one = vdupq_n_u8(1);
+    uint32_t x = 1;
+    for (; x + 16 < w; x += 16) {
+        uint8x16_t p = vorrq_u8(PureMaskNeon(mid + x), vorrq_u8(PureMaskNeon(mid + x - 1), PureMaskNeon(mid + x + 1)));
+        if (up)
+            p = vorrq_u8(p, PureMaskNeon(up + x));
+        if (down)
+            p = vorrq_u8(p, PureMaskNeon(down + x));
+        vst1q_u8(inner + x, vbicq_u8(one, p));
+    }
+    return x;
+}
+
+// 16 columns.
+QF_TARGET_NEON bool PlainBlockNeon(const uint8_t *src, const uint8_t *inner, uint8_t *dst)
+{
+    if (!AllZeroNeon(vld1q_u8(inner)))
+        return false;
+    StoreBitsNeon(vcgtq_u8(vld1q_u8(src), vdupq_n_u8(128)), dst);
+    return true;
+}
+#endif
+
+#if defined(QF_DITHER_NEON)
+// Threshold: columns 16 at a time; returns the first column left.
+QF_TARGET_NEON uint32_t ThresholdNeon(const uint8_t *src, uint8_t *dst, uint32_t w, uint8_t level)
+{
+    const uint8x16_t lv = vdupq_n_u8(level);
+    uint32_t x = 0;
+    for (; x + 16 <= w; x += 16)
+        StoreBitsNeon(vcgtq_u8(vld1q_u8(src + x), lv), dst + (x >> 3));
+    return x;
+}
+#endif
 
 void DitherTextAndPictures(CxImage &grey, CxImage &out)
 {
     const uint32_t w = grey.GetWidth(), h = grey.GetHeight();
+    const int isa = g_isa;
     // Diffused error, times 16, of this row and the next; one spare column
     // on both sides takes the shares past the row ends.
     std::vector<int> errors(2 * (static_cast<size_t>(w) + 2), 0);
@@ -1100,9 +1369,36 @@ void DitherTextAndPictures(CxImage &grey, CxImage &out)
         const uint8_t *down = y + 1 < h ? grey.GetBits(y + 1) : nullptr;
         uint8_t *dst = out.GetBits(y);
         std::memset(dst, 0, out.GetEffWidth());
-        for (uint32_t x = 0; x < w; x++)
-            inner[x] = src[x] != 0 && src[x] != 255 && !OnEdge(up, src, down, x, w);
-        for (uint32_t x = 0; x < w; x++) {
+
+        uint32_t done = 0; // inner flags made by the vector pieces up to here
+        uint32_t block = 0;
+#if defined(QF_DITHER_AVX2)
+        if (isa >= qf_image_detail::kDitherAvx2) {
+            done = InnerAvx2(up, src, down, inner.data(), w);
+            block = 32;
+        } else
+#endif
+#if defined(QF_DITHER_SSE2)
+            if (isa >= qf_image_detail::kDitherSse2) {
+            done = InnerSse2(up, src, down, inner.data(), w);
+            block = 16;
+        }
+#endif
+#if defined(QF_DITHER_NEON)
+        if (isa >= qf_image_detail::kDitherNeon) {
+            done = InnerNeon(up, src, down, inner.data(), w);
+            block = 16;
+        }
+#endif
+        (void)isa;
+        if (done > 1) {
+            InnerScalar(up, src, down, inner.data(), 0, 1, w);
+            InnerScalar(up, src, down, inner.data(), done, w, w);
+        } else {
+            InnerScalar(up, src, down, inner.data(), 0, w, w);
+        }
+
+        const auto pixel = [&](uint32_t x) {
             bool white;
             if (!inner[x]) {
                 white = src[x] > 128; // pure levels and edges: threshold at mid-grey
@@ -1120,7 +1416,26 @@ void DitherTextAndPictures(CxImage &grey, CxImage &out)
             }
             if (white)
                 dst[x >> 3] = static_cast<uint8_t>(dst[x >> 3] | (0x80 >> (x & 7)));
+        };
+        uint32_t x = 0;
+        for (; block && x + block <= w; x += block) {
+#if defined(QF_DITHER_AVX2)
+            if (block == 32 && PlainBlockAvx2(src + x, inner.data() + x, dst + (x >> 3)))
+                continue;
+#endif
+#if defined(QF_DITHER_SSE2)
+            if (block == 16 && PlainBlockSse2(src + x, inner.data() + x, dst + (x >> 3)))
+                continue;
+#endif
+#if defined(QF_DITHER_NEON)
+            if (PlainBlockNeon(src + x, inner.data() + x, dst + (x >> 3)))
+                continue;
+#endif
+            for (uint32_t i = x; i < x + block; i++)
+                pixel(i);
         }
+        for (; x < w; x++)
+            pixel(x);
         // Shares into the next row that land on edge or pure pixels are
         // dropped when that row is read: only its grey-area pixels use them.
         std::swap(cur, next);
@@ -1131,6 +1446,41 @@ void DitherTextAndPictures(CxImage &grey, CxImage &out)
 } // namespace
 
 namespace qf_image_detail {
+
+void ThresholdRow(const uint8_t *src, uint8_t *dst, uint32_t w, uint8_t level)
+{
+    uint32_t x = 0;
+#if defined(QF_DITHER_SSE2)
+    if (g_isa >= kDitherSse2) {
+        // level < g as a signed compare of both less 128
+        const __m128i flip = _mm_set1_epi8(-128);
+        const __m128i lv = _mm_xor_si128(_mm_set1_epi8(static_cast<char>(level)), flip);
+        for (; x + 16 <= w; x += 16) {
+            const __m128i g = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(src + x)), flip);
+            const int m = _mm_movemask_epi8(_mm_cmpgt_epi8(g, lv));
+            dst[x >> 3] = kReverse.t[m & 0xFF];
+            dst[(x >> 3) + 1] = kReverse.t[(m >> 8) & 0xFF];
+        }
+    }
+#endif
+#if defined(QF_DITHER_NEON)
+    if (g_isa >= kDitherNeon)
+        x = ThresholdNeon(src, dst, w, level);
+#endif
+    // Eight pixels per output byte, MSB leftmost; a 1 bit is white.
+    for (; x + 8 <= w; x += 8) {
+        unsigned bits = 0;
+        for (uint32_t i = 0; i < 8; i++)
+            bits = (bits << 1) | static_cast<unsigned>(level < src[x + i]);
+        dst[x >> 3] = static_cast<uint8_t>(bits);
+    }
+    if (x < w) {
+        unsigned bits = 0;
+        for (uint32_t i = 0; x + i < w; i++)
+            bits |= static_cast<unsigned>(level < src[x + i]) << (7 - i);
+        dst[x >> 3] = static_cast<uint8_t>(bits);
+    }
+}
 
 int DitherIsaLevel()
 {

@@ -182,6 +182,9 @@ public:
 
 protected:
     void Startup(uint32_t type);
+    // A turn by a quarter: the right edge becomes the top edge (90 degrees)
+    // or the left edge does (270 degrees).
+    bool QuarterTurn(bool rightEdgeUp, CxImage *iDst);
     void SetLastError(const char *text);
 
 private:

@@ -1,6 +1,7 @@
 // CxImage tone operations: grey conversion, brightness/contrast, gamma,
 // look-up tables, fixed threshold, mixing two images, and the HSB measure.
 #include "ximage.h"
+#include "ximadither_isa.h"
 
 #include <cmath>
 #include <cstring>
@@ -187,22 +188,7 @@ bool CxImage::Threshold(uint8_t level)
         m_Info.iProgress = static_cast<int32_t>(uint64_t{100} * y / h);
         if (m_Info.iEscape)
             break;
-        const uint8_t *src = GetBits(y);
-        uint8_t *dst = out.GetBits(y);
-        // Eight pixels per output byte, MSB leftmost; a 1 bit is white.
-        const uint32_t whole = w / 8;
-        for (uint32_t k = 0; k < whole; k++, src += 8) {
-            unsigned bits = 0;
-            for (int i = 0; i < 8; i++)
-                bits = (bits << 1) | static_cast<unsigned>(level < src[i]);
-            dst[k] = static_cast<uint8_t>(bits);
-        }
-        if (w % 8) {
-            unsigned bits = 0;
-            for (uint32_t i = 0; i < w % 8; i++)
-                bits |= static_cast<unsigned>(level < src[i]) << (7 - i);
-            dst[whole] = static_cast<uint8_t>(bits);
-        }
+        qf_image_detail::ThresholdRow(GetBits(y), out.GetBits(y), w, level);
     }
 
     SetBlackWhitePalette(out);

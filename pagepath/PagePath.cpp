@@ -2,8 +2,32 @@
 
 #include <syslog.h>
 
+#include <cstdarg>
+#include <utility>
+
 #include "BaseRender.h"
 #include "PrinterFactory.h"
+#include "TextFormat.h"
+
+bool MakePageImage(const RasterImage &page, CxImage &image)
+{
+    // The image engine copies the rows; it takes them as writable but leaves
+    // them alone.
+    auto *rows = static_cast<uint8_t *>(const_cast<void *>(page.data));
+    if (!image.CreateFromArray(rows, page.width, page.height, page.bitsPerPixel, page.bytesPerLine, false))
+        return false;
+    if (page.bitsPerPixel < 24)
+        return true;
+    // A fourth byte is no transparency: every page is printed opaque, so the
+    // same picture prints the same however it is shifted or dithered.
+    image.AlphaDelete();
+    for (uint32_t y = 0; y < image.GetHeight(); ++y) {
+        uint8_t *pixel = image.GetBits(y);
+        for (uint32_t x = 0; x < image.GetWidth(); ++x, pixel += 3)
+            std::swap(pixel[0], pixel[2]);
+    }
+    return true;
+}
 
 PagePath::PagePath(int modelNumber, const tagREGSTRUCT &settings, const std::string &modelName, Sink sink)
     : PagePath(
@@ -41,6 +65,29 @@ void PagePath::Attach(Sink sink)
     };
 }
 
+void PagePath::SetNotes(PageNotes notes)
+{
+    m_notes = std::move(notes);
+    if (!m_render)
+        return;
+    if (!m_notes) {
+        m_render->m_OnTrace = nullptr;
+        return;
+    }
+    m_render->m_OnTrace = [this](const std::string &line) { m_notes(NoteKind::Trace, line); };
+}
+
+void PagePath::Trace(NoteKind kind, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    if (m_notes)
+        m_notes(kind, FormatTextV(format, args));
+    else
+        vsyslog(kind == NoteKind::Error ? LOG_ERR : LOG_DEBUG, format, args);
+    va_end(args);
+}
+
 bool PagePath::Known() const
 {
     return m_render != nullptr;
@@ -67,17 +114,14 @@ PageOutcome PagePath::PrintPage(const RasterImage &page, int)
     m_refusal.clear();
     render.m_iResolution = page.xDpi;
 
-    // The image engine copies the rows; it takes them as writable but leaves
-    // them alone.
-    auto *rows = static_cast<uint8_t *>(const_cast<void *>(page.data));
-    if (!render.m_Image.CreateFromArray(rows, page.width, page.height, page.bitsPerPixel, page.bytesPerLine, false)) {
-        syslog(LOG_ERR, "create image error\n");
+    if (!MakePageImage(page, render.m_Image)) {
+        Trace(NoteKind::Error, "create image error\n");
         render.OnEndPage();
         return outcome;
     }
-    syslog(LOG_DEBUG, "create image width=%d, height=%d, bitsPerPixel=%d, bytesPerLine=%d",
-           static_cast<int>(page.width), static_cast<int>(page.height), static_cast<int>(page.bitsPerPixel),
-           static_cast<int>(page.bytesPerLine));
+    Trace(NoteKind::Trace, "create image width=%d, height=%d, bitsPerPixel=%d, bytesPerLine=%d",
+          static_cast<int>(page.width), static_cast<int>(page.height), static_cast<int>(page.bitsPerPixel),
+          static_cast<int>(page.bytesPerLine));
     render.m_Image.SetXDPI(page.xDpi);
     render.m_Image.SetYDPI(page.yDpi);
 

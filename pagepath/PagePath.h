@@ -27,26 +27,18 @@
 #include <string>
 
 #include "ObjRef.h"
+#include "PageTypes.h"
 #include "RegStruct.h"
 
 class CBaseRender;
+class CxImage;
 
-// A raster page as read: rows top first, each bytesPerLine long (at least
-// the bytes its width needs), in luminance form: a 1 bit or 255 is white.
-// 1, 8 and 24 bits per pixel print (32-bit pixels are read as 24).
-struct RasterImage {
-    const void *data = nullptr;
-    unsigned width = 0, height = 0;
-    unsigned bitsPerPixel = 0, bytesPerLine = 0;
-    int xDpi = 0, yDpi = 0;
-};
-
-struct PageOutcome {
-    bool printed = false;
-    // Why a page was not printed, one sentence for the user (no "ERROR:"
-    // prefix); empty when nothing needs saying.
-    std::string reason;
-};
+// The engine image of a raster page: raster line i is stored row i. Colour
+// pixels arrive red first and are stored blue first, as the engine keeps
+// them, so that their grey is their true luminance; the fourth byte of a
+// 32-bit pixel is left out, whatever it holds. False when the engine cannot
+// hold the page (its depth, its size, no memory).
+bool MakePageImage(const RasterImage &page, CxImage &image);
 
 class PagePath {
 public:
@@ -64,6 +56,11 @@ public:
     PagePath(const PagePath &) = delete;
     PagePath &operator=(const PagePath &) = delete;
 
+    // Where the path's traces go; unset, the system log (debug level, and
+    // error level for a page image that can't be made). Refusals come back
+    // in PageOutcome either way.
+    void SetNotes(PageNotes notes);
+
     // Whether the model number named a printer family. Every other call does
     // nothing on a path that doesn't know its model.
     bool Known() const;
@@ -77,7 +74,9 @@ public:
 
 private:
     void Attach(Sink sink);
+    void Trace(NoteKind kind, const char *format, ...) __attribute__((format(printf, 3, 4)));
 
     CStdRefPtr<CBaseRender> m_render;
     std::string m_refusal;
+    PageNotes m_notes;
 };

@@ -84,7 +84,10 @@ void CBaseRender::AddLog(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    vsyslog(LOG_DEBUG, format, args);
+    if (m_OnTrace)
+        m_OnTrace(FormatTextV(format, args));
+    else
+        vsyslog(LOG_DEBUG, format, args);
     va_end(args);
 }
 

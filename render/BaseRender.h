@@ -32,7 +32,8 @@ public:
     // The only way printer data leaves the renderer: to the sink when one is
     // set, otherwise to fd 1 (WriteToStandardOutput).
     virtual void WriteSpool(const void *data, int len);
-    // printf-style trace line to the system log at LOG_DEBUG.
+    // printf-style trace line: to the trace handler when one is set,
+    // otherwise to the system log at LOG_DEBUG.
     virtual void AddLog(const char *format, ...) __attribute__((format(printf, 2, 3)));
     virtual void GetPrinterParameters();
 
@@ -73,9 +74,11 @@ public:
     ppd_file_t *m_pPPD = nullptr; // read by GetPrinterParameters only
     bool m_bInited = false;
     std::string m_strModelName;
-    // Where printer data and refusals go; both unset: fd 1 and stderr.
+    // Where printer data, refusals and traces go; unset: fd 1, stderr and
+    // the system log.
     std::function<bool(const void *, size_t)> m_Sink;
     std::function<void(const std::string &)> m_OnRefusal;
+    std::function<void(const std::string &)> m_OnTrace;
 
 protected:
     bool m_bSpoolFailed = false;

@@ -1,21 +1,87 @@
 #!/usr/bin/env bash
-# Builds the image engine, its unit tests and the zlib-free printer encoders
-# with Debian's cross compilers for aarch64 and armhf and runs the tests under
-# qemu-user. Plain char is unsigned there and the SSE2 paths of the image
-# engine drop out, so this catches what only x86 hides.
+# quillfeed on ARM, built with Debian's cross compilers and tested under
+# qemu-user; plain char is unsigned there and the NEON paths replace the x86
+# ones, so this catches what only x86 hides.
+#
+#  * aarch64: the whole suite (filter, renderers, encoders, preview, the
+#    app's PAPPL-free part, their unit and whole-process tests) against a
+#    Debian 12 arm64 root made with debootstrap, which is the compiler's
+#    sysroot and qemu's library root. The whole-process tests start the
+#    filter through qemu (QF_TEST_RUNNER).
+#  * armhf: the image engine and its unit tests (tools/cross), built for
+#    Debian's baseline, where NEON is chosen at run time, and with
+#    -mfpu=neon, where the build selects it.
+#  * Both: bench/dither_isa.cpp, each one-bit conversion's vector path
+#    against its portable one in the same run (qemu's figures, not a CPU's).
+#
 #   bash tools/cross-test.sh [BUILD_ROOT]   (default: build-cross)
+#
+# The arm64 root is made once, as root, in BUILD_ROOT/arm64-root (or where
+# QF_ARM64_ROOT says) and kept. debootstrap --foreign downloads and unpacks
+# the packages; a sysroot needs their files only, so the second stage (the
+# package scripts, which would need qemu registered with binfmt_misc) is not
+# run. The mirror is the one this machine's apt uses (QF_DEBIAN_MIRROR
+# overrides it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=${1:-build-cross}
 jobs=$(nproc 2>/dev/null || echo 2)
-for target in aarch64-linux-gnu:aarch64 arm-linux-gnueabihf:arm; do
-  IFS=: read -r triple qemu <<<"$target"
-  dir=$root/$triple
+qemu64=$(command -v qemu-aarch64-static)
+sysroot=$(realpath -m "${QF_ARM64_ROOT:-$root/arm64-root}")
+
+# --- The arm64 root ------------------------------------------------------------
+apt_uri() { # suite -> the first apt source that serves it
+  {
+    [ -f /etc/apt/sources.list ] && grep -h '^deb ' /etc/apt/sources.list
+    ls /etc/apt/sources.list.d/*.list >/dev/null 2>&1 && grep -h '^deb ' /etc/apt/sources.list.d/*.list
+    ls /etc/apt/sources.list.d/*.sources >/dev/null 2>&1 &&
+      awk '/^URIs:/ { u = $2 } /^Suites:/ { for (i = 2; i <= NF; ++i) print "deb", u, $i }
+           /^$/ { u = "" }' /etc/apt/sources.list.d/*.sources
+  } | sed 's/\[[^]]*\] *//' | awk -v s="$1" '$1 == "deb" && $3 == s { print $2; exit }'
+}
+if [ ! -f "$sysroot/.qf-sysroot" ]; then
+  if [ "$(id -u)" != 0 ]; then
+    echo "ERROR: making the arm64 root needs root (debootstrap); or set QF_ARM64_ROOT to one" >&2
+    exit 1
+  fi
+  mirror=${QF_DEBIAN_MIRROR:-$(apt_uri bookworm)}
+  rm -rf "$sysroot"
+  debootstrap --foreign --arch=arm64 --variant=minbase \
+    --include=libcups2-dev,libcupsimage2-dev,libpng-dev,zlib1g-dev,libgtest-dev \
+    bookworm "$sysroot" "${mirror:-http://deb.debian.org/debian}" >"$root-debootstrap.log" 2>&1 ||
+    { tail -n 20 "$root-debootstrap.log"; exit 1; }
+  for deb in "$sysroot"/var/cache/apt/archives/*.deb; do
+    dpkg-deb -x "$deb" "$sysroot"
+  done
+  touch "$sysroot/.qf-sysroot"
+fi
+
+# --- aarch64: everything ---------------------------------------------------------
+dir=$root/aarch64-linux-gnu
+QF_SYSROOT=$sysroot cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$PWD/tools/cross/aarch64-debian12.cmake" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQF_APP=CORE >/dev/null
+QF_SYSROOT=$sysroot cmake --build "$dir" -j"$jobs"
+echo "== aarch64-linux-gnu: the whole suite"
+# e2e needs a print server of this machine's architecture.
+QEMU_LD_PREFIX=$sysroot QF_TEST_RUNNER=$qemu64 \
+  ctest --test-dir "$dir" --output-on-failure -j"$jobs" -LE e2e
+
+# --- armhf: the image engine, NEON chosen at run time and at build time --------
+for flavour in baseline:"" neon:"-mfpu=neon"; do
+  IFS=: read -r name flags <<<"$flavour"
+  dir=$root/arm-linux-gnueabihf-$name
   cmake -S tools/cross -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR="$qemu" \
-    -DCMAKE_CXX_COMPILER="$triple-g++" -DCMAKE_C_COMPILER="$triple-gcc" \
-    -DCMAKE_CROSSCOMPILING_EMULATOR="qemu-$qemu-static;-L;/usr/$triple" >/dev/null
+    -DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=arm \
+    -DCMAKE_CXX_COMPILER=arm-linux-gnueabihf-g++ -DCMAKE_C_COMPILER=arm-linux-gnueabihf-gcc \
+    -DCMAKE_CXX_FLAGS="$flags" \
+    -DCMAKE_CROSSCOMPILING_EMULATOR="qemu-arm-static;-L;/usr/arm-linux-gnueabihf" >/dev/null
   cmake --build "$dir" -j"$jobs"
-  echo "== $triple"
+  echo "== arm-linux-gnueabihf ($name): the image engine"
   ctest --test-dir "$dir" --output-on-failure -j"$jobs"
 done
+
+# --- Vector against portable paths, under qemu ---------------------------------
+echo "== aarch64 (qemu): one-bit conversions, vector path against portable"
+qemu-aarch64-static -L "$sysroot" "$root/aarch64-linux-gnu/bench/qf_dither_isa"
+echo "== armhf with NEON (qemu): one-bit conversions, vector path against portable"
+qemu-arm-static -L /usr/arm-linux-gnueabihf "$root/arm-linux-gnueabihf-baseline/qf_dither_isa"

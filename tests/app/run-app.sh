@@ -294,7 +294,8 @@ fi
 
 # ---------------------------------- a damaged document, then the next job
 # A page header that claims fewer bytes per line than its width needs.
-# (A stream cut short in a page is aborted too, but only after PAPPL 1.3's
+# (A stream cut short in a page prints, its missing rows white, with a
+# warning in the job's log, as in the filter; but only after PAPPL 1.3's
 # 60-second wait for more data: too slow for this test.)
 python3 "$here/pwgraster.py" "$T/work/damaged.pwg" --width 400 --height 240 --dpi 203 --bytes-per-line 5
 state=$(submit tspl "$T/work/damaged.pwg" image/pwg-raster tspl-damaged)

@@ -3,7 +3,9 @@
 // relies on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -310,6 +312,85 @@ TEST(ImageDither, EdgesThresholdedGreyAreasDiffused)
         return bits;
     };
     EXPECT_EQ(right(30), right(220));
+}
+
+// A page of rectangles: pure black, pure white, flat grey and grey noise with
+// or without pure pixels in it, over grey noise.
+CxImage PatchPage(uint32_t w, uint32_t h, uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<std::vector<uint8_t>> rows(h, std::vector<uint8_t>(w));
+    for (auto &r : rows)
+        for (auto &v : r)
+            v = static_cast<uint8_t>(1 + rng() % 254);
+    for (int n = 0; n < 12; n++) {
+        const uint32_t x0 = static_cast<uint32_t>(rng() % w), y0 = static_cast<uint32_t>(rng() % h);
+        const uint32_t x1 = std::min(w, x0 + 1 + static_cast<uint32_t>(rng() % 80));
+        const uint32_t y1 = std::min(h, y0 + 1 + static_cast<uint32_t>(rng() % 20));
+        const uint32_t kind = static_cast<uint32_t>(rng() % 5), flat = static_cast<uint32_t>(rng() % 256);
+        for (uint32_t y = y0; y < y1; y++)
+            for (uint32_t x = x0; x < x1; x++) {
+                const uint32_t u = static_cast<uint32_t>(rng());
+                const uint8_t noise = static_cast<uint8_t>(u % 256);
+                const uint8_t levels[5] = {0, 255, static_cast<uint8_t>(flat), noise,
+                                           (u >> 8) % 4 == 0 ? static_cast<uint8_t>((u >> 12) & 1 ? 255 : 0) : noise};
+                rows[y][x] = levels[kind];
+            }
+    }
+    return imgtest::Grey(rows);
+}
+
+// Every vector path of every method gives the portable path's bits.
+TEST(ImageDither, VectorPathsMatchThePortableOne)
+{
+    struct Size {
+        uint32_t w, h;
+    };
+    const Size sizes[] = {{1, 3},  {2, 2},  {15, 4},  {16, 3},   {17, 5},  {31, 4},  {32, 3},
+                          {33, 6}, {34, 2}, {47, 7},  {48, 5},   {49, 4},  {63, 3},  {64, 9},
+                          {65, 8}, {66, 4}, {97, 11}, {130, 17}, {333, 6}, {700, 9}, {812, 40}};
+    const int best = qf_image_detail::DitherIsaLevel();
+    uint32_t seed = 100;
+    for (int method = 0; method <= 10; method++)
+        for (const Size &s : sizes)
+            for (int page = 0; page < 2; page++) {
+                const CxImage img = page ? PatchPage(s.w, s.h, seed) : RandomGrey(s.w, s.h, seed, true);
+                seed++;
+                qf_image_detail::SetDitherIsaLevel(0);
+                CxImage portable(img);
+                ASSERT_TRUE(portable.Dither(method));
+                for (int isa = 1; isa <= best; isa++) {
+                    ASSERT_EQ(qf_image_detail::SetDitherIsaLevel(isa), isa);
+                    CxImage vec(img);
+                    ASSERT_TRUE(vec.Dither(method));
+                    ASSERT_EQ(Bits(vec), Bits(portable))
+                        << "isa " << isa << " method " << method << " " << s.w << "x" << s.h << " page " << page;
+                }
+            }
+    qf_image_detail::SetDitherIsaLevel(best);
+}
+
+// Threshold shares the row kernels' instruction-set levels.
+TEST(ImageDither, ThresholdVectorPathsMatchThePortableOne)
+{
+    const int best = qf_image_detail::DitherIsaLevel();
+    uint32_t seed = 500;
+    for (uint32_t w : {1u, 7u, 8u, 9u, 15u, 16u, 17u, 33u, 130u, 812u})
+        for (int level : {0, 1, 127, 128, 129, 254, 255}) {
+            const CxImage img = RandomGrey(w, 3, seed++, true);
+            qf_image_detail::SetDitherIsaLevel(0);
+            CxImage portable(img);
+            ASSERT_TRUE(portable.Threshold(static_cast<uint8_t>(level)));
+            for (int isa = 1; isa <= best; isa++) {
+                ASSERT_EQ(qf_image_detail::SetDitherIsaLevel(isa), isa);
+                CxImage vec(img);
+                ASSERT_TRUE(vec.Threshold(static_cast<uint8_t>(level)));
+                for (uint32_t y = 0; y < 3; y++) // padding bits included
+                    ASSERT_EQ(std::memcmp(vec.GetBits(y), portable.GetBits(y), portable.GetEffWidth()), 0)
+                        << "isa " << isa << " width " << w << " level " << level << " row " << y;
+            }
+        }
+    qf_image_detail::SetDitherIsaLevel(best);
 }
 
 TEST(ImageDither, OtherInputs)

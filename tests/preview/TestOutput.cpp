@@ -4,6 +4,7 @@
 #include <png.h>
 #include <sys/wait.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -186,7 +187,10 @@ std::string Slurp(const std::string &path)
 
 ToolRun Tool(const std::string &dir, const std::string &args)
 {
-    std::string cmd = "'" QF_PREVIEW_EXE "' " + args + " >'" + dir + "/stdout' 2>'" + dir + "/stderr'";
+    // QF_TEST_RUNNER: the emulator that runs a build for another machine.
+    const char *runner = getenv("QF_TEST_RUNNER");
+    std::string cmd = (runner && *runner ? std::string(runner) + " " : std::string()) + "'" QF_PREVIEW_EXE "' " + args +
+                      " >'" + dir + "/stdout' 2>'" + dir + "/stderr'";
     int raw = std::system(cmd.c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(dir + "/stdout"), Slurp(dir + "/stderr")};
 }

@@ -108,9 +108,14 @@ void CloseFd(int &fd)
 }
 
 // argv of the filter: the binary, then the call's arguments or the six usual.
+// A build for another machine runs the binary through the emulator that
+// QF_TEST_RUNNER names (an absolute path).
 std::vector<std::string> FilterArgs(const FilterCall &call)
 {
-    std::vector<std::string> args = {QF_FILTER_BIN};
+    std::vector<std::string> args;
+    if (const char *runner = getenv("QF_TEST_RUNNER"); runner && *runner)
+        args.push_back(runner);
+    args.push_back(QF_FILTER_BIN);
     if (call.args.empty()) {
         for (const char *a : {"1", "user", "title", "1"})
             args.push_back(a);
