@@ -135,18 +135,30 @@ bool CxImage::Rotate(float angle, CxImage *iDst)
     return true;
 }
 
-bool CxImage::QuarterTurn(bool rightEdgeUp, CxImage *iDst)
+bool CxImage::CreateTurned(CxImage &out, uint32_t width, uint32_t height)
 {
-    const uint32_t w = GetWidth(), h = GetHeight();
-
-    CxImage out;
     out.CopyInfo(*this);
-    if (!out.Create(h, w, GetBpp(), GetType())) {
+    if (!out.Create(width, height, GetBpp(), GetType())) {
         SetLastError(out.GetLastError());
         return false;
     }
     out.SetPalette(GetPalette(), GetNumColors());
-    if (AlphaIsValid() && !out.AlphaCreate())
+    return !AlphaIsValid() || out.AlphaCreate();
+}
+
+void CxImage::Deliver(CxImage &out, CxImage *iDst)
+{
+    if (iDst)
+        iDst->Transfer(out);
+    else
+        Transfer(out);
+}
+
+bool CxImage::QuarterTurn(bool rightEdgeUp, CxImage *iDst)
+{
+    const uint32_t w = GetWidth(), h = GetHeight();
+    CxImage out;
+    if (!CreateTurned(out, h, w))
         return false;
 
     // Result pixel (x, y) comes from source column w - 1 - y, row x (right
@@ -167,11 +179,7 @@ bool CxImage::QuarterTurn(bool rightEdgeUp, CxImage *iDst)
                 out.m_pAlpha[size_t{y} * h + x] = m_pAlpha[size_t{sy} * w + sx];
         }
     }
-
-    if (iDst)
-        iDst->Transfer(out);
-    else
-        Transfer(out);
+    Deliver(out, iDst);
     return true;
 }
 
@@ -180,15 +188,8 @@ bool CxImage::Rotate180(CxImage *iDst)
     if (!m_pDib)
         return false;
     const uint32_t w = GetWidth(), h = GetHeight();
-
     CxImage out;
-    out.CopyInfo(*this);
-    if (!out.Create(w, h, GetBpp(), GetType())) {
-        SetLastError(out.GetLastError());
-        return false;
-    }
-    out.SetPalette(GetPalette(), GetNumColors());
-    if (AlphaIsValid() && !out.AlphaCreate())
+    if (!CreateTurned(out, w, h))
         return false;
 
     const uint32_t bpp = GetBpp();
@@ -214,11 +215,7 @@ bool CxImage::Rotate180(CxImage *iDst)
                 b[w - 1 - x] = a[x];
         }
     }
-
-    if (iDst)
-        iDst->Transfer(out);
-    else
-        Transfer(out);
+    Deliver(out, iDst);
     return true;
 }
 

@@ -92,29 +92,12 @@ TEST(TsplEncoder, SizeSensingAndStrideByPageAndMedia)
     }
 }
 
-ByteVec Zlib(const ByteVec &data)
-{
-    uLongf n = compressBound(data.size());
-    ByteVec out(n);
-    EXPECT_EQ(compress(out.data(), &n, data.data(), data.size()), Z_OK);
-    out.resize(n);
-    return out;
-}
-
 // The lines of a 32 x 3 label at 203 dpi from a settings record that sends
 // no DENSITY line, split where the settings put theirs.
 const std::vector<std::string> kSize = {"SIZE 4.00 mm,0.38 mm"};
 const std::vector<std::string> kRibbon = {"SET RIBBON OFF"};
 const std::vector<std::string> kPlace = {"REFERENCE 0,0", "GAP 0 dot,0 dot", "OFFSET 0 dot"};
 const std::vector<std::string> kSetc = {"SETC AUTODOTTED OFF", "SETC PAUSEKEY ON", "SETC WATERMARK ON", "CLS"};
-
-std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts)
-{
-    std::vector<std::string> all;
-    for (const auto &p : parts)
-        all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
 
 // Every setting a label carries, each in its line and place, exact bytes.
 TEST(TsplEncoder, LabelLinesBySetting)

@@ -25,15 +25,6 @@ protected:
     }
 };
 
-ByteVec Zlib(const ByteVec &data)
-{
-    uLongf n = compressBound(data.size());
-    ByteVec out(n);
-    EXPECT_EQ(compress(out.data(), &n, data.data(), data.size()), Z_OK);
-    out.resize(n);
-    return out;
-}
-
 // A one-bit image whose stored bytes, padding included, run through a pattern.
 CxImage Pattern(unsigned width, unsigned height, uint8_t seed)
 {
@@ -140,14 +131,6 @@ TEST(TsplBuilders, FailedCompressionSendsThePreparedBitsPlain)
 const std::vector<std::string> kSmall = {"SIZE 4.00 mm,0.38 mm", "SET RIBBON OFF"};
 const std::vector<std::string> kSmallTail = {"REFERENCE 0,0", "GAP 0 dot,0 dot", "OFFSET 0 dot"};
 const std::vector<std::string> kSetc = {"SETC AUTODOTTED OFF", "SETC PAUSEKEY ON", "SETC WATERMARK ON", "CLS"};
-
-std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts)
-{
-    std::vector<std::string> all;
-    for (const auto &p : parts)
-        all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
 
 // What the renderer adds to the encoder's label: one write per page, the red
 // plane only in two-colour mode, and nothing carried from page to page. The
