@@ -248,6 +248,7 @@ TEST_F(Hostile, OnceMisprintedJobsPrintWhatTheyShow)
     // A black-mark height of 2^31 mm: the longest mark TSPL takes.
     const FilterResult mark = Run(Stream({Pattern(64, 16)}), printer, "zeMediaTracking=BLine GapHeight=2147483648");
     EXPECT_NE(std::string(mark.out.begin(), mark.out.end()).find("BLINE 200 dot,0 dot\r\n"), std::string::npos);
+    EXPECT_TRUE(mark.HasErrLine("WARNING: GapHeight 2147483647 is outside 0 to 25.4 mm: 25.4 used")) << mark.err;
 
     // A feed of 2^31 mm after a receipt page: at most 100 mm of ESC J.
     TestPpd receipt;
