@@ -269,10 +269,13 @@ bool StatusCallback(pappl_printer_t *printer)
         return true;
     PrinterWatch &watch = WatchOf(printer, model->modelNumber);
     std::unique_lock<std::mutex> guard(watch.lock, std::try_to_lock);
-    // A printer that has not answered is not asked from here: the caller is
-    // someone waiting for the printer's attributes.
-    if (!guard.owns_lock() || !watch.gate->ShouldAsk(NowMs()) || watch.gate->Silences() > 0 ||
-        NowMs() - watch.idleAskedAt < 5000)
+    // Asked from here only while it shows a fault (a job cancelled while the
+    // paper was out, say), so that the reasons go once it is cleared: an idle
+    // printer that is fine gets no connection of its own. A printer that has
+    // not answered is not asked either: the caller is someone waiting for the
+    // printer's attributes.
+    if (!guard.owns_lock() || watch.gate->Reasons().empty() || !watch.gate->ShouldAsk(NowMs()) ||
+        watch.gate->Silences() > 0 || NowMs() - watch.idleAskedAt < 5000)
         return true;
     watch.idleAskedAt = NowMs();
     pappl_device_t *device = papplPrinterOpenDevice(printer);

@@ -1,5 +1,6 @@
-// The printer's own status in the app: a query before each page, and when
-// the printer is idle and someone looks at it, turned into
+// The printer's own status in the app: a query before each page, and while
+// it shows a fault and someone looks at it (PAPPL's status callback), turned
+// into
 // printer-state-reasons (media-empty, media-needed, media-low, cover-open,
 // media-jam, marker-supply-empty, offline).
 //
