@@ -10,15 +10,6 @@ const std::vector<PpdModel> kModels = {
 #include "Drivers.inc"
 };
 
-bool IsNumber(const char *s)
-{
-    if (!s || !*s)
-        return false;
-    char *end = nullptr;
-    strtol(s, &end, 10);
-    return *end == '\0';
-}
-
 // Vendor attribute names for PPD keywords whose kebab form reads badly.
 struct VendorName {
     const char *keyword, *name;
@@ -115,7 +106,7 @@ std::vector<IppOption> IppOptions(const PpdModel &model, int maxVendor, std::vec
     std::vector<IppOption> out;
     int vendors = 0;
     for (const PpdOption &o : model.options) {
-        IppOption ipp{&o, IppKind::Vendor, std::string(), false};
+        IppOption ipp{&o, IppKind::Vendor, std::string()};
         const std::string kw = o.keyword;
         if (kw == "Resolution")
             ipp.kind = IppKind::Fixed;
@@ -145,9 +136,6 @@ std::vector<IppOption> IppOptions(const PpdModel &model, int maxVendor, std::vec
             for (const VendorName &v : kVendorNames)
                 if (kw == v.keyword)
                     ipp.name = v.name;
-            ipp.integer = !o.choices.empty();
-            for (const PpdChoice &c : o.choices)
-                ipp.integer = ipp.integer && IsNumber(c.name);
         }
         out.push_back(ipp);
     }

@@ -71,7 +71,6 @@ struct IppOption {
     const PpdOption *option;
     IppKind kind;
     std::string name; // vendor attribute name (IppKind::Vendor only)
-    bool integer;     // vendor values are integers (every choice a number)
 };
 
 // Every option of the model with its IPP form, in PPD order. At most

@@ -39,6 +39,13 @@ bool HasChoice(const PpdOption &option, const char *name)
 
 } // namespace
 
+int InitialDarknessConfigured(int levels)
+{
+    if (levels < 2)
+        return 50;
+    return 100 * (levels / 2) / (levels - 1);
+}
+
 std::string NearestNumericChoice(const PpdOption &option, double value, const char *none)
 {
     std::string best = none;
@@ -77,12 +84,13 @@ JobSettings::JobSettings(const PpdModel &model) : m_model(model)
 
 namespace {
 
-// print-darkness 0 leaves the printer's own darkness; anything else moves
-// from the configured darkness, on the PPD's levels.
+// print-darkness 0 on a printer whose darkness was never chosen leaves the
+// printer's own darkness; otherwise the configured darkness, moved by
+// print-darkness, on the PPD's levels.
 std::string DarknessChoice(const PpdOption &o, const JobValues &values)
 {
-    if (values.printDarkness == 0)
-        return "Default";
+    if (values.printDarkness == 0 && !values.darknessChosen)
+        return HasChoice(o, "Default") ? "Default" : o.defaultChoice;
     int level = values.darknessConfigured + values.printDarkness;
     level = level < 0 ? 0 : level > 100 ? 100 : level;
     long top = 0;
@@ -131,7 +139,7 @@ std::string JobSettings::Apply(const JobValues &values, int maxVendor)
                 choice = "Gray";
             break;
         case IppKind::Darkness:
-            if (values.printDarkness != 0 || HasChoice(o, "Default"))
+            if (values.printDarkness != 0 || values.darknessChosen || HasChoice(o, "Default"))
                 choice = DarknessChoice(o, values);
             break;
         case IppKind::Speed:

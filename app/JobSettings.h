@@ -16,6 +16,7 @@
 struct JobValues {
     int printDarkness = 0;       // print-darkness, -100..100; 0: printer's own
     int darknessConfigured = 50; // printer-darkness-configured, 0..100
+    bool darknessChosen = false; // darknessConfigured is not a new printer's
     int printSpeed = 0;          // print-speed, hundredths of mm/s; 0: printer's own
     std::string tracking;        // media-tracking keyword, "" when unset
     double mediaWidth = 0;       // media size, hundredths of millimetres
@@ -44,6 +45,12 @@ private:
     const PpdModel &m_model;
     std::map<std::string, std::string> m_choices;
 };
+
+// The darkness a new printer is configured with, for a Darkness option of
+// `levels` numbered levels: the middle level, in the percent steps PAPPL's
+// web interface offers (100 * level / (levels - 1)). Until another darkness
+// is chosen, jobs leave the printer's own darkness.
+int InitialDarknessConfigured(int levels);
 
 // The choice of `option` nearest to `value` among its numeric choices; `none`
 // is returned when the option has no numeric choice.

@@ -21,7 +21,9 @@
 
 #include "DriverTable.h"
 #include "JobSettings.h"
+#include "PageFit.h"
 #include "PageIntake.h"
+#include "PictureJob.h"
 #include "PagePath.h"
 #include "SettingsReader.h"
 
@@ -52,9 +54,8 @@ bool IsRoll(const PpdModel &model)
     return model.modelNumber == 21 || model.modelNumber == 23 || model.modelNumber == 24;
 }
 
-// PWG media name of a PPD size: the standard name where the size is one,
-// else a self-describing name made of the PPD name and the size, in inches
-// for inch sizes ("oe_2-25x1-25in_2.25x1.25in"), else in millimetres.
+} // namespace
+
 std::string MediaName(const PpdMedia &media)
 {
     const int w = Hundredths(media.width), l = Hundredths(media.length);
@@ -71,6 +72,8 @@ std::string MediaName(const PpdMedia &media)
     pwgFormatSizeName(keyword, sizeof keyword, inches ? "oe" : "om", name.c_str(), w, l, inches ? "in" : "mm");
     return keyword;
 }
+
+namespace {
 
 struct TrackingName {
     const char *choice;
@@ -147,6 +150,7 @@ struct AppJob {
     pappl_device_t *device = nullptr;
     std::unique_ptr<PagePath> path;
     std::unique_ptr<PageIntake> intake; // the page between StartPage and EndPage
+    FitTarget fit;                      // the media a larger page is fitted to
     int pagesPrinted = 0;
 };
 
@@ -228,6 +232,8 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
     pappl_pr_driver_data_t data;
     papplPrinterGetDriverData(papplJobGetPrinter(job), &data);
     values.labelMode = LabelModeKeyword(data.mode_configured);
+    values.darknessChosen = data.darkness_supported > 0 &&
+                            options->darkness_configured != InitialDarknessConfigured(data.darkness_supported);
 
     JobSettings settings(*model);
     std::string problem = settings.Apply(values, kMaxVendor);
@@ -257,6 +263,12 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
         papplJobSetMessage(job, "Model number %d names no printer family.", model->modelNumber);
         delete ctx;
         return false;
+    }
+    if (!(options->print_scaling & PAPPL_SCALING_NONE)) {
+        ctx->fit.width = static_cast<unsigned>(options->media.size_width * model->xDpi / 2540);
+        ctx->fit.height = static_cast<unsigned>(options->media.size_length * model->yDpi / 2540);
+        ctx->fit.slack = static_cast<unsigned>(model->xDpi / 25); // a millimetre
+        ctx->fit.maxWidth = static_cast<unsigned>(std::max(0, ctx->path->Settings().iHeadWidth));
     }
     ctx->path->SetNotes(JobNotes(job));
     papplJobSetData(job, ctx);
@@ -335,11 +347,22 @@ bool EndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned 
     RasterImage image;
     if (!intake->Finish(image))
         return true;
-    const PageOutcome outcome = ctx->path->PrintPage(image, static_cast<int>(pageNumber));
-    if (outcome.printed)
+    // A page larger than the media (CUPS's Letter default) is fitted to it.
+    std::vector<unsigned char> fitted;
+    const RasterImage page = FitPageToMedia(image, ctx->fit, fitted);
+    if (page.data != image.data)
+        papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Page %u of %u x %u dots fitted to the media, %u x %u dots.", pageNumber,
+                    image.width, image.height, page.width, page.height);
+    const PageOutcome outcome = ctx->path->PrintPage(page, static_cast<int>(pageNumber));
+    if (outcome.printed) {
         ++ctx->pagesPrinted;
-    else if (!outcome.reason.empty())
+    } else if (!outcome.reason.empty()) {
+        // A page that cannot print fails the job, so that CUPS and the web
+        // interface show it as failed, with the reason.
         JobNotes(job)(NoteKind::Error, outcome.reason);
+        papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, PAPPL_JREASON_JOB_COMPLETED_WITH_ERRORS);
+        return false;
+    }
     if (ctx->path->OutputFailed()) {
         papplJobSetMessage(job, "The printer stopped taking data.");
         return false;
@@ -396,28 +419,22 @@ std::string NativeFormat(const PpdModel &model)
 
 // ------------------------------------------------------------- driver
 
+// Every vendor attribute takes keywords, numbers too ("1", "-20"): PAPPL's
+// web interface shows a keyword's own words (WebStrings.cpp), an integer only
+// as its digits. Jobs may still send integers; JobSettings takes both.
 void AddVendorAttribute(ipp_t *attrs, const IppOption &ipp)
 {
     const PpdOption &o = *ipp.option;
     const std::string supported = ipp.name + "-supported", def = ipp.name + "-default";
-    if (ipp.integer) {
-        std::vector<int> values;
-        for (const PpdChoice &c : o.choices)
-            values.push_back(atoi(c.name));
-        ippAddIntegers(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, supported.c_str(), static_cast<int>(values.size()),
-                       values.data());
-        ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, def.c_str(), atoi(o.defaultChoice));
-    } else {
-        std::vector<std::string> words;
-        std::vector<const char *> ptrs;
-        for (const PpdChoice &c : o.choices)
-            words.push_back(KeywordOf(c.name));
-        for (const std::string &w : words)
-            ptrs.push_back(w.c_str());
-        ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, supported.c_str(), static_cast<int>(ptrs.size()),
-                      nullptr, ptrs.data());
-        ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, def.c_str(), nullptr, KeywordOf(o.defaultChoice).c_str());
-    }
+    std::vector<std::string> words;
+    std::vector<const char *> ptrs;
+    for (const PpdChoice &c : o.choices)
+        words.push_back(KeywordOf(c.name));
+    for (const std::string &w : words)
+        ptrs.push_back(w.c_str());
+    ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, supported.c_str(), static_cast<int>(ptrs.size()), nullptr,
+                  ptrs.data());
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, def.c_str(), nullptr, KeywordOf(o.defaultChoice).c_str());
 }
 
 } // namespace
@@ -526,7 +543,7 @@ void DescribeOptions(const PpdModel &model, pappl_pr_driver_data_t *data, ipp_t 
         switch (ipp.kind) {
         case IppKind::Darkness:
             data->darkness_supported = static_cast<int>(MaxNumeric(o)) + 1;
-            data->darkness_configured = 50;
+            data->darkness_configured = InitialDarknessConfigured(data->darkness_supported);
             data->darkness_default = 0;
             break;
         case IppKind::Speed: {
@@ -592,6 +609,7 @@ bool AppDriverCallback(pappl_system_t *system, const char *driverName, const cha
     data->rendpage_cb = EndPage;
     data->rendjob_cb = EndJob;
     data->printfile_cb = PrintRaw;
+    data->testpage_cb = TestPageFile;
     // PAPPL 1.3 needs a format of the printer's own: without one, a document
     // it cannot convert (a PDF sent as octet-stream) crashes the job thread.
     data->format = Keep(NativeFormat(*model));

@@ -21,7 +21,9 @@
 #include <vector>
 
 #include "PapplDriver.h"
+#include "Commands.h"
 #include "Devices.h"
+#include "PictureJob.h"
 
 #ifndef QF_VERSION
 #define QF_VERSION "0.0.0"
@@ -129,6 +131,8 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
                                                cupsGetOption("auth-service", n, options), false);
     if (!system)
         return nullptr;
+    AddPictureFilters(system);
+    AddWebStrings(system);
     int count = 0;
     pappl_pr_driver_t *drivers = AppDrivers(&count);
     papplSystemSetPrinterDrivers(system, count, drivers, AppAutoAdd, nullptr, AppDriverCallback, nullptr);
@@ -175,6 +179,15 @@ int main(int argc, char *argv[])
     g_listOnly = argc > 1 && strcmp(argv[1], "drivers") == 0;
     int count = 0;
     pappl_pr_driver_t *drivers = AppDrivers(&count);
-    return papplMainloop(argc, argv, QF_VERSION, kFooter, count, drivers, AppAutoAdd, AppDriverCallback, nullptr,
-                         nullptr, MakeSystem, nullptr, nullptr);
+    const char *command = argc > 1 ? argv[1] : "";
+    if (strcmp(command, "delete") == 0) {
+        const int status = DeletePrinterCommand(argc, argv);
+        if (status >= 0)
+            return status;
+    }
+    const int status = papplMainloop(argc, argv, QF_VERSION, kFooter, count, drivers, AppAutoAdd, AppDriverCallback,
+                                     "testpage", TestPageCommand, MakeSystem, nullptr, nullptr);
+    if (status == 0 && strcmp(command, "options") == 0)
+        ShowVendorOptions(argc, argv);
+    return status;
 }

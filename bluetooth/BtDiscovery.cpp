@@ -72,6 +72,22 @@ int ReadProps(sd_bus_message *m, Props &p)
     return sd_bus_message_exit_container(m);
 }
 
+// A device's name comes over the air from anyone nearby: control characters
+// become '_', and it is cut after 80 bytes, between characters.
+std::string Printable(const std::string &name)
+{
+    std::string out;
+    for (unsigned char c : name)
+        out += (c < ' ' || c == 0x7f) ? '_' : static_cast<char>(c);
+    if (out.size() > 80) {
+        size_t cut = 80;
+        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80)
+            --cut;
+        out.erase(cut);
+    }
+    return out;
+}
+
 Scan Fail(Scan::Status status, const std::string &message)
 {
     Scan s;
@@ -158,7 +174,7 @@ Scan ScanBluez(int timeoutMs)
         Device d;
         if (!ParseAddress(p.address, d.address))
             continue;
-        d.name = !p.alias.empty() ? p.alias : !p.name.empty() ? p.name : FormatAddress(d.address);
+        d.name = Printable(!p.alias.empty() ? p.alias : !p.name.empty() ? p.name : FormatAddress(d.address));
         d.paired = p.paired;
         d.connected = p.connected;
         d.serialPort = p.serialPort;

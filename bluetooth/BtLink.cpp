@@ -297,6 +297,23 @@ ssize_t Link::Read(void *buffer, size_t size, int timeoutMs)
     return n;
 }
 
+// Bytes written but not yet gone out. A Bluetooth socket's TIOCOUTQ tells the
+// free room in its send buffer, other descriptors tell what is queued.
+int QueuedBytes(int fd)
+{
+    int outq = 0;
+    if (ioctl(fd, TIOCOUTQ, &outq) != 0)
+        return 0;
+    int domain = 0, sendBuffer = 0;
+    socklen_t len = sizeof domain;
+    if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &len) != 0 || domain != AF_BLUETOOTH)
+        return outq;
+    len = sizeof sendBuffer;
+    if (getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, &len) != 0)
+        return 0;
+    return sendBuffer > outq ? sendBuffer - outq : 0;
+}
+
 void Link::Close()
 {
     if (fd_ < 0)
@@ -304,8 +321,7 @@ void Link::Close()
     // Closing an RFCOMM socket discards what has not left yet: wait for the
     // send queue to empty first.
     const long long deadline = NowMs() + times_.drainMs;
-    int queued = 0;
-    while (!broken_ && ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0 && NowMs() < deadline) {
+    while (!broken_ && QueuedBytes(fd_) > 0 && NowMs() < deadline) {
         struct pollfd p = {fd_, POLLRDHUP, 0};
         if (poll(&p, 1, 20) > 0 && (p.revents & (POLLHUP | POLLERR | POLLRDHUP)))
             break;

@@ -41,6 +41,9 @@ public:
     int Connect(const Target &target, int timeoutMs, std::string &error) override;
 };
 
+// What `fd` still holds of the bytes written to it.
+int QueuedBytes(int fd);
+
 class Link {
 public:
     using Sleep = std::function<void(int ms)>;

@@ -182,6 +182,15 @@ public:
 
 protected:
     void Startup(uint32_t type);
+    // A turn by a quarter: the right edge becomes the top edge (90 degrees)
+    // or the left edge does (270 degrees).
+    bool QuarterTurn(bool rightEdgeUp, CxImage *iDst);
+    // A result of this image's depth, palette and attributes (and an alpha
+    // plane when this image has one), width x height; false when it cannot
+    // be made, with this image's last error set.
+    bool CreateTurned(CxImage &out, uint32_t width, uint32_t height);
+    // Hands the result to iDst, or to this image when iDst is null.
+    void Deliver(CxImage &out, CxImage *iDst);
     void SetLastError(const char *text);
 
 private:

@@ -58,6 +58,11 @@ bool CxImage::Rotate(float angle, CxImage *iDst)
     const double ang = angle;
     if (std::fmod(ang, 180.0) == 0 && std::fmod(ang, 360.0) != 0)
         return Rotate180(iDst);
+    if (std::fmod(ang, 90.0) == 0 && std::fmod(ang, 180.0) != 0) {
+        // 90 and -270 turn the right edge to the top; 270 and -90 the left.
+        const double turns = std::fmod(ang, 360.0);
+        return QuarterTurn(turns == 90.0 || turns == -270.0, iDst);
+    }
 
     const double rad = -ang * 1.5707963267948966 / 90.0;
     const double c = std::cos(rad);
@@ -130,20 +135,61 @@ bool CxImage::Rotate(float angle, CxImage *iDst)
     return true;
 }
 
+bool CxImage::CreateTurned(CxImage &out, uint32_t width, uint32_t height)
+{
+    out.CopyInfo(*this);
+    if (!out.Create(width, height, GetBpp(), GetType())) {
+        SetLastError(out.GetLastError());
+        return false;
+    }
+    out.SetPalette(GetPalette(), GetNumColors());
+    return !AlphaIsValid() || out.AlphaCreate();
+}
+
+void CxImage::Deliver(CxImage &out, CxImage *iDst)
+{
+    if (iDst)
+        iDst->Transfer(out);
+    else
+        Transfer(out);
+}
+
+bool CxImage::QuarterTurn(bool rightEdgeUp, CxImage *iDst)
+{
+    const uint32_t w = GetWidth(), h = GetHeight();
+    CxImage out;
+    if (!CreateTurned(out, h, w))
+        return false;
+
+    // Result pixel (x, y) comes from source column w - 1 - y, row x (right
+    // edge up) or from source column y, row h - 1 - x (left edge up): every
+    // source pixel lands on exactly one result pixel.
+    const uint32_t bpp = GetBpp();
+    for (uint32_t y = 0; y < w; y++) {
+        const uint32_t sx = rightEdgeUp ? w - 1 - y : y;
+        uint8_t *dst = out.GetBits(y);
+        for (uint32_t x = 0; x < h; x++) {
+            const uint32_t sy = rightEdgeUp ? x : h - 1 - x;
+            if (bpp == 24)
+                std::memcpy(dst + 3 * size_t{x}, GetBits(sy) + 3 * size_t{sx}, 3);
+            else
+                out.BlindSetPixelIndex(static_cast<int32_t>(x), static_cast<int32_t>(y),
+                                       BlindGetPixelIndex(static_cast<int32_t>(sx), static_cast<int32_t>(sy)));
+            if (m_pAlpha)
+                out.m_pAlpha[size_t{y} * h + x] = m_pAlpha[size_t{sy} * w + sx];
+        }
+    }
+    Deliver(out, iDst);
+    return true;
+}
+
 bool CxImage::Rotate180(CxImage *iDst)
 {
     if (!m_pDib)
         return false;
     const uint32_t w = GetWidth(), h = GetHeight();
-
     CxImage out;
-    out.CopyInfo(*this);
-    if (!out.Create(w, h, GetBpp(), GetType())) {
-        SetLastError(out.GetLastError());
-        return false;
-    }
-    out.SetPalette(GetPalette(), GetNumColors());
-    if (AlphaIsValid() && !out.AlphaCreate())
+    if (!CreateTurned(out, w, h))
         return false;
 
     const uint32_t bpp = GetBpp();
@@ -169,11 +215,7 @@ bool CxImage::Rotate180(CxImage *iDst)
                 b[w - 1 - x] = a[x];
         }
     }
-
-    if (iDst)
-        iDst->Transfer(out);
-    else
-        Transfer(out);
+    Deliver(out, iDst);
     return true;
 }
 

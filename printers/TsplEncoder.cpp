@@ -1,6 +1,7 @@
 #include "TsplEncoder.h"
 
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -223,8 +224,7 @@ void EncodePage(const CxImage &black, const CxImage *red, const tagREGSTRUCT &re
     else if (reg.iMediaType == kMediaGap)
         lines.DotPair("GAP ", reg.fGap, reg.fGapOffset);
     else if (reg.iMediaType == kMediaBLine)
-        lines.DotPair("BLINE ", static_cast<float>(static_cast<int>(reg.fGap)),
-                      static_cast<float>(static_cast<int>(reg.fGapOffset)));
+        lines.DotPair("BLINE ", std::trunc(reg.fGap), std::trunc(reg.fGapOffset)); // whole settings units
 
     lines.Offset(reg.iOffset);
     lines.Density(reg.iDensity);

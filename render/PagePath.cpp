@@ -3,10 +3,31 @@
 #include <syslog.h>
 
 #include <cstdarg>
+#include <utility>
 
 #include "BaseRender.h"
 #include "PrinterFactory.h"
 #include "TextFormat.h"
+
+bool MakePageImage(const RasterImage &page, CxImage &image)
+{
+    // The image engine copies the rows; it takes them as writable but leaves
+    // them alone.
+    auto *rows = static_cast<uint8_t *>(const_cast<void *>(page.data));
+    if (!image.CreateFromArray(rows, page.width, page.height, page.bitsPerPixel, page.bytesPerLine, false))
+        return false;
+    if (page.bitsPerPixel < 24)
+        return true;
+    // A fourth byte is no transparency: every page is printed opaque, so the
+    // same picture prints the same however it is shifted or dithered.
+    image.AlphaDelete();
+    for (uint32_t y = 0; y < image.GetHeight(); ++y) {
+        uint8_t *pixel = image.GetBits(y);
+        for (uint32_t x = 0; x < image.GetWidth(); ++x, pixel += 3)
+            std::swap(pixel[0], pixel[2]);
+    }
+    return true;
+}
 
 PagePath::PagePath(int modelNumber, const tagREGSTRUCT &settings, const std::string &modelName, Sink sink)
     : PagePath(
@@ -93,10 +114,7 @@ PageOutcome PagePath::PrintPage(const RasterImage &page, int)
     m_refusal.clear();
     render.m_iResolution = page.xDpi;
 
-    // The image engine copies the rows; it takes them as writable but leaves
-    // them alone.
-    auto *rows = static_cast<uint8_t *>(const_cast<void *>(page.data));
-    if (!render.m_Image.CreateFromArray(rows, page.width, page.height, page.bitsPerPixel, page.bytesPerLine, false)) {
+    if (!MakePageImage(page, render.m_Image)) {
         Trace(NoteKind::Error, "create image error\n");
         render.OnEndPage();
         return outcome;

@@ -33,13 +33,23 @@ class CBaseRender;
 
 // A raster page as read: rows top first, each bytesPerLine long (at least
 // the bytes its width needs), in luminance form: a 1 bit or 255 is white.
-// 1, 8 and 24 bits per pixel print (32-bit pixels are read as 24).
+// 1, 4, 8 and 24 bits per pixel print, colour red first (32-bit pixels are
+// read as 24; their fourth byte is left out).
 struct RasterImage {
     const void *data = nullptr;
     unsigned width = 0, height = 0;
     unsigned bitsPerPixel = 0, bytesPerLine = 0;
     int xDpi = 0, yDpi = 0;
 };
+
+class CxImage;
+
+// The engine image of a raster page: raster line i is stored row i. Colour
+// pixels arrive red first and are stored blue first, as the engine keeps
+// them, so that their grey is their true luminance; the fourth byte of a
+// 32-bit pixel is left out, whatever it holds. False when the engine cannot
+// hold the page (its depth, its size, no memory).
+bool MakePageImage(const RasterImage &page, CxImage &image);
 
 // What the page path (and the page intake) tells about a page. The filter
 // shows errors and warnings to CUPS and traces in the system log; the Printer

@@ -3,6 +3,7 @@
 // spelled so on purpose: existing PPDs use that keyword).
 #include "SettingsReader.h"
 
+#include <climits>
 #include <cstdlib>
 
 #include "TextFormat.h"
@@ -73,10 +74,12 @@ Member PairElement(float (tagREGSTRUCT::*m)[2], int element)
     return r;
 }
 
-void Store(tagREGSTRUCT &reg, const Member &m, int value)
+// Integer members get whole values only: the ranges of integer settings
+// have whole bounds.
+void Store(tagREGSTRUCT &reg, const Member &m, double value)
 {
     if (m.asInt)
-        reg.*m.asInt = value;
+        reg.*m.asInt = static_cast<int>(value);
     else if (m.asBool)
         reg.*m.asBool = value != 0;
     else if (m.asFloat)
@@ -97,14 +100,16 @@ std::string Traced(const tagREGSTRUCT &reg, const Member &m, const char *format)
     return FormatText(format, static_cast<double>((reg.*m.asPair)[m.element]));
 }
 
-// Choice strings to values.
+// Choice strings to values. The leading integer of the text (0 when there
+// is none), held at the int range.
 int Number(const std::string &v)
 {
-    return atoi(v.c_str());
+    const long n = strtol(v.c_str(), nullptr, 10);
+    return n < INT_MIN ? INT_MIN : n > INT_MAX ? INT_MAX : static_cast<int>(n);
 }
 int NonZero(const std::string &v)
 {
-    return atoi(v.c_str()) != 0;
+    return Number(v) != 0;
 }
 int PrintType(const std::string &v)
 {
@@ -128,6 +133,34 @@ enum class From {
 // Special cases, written out below.
 enum class Special { None, Media, FeedOffset };
 
+// The values a printer takes for a setting that becomes a number in one of
+// its commands. A value below `low` becomes `below`, one above `high`
+// becomes `above`; the reader says so in its trace.
+struct Range {
+    double low, high, below, above;
+    const char *unit;
+};
+
+// Darkness: TSPL DENSITY and the PeriPage density byte take 0 to 15. A
+// negative choice means the printer's own darkness, like "Default".
+constexpr Range kDarkness = {0, 15, -1, 15, ""};
+// Speed in inches a second: the SPEED values of these printers are 1 to 12;
+// anything else has always been sent as 4, the speed every model has. A
+// negative choice means the printer's own speed.
+constexpr Range kSpeed = {1, 12, 4, 4, " in/s"};
+// Gap or black mark height: TSPL GAP and BLINE take at most one inch.
+constexpr Range kGapHeight = {0, 25.4, 0, 25.4, " mm"};
+// Positions on the label (reference point, gap offset): no further than the
+// longest label the printers take, 6 inches.
+constexpr Range kPosition = {-152.4, 152.4, -152.4, 152.4, " mm"};
+// Stop position (TSPL OFFSET backs the label up by at most one inch) or feed
+// after each page (ESC J, up to 255 dots a command).
+constexpr Range kFeedOffset = {-25.4, 100, -25.4, 100, " mm"};
+// Feed before a cut: what clears the cutter of any receipt printer.
+constexpr Range kCutterFeed = {0, 100, 0, 100, " mm"};
+// Rows in one GS v 0 command: its row count is a 16-bit number.
+constexpr Range kBandRows = {1, 65535, 1, 65535, ""};
+
 struct Setting {
     const char *keyword;
     From from;
@@ -135,6 +168,7 @@ struct Setting {
     Member member;
     const char *trace; // nullptr: not traced
     Special special = Special::None;
+    const Range *range = nullptr; // nullptr: any value
 };
 
 // The settings in the order they are read and traced. A new keyword is one
@@ -142,14 +176,17 @@ struct Setting {
 // another goes after it.
 const Setting kSettings[] = {
     {"MediaMethod", From::Choice, PrintType, Int(&tagREGSTRUCT::iPrinttype), "iPrinttype = %d"},
-    {"AdjustHoriaontal", From::Choice, Number, PairElement(&tagREGSTRUCT::fReference, 0), "fReference[0] = %.4f"},
-    {"AdjustVertical", From::Choice, Number, PairElement(&tagREGSTRUCT::fReference, 1), "fReference[1] = %.4f"},
+    {"AdjustHoriaontal", From::Choice, Number, PairElement(&tagREGSTRUCT::fReference, 0), "fReference[0] = %.4f",
+     Special::None, &kPosition},
+    {"AdjustVertical", From::Choice, Number, PairElement(&tagREGSTRUCT::fReference, 1), "fReference[1] = %.4f",
+     Special::None, &kPosition},
     {"zeMediaTracking", From::Choice, nullptr, {}, nullptr, Special::Media},
     {"MediaAlign", From::Choice, Align, Int(&tagREGSTRUCT::iAlign), "iAlign = %d"},
-    {"FeedOffset", From::Choice, Number, Float(&tagREGSTRUCT::iOffset), "iOffset = %.4f", Special::FeedOffset},
+    {"FeedOffset", From::Choice, Number, Float(&tagREGSTRUCT::iOffset), "iOffset = %.4f", Special::FeedOffset,
+     &kFeedOffset},
     {"Rotate", From::Choice, Number, Int(&tagREGSTRUCT::iRotate), "iRotate = %d"},
-    {"Darkness", From::Level, Number, Int(&tagREGSTRUCT::iDensity), "iDensity = %d"},
-    {"zePrintRate", From::Level, Number, Int(&tagREGSTRUCT::iSpeed), "iSpeed = %d"},
+    {"Darkness", From::Level, Number, Int(&tagREGSTRUCT::iDensity), "iDensity = %d", Special::None, &kDarkness},
+    {"zePrintRate", From::Level, Number, Int(&tagREGSTRUCT::iSpeed), "iSpeed = %d", Special::None, &kSpeed},
     {"AutoDotted", From::Choice, NonZero, Bool(&tagREGSTRUCT::iDottedline), "iDottedline = %d"},
     {"ImageOffsetX", From::AnyChoice, Number, Int(&tagREGSTRUCT::iOffsetX), "iOffsetX = %d"},
     {"ImageOffsetY", From::AnyChoice, Number, Int(&tagREGSTRUCT::iOffsetY), "iOffsetY = %d"},
@@ -167,13 +204,15 @@ const Setting kSettings[] = {
     {"ReceiptMode", From::Offered, NonZero, Bool(&tagREGSTRUCT::bReceipt), "bReceipt = %d"},
     {"CutMode", From::Offered, Number, Int(&tagREGSTRUCT::iCutMode), "iCutMode = %d"},
     {"CashDrawer", From::Offered, Number, Int(&tagREGSTRUCT::iMoneyBox), "iMoneyBox = %d"},
-    {"BandRows", From::Offered, Number, Int(&tagREGSTRUCT::iBandRows), "iBandRows = %d"},
-    {"CutterFeed", From::Offered, Number, Float(&tagREGSTRUCT::fCutterFeed), "fCutterFeed = %.4f"},
+    {"BandRows", From::Offered, Number, Int(&tagREGSTRUCT::iBandRows), "iBandRows = %d", Special::None, &kBandRows},
+    {"CutterFeed", From::Offered, Number, Float(&tagREGSTRUCT::fCutterFeed), "fCutterFeed = %.4f", Special::None,
+     &kCutterFeed},
     // CUPS's image filters read a job's "brightness" themselves; this one
     // only the filter reads.
     {"qfBrightness", From::Override, Number, Int(&tagREGSTRUCT::iLiangdu), "iLiangdu = %d"},
-    {"GapHeight", From::Offered, Number, Float(&tagREGSTRUCT::fGap), "fGap = %.4f"},
-    {"GapOffset", From::Offered, Number, Float(&tagREGSTRUCT::fGapOffset), "fGapOffset = %.4f"},
+    {"GapHeight", From::Offered, Number, Float(&tagREGSTRUCT::fGap), "fGap = %.4f", Special::None, &kGapHeight},
+    {"GapOffset", From::Offered, Number, Float(&tagREGSTRUCT::fGapOffset), "fGapOffset = %.4f", Special::None,
+     &kPosition},
     {"PostAction", From::Offered, Number, Int(&tagREGSTRUCT::iPostAction), "iPostAction = %d"},
     {"SendSetc", From::Offered, NonZero, Bool(&tagREGSTRUCT::bSendSetc), "bSendSetc = %d"},
     // New option keywords go above this line (From::Offered or Override, so
@@ -223,6 +262,29 @@ void ReadMedia(const std::string &v, tagREGSTRUCT &reg, const TraceLine &trace)
                      static_cast<double>(reg.fGapOffset)));
 }
 
+// The value a printer takes for a setting's choice, with a trace line when
+// it is not the choice's own.
+double InRange(const Setting &s, int value, const TraceLine &trace)
+{
+    if (!s.range)
+        return value;
+    const Range &r = *s.range;
+    double taken = value;
+    if (s.from == From::Level && value < 0)
+        taken = -1;
+    else if (value < r.low)
+        taken = r.below;
+    else if (value > r.high)
+        taken = r.above;
+    if (taken != value) {
+        const std::string range = FormatText("%g to %g%s", r.low, r.high, r.unit);
+        trace(taken < 0 && s.from == From::Level
+                  ? FormatText("%s %d: the printer's own setting is used", s.keyword, value)
+                  : FormatText("%s %d is outside %s: %g used", s.keyword, value, range.c_str(), taken));
+    }
+    return taken;
+}
+
 } // namespace
 
 void ReadSettings(SettingsSource &source, tagREGSTRUCT &reg, const TraceLine &trace)
@@ -243,7 +305,7 @@ void ReadSettings(SettingsSource &source, tagREGSTRUCT &reg, const TraceLine &tr
             ReadMedia(v, reg, trace);
             continue;
         }
-        Store(reg, s.member, s.parse(v));
+        Store(reg, s.member, InRange(s, s.parse(v), trace));
         if (s.special == Special::FeedOffset)
             reg.fFeedAfter = reg.iOffset; // the feed after each page
         if (s.trace)

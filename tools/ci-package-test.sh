@@ -96,6 +96,12 @@ owner=$(stat -c '%a %U %G' "$filter")
 [ "$owner" = "755 root root" ] || { echo "FAIL: $filter has mode and owner $owner"; exit 1; }
 [ -f "$drv" ] || { echo "FAIL: no $drv"; exit 1; }
 command -v quillfeed-preview >/dev/null || { echo "FAIL: no quillfeed-preview"; exit 1; }
+# The Bluetooth backend: 0755 runs it as CUPS's own user; with no arguments
+# it lists the paired printers (none here) and succeeds.
+backend=$serverbin/backend/quillbt
+owner=$(stat -c '%a %U %G' "$backend")
+[ "$owner" = "755 root root" ] || { echo "FAIL: $backend has mode and owner $owner"; exit 1; }
+"$backend" >/dev/null 2>&1 || { echo "FAIL: $backend does not list devices"; exit 1; }
 
 app=/usr/sbin/quillfeed-app
 unit=quillfeed-app.service

@@ -16,7 +16,8 @@ if [ "$(id -u)" = 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends g++ cmake make pkg-config \
     libcups2-dev libcupsimage2-dev zlib1g-dev libpng-dev libgtest-dev libbenchmark-dev \
-    cups-ppdc cups-client python3 libsystemd-dev dbus python3-dbusmock >/dev/null
+    cups-ppdc cups-client python3 libsystemd-dev dbus python3-dbusmock \
+    libjpeg-dev chromium chromium-driver >/dev/null
 fi
 
 build=build

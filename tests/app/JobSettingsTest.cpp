@@ -58,6 +58,9 @@ const ApplyCase kApply[] = {
     {"tspl-203", [](JobValues &v) { v.printDarkness = 40; }, "Darkness", "14"},
     {"tspl-203", [](JobValues &v) { v.printDarkness = -100; }, "Darkness", "0"},
     {"tspl-203", [](JobValues &v) { v.printDarkness = 100; }, "Darkness", "15"},
+    {"tspl-203", [](JobValues &v) { v.darknessConfigured = 20, v.darknessChosen = true; }, "Darkness", "3"},
+    {"tspl-203", [](JobValues &v) { v.darknessConfigured = 53, v.darknessChosen = true; }, "Darkness", "8"},
+    {"tspl-203", [](JobValues &v) { v.darknessConfigured = 20; }, "Darkness", "Default"},
     {"tspl-203", [](JobValues &v) { v.printSpeed = 4 * 2540; }, "zePrintRate", "4"},
     {"tspl-203", [](JobValues &v) { v.tracking = "mark"; }, "zeMediaTracking", "BLine"},
     {"tspl-203", [](JobValues &v) { v.tracking = "continuous"; }, "zeMediaTracking", "Continuous"},
@@ -83,6 +86,19 @@ TEST(JobSettings, IppValuesPickThePpdChoices)
         c.set(values);
         EXPECT_EQ(settings.Apply(values, kMaxVendor), "") << c.driver << " " << c.keyword;
         EXPECT_EQ(settings.Choice(c.keyword), c.choice) << c.driver << " " << c.keyword;
+    }
+}
+
+TEST(JobSettings, ANewPrintersDarknessIsOneOfTheWebInterfacesSteps)
+{
+    // PAPPL offers 100 * i / (levels - 1) percent; 16 levels: 0, 6, ..., 46, 53, ...
+    EXPECT_EQ(InitialDarknessConfigured(16), 53);
+    for (int levels = 2; levels <= 64; ++levels) {
+        const int percent = InitialDarknessConfigured(levels);
+        bool offered = false;
+        for (int i = 0; i < levels; ++i)
+            offered = offered || 100 * i / (levels - 1) == percent;
+        EXPECT_TRUE(offered) << levels;
     }
 }
 

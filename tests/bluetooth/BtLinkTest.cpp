@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BtLink.h"
@@ -363,6 +366,43 @@ TEST(BtLink, PtyStandsInForTheSocket)
     EXPECT_EQ(got, page);
     link.Close();
     close(c.printer);
+}
+
+TEST(BtLink, CloseWaitsUntilThePrinterHasTakenEverything)
+{
+    PairConnector c;
+    bt::Link link(c, MakeTarget(64, 0), bt::Times(), [](int) {});
+    std::string error;
+    ASSERT_TRUE(link.Open(error));
+    const std::string page = Bytes(1000, 'a');
+    ASSERT_TRUE(link.WritePage(page.data(), page.size(), error));
+    std::atomic<bool> taken{false};
+    std::string got;
+    std::thread printer([&] {
+        usleep(100000); // the printer is slow to read
+        got = Joined(c.Records(0));
+        taken = true;
+    });
+    link.Close();
+    const bool takenBeforeClosed = taken;
+    printer.join();
+    EXPECT_TRUE(takenBeforeClosed);
+    EXPECT_EQ(got, page);
+}
+
+TEST(BtLink, CloseGivesUpAfterTheDrainLimit)
+{
+    PairConnector c;
+    bt::Times times;
+    times.drainMs = 100;
+    bt::Link link(c, MakeTarget(64, 0), times, [](int) {});
+    std::string error;
+    ASSERT_TRUE(link.Open(error));
+    const std::string page = Bytes(1000, 'a');
+    ASSERT_TRUE(link.WritePage(page.data(), page.size(), error));
+    const auto start = std::chrono::steady_clock::now();
+    link.Close(); // nobody reads
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 } // namespace

@@ -29,6 +29,9 @@ AUDIO = ["0000110b-0000-1000-8000-00805f9b34fb", "0000110e-0000-1000-8000-00805f
 # Listing must come back at once; this is far above what it takes.
 QUICK_S = 5.0
 
+# A build for another machine runs under its emulator.
+RUNNER = [os.environ["QF_TEST_RUNNER"]] if os.environ.get("QF_TEST_RUNNER") else []
+
 failures = []
 
 
@@ -103,10 +106,32 @@ class MockBluez:
         self.proc.wait()
 
 
+class SilentBluez:
+    """Something that owns org.bluez and never answers in time."""
+
+    def __init__(self, address):
+        env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=address)
+        self.proc = subprocess.Popen([sys.executable, "-m", "dbusmock", "--system", "org.bluez", "/",
+                                      "org.freedesktop.DBus.ObjectManager"], env=env, stdout=subprocess.DEVNULL)
+        bus = dbus.bus.BusConnection(address)
+        deadline = time.time() + 20
+        while not bus.name_has_owner("org.bluez"):
+            if time.time() > deadline or self.proc.poll() is not None:
+                raise RuntimeError("the silent BlueZ did not start")
+            time.sleep(0.05)
+        mock = dbus.Interface(bus.get_object("org.bluez", "/"), "org.freedesktop.DBus.Mock")
+        mock.AddMethod("", "GetManagedObjects", "", "a{oa{sa{sv}}}", '__import__("time").sleep(30); ret = {}')
+        bus.close()
+
+    def stop(self):
+        self.proc.kill()
+        self.proc.wait()
+
+
 def run(cmd, bus_address):
     env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus_address)
     t0 = time.monotonic()
-    p = subprocess.run(cmd, env=env, capture_output=True, text=True, timeout=60)
+    p = subprocess.run(RUNNER + cmd, env=env, capture_output=True, text=True, timeout=60)
     return p, time.monotonic() - t0
 
 
@@ -116,13 +141,36 @@ def quiet_case(args, bus_address, label, expect):
     check(p.stdout == "", f"{label}: backend lists nothing (got {p.stdout!r})")
     lines = p.stderr.strip().splitlines()
     check(len(lines) == 1 and expect in lines[0], f"{label}: backend says so in one line (got {p.stderr!r})")
-    check(took < QUICK_S, f"{label}: backend returns at once ({took:.2f} s)")
+    check(took < QUICK_S, f"{label}: backend returns within {QUICK_S:.0f} s ({took:.2f} s)")
     if args.app:
         p, took = run([args.app, "devices"], bus_address)
         bt_lines = [line for line in (p.stdout + p.stderr).splitlines() if "Bluetooth" in line]
         check(len(bt_lines) == 1 and expect in bt_lines[0],
               f"{label}: app devices says so in one line (got {bt_lines!r})")
-        check(took < QUICK_S + 5, f"{label}: app devices returns soon ({took:.2f} s)")
+        check(took < QUICK_S + 5, f"{label}: app devices returns within {QUICK_S + 5:.0f} s ({took:.2f} s)")
+
+
+def job_cases(args, work):
+    """A job to a bad address stops the queue with the reason; one that cannot
+    connect (here: no Bluetooth, or nobody at that address) is tried again
+    later, within the connect limit."""
+    data = os.path.join(work, "job.bin")
+    with open(data, "wb") as f:
+        f.write(b"SIZE 40 mm,30 mm\r\nPRINT 1\r\n")
+    for uri, status, expect in [
+        ("quillbt://00112233", 4, "is not a Bluetooth address"),
+        ("quillbt://0011223344AA?chunk=1", 4, "is not a setting"),
+        ("quillbt://0011223344AA?family=tspl", 6, "ERROR: "),
+    ]:
+        env = dict(os.environ, DEVICE_URI=uri)
+        t0 = time.monotonic()
+        p = subprocess.run(RUNNER + [args.backend, "1", "me", "t", "1", "", data], env=env, capture_output=True, text=True,
+                           timeout=60)
+        took = time.monotonic() - t0
+        errors = [line for line in p.stderr.splitlines() if line.startswith("ERROR: ")]
+        check(p.returncode == status and len(errors) == 1 and expect in errors[0],
+              f"job to {uri}: status {p.returncode} (want {status}), {errors}")
+        check(took < 20, f"job to {uri}: ends within the connect limit ({took:.2f} s)")
 
 
 def main():
@@ -136,11 +184,18 @@ def main():
 
     work = tempfile.mkdtemp(prefix="qf-bt-")
     try:
+        job_cases(args, work)
         quiet_case(args, "unix:path=" + os.path.join(work, "no-bus"), "no bus", "not reachable")
 
         bus = PrivateBus(work)
         try:
             quiet_case(args, bus.address, "no BlueZ", "BlueZ is not running")
+
+            silent = SilentBluez(bus.address)
+            try:
+                quiet_case(args, bus.address, "BlueZ not answering", "BlueZ did not answer")
+            finally:
+                silent.stop()
 
             bluez = MockBluez(bus.address)
             try:
@@ -162,9 +217,12 @@ def main():
                 bluez.device("hci0", "11:22:33:44:55:05", "PT-210_AB12", False, [SPP])  # not paired
                 bluez.device("hci0", "11:22:33:44:55:06", "Workshop box", True, [SPP])  # name says nothing
                 bluez.device("hci1", "11:22:33:44:55:07", "PeriPage_9F00", True, [SPP])  # adapter off
+                # A name from the air with control characters and no end.
+                bluez.device("hci0", "11:22:33:44:55:08", "Evil\nName\x1b[2J" + "x" * 300, True, [SPP])
 
                 p, took = run([args.backend], bus.address)
                 want = [
+                    'direct quillbt://112233445508 "Unknown" "Evil_Name_[2J' + "x" * 67 + ' (Bluetooth)" "" ""',
                     'direct quillbt://112233445503?family=escpos "Generic ESC/POS Receipt 58mm" "MTP-II (Bluetooth)" '
                     '"MFG:Generic;MDL:ESC/POS Receipt 58mm;CMD:ESC/POS;" ""',
                     'direct quillbt://112233445502?family=paperang "Paperang P2" "Paperang_P2 (Bluetooth)" '

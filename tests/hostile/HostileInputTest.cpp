@@ -184,4 +184,59 @@ TEST_F(Hostile, AbsurdPpdSettingsPrintEveryModel)
         }
 }
 
+// Jobs that once printed wrongly, each with the dots or the commands it must
+// give now.
+TEST_F(Hostile, OnceMisprintedJobsPrintWhatTheyShow)
+{
+    auto dots = [](const FilterResult &r) -> long {
+        const qf::preview::DecodeResult d = qf::preview::Decode(r.out);
+        return d.ok && d.pages.size() == 1 ? static_cast<long>(d.pages[0].black.CountDots()) : -1;
+    };
+    auto colour = [](unsigned bpp, uint8_t red, uint8_t green, uint8_t blue, uint8_t fourth) {
+        RasterPage p = MakeWhitePage(64, 32, bpp, 203, 203);
+        for (size_t i = 0; i < p.data.size(); i += bpp / 8) {
+            p.data[i] = red;
+            p.data[i + 1] = green;
+            p.data[i + 2] = blue;
+            if (bpp == 32)
+                p.data[i + 3] = fourth;
+        }
+        return p;
+    };
+    TestPpd printer;
+    printer.options = {{"Rotate", {"0", "2", "3"}},
+                       {"ImageFilter", {"3", "0"}},
+                       {"ImageOffsetX", {"0", "8"}},
+                       {"zeMediaTracking", {"Gap", "BLine"}},
+                       {"GapHeight", {"3", "2147483648"}}};
+
+    // One dot at (7, 0), turned either way: still one dot.
+    RasterPage dot = MakeWhitePage(64, 2, 1, 203, 203);
+    dot.data[0] = 0xFE;
+    for (const char *rotate : {"Rotate=2", "Rotate=3"})
+        EXPECT_EQ(dots(Run(Stream({dot}), printer, rotate)), 1) << rotate;
+
+    // Sky blue is darker than the threshold, orange lighter.
+    EXPECT_EQ(dots(Run(Stream({colour(24, 0, 200, 255, 0)}), printer, "ImageFilter=0")), 64 * 32);
+    EXPECT_EQ(dots(Run(Stream({colour(24, 255, 200, 0, 0)}), printer, "ImageFilter=0")), 0);
+
+    // A black 32-bit page whose fourth bytes are 0, shifted by 8 dots.
+    for (const char *filter : {"ImageFilter=0", "ImageFilter=3"})
+        EXPECT_EQ(dots(Run(Stream({colour(32, 0, 0, 0, 0)}), printer, std::string(filter) + " ImageOffsetX=8")),
+                  56 * 32)
+            << filter;
+
+    // A black-mark height of 2^31 mm: the longest mark TSPL takes.
+    const FilterResult mark = Run(Stream({Pattern(64, 16)}), printer, "zeMediaTracking=BLine GapHeight=2147483648");
+    EXPECT_NE(std::string(mark.out.begin(), mark.out.end()).find("BLINE 200 dot,0 dot\r\n"), std::string::npos);
+
+    // A feed of 2^31 mm after a receipt page: at most 100 mm of ESC J.
+    TestPpd receipt;
+    receipt.modelNumber = 21;
+    receipt.options = {{"FeedOffset", {"0", "2147483648"}}};
+    const FilterResult fed = Run(Stream({Pattern(64, 16)}), receipt, "FeedOffset=2147483648");
+    EXPECT_EQ(WholePages(fed), 1);
+    EXPECT_LT(fed.out.size(), 64u / 8 * 16 + 64);
+}
+
 } // namespace

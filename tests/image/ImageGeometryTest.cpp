@@ -22,11 +22,13 @@ TEST(ImageRotate, AnglesOfPagePreparation)
         float angle;
         Rows expected;
     } cases[] = {
-        // (x, y) <- (w - y, x): row 0 reads column 5, outside; source column 0 unused
-        {90.0f, {"000", "101", "001", "110", "011"}},
-        // (x, y) <- (y, h - x): column 0 reads row 3, outside; source row 0 unused
-        {270.0f, {"010", "011", "001", "010", "010"}},
-        {-90.0f, {"010", "011", "001", "010", "010"}},
+        // The right edge turned to the top: row y is source column w - 1 - y.
+        {90.0f, {"101", "001", "110", "011", "101"}},
+        {450.0f, {"101", "001", "110", "011", "101"}},
+        {-270.0f, {"101", "001", "110", "011", "101"}},
+        // The left edge turned to the top: row y is source column y, last row first.
+        {270.0f, {"101", "110", "011", "100", "101"}},
+        {-90.0f, {"101", "110", "011", "100", "101"}},
         {180.0f, {"11011", "00110", "10101"}},
         {-180.0f, {"11011", "00110", "10101"}},
         {540.0f, {"11011", "00110", "10101"}},
@@ -38,15 +40,75 @@ TEST(ImageRotate, AnglesOfPagePreparation)
         ASSERT_TRUE(img.Rotate(c.angle));
         EXPECT_EQ(Indices(img), c.expected) << c.angle;
     }
-    CxImage col7 = Bits({"000000010", "000000000"});
-    ASSERT_TRUE(col7.Rotate(90.0f));
-    EXPECT_EQ(Indices(col7)[0], "11"); // outside = pixel 7 of stored row 0
-    CxImage bg = Bits(kFive);
-    bg.SetTransIndex(1);
-    ASSERT_TRUE(bg.Rotate(90.0f));
-    EXPECT_EQ(Indices(bg)[0], "111"); // outside = the background index
     EXPECT_FALSE(CxImage().Rotate(90.0f));
     EXPECT_FALSE(CxImage().Rotate180());
+}
+
+// A quarter turn moves every dot to exactly one place and loses none, at
+// every depth and across byte boundaries of one-bit rows.
+TEST(ImageRotate, QuarterTurnsMoveEveryDot)
+{
+    const uint32_t w = 11, h = 7;
+    for (uint32_t bpp : {1u, 4u, 8u, 24u}) {
+        CxImage src(w, h, bpp);
+        src.SetGrayPalette();
+        const uint32_t levels = bpp == 24 ? 256 : 1u << bpp;
+        auto level = [&](uint32_t x, uint32_t y) { return static_cast<uint8_t>((x * 7 + y * 3 + x * y) % levels); };
+        for (uint32_t y = 0; y < h; y++)
+            for (uint32_t x = 0; x < w; x++) {
+                const uint8_t v = level(x, y);
+                if (bpp == 24)
+                    src.SetPixelColor(static_cast<int32_t>(x), static_cast<int32_t>(y),
+                                      tagRGBQUAD{v, static_cast<uint8_t>(v ^ 0x55), static_cast<uint8_t>(255 - v), 0});
+                else
+                    src.SetPixelIndex(static_cast<int32_t>(x), static_cast<int32_t>(y), v);
+            }
+        for (float angle : {90.0f, 270.0f}) {
+            SCOPED_TRACE(std::to_string(bpp) + " bpp, " + std::to_string(angle));
+            CxImage out;
+            ASSERT_TRUE(src.Rotate(angle, &out));
+            ASSERT_EQ(out.GetWidth(), h);
+            ASSERT_EQ(out.GetHeight(), w);
+            for (uint32_t y = 0; y < w; y++)
+                for (uint32_t x = 0; x < h; x++) {
+                    const uint32_t sx = angle == 90.0f ? w - 1 - y : y;
+                    const uint32_t sy = angle == 90.0f ? x : h - 1 - x;
+                    const auto ox = static_cast<int32_t>(x), oy = static_cast<int32_t>(y);
+                    const auto ix = static_cast<int32_t>(sx), iy = static_cast<int32_t>(sy);
+                    if (bpp == 24) {
+                        const tagRGBQUAD a = out.GetPixelColor(ox, oy, false), b = src.GetPixelColor(ix, iy, false);
+                        ASSERT_TRUE(a.rgbBlue == b.rgbBlue && a.rgbGreen == b.rgbGreen && a.rgbRed == b.rgbRed)
+                            << x << "," << y;
+                    } else {
+                        ASSERT_EQ(out.GetPixelIndex(ox, oy), src.GetPixelIndex(ix, iy)) << x << "," << y;
+                    }
+                }
+        }
+    }
+}
+
+// One dot at column 7 of the top row of a 64 x 2 page: turned either way it
+// stays one dot, at the place the turn takes it to.
+TEST(ImageRotate, QuarterTurnsKeepALoneDot)
+{
+    Rows page(2, std::string(64, '1'));
+    page[0][7] = '0';
+    for (float angle : {90.0f, 270.0f}) {
+        CxImage img = Bits(page);
+        ASSERT_TRUE(img.Rotate(angle));
+        ASSERT_EQ(img.GetWidth(), 2u);
+        ASSERT_EQ(img.GetHeight(), 64u);
+        const Rows turned = Indices(img);
+        int dots = 0;
+        for (const std::string &row : turned)
+            for (char c : row)
+                dots += c == '0';
+        EXPECT_EQ(dots, 1) << angle;
+        if (angle == 90.0f)
+            EXPECT_EQ(turned[56], "01"); // column 7 from the left is row 56 from the top
+        else
+            EXPECT_EQ(turned[7], "10");
+    }
 }
 
 TEST(ImageRotate, ColourAlphaAndTarget)
@@ -55,14 +117,15 @@ TEST(ImageRotate, ColourAlphaAndTarget)
     img.SetPixelColor(3, 0, tagRGBQUAD{1, 2, 3, 0});
     img.AlphaCreate();
     img.AlphaSet(3, 0, 77);
+    img.AlphaSet(0, 1, 5);
     CxImage target;
     ASSERT_TRUE(img.Rotate(90.0f, &target));
     EXPECT_EQ(img.GetWidth(), 4u); // the source stays
     ASSERT_EQ(target.GetWidth(), 2u);
     ASSERT_EQ(target.GetHeight(), 4u);
-    EXPECT_EQ(target.GetPixelColor(0, 1, false).rgbRed, 3); // from (w - 1, 0)
-    EXPECT_EQ(target.AlphaGet(0, 1), 77);
-    EXPECT_EQ(target.AlphaGet(0, 0), 0); // read from outside
+    EXPECT_EQ(target.GetPixelColor(0, 0, false).rgbRed, 3); // from (w - 1, 0)
+    EXPECT_EQ(target.AlphaGet(0, 0), 77);
+    EXPECT_EQ(target.AlphaGet(1, 3), 5); // from (0, h - 1)
 
     for (uint32_t bpp : {1u, 4u, 8u, 24u}) {
         CxImage half(5, 3, bpp);

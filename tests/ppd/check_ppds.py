@@ -72,22 +72,24 @@ LABEL_DITHER = {"ImageFilter": (ints(0, 11), "11")}
 FAMILY = {
     20: dict(LABEL_DITHER, **{  # TSPL
         "MediaMethod": (words("Direct", "Normal", "Ribbon"), "Direct"),
-        "AdjustHoriaontal": (ints(0), "0"),
-        "AdjustVertical": (ints(0), "0"),
+        # Ranges of numbers in printer commands: the settings reader holds
+        # choices outside them at their ends.
+        "AdjustHoriaontal": (ints(0, 152), "0"),
+        "AdjustVertical": (ints(0, 152), "0"),
         "zeMediaTracking": (media, "Gap"),
-        "FeedOffset": (ints(), "0"),
+        "FeedOffset": (ints(-25, 100), "0"),
         "Darkness": (default_or(ints(0, 15)), "Default"),
         "zePrintRate": (default_or(ints(1, 12)), "Default"),
         "AutoDotted": (words("0", "1"), "0"),
         "ImageCompress": (words("0", "1"), "0"),
-        "GapHeight": (ints(0), "3"),
-        "GapOffset": (ints(), "0"),
+        "GapHeight": (ints(0, 25), "3"),
+        "GapOffset": (ints(-152, 152), "0"),
         "PostAction": (words("0", "1", "2", "3", "4"), "0"),
         "SendSetc": (words("0", "1"), "1"),
     }),
     21: {  # ESC/POS: a feed only acts when it is above 0
         "MediaAlign": (words("Left", "Center", "Right"), "Center"),
-        "FeedOffset": (ints(0), "0"),       # no gap inside a receipt
+        "FeedOffset": (ints(0, 100), "0"),  # no gap inside a receipt
         # Receipts: one per job, fed past the cutter and cut at its end.
         "ReceiptMode": (words("0", "1"), "1"),
         "CutMode": (words("0", "1", "2", "3", "4"), "1"),
@@ -96,7 +98,7 @@ FAMILY = {
         "CutterFeed": (ints(0, 100), None),
     },
     22: dict(LABEL_DITHER, **{  # CPCL
-        "AdjustHoriaontal": (ints(0), "0"),
+        "AdjustHoriaontal": (ints(0, 152), "0"),
         "zeMediaTracking": (media, "Gap"),
     }),
     23: {  # Paperang
@@ -106,7 +108,7 @@ FAMILY = {
         "zeMediaTracking": (media, "Continuous"),
         "Darkness": (default_or(ints(0, 15)), "Default"),
         "MediaAlign": (words("Left", "Center", "Right"), "Center"),
-        "FeedOffset": (ints(0), "0"),
+        "FeedOffset": (ints(0, 100), "0"),
         "ImageCompress": (words("0", "1"), "0"),
     },
 }

@@ -112,6 +112,8 @@ TEST(PaperangCommands, PackageLengthLimit)
     }
 }
 
+// One write per page; the frames by media type are the encoder's
+// (PaperangEncoderTest).
 TEST(PaperangPage, SequenceByMediaType)
 {
     auto black = Pattern;
@@ -123,14 +125,7 @@ TEST(PaperangPage, SequenceByMediaType)
     };
     const std::vector<Case> cases = {
         {0, {kBegin, RowInner(0, row0), RowInner(1, row1), kEnd, kFeed0}},
-        {1, {kBegin, RowInner(0, row0), RowInner(1, row1), kEnd, kLocate300}},
-        {2, {kBegin, RowInner(0, row0), RowInner(1, row1), kEnd, kLocate300}},
         {3, {kBegin, PaperType(3), RowInner(0, row0), RowInner(1, row1), kEnd, kLocate300}},
-        {4, {kBegin, PaperType(0), RowInner(0, row0), RowInner(1, row1), kEnd, kFeed0}},
-        {5, {kBegin, RowInner(0, row0), RowInner(1, row1), kEnd}},
-        {6, {kBegin, RowInner(0, row0), RowInner(1, row1), kEnd}},
-        {8, {kBegin, RowInner(0, row0), RowInner(1, row1), kEnd}},
-        {10, {kBegin, RowInner(0, row0), RowInner(1, row1), kEnd}},
     };
     for (const Case &c : cases) {
         TestPaperang r;
@@ -154,8 +149,6 @@ TEST(PaperangPage, HeightZero)
     };
     const std::vector<Case> cases = {
         {0, {kBegin, kEnd, kFeed0}},
-        {1, {kBegin, kEnd, kLocate300}},
-        {4, {kBegin, PaperType(0), kEnd, kFeed0}},
         {7, {kBegin, kEnd}},
     };
     for (const Case &c : cases) {
@@ -168,7 +161,7 @@ TEST(PaperangPage, HeightZero)
     }
 }
 
-TEST(PaperangPage, PacketIndexRestartsEveryPageAndWraps)
+TEST(PaperangPage, PacketIndexRestartsEveryPage)
 {
     TestPaperang r;
     r.m_Reg.iMediaType = 6;
@@ -183,18 +176,6 @@ TEST(PaperangPage, PacketIndexRestartsEveryPageAndWraps)
         for (unsigned y = 0; y < 3; ++y)
             EXPECT_EQ(inners[1 + y], RowInner(y, StoredRow(8, y, Pattern)));
     }
-
-    // Only the low 16 bits of the row number are sent.
-    TestPaperang tall;
-    tall.m_Reg.iMediaType = 6;
-    tall.m_Image = PreparedPage(8, 65538, Pattern);
-    tall.OnPaintBmp();
-    ASSERT_EQ(tall.writes.size(), 1u);
-    const std::vector<ByteVec> inners = Unframe(tall.writes[0]);
-    ASSERT_EQ(inners.size(), 65538u + 2);
-    EXPECT_EQ(inners[1 + 65535], RowInner(65535, StoredRow(8, 65535, Pattern)));
-    EXPECT_EQ(inners[1 + 65536], RowInner(0, StoredRow(8, 65536, Pattern)));
-    EXPECT_EQ(inners[1 + 65537], RowInner(1, StoredRow(8, 65537, Pattern)));
 }
 
 // The family's own row limit is far beyond the widest page the page check

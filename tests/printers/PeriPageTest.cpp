@@ -1,5 +1,7 @@
 // PeriPage renderer: DLE commands, the compressed raster (exact bytes, round
-// trips through inflate, size bound), the media table and the page sequence.
+// trips through inflate, size bound) and what the renderer adds to the
+// encoder's page (the media table, density and row limits are held down on
+// the encoder, PeriPageEncoderTest).
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -37,25 +39,11 @@ TEST(PeriPageCommands, BuildersAppendTheirBytes)
     };
     const std::vector<BuilderCase> cases = {
         {"init continuous", initFor(0), Cat({kWake, Paper(0x01), kEscInit})},
-        {"init gap", initFor(1), Cat({kWake, Paper(0x02), kEscInit})},
-        {"init black line", initFor(2), Cat({kWake, Paper(0x00), kEscInit})},
-        {"init perforated", initFor(3), Cat({kWake, Paper(0x03), kEscInit})},
-        {"init roll", initFor(4), Cat({kWake, Paper(0x01), kEscInit})},
-        {"init recording", initFor(5), Cat({kWake, Paper(0x01), kEscInit})},
-        {"init tattoo", initFor(6), Cat({kWake, Paper(0x04), kEscInit})},
-        {"init tattoo wrinkle", initFor(7), Cat({kWake, Paper(0x05), kEscInit})},
-        {"init continuous roll", initFor(8), Cat({kWake, Paper(0x01), kEscInit})},
-        {"init us letter fold", initFor(9), Cat({kWake, Paper(0x00), kEscInit})},
-        {"init a4 fold", initFor(10), Cat({kWake, Paper(0x00), kEscInit})},
         {"init unknown media 11", initFor(11), Cat({kWake, kEscInit})},
         {"init unknown media -1", initFor(-1), Cat({kWake, kEscInit})},
         {"density -1", [](TestPeriPage &r) { r.cmdDENSITY(-1); }, {}},
-        {"density 0", [](TestPeriPage &r) { r.cmdDENSITY(0); }, Density(0x00)},
         {"density 10", [](TestPeriPage &r) { r.cmdDENSITY(10); }, Density(0x0A)},
-        {"density 15", [](TestPeriPage &r) { r.cmdDENSITY(15); }, Density(0x0F)},
-        {"density 16", [](TestPeriPage &r) { r.cmdDENSITY(16); }, Density(0x0F)},
         {"density 20", [](TestPeriPage &r) { r.cmdDENSITY(20); }, Density(0x0F)},
-        {"density 300", [](TestPeriPage &r) { r.cmdDENSITY(300); }, Density(0x0F)},
         {"cut line", [](TestPeriPage &r) { r.cmdCutLine(); }, kCutLine},
         {"end", [](TestPeriPage &r) { r.cmdEndPrint(); }, kEnd},
         {"align is ESC a", [](TestPeriPage &r) { r.cmdAlign(2); }, {0x1B, 0x61, 0x02}},
@@ -172,83 +160,6 @@ TEST(PeriPageCompressed, TallRasterIsSplitIntoBands)
         }
         EXPECT_EQ(pos, s.size()) << c.h;
     }
-}
-
-// How each media type ends the page (and which paper byte it starts with).
-TEST(PeriPagePage, MediaTable)
-{
-    struct Case {
-        int media;
-        ByteVec paper;
-        bool toMark;
-        bool cutLine;
-    };
-    const std::vector<Case> cases = {
-        {0, Paper(0x01), false, true},  {1, Paper(0x02), true, false},  {2, Paper(0x00), true, false},
-        {3, Paper(0x03), true, false},  {4, Paper(0x01), false, true},  {5, Paper(0x01), false, false},
-        {6, Paper(0x04), false, false}, {7, Paper(0x05), false, false}, {8, Paper(0x01), false, true},
-        {9, Paper(0x00), true, false},  {10, Paper(0x00), true, false}, {11, {}, false, false},
-    };
-    auto black = [](unsigned x, unsigned y) { return x == y; };
-    for (const Case &c : cases) {
-        TestPeriPage r;
-        r.m_Reg.iDensity = -1;
-        r.m_Reg.iMediaType = c.media;
-        r.m_Image = PreparedPage(16, 16, black);
-        r.OnPaintBmp();
-        ASSERT_EQ(r.writes.size(), 1u);
-        EXPECT_EQ(r.writes[0], Cat({kWake, c.paper, kEscInit, kCentre, GsV0(2, 16), PrinterRows(16, 16, black),
-                                    c.toMark ? kToMark : ByteVec{}, c.cutLine ? kCutLine : ByteVec{}, kEnd}))
-            << c.media;
-    }
-}
-
-// Compressed rows are cut to 208 bytes up to 203 dpi, to 312 above.
-TEST(PeriPagePage, CompressedRowsAreLimitedByResolution)
-{
-    struct Case {
-        unsigned width;
-        int dpi;
-        unsigned w;
-    };
-    const Case cases[] = {{1728, 200, 208}, {1728, 203, 208}, {1728, 204, 216}, {2600, 204, 312},
-                          {2600, 300, 312}, {2600, 203, 208}, {384, 300, 48}};
-    for (const Case &c : cases) {
-        TestPeriPage r;
-        r.m_iResolution = c.dpi;
-        r.m_Reg.iDensity = -1;
-        r.m_Reg.bImageCompress = true;
-        r.m_Image = PreparedPage(c.width, 3, Pattern);
-        r.OnPaintBmp();
-        ASSERT_EQ(r.writes.size(), 1u);
-        size_t pos = Cat({kWake, Paper(0x01), kEscInit, kCentre}).size();
-        const Compressed got = ReadCompressed(r.writes[0], pos);
-        EXPECT_EQ(got.w, c.w) << c.width << " at " << c.dpi;
-        EXPECT_EQ(got.rows, PrinterRows(c.width, 3, Pattern, c.w)) << c.width << " at " << c.dpi;
-    }
-}
-
-// fFeedBefore (no PPD option sets it) feeds between justification and image.
-TEST(PeriPagePage, FeedBefore)
-{
-    TestPeriPage r;
-    r.m_Reg.iDensity = -1;
-    r.m_Reg.iMediaType = 1;
-    r.m_Reg.fFeedBefore = 40;
-    r.m_Reg.fFeedAfter = 10;
-    r.m_Image = PreparedPage(8, 2, Pattern);
-    r.OnPaintBmp();
-    ASSERT_EQ(r.writes.size(), 1u);
-    EXPECT_EQ(r.writes[0], Cat({kWake,
-                                Paper(0x02),
-                                kEscInit,
-                                kCentre,
-                                {0x1B, 0x4A, 0xFF, 0x1B, 0x4A, 0x41},
-                                GsV0(1, 2),
-                                PrinterRows(8, 2, Pattern),
-                                kToMark,
-                                {0x1B, 0x4A, 0x50},
-                                kEnd}));
 }
 
 // Recording paper prints the picture alone: white rows at both ends go.

@@ -9,6 +9,7 @@
 
 #include "Decode.h"
 #include "FilterRun.h"
+#include "PagePath.h"
 #include "PagePrep.h"
 
 using qf::preview::CompareWithOneBit;
@@ -77,8 +78,13 @@ TEST_P(RoundTrip, DecodedPageIsThePreparedPage)
     tagREGSTRUCT reg;
     reg.bDoubleColor = f.twoColour;
     CxImage black, red;
-    ASSERT_TRUE(black.CreateFromArray(page.data.data(), page.header.cupsWidth, page.header.cupsHeight,
-                                      page.header.cupsBitsPerPixel, page.header.cupsBytesPerLine, false));
+    RasterImage raster;
+    raster.data = page.data.data();
+    raster.width = page.header.cupsWidth;
+    raster.height = page.header.cupsHeight;
+    raster.bitsPerPixel = page.header.cupsBitsPerPixel;
+    raster.bytesPerLine = page.header.cupsBytesPerLine;
+    ASSERT_TRUE(MakePageImage(raster, black));
     ASSERT_EQ(PreparePage(black, red, reg, static_cast<int>(f.dpi)), "");
 
     for (const auto &p : decoded.pages) {

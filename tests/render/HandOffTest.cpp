@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "BaseRender.h"
 #include "PageCheck.h"
 #include "PagePath.h"
+#include "PagePrep.h"
 #include "RasterWriter.h"
 
 namespace {
@@ -79,6 +81,84 @@ TEST(HandOff, PageWhoseImageCannotBeBuiltOnlyEnds)
         EXPECT_FALSE(path.PrintPage(Page(none, 10, 10, bpp, 20), 1).printed);
     EXPECT_FALSE(path.PrintPage(Page(none, 10, 0, 8, 10), 1).printed);
     EXPECT_EQ(calls, (std::vector<std::string>{"OnEndPage", "OnEndPage", "OnEndPage"}));
+}
+
+// Black dots of a prepared one-bit page.
+int Dots(CxImage &img)
+{
+    int dots = 0;
+    for (uint32_t y = 0; y < img.GetHeight(); ++y)
+        for (uint32_t x = 0; x < img.GetWidth(); ++x)
+            dots += !(img.GetBits(y)[x / 8] & (0x80 >> (x % 8)));
+    return dots;
+}
+
+// Colour pages become grey by their luminance (0.299 R + 0.587 G + 0.114 B):
+// sky blue is darker than the default threshold of 175 and prints, orange is
+// lighter and stays white.
+TEST(PageImage, ColourPagesBecomeGreyByTheirLuminance)
+{
+    struct Case {
+        uint8_t r, g, b;
+        unsigned grey;
+        int dots; // of 8 x 2 at the default threshold
+    } cases[] = {
+        {0, 200, 255, 146, 16}, // sky blue
+        {255, 200, 0, 193, 0},  // orange
+        {255, 0, 0, 76, 16},    // red
+        {0, 0, 255, 29, 16},    // blue
+    };
+    for (const Case &c : cases) {
+        for (unsigned bpp : {24u, 32u}) {
+            SCOPED_TRACE(std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b) + " at " +
+                         std::to_string(bpp));
+            const unsigned step = bpp / 8;
+            std::vector<uint8_t> rows(8 * 2 * step, 0xFF);
+            for (size_t i = 0; i < rows.size(); i += step) {
+                rows[i] = c.r;
+                rows[i + 1] = c.g;
+                rows[i + 2] = c.b;
+            }
+            CxImage img;
+            ASSERT_TRUE(MakePageImage(Page(rows, 8, 2, bpp, 8 * step), img));
+            const tagRGBQUAD pixel = img.GetPixelColor(3, 1, false);
+            EXPECT_EQ(pixel.rgbRed, c.r);
+            EXPECT_EQ(pixel.rgbBlue, c.b);
+            CxImage grey(img);
+            ASSERT_TRUE(grey.GrayScale());
+            EXPECT_EQ(grey.GetBits(1)[3], c.grey);
+            tagREGSTRUCT reg;
+            reg.iGrayMethod = 0;
+            ASSERT_EQ(PrepareImage(img, reg, 203), "");
+            EXPECT_EQ(Dots(img), c.dots);
+        }
+    }
+}
+
+// The fourth byte of a 32-bit pixel is never transparency: a black page
+// whose fourth bytes are 0 prints like the same page in 24 bits, unshifted
+// and shifted, thresholded and dithered.
+TEST(PageImage, TheFourthByteNeverMakesPixelsTransparent)
+{
+    for (uint8_t fourth : {0, 255, 7}) {
+        std::vector<uint8_t> rows(64 * 32 * 4, 0);
+        for (size_t i = 3; i < rows.size(); i += 4)
+            rows[i] = fourth;
+        for (int method : {0, 3})
+            for (int shift : {0, 8}) {
+                SCOPED_TRACE(std::to_string(fourth) + " method " + std::to_string(method) + " shift " +
+                             std::to_string(shift));
+                CxImage img;
+                ASSERT_TRUE(MakePageImage(Page(rows, 64, 32, 32, 256), img));
+                EXPECT_FALSE(img.AlphaIsValid());
+                EXPECT_EQ(img.GetBpp(), 24u);
+                tagREGSTRUCT reg;
+                reg.iGrayMethod = method;
+                reg.iOffsetX = shift;
+                ASSERT_EQ(PrepareImage(img, reg, 203), "");
+                EXPECT_EQ(Dots(img), shift ? 56 * 32 : 64 * 32);
+            }
+    }
 }
 
 // A front end that sets notes gets the path's traces, the renderer's own

@@ -222,6 +222,68 @@ TEST(ReadSettings, AnySourceFeedsTheSameRecordAndTrace)
     EXPECT_EQ(plain.iHeadWidth, 0);
 }
 
+// Every setting that becomes a number in a printer command is held at what
+// the printers take; the trace says what was used instead of the choice.
+TEST(ReadSettings, CommandNumbersAreHeldAtWhatPrintersTake)
+{
+    struct Case {
+        const char *keyword, *choice;
+        std::function<double(const tagREGSTRUCT &)> value;
+        double expected;
+        const char *line; // "" when the choice is taken as it is
+    } cases[] = {
+        {"Darkness", "15", [](auto &r) { return r.iDensity; }, 15, ""},
+        {"Darkness", "16", [](auto &r) { return r.iDensity; }, 15, "Darkness 16 is outside 0 to 15: 15 used"},
+        {"Darkness", "99999", [](auto &r) { return r.iDensity; }, 15, "Darkness 99999 is outside 0 to 15: 15 used"},
+        {"Darkness", "-1", [](auto &r) { return r.iDensity; }, -1, ""},
+        {"Darkness", "-7", [](auto &r) { return r.iDensity; }, -1, "Darkness -7: the printer's own setting is used"},
+        {"zePrintRate", "12", [](auto &r) { return r.iSpeed; }, 12, ""},
+        {"zePrintRate", "1", [](auto &r) { return r.iSpeed; }, 1, ""},
+        {"zePrintRate", "13", [](auto &r) { return r.iSpeed; }, 4, "zePrintRate 13 is outside 1 to 12 in/s: 4 used"},
+        {"zePrintRate", "0", [](auto &r) { return r.iSpeed; }, 4, "zePrintRate 0 is outside 1 to 12 in/s: 4 used"},
+        {"zePrintRate", "-3", [](auto &r) { return r.iSpeed; }, -1,
+         "zePrintRate -3: the printer's own setting is used"},
+        {"GapHeight", "25", [](auto &r) { return r.fGap; }, 25, ""},
+        {"GapHeight", "2147483648", [](auto &r) { return r.fGap; }, 25.4,
+         "GapHeight 2147483647 is outside 0 to 25.4 mm: 25.4 used"},
+        {"GapHeight", "-2", [](auto &r) { return r.fGap; }, 0, "GapHeight -2 is outside 0 to 25.4 mm: 0 used"},
+        {"GapOffset", "-152", [](auto &r) { return r.fGapOffset; }, -152, ""},
+        {"GapOffset", "99999999999", [](auto &r) { return r.fGapOffset; }, 152.4,
+         "GapOffset 2147483647 is outside -152.4 to 152.4 mm: 152.4 used"},
+        {"AdjustHoriaontal", "-99999", [](auto &r) { return r.fReference[0]; }, -152.4,
+         "AdjustHoriaontal -99999 is outside -152.4 to 152.4 mm: -152.4 used"},
+        {"AdjustVertical", "153", [](auto &r) { return r.fReference[1]; }, 152.4,
+         "AdjustVertical 153 is outside -152.4 to 152.4 mm: 152.4 used"},
+        {"FeedOffset", "100", [](auto &r) { return r.fFeedAfter; }, 100, ""},
+        {"FeedOffset", "2147483648", [](auto &r) { return r.fFeedAfter; }, 100,
+         "FeedOffset 2147483647 is outside -25.4 to 100 mm: 100 used"},
+        {"FeedOffset", "-26", [](auto &r) { return r.iOffset; }, -25.4,
+         "FeedOffset -26 is outside -25.4 to 100 mm: -25.4 used"},
+        {"CutterFeed", "101", [](auto &r) { return r.fCutterFeed; }, 100,
+         "CutterFeed 101 is outside 0 to 100 mm: 100 used"},
+        {"CutterFeed", "-1", [](auto &r) { return r.fCutterFeed; }, 0, "CutterFeed -1 is outside 0 to 100 mm: 0 used"},
+        {"BandRows", "0", [](auto &r) { return r.iBandRows; }, 1, "BandRows 0 is outside 1 to 65535: 1 used"},
+        {"BandRows", "65536", [](auto &r) { return r.iBandRows; }, 65535,
+         "BandRows 65536 is outside 1 to 65535: 65535 used"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.keyword) + "=" + c.choice);
+        MapSource source;
+        source.choices = {{c.keyword, c.choice}};
+        tagREGSTRUCT reg;
+        std::vector<std::string> lines;
+        ReadSettings(source, reg, [&](const std::string &line) { lines.push_back(line); });
+        EXPECT_NEAR(c.value(reg), c.expected, 1e-5);
+        const bool said = std::any_of(lines.begin(), lines.end(), [](const std::string &l) {
+            return l.find(" is outside ") != std::string::npos || l.find("printer's own") != std::string::npos;
+        });
+        if (*c.line)
+            EXPECT_NE(std::find(lines.begin(), lines.end(), c.line), lines.end());
+        else
+            EXPECT_FALSE(said);
+    }
+}
+
 TEST(ConvertUnits, MillimetresToDots)
 {
     CBaseRender r;

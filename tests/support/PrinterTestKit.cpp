@@ -42,6 +42,23 @@ ByteVec Lines(const std::vector<std::string> &lines)
     return Bytes(all);
 }
 
+std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts)
+{
+    std::vector<std::string> all;
+    for (const auto &p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+ByteVec Zlib(const ByteVec &data)
+{
+    uLongf n = compressBound(data.size());
+    ByteVec out(n);
+    EXPECT_EQ(compress(out.data(), &n, data.data(), data.size()), Z_OK);
+    out.resize(n);
+    return out;
+}
+
 CxImage PreparedPage(unsigned width, unsigned height, const Black &black)
 {
     CxImage img;

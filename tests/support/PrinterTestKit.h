@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,10 @@ ByteVec Slice(const ByteVec &s, size_t from, size_t to);
 ByteVec Inverted(ByteVec data);
 // Text lines, each ended by CR LF.
 ByteVec Lines(const std::vector<std::string> &lines);
+// Groups of text lines, one after the other.
+std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts);
+// The zlib stream (compress()) of the data.
+ByteVec Zlib(const ByteVec &data);
 
 // --- the renderer under test -------------------------------------------------
 // A renderer at 203 dpi whose printer writes and trace lines are kept instead

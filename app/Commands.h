@@ -1,0 +1,16 @@
+// Sub-commands where PAPPL 1.3's own fall short, run before papplMainloop:
+//   delete -d NAME   PAPPL 1.3 reports printer-id 0 for a printer added
+//                    since the server started, and its own delete gives up
+//                    on it; this one takes the id from the system's list.
+//   options -d NAME  PAPPL's list leaves out the vendor options; they are
+//                    listed after it, with their choices and defaults.
+#pragma once
+
+// Deletes the printer named by -d through the running server. Returns the
+// exit status, or -1 when it does not apply (no -d, no running server):
+// PAPPL's own delete runs then.
+int DeletePrinterCommand(int argc, char *argv[]);
+
+// Lists the vendor options of the printer named by -d (the default printer
+// without -d) from the running server; nothing when none answers.
+void ShowVendorOptions(int argc, char *argv[]);
