@@ -39,7 +39,7 @@ apt_uri() { # suite -> the first apt source that serves it
            /^$/ { u = "" }' /etc/apt/sources.list.d/*.sources
   } | sed 's/\[[^]]*\] *//' | awk -v s="$1" '$1 == "deb" && $3 == s { print $2; exit }'
 }
-packages=libcups2-dev,libcupsimage2-dev,libpng-dev,zlib1g-dev,libgtest-dev,libsystemd-dev
+packages=libcups2-dev,libcupsimage2-dev,libpng-dev,libjpeg-dev,zlib1g-dev,libgtest-dev,libsystemd-dev
 if [ "$(cat "$sysroot/.qf-sysroot" 2>/dev/null)" != "$packages" ]; then
   if [ "$(id -u)" != 0 ]; then
     echo "ERROR: making the arm64 root needs root (debootstrap); or set QF_ARM64_ROOT to one" >&2
