@@ -1,6 +1,9 @@
 #include "Devices.h"
 #include "BluetoothDevice.h"
 
+#include "DeviceCheck.h"
+
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <glob.h>
 #include <poll.h>
@@ -16,7 +19,7 @@
 
 namespace {
 
-const char *const kPatterns[] = {"/dev/ttyUSB*", "/dev/ttyACM*", "/dev/rfcomm*"};
+DevicePolicy g_policy{std::string(), DefaultSerialPatterns()};
 
 struct Baud {
     long rate;
@@ -28,9 +31,9 @@ const Baud kBauds[] = {
 
 bool ListSerial(pappl_device_cb_t cb, void *data, pappl_deverror_cb_t, void *)
 {
-    for (const char *pattern : kPatterns) {
+    for (const std::string &pattern : g_policy.serialPatterns) {
         glob_t found;
-        if (glob(pattern, 0, nullptr, &found) != 0)
+        if (glob(pattern.c_str(), 0, nullptr, &found) != 0)
             continue;
         bool stop = false;
         for (size_t i = 0; i < found.gl_pathc && !stop; ++i) {
@@ -48,38 +51,27 @@ bool ListSerial(pappl_device_cb_t cb, void *data, pappl_deverror_cb_t, void *)
 
 bool OpenSerial(pappl_device_t *device, const char *uri, const char *)
 {
-    // serial:/dev/ttyUSB0 or serial:///dev/ttyUSB0, then ?baud=N.
-    std::string path = uri + strlen("serial:");
-    while (path.compare(0, 2, "//") == 0)
-        path.erase(0, 1);
-    long rate = 115200;
-    const size_t q = path.find('?');
-    if (q != std::string::npos) {
-        const std::string query = path.substr(q + 1);
-        path.erase(q);
-        if (query.compare(0, 5, "baud=") == 0)
-            rate = strtol(query.c_str() + 5, nullptr, 10);
+    const SerialAddress address = ParseSerialUri(uri);
+    if (!address.problem.empty()) {
+        papplDeviceError(device, "%s", address.problem.c_str());
+        return false;
     }
-    bool known = false;
-    for (const char *pattern : kPatterns)
-        known = known || path.compare(0, strlen(pattern) - 1, pattern, strlen(pattern) - 1) == 0;
-    if (!known) {
-        papplDeviceError(device, "'%s' is not a serial port this app opens.", path.c_str());
+    if (!SerialPortAllowed(address.path, g_policy)) {
+        papplDeviceError(device, "'%s' is not a serial port this app opens.", address.path.c_str());
         return false;
     }
     speed_t code = 0;
     for (const Baud &b : kBauds)
-        if (b.rate == rate)
+        if (b.rate == address.baud)
             code = b.code;
-    if (!code) {
-        papplDeviceError(device, "Unsupported baud rate %ld.", rate);
-        return false;
-    }
-    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    // O_NONBLOCK: a port whose modem lines say "not ready" must not hold the
+    // job thread in open(); writes are blocking again below.
+    int fd = open(address.path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        papplDeviceError(device, "Unable to open '%s': %s", path.c_str(), strerror(errno));
+        papplDeviceError(device, "Unable to open '%s': %s", address.path.c_str(), strerror(errno));
         return false;
     }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     struct termios tio;
     if (tcgetattr(fd, &tio) == 0) {
         cfmakeraw(&tio);
@@ -123,57 +115,6 @@ pappl_preason_t SerialStatus(pappl_device_t *)
     return PAPPL_PREASON_NONE;
 }
 
-// ------------------------------------------------------------------ file
-
-bool OpenFile(pappl_device_t *device, const char *uri, const char *name)
-{
-    std::string path = uri + strlen("file:");
-    while (path.compare(0, 2, "//") == 0)
-        path.erase(0, 1);
-    const size_t q = path.find('?');
-    if (q != std::string::npos)
-        path.erase(q);
-    if (path.empty()) {
-        papplDeviceError(device, "No file name in '%s'.", uri);
-        return false;
-    }
-    int fd = -1;
-    struct stat info;
-    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        std::string base;
-        for (const char *p = name && *name ? name : "job"; *p; ++p) {
-            unsigned char c = static_cast<unsigned char>(*p);
-            base += (c < ' ' || c == '/' || c >= 0x7f) ? '_' : static_cast<char>(c);
-        }
-        for (int n = 1; fd < 0 && n < 1000; ++n) {
-            std::string file = path + "/" + base + (n > 1 ? "-" + std::to_string(n) : std::string()) + ".prn";
-            fd = open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-            if (fd < 0 && errno != EEXIST)
-                break;
-        }
-    } else if (stat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode)) {
-        fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    } else {
-        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    }
-    if (fd < 0) {
-        papplDeviceError(device, "Unable to open '%s': %s", path.c_str(), strerror(errno));
-        return false;
-    }
-    papplDeviceSetData(device, new int(fd));
-    return true;
-}
-
-void CloseFile(pappl_device_t *device)
-{
-    int *fd = static_cast<int *>(papplDeviceGetData(device));
-    if (!fd)
-        return;
-    close(*fd);
-    delete fd;
-    papplDeviceSetData(device, nullptr);
-}
-
 ssize_t WriteFd(pappl_device_t *device, const void *buffer, size_t bytes)
 {
     int *fd = static_cast<int *>(papplDeviceGetData(device));
@@ -197,10 +138,51 @@ ssize_t WriteFd(pappl_device_t *device, const void *buffer, size_t bytes)
 
 } // namespace
 
+// PAPPL 1.3's DNS-SD device list (in `quillfeed-app devices` and the web
+// interface's "Add Printer" page) hands avahi a null client when it could
+// not reach the avahi daemon, and avahi ends the process on that with an
+// assertion. This definition comes before avahi's in the symbol lookup: a
+// null client gets no browser (PAPPL then reports "Unable to create service
+// browser" and lists the other devices), every other call goes on to avahi.
+extern "C" void *avahi_service_browser_new(void *client, int interface, int protocol, const char *type,
+                                           const char *domain, int flags, void *callback, void *userdata)
+{
+    using Browse = void *(*)(void *, int, int, const char *, const char *, int, void *, void *);
+    static const Browse avahi = reinterpret_cast<Browse>(dlsym(RTLD_NEXT, "avahi_service_browser_new"));
+    if (!client || !avahi)
+        return nullptr;
+    return avahi(client, interface, protocol, type, domain, flags, callback, userdata);
+}
+
 void AddDeviceSchemes()
 {
+    // PAPPL 1.3 adds its own schemes (file, usb, socket, snmp, dnssd) at the
+    // first list, open or check, and only while it has none: added first,
+    // ours would be the only ones. A list of no device type adds them and
+    // asks no device (PAPPL 1.4 adds them before the first scheme anyway).
+    papplDeviceList(
+        static_cast<pappl_devtype_t>(0), [](const char *, const char *, const char *, void *) { return true; }, nullptr,
+        [](const char *, void *) {}, nullptr);
     papplDeviceAddScheme("serial", PAPPL_DEVTYPE_CUSTOM_LOCAL, ListSerial, OpenSerial, CloseSerial, ReadSerial, WriteFd,
                          SerialStatus, nullptr);
-    papplDeviceAddScheme("file", PAPPL_DEVTYPE_FILE, nullptr, OpenFile, CloseFile, nullptr, WriteFd, nullptr, nullptr);
     AddBluetoothScheme();
+}
+
+void SetDevicePolicy(const DevicePolicy &policy)
+{
+    g_policy = policy;
+}
+
+const DevicePolicy &CurrentDevicePolicy()
+{
+    return g_policy;
+}
+
+bool DeviceUriAcceptable(pappl_system_t *system, const char *deviceUri)
+{
+    const std::string problem = DeviceUriProblem(deviceUri ? deviceUri : "", g_policy);
+    if (problem.empty())
+        return true;
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "Refused device \"%s\": %s.", deviceUri ? deviceUri : "", problem.c_str());
+    return false;
 }

@@ -1,14 +1,26 @@
-// The device schemes the app adds to PAPPL's own (usb, socket, dnssd, snmp):
+// The device schemes: PAPPL's own (usb, socket, snmp, dnssd and file) and
+// the app's:
 //
 // "serial": USB serial adapters, CDC-ACM printers and Bluetooth serial
 // links (rfcomm), the way the portables are reached.
 //   serial:/dev/ttyUSB0            115200 baud, 8N1
 //   serial:/dev/rfcomm0?baud=9600
 //
-// "file": printer data into a file, or one file per job into a directory
-// (named after the job, "-2", "-3", ... added when taken); for tests and for
-// printers reached another way.
-//   file:///var/tmp/labels/        file:///dev/usb/lp0
+// PAPPL's "file" device writes into a file, or one file per job (named
+// after the job) into a directory; the app accepts it only under the
+// directory the administrator names (DevicePolicy, DeviceCheck.h).
 #pragma once
 
+#include <pappl/pappl.h>
+
+#include "DeviceCheck.h"
+
+// Before any other device call.
 void AddDeviceSchemes();
+
+void SetDevicePolicy(const DevicePolicy &policy);
+const DevicePolicy &CurrentDevicePolicy();
+
+// True when the printer may be made with DEVICE_URI; logs the reason when
+// not.
+bool DeviceUriAcceptable(pappl_system_t *system, const char *deviceUri);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "PagePath.h"
+#include "PageTypes.h"
 
 // An 8-bit picture, rows top first and packed: one channel (grey, 255 is
 // white) or three (sRGB).

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "Devices.h"
 #include "DriverTable.h"
 #include "JobSettings.h"
 #include "PageFit.h"
@@ -248,6 +249,7 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
     ctx->model = model;
     ctx->device = device;
     TraceLine trace = [job](const std::string &line) { papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "%s", line.c_str()); };
+    TraceLine warning = [job](const std::string &line) { papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s", line.c_str()); };
     PagePath::Sink sink = [ctx](const void *bytes, size_t size) {
         if (size == 0)
             return true;
@@ -258,7 +260,8 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
         return true;
     };
     ctx->path = std::make_unique<PagePath>(
-        model->modelNumber, [&](tagREGSTRUCT &reg) { ReadSettings(settings, reg, trace); }, model->modelName, sink);
+        model->modelNumber, [&](tagREGSTRUCT &reg) { ReadSettings(settings, reg, trace, warning); }, model->modelName,
+        sink);
     if (!ctx->path->Known()) {
         papplJobSetMessage(job, "Model number %d names no printer family.", model->modelNumber);
         delete ctx;
@@ -484,9 +487,12 @@ void DescribePrinter(const PpdModel &model, pappl_pr_driver_data_t *data)
     data->x_resolution[0] = data->x_default = model.xDpi;
     data->y_resolution[0] = data->y_default = model.yDpi;
 
+    // A hundredth of a millimetre, not 0: CUPS 2.4 names a driverless
+    // queue's sizes without margins "4x6.Borderless" but its default "4x6",
+    // a size it does not have, and then renders every job on Letter.
     data->borderless = false;
-    data->left_right = 0;
-    data->bottom_top = 0;
+    data->left_right = 1;
+    data->bottom_top = 1;
 }
 
 // The media: the PPD's page sizes (and the custom range), source, type, and
@@ -530,6 +536,8 @@ void DescribeMedia(const PpdModel &model, pappl_pr_driver_data_t *data)
     strncpy(def.source, data->source[0], sizeof def.source - 1);
     strncpy(def.type, data->type[0], sizeof def.type - 1);
     def.tracking = PAPPL_MEDIA_TRACKING_CONTINUOUS;
+    def.left_margin = def.right_margin = data->left_right;
+    def.bottom_margin = def.top_margin = data->bottom_top;
 }
 
 // The PPD's options as PAPPL's own settings, or as vendor attributes in
@@ -594,9 +602,11 @@ void DescribeOptions(const PpdModel &model, pappl_pr_driver_data_t *data, ipp_t 
 
 } // namespace
 
-bool AppDriverCallback(pappl_system_t *system, const char *driverName, const char *, const char *,
+bool AppDriverCallback(pappl_system_t *system, const char *driverName, const char *deviceUri, const char *,
                        pappl_pr_driver_data_t *data, ipp_t **attrs, void *)
 {
+    if (!DeviceUriAcceptable(system, deviceUri))
+        return false;
     const PpdModel *model = FindModel(driverName ? driverName : "");
     if (!model) {
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unknown driver \"%s\".", driverName ? driverName : "");

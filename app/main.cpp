@@ -11,19 +11,31 @@
 //   log-file=FILE         "-" for the standard error, "syslog"
 //   log-level=LEVEL       fatal, error, warn, info, debug
 //   server-options=LIST   no-tls, web-remote, web-log, raw-socket, no-web-interface
+//   file-directory=DIR    the only directory file: devices may write to
+//                         (default: none, no file: devices)
+//   serial-ports=LIST     more paths serial: devices may open, as patterns
+//                         (e.g. /dev/ttyS*); /dev/ttyUSB*, /dev/ttyACM* and
+//                         /dev/rfcomm* always
+//   device-timeout=N      seconds a job waits for its printer to be reachable
+//                         before it is cancelled (default 120)
+//   auth-service=NAME     PAM service that authenticates administrators
+//                         (default: none; then only local administrators)
+//   admin-group=NAME      their group (default: lpadmin)
 #include <pappl/pappl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "PapplDriver.h"
 #include "Commands.h"
 #include "Devices.h"
+#include "DeviceListing.h"
 #include "PictureJob.h"
+#include "Service.h"
 
 #ifndef QF_VERSION
 #define QF_VERSION "0.0.0"
@@ -107,6 +119,25 @@ pappl_loglevel_t LogLevel(const std::string &s)
     return PAPPL_LOGLEVEL_INFO;
 }
 
+// The devices the administrator allows (see DeviceCheck.h).
+bool SetPolicy(int n, cups_option_t *options)
+{
+    DevicePolicy policy;
+    policy.serialPatterns = DefaultSerialPatterns();
+    for (const std::string &p : SplitList(Option("serial-ports", n, options)))
+        policy.serialPatterns.push_back(p);
+    policy.fileDirectory = Option("file-directory", n, options);
+    if (!policy.fileDirectory.empty()) {
+        const std::string problem = FileDirectoryProblem(policy.fileDirectory);
+        if (!problem.empty()) {
+            fprintf(stderr, "ERROR: %s: file-directory: %s.\n", kName, problem.c_str());
+            return false;
+        }
+    }
+    SetDevicePolicy(policy);
+    return true;
+}
+
 bool SaveState(pappl_system_t *system, void *)
 {
     return papplSystemSaveState(system, g_stateFile.c_str());
@@ -121,6 +152,8 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
         fprintf(stderr, "ERROR: %s: bad server-port \"%s\".\n", kName, portText.c_str());
         return nullptr;
     }
+    if (!SetPolicy(n, options))
+        return nullptr;
     const std::string spool = g_listOnly ? std::string("/tmp") : Option("spool-directory", n, options, DefaultSpool());
     mkdir(spool.c_str(), 0700);
     const std::string log = g_listOnly ? std::string("/dev/null") : Option("log-file", n, options, "-");
@@ -160,6 +193,11 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
         papplSystemSetLocation(system, "");
     }
     papplSystemSetSaveCallback(system, SaveState, nullptr);
+    SetUpAdministration(system, cupsGetOption("auth-service", n, options),
+                        Option("admin-group", n, options, "lpadmin").c_str());
+    RestrictLocalSocket(system, kName);
+    StopPromptlyOnTerm(system);
+    EndJobsWithoutDevice(system, atoi(Option("device-timeout", n, options, "120").c_str()));
     return system;
 }
 
@@ -167,15 +205,14 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
 
 int main(int argc, char *argv[])
 {
+    // A network printer that closes its connection must fail the write, not
+    // end the process (PAPPL 1.3's socket device writes without
+    // MSG_NOSIGNAL).
+    signal(SIGPIPE, SIG_IGN);
     AddDeviceSchemes();
     // "devices" names each device and its model guess, not just its URI.
-    std::vector<char *> args(argv, argv + argc);
-    char verbose[] = "-o", verboseValue[] = "verbose=1";
     if (argc == 2 && strcmp(argv[1], "devices") == 0)
-        args.insert(args.end(), {verbose, verboseValue});
-    argc = static_cast<int>(args.size());
-    args.push_back(nullptr);
-    argv = args.data();
+        return ListDevices(kName);
     g_listOnly = argc > 1 && strcmp(argv[1], "drivers") == 0;
     int count = 0;
     pappl_pr_driver_t *drivers = AppDrivers(&count);

@@ -117,13 +117,14 @@ std::string ModelName(ppd_file_t *ppd)
     return modelName;
 }
 
-// The job's settings from the marked PPD, traced to the system log.
+// The job's settings from the marked PPD, traced to the system log; a choice
+// held at what the printers take is told to CUPS as a warning.
 void ReadPpdSettings(ppd_file_t *ppd, tagREGSTRUCT &reg)
 {
     const TraceLine trace = [](const std::string &line) { syslog(LOG_DEBUG, "%s", line.c_str()); };
     trace("CCupsRender::GetPrinterParameters");
     PpdSettingsSource source(ppd, trace);
-    ReadSettings(source, reg, trace);
+    ReadSettings(source, reg, trace, [](const std::string &line) { FilterNote(NoteKind::Warning, line); });
 }
 
 // One page whose header has been read: taken in, printed through the page

@@ -12,7 +12,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DQF_FUZZ=ON -DQF_BUILD_TESTS=OFF -DQF_BUILD_BENCH=OFF >/dev/null
-cmake --build "$dir" -j"$jobs" --target FuzzFilter FuzzPpd FuzzPreview
+cmake --build "$dir" -j"$jobs" --target FuzzFilter FuzzPage FuzzPpd FuzzPreview
 
 # libcups callocs a line buffer of the header's bytes per line (up to 4 GiB)
 # for a hostile compressed-raster header before the filter sees it; under
@@ -22,7 +22,7 @@ cmake --build "$dir" -j"$jobs" --target FuzzFilter FuzzPpd FuzzPreview
 export ASAN_OPTIONS=max_allocation_size_mb=1024:allocator_may_return_null=1
 common=(-max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 -close_fd_mask=3 -print_final_stats=1)
 status=0
-for target in FuzzFilter:filter:16384 FuzzPpd:ppd:8192 FuzzPreview:preview:4096; do
+for target in FuzzFilter:filter:16384 FuzzPage:page:16384 FuzzPpd:ppd:8192 FuzzPreview:preview:4096; do
   IFS=: read -r name seeds maxlen <<<"$target"
   mkdir -p "$work/$name/corpus"
   echo "== $name, $seconds s"

@@ -16,9 +16,6 @@ void EndLine(CMyBuffer &out)
     out.AddStringA("\r\n");
 }
 
-// The command lines of a page around its graphic, with room to spare.
-constexpr int64_t kPageTextBytes = 128;
-
 } // namespace
 
 void AddBegin(CMyBuffer &out, const tagREGSTRUCT &reg, int dpi, int height)
@@ -66,10 +63,16 @@ void EncodePage(const CxImage &page, const tagREGSTRUCT &reg, int dpi, CMyBuffer
 {
     const int stride = static_cast<int>(page.GetEffWidth());
     const int height = static_cast<int>(page.GetHeight());
-    out.Reserve(out.GetBufferLength() + int64_t{stride} * height + kPageTextBytes);
-    AddBegin(out, reg, dpi, height);
-    AddPageWidth(out, static_cast<int>(page.GetWidth()));
-    AddGraphicLine(out, stride, height);
+    // The lines around the graphic are written first, so that the page is
+    // reserved at its exact size.
+    CMyBuffer head, tail;
+    AddBegin(head, reg, dpi, height);
+    AddPageWidth(head, static_cast<int>(page.GetWidth()));
+    AddGraphicLine(head, stride, height);
+    AddForm(tail, reg);
+    AddPrint(tail);
+    out.Reserve(out.GetBufferLength() + head.GetBufferLength() + int64_t{stride} * height + tail.GetBufferLength());
+    out.AddBuffer(head.GetBuffer(), head.GetBufferLength());
     // Rows in storage order, first raster line first; CG wants 1 = dot.
     std::vector<uint8_t> row(static_cast<size_t>(stride));
     for (int y = 0; y < height; ++y) {
@@ -78,8 +81,7 @@ void EncodePage(const CxImage &page, const tagREGSTRUCT &reg, int dpi, CMyBuffer
             row[static_cast<size_t>(i)] = static_cast<uint8_t>(~bits[i]);
         out.AddBuffer(row.data(), stride);
     }
-    AddForm(out, reg);
-    AddPrint(out);
+    out.AddBuffer(tail.GetBuffer(), tail.GetBufferLength());
 }
 
 } // namespace cpcl

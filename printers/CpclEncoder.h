@@ -21,7 +21,7 @@ void AddPrint(NS_QV_CLASS::CMyBuffer &out);
 
 // One label. `page` is prepared (one bit, 1 = white, white row padding) and
 // is read, never changed: the graphic carries its storage inverted (1 = dot,
-// the padding blank). The buffer is reserved once before appending.
+// the padding blank). The buffer is reserved once, at the page's exact size, before appending.
 void EncodePage(const CxImage &page, const tagREGSTRUCT &reg, int dpi, NS_QV_CLASS::CMyBuffer &out);
 
 } // namespace cpcl

@@ -49,6 +49,16 @@ void FeedAndCut(CMyBuffer &out, const tagREGSTRUCT &reg, int dpi, int kind)
     AddCut(out, kind);
 }
 
+// ESC p 0 t1 t2, GS V m, and GS v 0 m with its four size bytes.
+constexpr int64_t kDrawerPulseBytes = 5;
+constexpr int64_t kCutBytes = 3;
+constexpr int64_t kRasterHeadBytes = 8;
+
+int64_t CutBytes(const tagREGSTRUCT &reg, int dpi)
+{
+    return (reg.fCutterFeed > 0 ? FeedBytes(FeedDots(reg.fCutterFeed, reg, dpi)) : 0) + kCutBytes;
+}
+
 } // namespace
 
 void GatherDots(const CxImage &page, int w, int rows, CMyBuffer &raster)
@@ -66,7 +76,18 @@ void GatherDots(const CxImage &page, int w, int rows, CMyBuffer &raster)
 
 int64_t FeedBytes(int dots)
 {
-    return dots <= 0 ? 3 : (int64_t{dots} / 255 + 1) * 3;
+    if (dots <= 255)
+        return 3;
+    return int64_t{dots} / 255 * 3 + (dots % 255 > 0 ? 3 : 0);
+}
+
+int64_t RasterBytes(int w, int h, int len, int bandRows)
+{
+    if (w < 0 || w > kMaxRasterField || h < 0)
+        return 0;
+    // At least one command, even for no rows.
+    const int64_t commands = h == 0 ? 1 : (int64_t{h} + bandRows - 1) / bandRows;
+    return commands * kRasterHeadBytes + (len > 0 ? len : 0);
 }
 
 void AddInit(CMyBuffer &out)
@@ -159,26 +180,33 @@ void EncodePage(const CxImage &page, const tagREGSTRUCT &reg, int dpi, bool rece
         return;
     CMyBuffer raster;
     GatherDots(page, w, h, raster);
-    const int bands = h / BandRows(reg) + 1;
-    out.Reserve(out.GetBufferLength() + raster.GetBufferLength() + int64_t{bands} * 8 + 32 +
-                FeedBytes(FeedDots(reg.fFeedAfter, reg, dpi)) + FeedBytes(FeedDots(reg.fCutterFeed, reg, dpi)));
 
     // Receipt mode: nothing between the pages but their printed rows, so the
     // receipt shows no seam; the drawer pulses and the end-of-job cut come
     // once per job.
-    if (!receipt || !receiptStarted) {
-        if (reg.iMoneyBox == 1)
-            AddDrawerPulse(out);
+    const bool opens = !receipt || !receiptStarted;
+    const bool drawerFirst = opens && reg.iMoneyBox == 1;
+    const bool feeds = reg.fFeedAfter > 0;
+    const bool cuts = reg.iCutMode == 3 || reg.iCutMode == 4;
+    const bool drawerLast = !receipt && reg.iMoneyBox == 2;
+    out.Reserve(out.GetBufferLength() + (drawerFirst ? kDrawerPulseBytes : 0) + (opens ? 6 : 0) +
+                RasterBytes(w, h, raster.GetBufferLength(), BandRows(reg)) +
+                (feeds ? FeedBytes(FeedDots(reg.fFeedAfter, reg, dpi)) : 0) + (cuts ? CutBytes(reg, dpi) : 0) +
+                (drawerLast ? kDrawerPulseBytes : 0));
+
+    if (drawerFirst)
+        AddDrawerPulse(out);
+    if (opens) {
         AddInit(out);
         AddAlign(out, reg.iAlign);
     }
     AddRaster(out, dpi, dpi, w, h, reinterpret_cast<const unsigned char *>(raster.GetBuffer()),
               raster.GetBufferLength(), BandRows(reg));
-    if (reg.fFeedAfter > 0)
+    if (feeds)
         AddFeed(out, FeedDots(reg.fFeedAfter, reg, dpi));
-    if (reg.iCutMode == 3 || reg.iCutMode == 4)
+    if (cuts)
         FeedAndCut(out, reg, dpi, reg.iCutMode == 3 ? 0 : 1);
-    if (!receipt && reg.iMoneyBox == 2)
+    if (drawerLast)
         AddDrawerPulse(out);
 }
 

@@ -43,8 +43,10 @@ int RowsToLastInk(const CxImage &page, int w);
 // The first w bytes of the first `rows` rows of a prepared page, inverted:
 // a set bit burns a dot.
 void GatherDots(const CxImage &page, int w, int rows, NS_QV_CLASS::CMyBuffer &raster);
-// Bytes of the ESC J commands for a feed of `dots`.
+// Bytes of the ESC J commands for a feed of `dots`, exactly.
 int64_t FeedBytes(int dots);
+// Bytes AddRaster appends for these arguments, exactly.
+int64_t RasterBytes(int w, int h, int len, int bandRows);
 
 // One page. `page` is prepared: one bit, 1 = white, white row padding; it is
 // read, never changed. In receipt mode (reg.bReceipt) the page continues the

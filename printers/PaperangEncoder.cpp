@@ -19,10 +19,32 @@ constexpr uint32_t kCrcKey = (kCrcKeyHigh << 16) | kCrcKeyLow;
 // Paper locate distance sent after a page on marked media.
 constexpr int kPaperLocate = 300;
 
-// Frame (8 bytes) and inner head and parameters (17 bytes) around a row.
-constexpr int64_t kRowOverhead = 25;
-// The short commands around the rows, with room to spare.
-constexpr int64_t kPageCommandBytes = 128;
+// A frame around its inner bytes: A5 01, the length, the CRC-32 and 5A.
+constexpr int64_t kFrameBytes = 9;
+// A command's inner head: 05, the code, the second byte, the parameter length.
+constexpr int64_t kCommandHeadBytes = 5;
+// A row's inner head and parameters in front of its dots.
+constexpr int64_t kRowHeadBytes = 17;
+
+int64_t CommandBytes(int64_t params)
+{
+    return kFrameBytes + kCommandHeadBytes + params;
+}
+
+bool SetsPaperType(int media)
+{
+    return media == kMediaPerforated || media == kMediaRoll;
+}
+
+bool LocatesPaper(int media)
+{
+    return media == kMediaGap || media == kMediaBLine || media == kMediaPerforated;
+}
+
+bool FeedsAfter(int media)
+{
+    return media == kMediaContinuous || media == kMediaRoll;
+}
 
 struct Table {
     uint32_t entries[256];
@@ -104,13 +126,9 @@ void AddPaperLocate(CMyBuffer &out, int v)
 
 void AddPaperType(CMyBuffer &out, int mediaType)
 {
-    uint32_t value;
-    if (mediaType == kMediaPerforated)
-        value = 3;
-    else if (mediaType == kMediaRoll)
-        value = 0;
-    else
+    if (!SetsPaperType(mediaType))
         return;
+    const uint32_t value = mediaType == kMediaPerforated ? 3 : 0;
     CMyBuffer params;
     byteorder::AppendLe16(params, value);
     AddCommand(out, 0x20, 0x01, params);
@@ -147,20 +165,36 @@ void AddRows(CMyBuffer &out, const CxImage &page, bool invert)
     }
 }
 
+namespace {
+
+// Every byte EncodePage appends for the page.
+int64_t PageBytes(const CxImage &page, int media)
+{
+    int64_t n = 2 * CommandBytes(0); // start and end of printing
+    n += int64_t{page.GetHeight()} * (kFrameBytes + kRowHeadBytes + page.GetEffWidth());
+    if (SetsPaperType(media))
+        n += CommandBytes(2);
+    if (LocatesPaper(media))
+        n += CommandBytes(4);
+    if (FeedsAfter(media))
+        n += CommandBytes(2);
+    return n;
+}
+
+} // namespace
+
 void EncodePage(const CxImage &page, const tagREGSTRUCT &reg, CMyBuffer &out, const Trace &trace)
 {
-    out.Reserve(out.GetBufferLength() + int64_t{page.GetHeight()} * (page.GetEffWidth() + kRowOverhead) +
-                kPageCommandBytes);
+    out.Reserve(out.GetBufferLength() + PageBytes(page, reg.iMediaType));
     AddBeginPrinting(out);
     trace("MM_TP_CTRL_PRINT_START");
     AddPaperType(out, reg.iMediaType);
     AddRows(out, page, true);
     AddEndPrinting(out);
     trace("MM_TP_CTRL_PRINT_END");
-    const int media = reg.iMediaType;
-    if (media == kMediaGap || media == kMediaBLine || media == kMediaPerforated)
+    if (LocatesPaper(reg.iMediaType))
         AddPaperLocate(out, kPaperLocate);
-    if (media == kMediaContinuous || media == kMediaRoll)
+    if (FeedsAfter(reg.iMediaType))
         AddFeed(out, 0);
 }
 

@@ -42,7 +42,7 @@ void AddPaperType(NS_QV_CLASS::CMyBuffer &out, int mediaType);
 void AddRows(NS_QV_CLASS::CMyBuffer &out, const CxImage &page, bool invert);
 
 // One page. `page` is prepared (one bit, 1 = white, white row padding) and
-// read, never changed. The buffer is reserved once before appending.
+// read, never changed. The buffer is reserved once, at the page's exact size, before appending.
 void EncodePage(const CxImage &page, const tagREGSTRUCT &reg, NS_QV_CLASS::CMyBuffer &out, const Trace &trace);
 
 } // namespace paperang

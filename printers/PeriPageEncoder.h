@@ -32,7 +32,7 @@ int RowBytes(const CxImage &page, const tagREGSTRUCT &reg, int dpi);
 
 // One page. `page` is prepared (one bit, 1 = white, white padding; on
 // recording paper already cropped to its picture) and read, never changed.
-// The buffer is reserved once before appending.
+// The buffer is reserved once, at the page's exact size, before appending.
 void EncodePage(const CxImage &page, const tagREGSTRUCT &reg, int dpi, NS_QV_CLASS::CMyBuffer &out);
 
 } // namespace peripage

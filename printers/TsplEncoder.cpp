@@ -20,19 +20,33 @@ namespace {
 // The one model whose firmware takes SFAYPRINT in place of PRINT.
 const char kSfayModelName[] = "do-zidivoz";
 
-// The text lines of a label around its bitmaps, with room to spare.
-constexpr int64_t kLabelTextBytes = 1024;
-
 void EndLine(CMyBuffer &out)
 {
     out.AddStringA("\r\n");
 }
 
-// Appends mode 3 with the compressed data; false leaves `out` as it was.
-bool AddCompressed(CMyBuffer &out, const CMyBuffer &head, const uint8_t *bits, int length, const Compressor &compressor,
-                   const Trace &trace)
+// One BITMAP command, assembled before anything is appended so that the
+// label's size is known: its text up to the data, then the data (the
+// plane's own bits or their zlib form) and the line end.
+struct BitmapCommand {
+    CMyBuffer head;
+    std::unique_ptr<Bytef[]> packed;
+    const uint8_t *data = nullptr;
+    int length = 0;
+
+    int64_t Bytes() const { return head.GetBufferLength() + int64_t{length} + 2; }
+    void AppendTo(CMyBuffer &out) const
+    {
+        out.AddBuffer(head.GetBuffer(), head.GetBufferLength());
+        out.AddBuffer(data, length);
+        EndLine(out);
+    }
+};
+
+// The zlib form of the inverted bits (the printer wants 1 = dot there);
+// false when there is none, traced.
+bool Pack(BitmapCommand &command, const uint8_t *bits, int length, const Compressor &compressor, const Trace &trace)
 {
-    // The printer wants 1 = dot in this form.
     std::vector<Bytef> dots(bits, bits + length);
     for (Bytef &b : dots)
         b = static_cast<Bytef>(~b);
@@ -55,22 +69,46 @@ bool AddCompressed(CMyBuffer &out, const CMyBuffer &head, const uint8_t *bits, i
                          static_cast<unsigned long>(packedLen)));
         return false;
     }
-    out.AddBuffer(head.GetBuffer(), head.GetBufferLength());
-    out.AddStringA("3,");
-    out.AddInt(static_cast<int>(packedLen));
-    out.AddStringA(",");
-    out.AddBuffer(packed.get(), static_cast<int>(packedLen));
+    command.packed = std::move(packed);
+    command.data = command.packed.get();
+    command.length = static_cast<int>(packedLen);
     return true;
 }
 
+// Mode 3 with the compressed data, or mode 1 with the bits as they are.
+void MakeBitmap(BitmapCommand &command, int x, int y, int widthBytes, int height, const uint8_t *bits, int length,
+                bool compress, const Compressor &compressor, const Trace &trace)
+{
+    CMyBuffer &head = command.head;
+    head.AddStringA("BITMAP ");
+    head.AddInt(x);
+    head.AddStringA(",");
+    head.AddInt(y);
+    head.AddStringA(",");
+    head.AddInt(widthBytes);
+    head.AddStringA(",");
+    head.AddInt(height);
+    head.AddStringA(",");
+    if (length < 0)
+        length = 0;
+    if (compress && Pack(command, bits, length, compressor, trace)) {
+        head.AddStringA("3,");
+        head.AddInt(command.length);
+        head.AddStringA(",");
+    } else {
+        head.AddStringA("1,");
+        command.data = bits;
+        command.length = length;
+    }
+}
+
 // A whole plane as one bitmap at the label's origin.
-void AddPlane(Lines &lines, const CxImage &plane, const tagREGSTRUCT &reg, const Compressor &compressor,
-              const Trace &trace)
+void MakePlane(BitmapCommand &command, const CxImage &plane, const tagREGSTRUCT &reg, const Compressor &compressor,
+               const Trace &trace)
 {
     const uint64_t bytes = static_cast<uint64_t>(plane.GetEffWidth()) * plane.GetHeight();
-    lines.Bitmap(0, 0, static_cast<int>(plane.GetEffWidth()), static_cast<int>(plane.GetHeight()),
-                 const_cast<CxImage &>(plane).GetBits(0), static_cast<int>(bytes), reg.bImageCompress, compressor,
-                 trace);
+    MakeBitmap(command, 0, 0, static_cast<int>(plane.GetEffWidth()), static_cast<int>(plane.GetHeight()),
+               const_cast<CxImage &>(plane).GetBits(0), static_cast<int>(bytes), reg.bImageCompress, compressor, trace);
 }
 
 // SET PEEL / CUTTER / PARTIAL_CUTTER / TEAR for iPostAction: 1 tear, 2 cut,
@@ -170,24 +208,9 @@ void Lines::Number(const char *command, int value)
 void Lines::Bitmap(int x, int y, int widthBytes, int height, const uint8_t *bits, int length, bool compress,
                    const Compressor &compressor, const Trace &trace)
 {
-    CMyBuffer head;
-    head.AddStringA("BITMAP ");
-    head.AddInt(x);
-    head.AddStringA(",");
-    head.AddInt(y);
-    head.AddStringA(",");
-    head.AddInt(widthBytes);
-    head.AddStringA(",");
-    head.AddInt(height);
-    head.AddStringA(",");
-    if (length < 0)
-        length = 0;
-    if (!compress || !AddCompressed(out, head, bits, length, compressor, trace)) {
-        out.AddBuffer(head.GetBuffer(), head.GetBufferLength());
-        out.AddStringA("1,");
-        out.AddBuffer(bits, length);
-    }
-    EndLine(out);
+    BitmapCommand command;
+    MakeBitmap(command, x, y, widthBytes, height, bits, length, compress, compressor, trace);
+    command.AppendTo(out);
 }
 
 void Lines::Print(const std::string &modelName, int sets, int copies)
@@ -202,11 +225,11 @@ void Lines::Print(const std::string &modelName, int sets, int copies)
 void EncodePage(const CxImage &black, const CxImage *red, const tagREGSTRUCT &reg, int dpi,
                 const std::string &modelName, CMyBuffer &out, const Compressor &compressor, const Trace &trace)
 {
-    auto storage = [](const CxImage *plane) {
-        return plane ? static_cast<int64_t>(plane->GetEffWidth()) * plane->GetHeight() : 0;
-    };
-    out.Reserve(out.GetBufferLength() + storage(&black) + storage(red) + kLabelTextBytes);
-    Lines lines{out, reg.iUnit, dpi};
+    // The lines before the bitmaps, the bitmaps and the lines between and
+    // after them are assembled first, so that the label is reserved at its
+    // exact size.
+    CMyBuffer text, redOn, redOff, print;
+    Lines lines{text, reg.iUnit, dpi};
 
     // The horizontal resolution is the head's dot pitch in both directions:
     // every stored row prints as one dot line.
@@ -236,13 +259,25 @@ void EncodePage(const CxImage &black, const CxImage *red, const tagREGSTRUCT &re
     }
     lines.Line("CLS");
 
+    BitmapCommand redPlane, blackPlane;
     if (red) {
-        lines.Number("SETCOLOR RED ", reg.iRedParam);
-        AddPlane(lines, *red, reg, compressor, trace);
-        lines.Line("SETCOLOR BLACK");
+        Lines{redOn, reg.iUnit, dpi}.Number("SETCOLOR RED ", reg.iRedParam);
+        MakePlane(redPlane, *red, reg, compressor, trace);
+        Lines{redOff, reg.iUnit, dpi}.Line("SETCOLOR BLACK");
     }
-    AddPlane(lines, black, reg, compressor, trace);
-    lines.Print(modelName, 1, 1);
+    MakePlane(blackPlane, black, reg, compressor, trace);
+    Lines{print, reg.iUnit, dpi}.Print(modelName, 1, 1);
+
+    out.Reserve(out.GetBufferLength() + text.GetBufferLength() + redOn.GetBufferLength() +
+                (red ? redPlane.Bytes() : 0) + redOff.GetBufferLength() + blackPlane.Bytes() + print.GetBufferLength());
+    out.AddBuffer(text.GetBuffer(), text.GetBufferLength());
+    if (red) {
+        out.AddBuffer(redOn.GetBuffer(), redOn.GetBufferLength());
+        redPlane.AppendTo(out);
+        out.AddBuffer(redOff.GetBuffer(), redOff.GetBufferLength());
+    }
+    blackPlane.AppendTo(out);
+    out.AddBuffer(print.GetBuffer(), print.GetBufferLength());
 }
 
 } // namespace tspl

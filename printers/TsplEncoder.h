@@ -52,7 +52,8 @@ struct Lines {
 
 // One label. `black` (and `red` in two-colour mode, else null) are prepared:
 // one bit, 1 = white, white row padding; they are read, never changed. The
-// page's command buffer is reserved once before anything is appended.
+// page's command buffer is reserved once, at its exact size, before anything is
+// appended.
 void EncodePage(const CxImage &black, const CxImage *red, const tagREGSTRUCT &reg, int dpi,
                 const std::string &modelName, NS_QV_CLASS::CMyBuffer &out, const Compressor &compressor,
                 const Trace &trace);

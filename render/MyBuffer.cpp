@@ -41,6 +41,7 @@ void CMyBuffer::SetBufferSize(int size)
             throw std::bad_alloc();
         m_pBuffer = p;
         m_nBufferSize = size;
+        ++m_nGrowths;
     }
 }
 

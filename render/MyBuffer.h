@@ -17,6 +17,9 @@ public:
     int GetBufferLength() const { return m_nBufferLength; }
     int GetBufferSize() const { return m_nBufferSize; }
     int GetMaxBufferSize() const { return m_nMaxBufferSize; }
+    // How often the storage has been grown since the buffer was made: a page
+    // reserved once before it is assembled grows it at most once.
+    int GetGrowthCount() const { return m_nGrowths; }
 
     void SetMaxBufferSize(int max) { m_nMaxBufferSize = max; }
     // Grows the storage to exactly `size` bytes, keeping the content; never shrinks.
@@ -45,6 +48,7 @@ private:
     int m_nBufferSize;
     int m_nMaxBufferSize;
     bool m_bOverflowed;
+    int m_nGrowths = 0;
 
     void Clear();
 };

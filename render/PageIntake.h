@@ -24,7 +24,7 @@
 #include <cups/raster.h>
 
 #include "MyBuffer.h"
-#include "PagePath.h"
+#include "PageTypes.h"
 
 class PageIntake {
 public:

@@ -264,7 +264,7 @@ void ReadMedia(const std::string &v, tagREGSTRUCT &reg, const TraceLine &trace)
 
 // The value a printer takes for a setting's choice, with a trace line when
 // it is not the choice's own.
-double InRange(const Setting &s, int value, const TraceLine &trace)
+double InRange(const Setting &s, int value, const TraceLine &trace, const TraceLine &warning)
 {
     if (!s.range)
         return value;
@@ -278,16 +278,20 @@ double InRange(const Setting &s, int value, const TraceLine &trace)
         taken = r.above;
     if (taken != value) {
         const std::string range = FormatText("%g to %g%s", r.low, r.high, r.unit);
-        trace(taken < 0 && s.from == From::Level
-                  ? FormatText("%s %d: the printer's own setting is used", s.keyword, value)
-                  : FormatText("%s %d is outside %s: %g used", s.keyword, value, range.c_str(), taken));
+        const std::string line =
+            taken < 0 && s.from == From::Level
+                ? FormatText("%s %d: the printer's own setting is used", s.keyword, value)
+                : FormatText("%s %d is outside %s: %g used", s.keyword, value, range.c_str(), taken);
+        trace(line);
+        if (warning)
+            warning(line);
     }
     return taken;
 }
 
 } // namespace
 
-void ReadSettings(SettingsSource &source, tagREGSTRUCT &reg, const TraceLine &trace)
+void ReadSettings(SettingsSource &source, tagREGSTRUCT &reg, const TraceLine &trace, const TraceLine &warning)
 {
     for (const Setting &s : kSettings) {
         if ((s.from == From::Offered || s.from == From::Override) && !source.Offers(s.keyword))
@@ -305,7 +309,7 @@ void ReadSettings(SettingsSource &source, tagREGSTRUCT &reg, const TraceLine &tr
             ReadMedia(v, reg, trace);
             continue;
         }
-        Store(reg, s.member, InRange(s, s.parse(v), trace));
+        Store(reg, s.member, InRange(s, s.parse(v), trace, warning));
         if (s.special == Special::FeedOffset)
             reg.fFeedAfter = reg.iOffset; // the feed after each page
         if (s.trace)

@@ -44,4 +44,7 @@ private:
 
 // Fills `reg` from the source; members whose keyword has no choice keep
 // their value (Darkness and zePrintRate fall back to the printer's own, -1).
-void ReadSettings(SettingsSource &source, tagREGSTRUCT &reg, const TraceLine &trace);
+// A choice outside what the printers take is held at it; the line that says
+// so goes to the trace and, when given, to `warning` for the user.
+void ReadSettings(SettingsSource &source, tagREGSTRUCT &reg, const TraceLine &trace,
+                  const TraceLine &warning = nullptr);

@@ -56,7 +56,7 @@ ok() { echo "ok: $*"; }
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')
 base=ipp://localhost:$port/ipp/print
 export SNAP_COMMON=$T
-"$app" server -o server-port="$port" -o listen-hostname=localhost -o spool-directory="$T/spool" \
+"$app" server -o server-port="$port" -o listen-hostname=localhost -o spool-directory="$T/spool" -o file-directory="$T/out" \
     -o state-file="$T/state" -o log-file="$T/log" -o log-level=info -o server-options=no-tls \
     >>"$T/app.out" 2>&1 &
 app_pid=$!

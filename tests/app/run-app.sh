@@ -77,7 +77,7 @@ export SNAP_COMMON=$T
 
 start_app() {
     "$app" server -o server-port="$port" -o listen-hostname=localhost \
-        -o spool-directory="$T/spool" -o state-file="$T/state" \
+        -o spool-directory="$T/spool" -o state-file="$T/state" -o file-directory="$T/out" \
         -o log-file="$T/log" -o log-level=info -o server-options=no-tls \
         >>"$T/app.out" 2>&1 &
     app_pid=$!

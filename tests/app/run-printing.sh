@@ -11,8 +11,8 @@
 #     abort within seconds with a reason, and the next job prints;
 #   - a Letter PWG raster page is fitted to the label; with print-scaling
 #     none it aborts with the reason;
-#   - the test page ("testpage" piped into "submit") decodes to a barcode
-#     that zbarimg reads back, for both printers;
+#   - the test page ("testpage" then "submit", and the web interface's
+#     "Print Test Page") decodes to a barcode that zbarimg reads back;
 #   - the web interface's printing defaults: the configured darkness shows,
 #     saving another field leaves it, a darkness saved there reaches the
 #     printer bytes;
@@ -180,7 +180,7 @@ for bad in cut.png:image/png:damaged cut.jpg:image/jpeg:damaged \
     state=$(job label "$T/work/$file" "$format" "bad-$file")
     ms=$((($(date +%s%N) - start) / 1000000))
     if echo "$state" | grep -q 'job-state (enum) = aborted' && echo "$state" | grep -q "$says"; then
-        ok "$file: aborted in $ms ms ($(echo "$state" | grep message | sed 's/.*= //'))"
+        ok "$file: aborted in $ms ms ($(echo "$state" | grep message | tail -1 | sed 's/.*= //'))"
     else
         fail "$file: $state"
     fi
@@ -221,6 +221,20 @@ for p in label:tspl-203:tspl receipt:escpos-58:escpos; do
         fail "$driver test page: no barcode read back (${code:-nothing})"
     fi
 done
+
+# The web interface's "Print Test Page" button.
+if python3 "$here/webform.py" "$web/receipt" --action print-test-page >"$T/work/webtest.txt" 2>&1; then
+    for _ in $(seq 100); do [ -s "$T/out/receipt/Test Page.prn" ] && break; sleep 0.1; done
+    sleep 0.3
+    if page=$(decode "$T/out/receipt/Test Page.prn" escpos web-testpage) &&
+       code=$(zbarimg -q --raw "$page" 2>/dev/null) && [ "$code" = escpos-58 ]; then
+        ok "\"Print Test Page\" in the web interface: zbarimg reads \"$code\""
+    else
+        fail "\"Print Test Page\" in the web interface: no barcode read back (${code:-nothing})"
+    fi
+else
+    fail "\"Print Test Page\": $(cat "$T/work/webtest.txt")"
+fi
 
 # ------------------------------------------------- web interface: darkness
 if python3 "$here/webform.py" "$web/label/printing" --expect print-darkness=53 >"$T/work/form1.txt" 2>&1; then
@@ -294,6 +308,13 @@ cups_no_options() {
             fi
         done
     done
+    # CUPS renders on the queue's default media, the label or the roll, not
+    # on Letter (1725 x 2233 dots at 203 dpi).
+    if grep -q 'raster data is 1725x2233' "$T/log"; then
+        fail "CUPS rendered a job on Letter: $(grep -c 'raster data is 1725x2233' "$T/log") page(s)"
+    else
+        ok "CUPS rendered every job on the printer's media"
+    fi
     qf_cupsd_stop
 }
 if [ "$(id -u)" != 0 ]; then

@@ -2,13 +2,18 @@
 """Reads and saves a form of the app's web interface the way a browser
 does: all its fields with their current values, the session field included.
 
-Usage: webform.py URL [--expect NAME=VALUE ...] [--set NAME=VALUE ...]
+Usage: webform.py URL [--action ACTION] [--expect NAME=VALUE ...]
+                  [--set NAME=VALUE ...]
 
 --expect: the field's current value (the selected option, the checked
 radio button, the input's value) must be VALUE.  --set: changes fields and
 submits the form with every other field as the page shows it.  Exit status
 0 when every expectation holds and the page answers the submission with
 "Changes saved."; 1 otherwise.
+
+--action: the form is the one whose hidden "action" field is ACTION (a
+button such as "Print Test Page", action print-test-page); it is submitted
+as it is, and the page must answer with its banner.
 """
 import html.parser
 import sys
@@ -64,10 +69,13 @@ def main():
     if not args:
         sys.stderr.write(__doc__)
         return 2
-    url, expects, sets = args[0], [], []
+    url, expects, sets, action = args[0], [], [], None
     i = 1
     while i < len(args):
-        if args[i] in ('--expect', '--set') and i + 1 < len(args):
+        if args[i] == '--action' and i + 1 < len(args):
+            action = args[i + 1]
+            i += 2
+        elif args[i] in ('--expect', '--set') and i + 1 < len(args):
             (expects if args[i] == '--expect' else sets).append(args[i + 1].split('=', 1))
             i += 2
         else:
@@ -75,9 +83,12 @@ def main():
             return 2
     parser = Form()
     parser.feed(read(url))
-    forms = [f for f in parser.forms if f['choices']]
+    if action:
+        forms = [f for f in parser.forms if f['fields'].get('action') == action]
+    else:
+        forms = [f for f in parser.forms if f['choices']]
     if not forms:
-        print('no form with choices on %s' % url)
+        print('no such form on %s' % url)
         return 1
     form = forms[0]
     status = 0
@@ -86,7 +97,7 @@ def main():
         if got != value:
             print('%s is %r, not %r' % (name, got, value))
             status = 1
-    if sets:
+    if sets or action:
         fields = dict(form['fields'])
         for name, value in sets:
             fields[name] = value
@@ -95,8 +106,9 @@ def main():
         req = urllib.request.Request(target, data=body, method='POST')
         with urllib.request.urlopen(req, timeout=30) as r:
             page = r.read().decode('utf-8', 'replace')
-        if 'Changes saved.' not in page:
-            print('the form was not saved')
+        banner = 'Test page printed.' if action == 'print-test-page' else 'Changes saved.'
+        if banner not in page:
+            print('the page does not say "%s"' % banner)
             status = 1
     return status
 

@@ -184,6 +184,25 @@ TEST_F(Hostile, AbsurdPpdSettingsPrintEveryModel)
         }
 }
 
+TEST_F(Hostile, TallNarrowPagesFinishInSeconds)
+{
+    // Each row of such a page costs the encoders their per-row commands; a
+    // command buffer that outgrows its reservation is copied once per row.
+    struct Case {
+        int model;
+        unsigned width, height;
+    } cases[] = {{20, 1, 131072}, {21, 1, 131072}, {22, 1, 131072}, {23, 1, 131072}, {24, 1, 131072}, {23, 8, 100000}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.model) + ": " + std::to_string(c.width) + " x " + std::to_string(c.height));
+        TestPpd printer;
+        printer.modelNumber = c.model;
+        const FilterResult r = Run(Stream({Pattern(c.width, c.height)}), printer);
+        EXPECT_LT(r.seconds, 10);
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        EXPECT_EQ(WholePages(r), 1) << r.err;
+    }
+}
+
 // Jobs that once printed wrongly, each with the dots or the commands it must
 // give now.
 TEST_F(Hostile, OnceMisprintedJobsPrintWhatTheyShow)
@@ -229,6 +248,7 @@ TEST_F(Hostile, OnceMisprintedJobsPrintWhatTheyShow)
     // A black-mark height of 2^31 mm: the longest mark TSPL takes.
     const FilterResult mark = Run(Stream({Pattern(64, 16)}), printer, "zeMediaTracking=BLine GapHeight=2147483648");
     EXPECT_NE(std::string(mark.out.begin(), mark.out.end()).find("BLINE 200 dot,0 dot\r\n"), std::string::npos);
+    EXPECT_TRUE(mark.HasErrLine("WARNING: GapHeight 2147483647 is outside 0 to 25.4 mm: 25.4 used")) << mark.err;
 
     // A feed of 2^31 mm after a receipt page: at most 100 mm of ESC J.
     TestPpd receipt;

@@ -272,8 +272,12 @@ TEST(ReadSettings, CommandNumbersAreHeldAtWhatPrintersTake)
         source.choices = {{c.keyword, c.choice}};
         tagREGSTRUCT reg;
         std::vector<std::string> lines;
-        ReadSettings(source, reg, [&](const std::string &line) { lines.push_back(line); });
+        std::vector<std::string> warnings;
+        ReadSettings(
+            source, reg, [&](const std::string &line) { lines.push_back(line); },
+            [&](const std::string &line) { warnings.push_back(line); });
         EXPECT_NEAR(c.value(reg), c.expected, 1e-5);
+        EXPECT_EQ(warnings, *c.line ? std::vector<std::string>{c.line} : std::vector<std::string>{});
         const bool said = std::any_of(lines.begin(), lines.end(), [](const std::string &l) {
             return l.find(" is outside ") != std::string::npos || l.find("printer's own") != std::string::npos;
         });

@@ -27,21 +27,10 @@
 #include <string>
 
 #include "ObjRef.h"
+#include "PageTypes.h"
 #include "RegStruct.h"
 
 class CBaseRender;
-
-// A raster page as read: rows top first, each bytesPerLine long (at least
-// the bytes its width needs), in luminance form: a 1 bit or 255 is white.
-// 1, 4, 8 and 24 bits per pixel print, colour red first (32-bit pixels are
-// read as 24; their fourth byte is left out).
-struct RasterImage {
-    const void *data = nullptr;
-    unsigned width = 0, height = 0;
-    unsigned bitsPerPixel = 0, bytesPerLine = 0;
-    int xDpi = 0, yDpi = 0;
-};
-
 class CxImage;
 
 // The engine image of a raster page: raster line i is stored row i. Colour
@@ -50,19 +39,6 @@ class CxImage;
 // 32-bit pixel is left out, whatever it holds. False when the engine cannot
 // hold the page (its depth, its size, no memory).
 bool MakePageImage(const RasterImage &page, CxImage &image);
-
-// What the page path (and the page intake) tells about a page. The filter
-// shows errors and warnings to CUPS and traces in the system log; the Printer
-// Application writes them all to the job's log.
-enum class NoteKind { Error, Warning, Trace };
-using PageNotes = std::function<void(NoteKind kind, const std::string &text)>;
-
-struct PageOutcome {
-    bool printed = false;
-    // Why a page was not printed, one sentence for the user (no "ERROR:"
-    // prefix); empty when nothing needs saying.
-    std::string reason;
-};
 
 class PagePath {
 public:

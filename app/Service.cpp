@@ -1,0 +1,248 @@
+#include "Service.h"
+
+#include <arpa/inet.h>
+#include <grp.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "PeerUid.h"
+
+namespace {
+
+// The owner of the client's end of a loopback TCP connection, -1 if unknown.
+long LoopbackPeerUid(int fd)
+{
+    sockaddr_storage peer{}, ours{};
+    socklen_t peerLength = sizeof peer, ourLength = sizeof ours;
+    if (getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &peerLength) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr *>(&ours), &ourLength) != 0 || peer.ss_family != ours.ss_family)
+        return -1;
+    TableAddress peerAddress, ourAddress;
+    const char *table = nullptr;
+    if (peer.ss_family == AF_INET) {
+        const auto &p = reinterpret_cast<const sockaddr_in &>(peer);
+        const auto &o = reinterpret_cast<const sockaddr_in &>(ours);
+        if ((ntohl(p.sin_addr.s_addr) >> 24) != 127)
+            return -1;
+        peerAddress = ToTableAddress(reinterpret_cast<const unsigned char *>(&p.sin_addr), 4, ntohs(p.sin_port));
+        ourAddress = ToTableAddress(reinterpret_cast<const unsigned char *>(&o.sin_addr), 4, ntohs(o.sin_port));
+        table = "/proc/self/net/tcp";
+    } else if (peer.ss_family == AF_INET6) {
+        const auto &p = reinterpret_cast<const sockaddr_in6 &>(peer);
+        const auto &o = reinterpret_cast<const sockaddr_in6 &>(ours);
+        if (!IN6_IS_ADDR_LOOPBACK(&p.sin6_addr) && !IN6_IS_ADDR_V4MAPPED(&p.sin6_addr))
+            return -1;
+        if (IN6_IS_ADDR_V4MAPPED(&p.sin6_addr) && p.sin6_addr.s6_addr[12] != 127)
+            return -1;
+        peerAddress = ToTableAddress(p.sin6_addr.s6_addr, 16, ntohs(p.sin6_port));
+        ourAddress = ToTableAddress(o.sin6_addr.s6_addr, 16, ntohs(o.sin6_port));
+        table = "/proc/self/net/tcp6";
+    } else {
+        return -1;
+    }
+    std::ifstream in(table);
+    std::stringstream text;
+    text << in.rdbuf();
+    // The client's socket: its local end is our peer, its remote end is us.
+    return SocketOwner(text.str(), peerAddress, ourAddress);
+}
+
+bool InGroup(uid_t uid, gid_t group)
+{
+    if (group == static_cast<gid_t>(-1))
+        return false;
+    passwd entry{}, *found = nullptr;
+    std::vector<char> buffer(16384);
+    if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+        return false;
+    if (found->pw_gid == group)
+        return true;
+    int count = 64;
+    std::vector<gid_t> groups(static_cast<size_t>(count));
+    if (getgrouplist(found->pw_name, found->pw_gid, groups.data(), &count) < 0)
+        return false;
+    for (int i = 0; i < count; ++i)
+        if (groups[static_cast<size_t>(i)] == group)
+            return true;
+    return false;
+}
+
+std::string g_adminGroup;
+
+// PAPPL asks the same question for printing (GROUP_NAME is then the
+// printer's print group, none by default, and GROUP undefined without one),
+// for a job operation by someone else than the job's owner, and for
+// administration (GROUP_NAME is the admin group for both).
+http_status_t LocalAdministrator(pappl_client_t *client, const char *groupName, gid_t group, void *)
+{
+    const long uid = LoopbackPeerUid(httpGetFd(papplClientGetHTTP(client)));
+    if (uid >= 0) {
+        // Jobs are owned by the local user who sent them.
+        passwd entry{}, *found = nullptr;
+        std::vector<char> buffer(16384);
+        if (getpwuid_r(static_cast<uid_t>(uid), &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+            papplClientSetUsername(client, found->pw_name);
+    }
+    const bool administration = groupName && g_adminGroup == groupName;
+    // Printing, and what any client may do to jobs without authentication
+    // in PAPPL (see a job's state, cancel it), stay open.
+    if ((!administration && (!groupName || group == static_cast<gid_t>(-1))) ||
+        (administration && papplClientGetJob(client)))
+        return HTTP_STATUS_CONTINUE;
+    if (uid < 0)
+        return HTTP_STATUS_FORBIDDEN;
+    if (uid == 0 || static_cast<uid_t>(uid) == geteuid() || InGroup(static_cast<uid_t>(uid), group))
+        return HTTP_STATUS_CONTINUE;
+    papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Refused a request from local user %ld, who is not in group %s.", uid,
+                   administration ? g_adminGroup.c_str() : groupName);
+    return HTTP_STATUS_FORBIDDEN;
+}
+
+std::string g_socketPath;
+
+bool RestrictSocketNow(pappl_system_t *system, void *)
+{
+    if (!g_socketPath.empty() && chmod(g_socketPath.c_str(), 0600) != 0)
+        papplLog(system, PAPPL_LOGLEVEL_WARN, "Unable to restrict the local socket %s.", g_socketPath.c_str());
+    return false;
+}
+
+volatile sig_atomic_t g_terminate = 0;
+struct sigaction g_papplTerm;
+
+void OnTerm(int signal)
+{
+    g_terminate = 1;
+    if (g_papplTerm.sa_handler != SIG_DFL && g_papplTerm.sa_handler != SIG_IGN && g_papplTerm.sa_handler)
+        g_papplTerm.sa_handler(signal);
+}
+
+void CollectJob(pappl_job_t *job, void *data)
+{
+    static_cast<std::vector<pappl_job_t *> *>(data)->push_back(job);
+}
+
+// Collected first: a cancelled job leaves the list being walked.
+void CancelPrinterJobs(pappl_printer_t *printer, void *)
+{
+    std::vector<pappl_job_t *> jobs;
+    papplPrinterIterateActiveJobs(printer, CollectJob, &jobs, 1, 0);
+    for (pappl_job_t *job : jobs)
+        papplJobCancel(job);
+}
+
+bool WatchTerm(pappl_system_t *system, void *)
+{
+    if (!g_terminate)
+        return true;
+    papplLog(system, PAPPL_LOGLEVEL_INFO, "Stopping: the jobs not yet printed are cancelled.");
+    papplSystemIteratePrinters(system, CancelPrinterJobs, nullptr);
+    papplSystemShutdown(system);
+    return true;
+}
+
+// PAPPL sets its SIGTERM handler when the server starts running: ours goes
+// in front of it on the first tick.
+bool CatchTerm(pappl_system_t *, void *)
+{
+    struct sigaction ours {};
+    ours.sa_handler = OnTerm;
+    sigemptyset(&ours.sa_mask);
+    sigaction(SIGTERM, &ours, &g_papplTerm);
+    return false;
+}
+
+// Jobs seen waiting for their device: job id to the time first seen.
+std::map<int, time_t> g_waiting;
+int g_deviceTimeout = 0;
+
+void CollectWaiting(pappl_printer_t *printer, void *data)
+{
+    // PAPPL marks the printer stopped while it retries opening the device
+    // for the job it processes (a paused printer processes none).
+    if (papplPrinterGetState(printer) != IPP_PSTATE_STOPPED)
+        return;
+    std::vector<pappl_job_t *> jobs;
+    papplPrinterIterateActiveJobs(printer, CollectJob, &jobs, 1, 0);
+    for (pappl_job_t *job : jobs)
+        if (papplJobGetState(job) == IPP_JSTATE_PROCESSING)
+            static_cast<std::vector<std::pair<pappl_printer_t *, pappl_job_t *>> *>(data)->emplace_back(printer, job);
+}
+
+bool EndWaitingJobs(pappl_system_t *system, void *)
+{
+    std::vector<std::pair<pappl_printer_t *, pappl_job_t *>> waiting;
+    papplSystemIteratePrinters(system, CollectWaiting, &waiting);
+    const time_t now = time(nullptr);
+    std::map<int, time_t> still;
+    for (const auto &w : waiting) {
+        const int id = papplJobGetID(w.second);
+        const auto seen = g_waiting.find(id);
+        const time_t since = seen == g_waiting.end() ? now : seen->second;
+        if (now - since < g_deviceTimeout) {
+            still[id] = since;
+            continue;
+        }
+        papplLogJob(w.second, PAPPL_LOGLEVEL_ERROR, "The printer at %s could not be reached for %d seconds.",
+                    papplPrinterGetDeviceURI(w.first), g_deviceTimeout);
+        papplJobSetMessage(w.second,
+                           "The printer could not be reached for %d seconds; check that it is on and "
+                           "connected, then print again.",
+                           g_deviceTimeout);
+        papplJobCancel(w.second);
+    }
+    g_waiting.swap(still);
+    return true;
+}
+
+} // namespace
+
+void EndJobsWithoutDevice(pappl_system_t *system, int seconds)
+{
+    if (seconds <= 0)
+        return;
+    g_deviceTimeout = seconds;
+    papplSystemAddTimerCallback(system, 0, 1, EndWaitingJobs, nullptr);
+}
+
+void SetUpAdministration(pappl_system_t *system, const char *authService, const char *adminGroup)
+{
+    // Without the named group, root's: there is always an admin group, so
+    // that administration is told from printing.
+    g_adminGroup = adminGroup && *adminGroup && getgrnam(adminGroup) ? adminGroup : "root";
+    papplSystemSetAdminGroup(system, g_adminGroup.c_str());
+    if (!authService || !*authService)
+        papplSystemSetAuthCallback(system, "Basic", LocalAdministrator, nullptr);
+}
+
+void RestrictLocalSocket(pappl_system_t *system, const char *name)
+{
+    // Where PAPPL 1.3's main loop puts it.
+    const char *snap = getenv("SNAP_COMMON");
+    if (getuid() != 0)
+        g_socketPath = std::string(papplGetTempDir()) + "/" + name + std::to_string(getuid()) + ".sock";
+    else if (snap)
+        g_socketPath = std::string(snap) + "/" + name + ".sock";
+    else
+        g_socketPath = std::string("/run/") + name + ".sock";
+    papplSystemAddTimerCallback(system, 0, 0, RestrictSocketNow, nullptr);
+}
+
+void StopPromptlyOnTerm(pappl_system_t *system)
+{
+    papplSystemAddTimerCallback(system, 0, 0, CatchTerm, nullptr);
+    papplSystemAddTimerCallback(system, 0, 1, WatchTerm, nullptr);
+}
