@@ -1,6 +1,8 @@
 // Status replies: bytes as the printers' manuals give them, and junk.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <string>
 #include <vector>
 
 #include "PrinterStatus.h"
@@ -57,6 +59,15 @@ struct Case {
 };
 
 using P = PrinterStatus;
+
+// A test name from a case's description: letters and digits only.
+template <typename T> std::string NameOf(const ::testing::TestParamInfo<T> &info)
+{
+    std::string name;
+    for (const char *p = info.param.what; *p; ++p)
+        name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+    return name;
+}
 
 class Replies : public ::testing::TestWithParam<Case> {};
 
@@ -140,7 +151,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Junk{"escpos text", 21, {'O', 'K', '\r', '\n'}},
                       Junk{"escpos five replies", 21, {0x12, 0x12, 0x12, 0x12, 0x12}},
                       Junk{"escpos broken status block", 21, {0x10, 0x80, 0x00, 0x00, 0x12, 0x12, 0x12, 0x12}},
-                      Junk{"paperang has no reply", 23, {0x00}}, Junk{"peripage has no reply", 24, {0x00}}));
+                      Junk{"paperang has no reply", 23, {0x00}}, Junk{"peripage has no reply", 24, {0x00}}),
+    NameOf<Junk>);
 
 TEST(StatusReply, OneByteFamiliesWaitForTheirByte)
 {

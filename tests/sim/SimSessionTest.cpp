@@ -136,6 +136,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Answer{preview::Lang::ESCPOS, {0x10, 0x04, 2}, With(&SimState::paperOut), {0x32}},
                       Answer{preview::Lang::ESCPOS, {0x10, 0x04, 4}, With(&SimState::paperOut), {0x7E}},
                       Answer{preview::Lang::ESCPOS, {0x10, 0x04, 4}, With(&SimState::paperLow), {0x1E}},
-                      Answer{preview::Lang::Paperang, {0x1B, 'h'}, With(&SimState::paperOut), {}}));
+                      Answer{preview::Lang::Paperang, {0x1B, 'h'}, With(&SimState::paperOut), {}}),
+    [](const ::testing::TestParamInfo<Answer> &info) {
+        return std::string(preview::LangName(info.param.lang)) + "_" + std::to_string(info.index);
+    });
 
 } // namespace

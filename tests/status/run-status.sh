@@ -179,7 +179,7 @@ run_matrix() { # FRONT FAMILY
     if [ "$(wc -l <"$ref")" -ne 5 ] || [ "$(lost "$d" "$j")" -ne 0 ]; then
         fail "$front $fam: the clean job printed $(wc -l <"$ref") of 5 pages"; qf_stop_pid "$sim_pid"; return
     fi
-    ok "$front $fam: clean job, 5 pages, $bytes bytes, $(events_after "$d" "$from" | grep -c query) queries, $(printf '%.2f' "$(echo "$t1 - $t0" | bc)") s"
+    ok "$front $fam: clean job, 5 pages, $bytes bytes, $(events_after "$d" "$from" | grep -c query) queries, $(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.2f", b - a }') s"
 
     # Paper out before the job: nothing printed until paper is back.
     control "$d" paper-out=1
@@ -225,7 +225,7 @@ run_matrix() { # FRONT FAMILY
     print_$front "$fam" "$d" "$ras"
     t1=$(date +%s.%N)
     j=$(job_after "$d" "$b")
-    check_pages "$front $fam: never answers ($(events_after "$d" "$from" | grep -c ' query ') queries, $(printf '%.2f' "$(echo "$t1 - $t0" | bc)") s)" "$d" "$j" "$ref"
+    check_pages "$front $fam: never answers ($(events_after "$d" "$from" | grep -c ' query ') queries, $(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.2f", b - a }') s)" "$d" "$j" "$ref"
     control "$d" silent=0
 
     # The link drops in the middle of a job: the job ends, the next prints.

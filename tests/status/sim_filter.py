@@ -16,6 +16,8 @@ def main():
     filt, ppd, port, raster = sys.argv[1:5]
     options = sys.argv[5] if len(sys.argv) > 5 else ""
     sock = socket.create_connection(("127.0.0.1", int(port)))
+    # As CUPS's socket backend does: small writes (a status query) go at once.
+    sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
     fd = sock.fileno()
     env = dict(os.environ, PPD=ppd, DEVICE_URI="socket://127.0.0.1:%s" % port)
 

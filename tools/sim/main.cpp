@@ -2,6 +2,7 @@
 // Printer Application and their status handling without a printer.
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -501,8 +502,12 @@ int main(int argc, char **argv)
         if (conn < 0) {
             if (ready > 0 && (fds[0].revents & POLLIN)) {
                 conn = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-                if (conn >= 0)
+                if (conn >= 0) {
+                    // Answers go at once, as a printer's do.
+                    int one = 1;
+                    setsockopt(conn, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
                     sim.BeginJob();
+                }
             }
             continue;
         }
