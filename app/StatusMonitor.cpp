@@ -59,7 +59,9 @@ public:
     long Receive(uint8_t *buffer, size_t size, int timeoutMs) override
     {
         std::unique_lock<std::mutex> guard(m_Lock);
-        if (m_Bytes.empty() && m_Wanted && !m_Reading) {
+        // A look for stale bytes (no time to wait) never starts a read: the
+        // query written next must not meet a read that is just starting.
+        if (m_Bytes.empty() && m_Wanted && !m_Reading && timeoutMs > 0) {
             if (m_Reader.joinable()) {
                 guard.unlock();
                 m_Reader.join();

@@ -22,7 +22,11 @@ def main():
     env = dict(os.environ, PPD=ppd, DEVICE_URI="socket://127.0.0.1:%s" % port)
 
     def child():
+        # The connection is on 1 and 3 only: descriptor 4 is CUPS's side
+        # channel, which this backend does not give.
         os.dup2(fd, 3)
+        if fd not in (1, 3):
+            os.close(fd)
 
     proc = subprocess.run([filt, "1", "user", "title", "1", options, raster], stdout=fd,
                           pass_fds=(fd,), preexec_fn=child, env=env)
