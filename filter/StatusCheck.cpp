@@ -38,7 +38,10 @@ bool BackendAnswers()
     const std::string s = uri;
     if (s.rfind("socket:", 0) != 0 && s.rfind("usb:", 0) != 0)
         return false;
-    return fcntl(kBackChannel, F_GETFD) >= 0;
+    // CUPS gives a pipe or a socket; anything else on descriptor 3 (a file
+    // the filter was started with) is no back channel.
+    struct stat st;
+    return fstat(kBackChannel, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
 }
 
 bool WantedByPpd(ppd_file_t *ppd)

@@ -6,6 +6,7 @@ file descriptor 3 (the back channel).
 Usage: sim_filter.py FILTER PPD PORT RASTER [OPTIONS]
 Passes the filter's exit status on; its messages go to standard error.
 """
+import fcntl
 import os
 import socket
 import subprocess
@@ -18,18 +19,18 @@ def main():
     sock = socket.create_connection(("127.0.0.1", int(port)))
     # As CUPS's socket backend does: small writes (a status query) go at once.
     sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-    fd = sock.fileno()
+    # Clear of 0 to 4 whatever the caller left open or closed.
+    fd = fcntl.fcntl(sock.fileno(), fcntl.F_DUPFD_CLOEXEC, 10)
     env = dict(os.environ, PPD=ppd, DEVICE_URI="socket://127.0.0.1:%s" % port)
 
     def child():
-        # The connection is on 1 and 3 only: descriptor 4 is CUPS's side
-        # channel, which this backend does not give.
+        # The connection is on 1 and 3 only (every other descriptor of ours
+        # closes on exec): descriptor 4 is CUPS's side channel, which this
+        # backend does not give. close_fds would close 3 after this runs.
         os.dup2(fd, 3)
-        if fd not in (1, 3):
-            os.close(fd)
 
-    proc = subprocess.run([filt, "1", "user", "title", "1", options, raster], stdout=fd,
-                          pass_fds=(fd,), preexec_fn=child, env=env)
+    proc = subprocess.run([filt, "1", "user", "title", "1", options, raster], stdin=subprocess.DEVNULL,
+                          stdout=fd, close_fds=False, preexec_fn=child, env=env)
     try:
         sock.shutdown(socket.SHUT_WR)
         sock.settimeout(5)
@@ -38,6 +39,7 @@ def main():
     except OSError:
         pass
     sock.close()
+    os.close(fd)
     return proc.returncode
 
 
