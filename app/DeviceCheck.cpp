@@ -1,5 +1,7 @@
 #include "DeviceCheck.h"
 
+#include "BtTarget.h"
+
 #include <fnmatch.h>
 #include <sys/stat.h>
 
@@ -134,6 +136,13 @@ std::string DeviceUriProblem(const std::string &uri, const DevicePolicy &policy)
 {
     if (StartsWith(uri, "file:"))
         return FileTargetProblem(FilePathOf(uri), policy);
+    if (StartsWith(uri, "quillbt:")) {
+        bt::Target target;
+        std::string problem;
+        if (bt::ParseUri(uri, target, problem))
+            return std::string();
+        return problem.substr(0, problem.size() - (!problem.empty() && problem.back() == '.'));
+    }
     if (!StartsWith(uri, "serial:"))
         return std::string();
     const SerialAddress a = ParseSerialUri(uri);

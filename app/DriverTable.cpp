@@ -3,6 +3,9 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -140,4 +143,109 @@ std::vector<IppOption> IppOptions(const PpdModel &model, int maxVendor, std::vec
         out.push_back(ipp);
     }
     return out;
+}
+
+namespace {
+
+std::string Upper(std::string s)
+{
+    for (char &c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string Trim(const std::string &s)
+{
+    const size_t a = s.find_first_not_of(" \t");
+    const size_t b = s.find_last_not_of(" \t");
+    return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+}
+
+// The ID's "KEY:value;" pairs, keys in capitals, the long key names folded
+// onto the short ones.
+std::map<std::string, std::string> DeviceIdPairs(const std::string &id)
+{
+    std::map<std::string, std::string> pairs;
+    size_t start = 0;
+    while (start < id.size()) {
+        size_t end = id.find(';', start);
+        if (end == std::string::npos)
+            end = id.size();
+        const std::string pair = id.substr(start, end - start);
+        const size_t colon = pair.find(':');
+        if (colon != std::string::npos) {
+            std::string key = Upper(Trim(pair.substr(0, colon)));
+            if (key == "MANUFACTURER")
+                key = "MFG";
+            else if (key == "MODEL")
+                key = "MDL";
+            else if (key == "COMMAND SET")
+                key = "CMD";
+            pairs.emplace(key, Trim(pair.substr(colon + 1)));
+        }
+        start = end + 1;
+    }
+    return pairs;
+}
+
+// The command set's languages, each in capitals ("ESC/POS", "TSPL2").
+std::vector<std::string> Languages(const std::string &cmd)
+{
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (start <= cmd.size()) {
+        size_t end = cmd.find(',', start);
+        if (end == std::string::npos)
+            end = cmd.size();
+        const std::string word = Upper(Trim(cmd.substr(start, end - start)));
+        if (!word.empty())
+            out.push_back(word);
+        start = end + 1;
+    }
+    return out;
+}
+
+struct LanguageRule {
+    const char *language; // a whole entry of CMD
+    const char *driver;
+};
+// Whole entries only: "ESCPL2" (an inkjet language) is not ESC/POS.
+const LanguageRule kLanguages[] = {
+    {"TSPL", "tspl-203"},     {"TSPL2", "tspl-203"},   {"CPCL", "cpcl-203"},
+    {"ESC/POS", "escpos-80"}, {"ESCPOS", "escpos-80"},
+};
+
+} // namespace
+
+const char *DriverForDeviceId(const std::string &deviceId)
+{
+    const auto pairs = DeviceIdPairs(deviceId);
+    const auto get = [&](const char *key) {
+        const auto it = pairs.find(key);
+        return it == pairs.end() ? std::string() : it->second;
+    };
+    const std::string mfg = Upper(get("MFG")), mdl = Upper(get("MDL"));
+    if (!mfg.empty() && !mdl.empty()) {
+        for (const PpdModel &m : AllModels()) {
+            const auto own = DeviceIdPairs(m.deviceId);
+            const auto ownMfg = own.find("MFG"), ownMdl = own.find("MDL");
+            const bool byId = ownMfg != own.end() && ownMdl != own.end() && Upper(ownMfg->second) == mfg &&
+                              Upper(ownMdl->second) == mdl;
+            // Generic models name no maker a device reports.
+            const bool byName = std::string(m.manufacturer) != "Generic" && Upper(m.manufacturer) == mfg &&
+                                (Upper(m.modelName) == mdl || Upper(m.modelName) == mfg + " " + mdl);
+            if (byId || byName)
+                return m.driverName;
+        }
+    }
+    for (const std::string &language : Languages(get("CMD"))) {
+        for (const LanguageRule &rule : kLanguages) {
+            if (language != rule.language)
+                continue;
+            if (std::string(rule.driver) == "escpos-80" && mdl.find("58") != std::string::npos)
+                return "escpos-58";
+            return rule.driver;
+        }
+    }
+    return nullptr;
 }

@@ -50,6 +50,15 @@ struct PpdModel {
 const std::vector<PpdModel> &AllModels();
 const PpdModel *FindModel(const std::string &driverName);
 
+// The driver for a printer that reports the IEEE-1284 device ID DEVICE_ID
+// ("MFG:TSC;MDL:TTP-244 Pro;CMD:TSPL2;"), or nullptr when the ID does not
+// say what the printer speaks. First a model whose PPD names its maker and
+// model (or carries the same 1284DeviceID MFG and MDL), then the command
+// set: TSPL or TSPL2 a 203 dpi TSPL label printer, CPCL a CPCL label
+// printer, ESC/POS (or ESCPOS) a receipt printer, 58 mm when its model name
+// says 58, else 80 mm.
+const char *DriverForDeviceId(const std::string &deviceId);
+
 // Most vendor attributes a printer may have (PAPPL_MAX_VENDOR in PAPPL 1.3;
 // PapplDriver.cpp checks that they agree).
 constexpr int kMaxVendor = 32;

@@ -634,27 +634,5 @@ bool AppDriverCallback(pappl_system_t *system, const char *driverName, const cha
 
 const char *AppAutoAdd(const char *, const char *, const char *deviceId, void *)
 {
-    if (!deviceId || !*deviceId)
-        return nullptr;
-    cups_option_t *pairs = nullptr;
-    int count = papplDeviceParseID(deviceId, &pairs);
-    auto get = [&](const char *a, const char *b) {
-        const char *v = cupsGetOption(a, count, pairs);
-        return std::string(v ? v : (b ? cupsGetOption(b, count, pairs) ? cupsGetOption(b, count, pairs) : "" : ""));
-    };
-    const std::string mfg = get("MANUFACTURER", "MFG"), mdl = get("MODEL", "MDL");
-    cupsFreeOptions(count, pairs);
-    if (mfg.empty() || mdl.empty())
-        return nullptr;
-    // Generic models name no maker a device reports; only a model whose PPD
-    // names its maker and model can be recognised.
-    for (const PpdModel &m : AllModels()) {
-        if (strcmp(m.manufacturer, "Generic") == 0)
-            continue;
-        const std::string full = mfg + " " + mdl;
-        if (strcasecmp(m.manufacturer, mfg.c_str()) == 0 &&
-            (strcasecmp(m.modelName, mdl.c_str()) == 0 || strcasecmp(m.modelName, full.c_str()) == 0))
-            return m.driverName;
-    }
-    return nullptr;
+    return deviceId && *deviceId ? DriverForDeviceId(deviceId) : nullptr;
 }

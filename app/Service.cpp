@@ -39,7 +39,7 @@ long LoopbackPeerUid(int fd)
             return -1;
         peerAddress = ToTableAddress(reinterpret_cast<const unsigned char *>(&p.sin_addr), 4, ntohs(p.sin_port));
         ourAddress = ToTableAddress(reinterpret_cast<const unsigned char *>(&o.sin_addr), 4, ntohs(o.sin_port));
-        table = "/proc/net/tcp";
+        table = "/proc/self/net/tcp";
     } else if (peer.ss_family == AF_INET6) {
         const auto &p = reinterpret_cast<const sockaddr_in6 &>(peer);
         const auto &o = reinterpret_cast<const sockaddr_in6 &>(ours);
@@ -49,7 +49,7 @@ long LoopbackPeerUid(int fd)
             return -1;
         peerAddress = ToTableAddress(p.sin6_addr.s6_addr, 16, ntohs(p.sin6_port));
         ourAddress = ToTableAddress(o.sin6_addr.s6_addr, 16, ntohs(o.sin6_port));
-        table = "/proc/net/tcp6";
+        table = "/proc/self/net/tcp6";
     } else {
         return -1;
     }

@@ -221,13 +221,21 @@ Picture MakeTestPage(const PpdModel &model, unsigned width, unsigned height)
 
     // The barcode: as wide a module as fits, with quiet zones of ten
     // modules, as tall as the rest of the page allows.
-    const std::vector<int> modules = Code128Modules(model.driverName);
+    // The driver name, or on media too narrow for it "QF" and the model
+    // number; no barcode where neither fits.
+    std::vector<int> modules;
     long total = 0;
-    for (int m : modules)
-        total += m;
+    for (const std::string &text : {std::string(model.driverName), "QF" + std::to_string(model.modelNumber)}) {
+        modules = Code128Modules(text);
+        total = 0;
+        for (int m : modules)
+            total += m;
+        if (total + 20 <= inner)
+            break;
+    }
     const long module = std::max(1L, std::min(4L, inner / (total + 20)));
     const long barHeight = std::min(h - margin - y - 10, 40 * module);
-    if (barHeight >= 8) {
+    if (barHeight >= 8 && total + 20 <= inner) {
         long x = margin + (inner - total * module) / 2;
         bool bar = true;
         for (int m : modules) {

@@ -29,11 +29,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "PapplDriver.h"
 #include "Commands.h"
 #include "Devices.h"
+#include "DeviceListing.h"
 #include "PictureJob.h"
 #include "Service.h"
 
@@ -211,13 +211,8 @@ int main(int argc, char *argv[])
     signal(SIGPIPE, SIG_IGN);
     AddDeviceSchemes();
     // "devices" names each device and its model guess, not just its URI.
-    std::vector<char *> args(argv, argv + argc);
-    char verbose[] = "-o", verboseValue[] = "verbose=1";
     if (argc == 2 && strcmp(argv[1], "devices") == 0)
-        args.insert(args.end(), {verbose, verboseValue});
-    argc = static_cast<int>(args.size());
-    args.push_back(nullptr);
-    argv = args.data();
+        return ListDevices(kName);
     g_listOnly = argc > 1 && strcmp(argv[1], "drivers") == 0;
     int count = 0;
     pappl_pr_driver_t *drivers = AppDrivers(&count);

@@ -115,7 +115,10 @@ if [[ " $(echo $packages) " == *" quillfeed-app "* ]]; then
     models_in_drv=$(grep -c '^ *FileName ' "$drv")
     [ "$drivers" = "$models_in_drv" ] || {
         "$app" drivers; echo "FAIL: quillfeed-app has $drivers drivers, the .drv $models_in_drv models"; exit 1; }
-    echo "   $unit enabled, $drivers drivers"
+    id quillfeed 2>/dev/null | grep -q '(lp)' && id quillfeed | grep -q '(dialout)' || {
+        echo "FAIL: the package made no user quillfeed in the groups lp and dialout: $(id quillfeed 2>&1)"; exit 1; }
+    systemd-analyze verify --man=no "/lib/systemd/system/$unit" || { echo "FAIL: systemd-analyze verify $unit"; exit 1; }
+    echo "   $unit enabled, $drivers drivers, runs as $(id quillfeed)"
 fi
 
 # ----------------------------------------------------------- print test

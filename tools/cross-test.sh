@@ -39,7 +39,8 @@ apt_uri() { # suite -> the first apt source that serves it
            /^$/ { u = "" }' /etc/apt/sources.list.d/*.sources
   } | sed 's/\[[^]]*\] *//' | awk -v s="$1" '$1 == "deb" && $3 == s { print $2; exit }'
 }
-if [ ! -f "$sysroot/.qf-sysroot" ]; then
+packages=libcups2-dev,libcupsimage2-dev,libpng-dev,libjpeg-dev,zlib1g-dev,libgtest-dev,libsystemd-dev
+if [ "$(cat "$sysroot/.qf-sysroot" 2>/dev/null)" != "$packages" ]; then
   if [ "$(id -u)" != 0 ]; then
     echo "ERROR: making the arm64 root needs root (debootstrap); or set QF_ARM64_ROOT to one" >&2
     exit 1
@@ -47,13 +48,17 @@ if [ ! -f "$sysroot/.qf-sysroot" ]; then
   mirror=${QF_DEBIAN_MIRROR:-$(apt_uri bookworm)}
   rm -rf "$sysroot"
   debootstrap --foreign --arch=arm64 --variant=minbase \
-    --include=libcups2-dev,libcupsimage2-dev,libpng-dev,zlib1g-dev,libgtest-dev \
-    bookworm "$sysroot" "${mirror:-http://deb.debian.org/debian}" >"$root-debootstrap.log" 2>&1 ||
-    { tail -n 20 "$root-debootstrap.log"; exit 1; }
+    --include="$packages" \
+    bookworm "$sysroot" "${mirror:-http://deb.debian.org/debian}" >"$sysroot.log" 2>&1 ||
+    { tail -n 20 "$sysroot.log"; exit 1; }
   for deb in "$sysroot"/var/cache/apt/archives/*.deb; do
     dpkg-deb -x "$deb" "$sysroot"
   done
-  touch "$sysroot/.qf-sysroot"
+  # qemu looks a path up in the root first: the device nodes debootstrap
+  # made there would stand in for this machine's (a pty's slave is then not
+  # found), so the root keeps none.
+  rm -rf "${sysroot:?}"/dev/*
+  echo "$packages" >"$sysroot/.qf-sysroot"
 fi
 
 # --- aarch64: everything ---------------------------------------------------------
@@ -62,9 +67,11 @@ QF_SYSROOT=$sysroot cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$PWD/tools/cros
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQF_APP=CORE >/dev/null
 QF_SYSROOT=$sysroot cmake --build "$dir" -j"$jobs"
 echo "== aarch64-linux-gnu: the whole suite"
-# e2e needs a print server of this machine's architecture.
+# e2e needs a print server of this machine's architecture; the Bluetooth
+# scripts start the filter and the backend directly, not through qemu.
 QEMU_LD_PREFIX=$sysroot QF_TEST_RUNNER=$qemu64 \
-  ctest --test-dir "$dir" --output-on-failure -j"$jobs" -LE e2e
+  ctest --test-dir "$dir" --output-on-failure -j"$jobs" -LE e2e -E '^bluetooth\.(discovery|page_ends)$'
+
 
 # --- armhf: the image engine, NEON chosen at run time and at build time --------
 for flavour in baseline:"" neon:"-mfpu=neon"; do

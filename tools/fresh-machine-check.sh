@@ -161,6 +161,14 @@ for c in "${commands[@]}"; do
   n=$((n + 1))
   step "command $n: $c" chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    bash -c "cd /root/quillfeed && $c"
+    bash -c "cd /root/quillfeed && $c" 2>&1 | tee "$root/root/command-$n.log"
 done
-echo "fresh machine check: both README commands passed in a new Debian 12 root"
+# Every test must run on a fresh machine: ctest lists a test that exited
+# with its skip code ("***Skipped") or could not start ("Not Run") under
+# "The following tests did not run".
+if grep -Eq 'The following tests did not run|\*\*\*Skipped|Not Run' "$root/root/command-$n.log"; then
+  echo "ERROR: tests did not run on the fresh machine:" >&2
+  grep -E '\*\*\*Skipped|Not Run|^[[:space:]]+[0-9]+ - .*\((Skipped|Not Run)\)' "$root/root/command-$n.log" >&2 || true
+  exit 1
+fi
+echo "fresh machine check: both README commands passed in a new Debian 12 root, no test skipped"

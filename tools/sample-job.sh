@@ -17,7 +17,9 @@ if [ "$(id -u)" = 0 ]; then
   apt-get install -y -qq --no-install-recommends g++ cmake make pkg-config \
     libcups2-dev libcupsimage2-dev zlib1g-dev libpng-dev libgtest-dev libbenchmark-dev \
     cups-ppdc cups-client python3 libsystemd-dev dbus python3-dbusmock \
-    libjpeg-dev chromium chromium-driver >/dev/null
+    libjpeg-dev chromium chromium-driver \
+    libpappl-dev cups cups-daemon cups-filters cups-ipp-utils ghostscript poppler-utils \
+    qrencode zbar-tools socat curl systemd >/dev/null
 fi
 
 build=build

@@ -372,6 +372,31 @@ TEST(TestPage, FrameOnTheOutermostDotsAndSizedToTheMedia)
     }
 }
 
+TEST(TestPage, TheBarcodeStaysInsideNarrowMedia)
+{
+    // 25 mm at 203 dpi: "tspl-2colour-203" needs 231 modules with its quiet
+    // zones, more than the 168 dots inside the margins. Below the ramp,
+    // between the grid's ticks (to 14 dots from the edge) and the 16-dot
+    // margin, nothing prints.
+    const unsigned w = 200, h = 160;
+    for (const PpdModel &m : AllModels()) {
+        Picture page = MakeTestPage(m, w, h);
+        unsigned barRows = 0;
+        for (unsigned y = h / 2; y < h - 16; ++y) {
+            unsigned inside = 0;
+            for (unsigned x = 14; x < w - 14; ++x) {
+                const bool black = page.pixels[y * w + x] == 0;
+                inside += black;
+                if (x < 16 || x >= w - 16) {
+                    EXPECT_FALSE(black) << m.driverName << " x " << x << " y " << y;
+                }
+            }
+            barRows += inside > 20;
+        }
+        EXPECT_GT(barRows, 10u) << m.driverName;
+    }
+}
+
 TEST(TestPage, TinyMediaIsBlankNotACrash)
 {
     Picture page = MakeTestPage(AllModels().front(), 8, 8);

@@ -129,6 +129,20 @@ ipp_test delete <<'EOF2'
  STATUS successful-ok
 }
 EOF2
+ipp_test modify <<'EOF2'
+{
+ NAME "Set-Printer-Attributes"
+ OPERATION Set-Printer-Attributes
+ GROUP operation-attributes-tag
+ ATTR charset attributes-charset utf-8
+ ATTR language attributes-natural-language en
+ ATTR uri printer-uri $uri
+ ATTR name requesting-user-name attacker
+ GROUP printer-attributes-tag
+ ATTR text printer-location "moved"
+ STATUS successful-ok
+}
+EOF2
 ipp_test schemes <<'EOF2'
 {
  NAME "Get-System-Attributes"
@@ -338,6 +352,10 @@ else
     fail "web form to add a printer: uid 65534 gets $code, root $root_code"
 fi
 netid=$("$app" printers 2>/dev/null | grep -c . || true)
+out=$(nobody ipptool -t "$base/net" "$T/work/modify.test" 2>&1 || true)
+echo "$out" | grep -q '\[PASS\]' && fail "uid 65534 changed a printer" || ok "uid 65534 cannot change a printer"
+out=$(ipptool -t "$base/net" "$T/work/modify.test" 2>&1 || true)
+echo "$out" | grep -q '\[PASS\]' && ok "root changes a printer over loopback IPP" || fail "root cannot change a printer: $out"
 out=$(nobody ipptool -d id=1 -t "ipp://localhost:$port/ipp/system" "$T/work/delete.test" 2>&1 || true)
 echo "$out" | grep -q '\[PASS\]' && fail "uid 65534 deleted a printer" || ok "uid 65534 cannot delete a printer"
 [ "$("$app" printers 2>/dev/null | grep -c . || true)" = "$netid" ] || fail "the printers changed"
