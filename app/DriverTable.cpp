@@ -32,6 +32,7 @@ const VendorName kVendorNames[] = {
     {"MediaAlign", "alignment"},
     {"qfBrightness", "picture-brightness"},
     {"SendSetc", "send-setc"},
+    {"qfStatusQuery", "status-query"},
 };
 
 // "CropEdgeTop" -> "crop-edge-top"; "zePrintRate" -> "ze-print-rate".

@@ -27,6 +27,7 @@
 #include "PictureJob.h"
 #include "PagePath.h"
 #include "SettingsReader.h"
+#include "StatusMonitor.h"
 
 static_assert(kMaxVendor == PAPPL_MAX_VENDOR, "the driver table's vendor limit must be PAPPL's");
 
@@ -350,6 +351,8 @@ bool EndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned 
     RasterImage image;
     if (!intake->Finish(image))
         return true;
+    if (!StatusBeforePage(job, ctx->device, ctx->model->modelNumber))
+        return false;
     // A page larger than the media (CUPS's Letter default) is fitted to it.
     std::vector<unsigned char> fitted;
     const RasterImage page = FitPageToMedia(image, ctx->fit, fitted);
@@ -379,6 +382,7 @@ bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *)
     if (!ctx)
         return false;
     papplJobSetData(job, nullptr);
+    StatusEndJob(job);
     ctx->path->EndJob();
     const bool ok = !ctx->path->OutputFailed();
     if (!ok)
@@ -619,6 +623,7 @@ bool AppDriverCallback(pappl_system_t *system, const char *driverName, const cha
     data->rendpage_cb = EndPage;
     data->rendjob_cb = EndJob;
     data->printfile_cb = PrintRaw;
+    data->status_cb = StatusCallback;
     data->testpage_cb = TestPageFile;
     // PAPPL 1.3 needs a format of the printer's own: without one, a document
     // it cannot convert (a PDF sent as octet-stream) crashes the job thread.

@@ -17,6 +17,7 @@
 #include "PageIntake.h"
 #include "PagePath.h"
 #include "SettingsReader.h"
+#include "StatusCheck.h"
 
 volatile sig_atomic_t Canceled = 0;
 int Page = 0;
@@ -163,13 +164,13 @@ void CatchSignals()
 
 // The job loop: every page of the stream until the end, a cancel, or a
 // printer that has gone.
-void PrintPages(cups_raster_t *ras, PagePath &path)
+void PrintPages(cups_raster_t *ras, PagePath &path, FilterStatus &status)
 {
     cups_page_header2_t header;
     memset(&header, 0, sizeof header);
     Page = 0;
     while (cupsRasterReadHeader2(ras, &header)) {
-        if (Canceled)
+        if (Canceled || !status.BeforePage())
             break;
         ++Page;
         fprintf(stderr, "PAGE: %d 1\n", Page);
@@ -237,7 +238,9 @@ int CCupsInstance::Run(int argc, char **argv)
     }
     path.StartJob();
 
-    PrintPages(ras, path);
+    FilterStatus status(ModelNumber, ppd);
+    PrintPages(ras, path, status);
+    status.EndJob();
 
     path.EndJob();
     ReleaseInputs(ras, fd, ppd, num_options, options);

@@ -86,6 +86,7 @@ FAMILY = {
         "GapOffset": (ints(-152, 152), "0"),
         "PostAction": (words("0", "1", "2", "3", "4"), "0"),
         "SendSetc": (words("0", "1"), "1"),
+        "qfStatusQuery": (words("0", "1"), "1"),
     }),
     21: {  # ESC/POS: a feed only acts when it is above 0
         "MediaAlign": (words("Left", "Center", "Right"), "Center"),
@@ -96,10 +97,12 @@ FAMILY = {
         "CashDrawer": (words("0", "1", "2"), "0"),
         "BandRows": (ints(1, 65535), "256"),
         "CutterFeed": (ints(0, 100), None),
+        "qfStatusQuery": (words("0", "1"), "1"),
     },
     22: dict(LABEL_DITHER, **{  # CPCL
         "AdjustHoriaontal": (ints(0, 152), "0"),
         "zeMediaTracking": (media, "Gap"),
+        "qfStatusQuery": (words("0", "1"), "1"),
     }),
     23: {  # Paperang
         "zeMediaTracking": (media, "Continuous"),

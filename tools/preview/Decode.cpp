@@ -25,6 +25,18 @@ static bool StartsWith(const uint8_t *data, size_t size, const char *lit, size_t
 
 Lang DetectLang(const uint8_t *data, size_t size)
 {
+    // Status queries a host sent before the first page tell nothing.
+    for (;;) {
+        if (StartsWith(data, size, "\x1B!?", 3) || (size >= 3 && data[0] == 0x10 && data[1] == 0x04)) {
+            data += 3;
+            size -= 3;
+        } else if (StartsWith(data, size, "\x1Bh", 2)) {
+            data += 2;
+            size -= 2;
+        } else {
+            break;
+        }
+    }
     if (size >= 1 && data[0] == 0xA5)
         return Lang::Paperang;
     if (StartsWith(data, size, "\x10\xFF\xFE\x01", 4))

@@ -48,7 +48,8 @@ struct DecodeResult {
 
 // The language a stream's first bytes announce: A5 Paperang, 10 FF FE 01
 // PeriPage, 1B 40 / 1B 70 / 1D 56 ESC/POS, "! " CPCL, "SIZE " TSPL; Auto
-// when none matches.
+// when none matches. Status queries before them (ESC ! ?, ESC h, DLE EOT n)
+// are passed over.
 Lang DetectLang(const uint8_t *data, size_t size);
 
 // Decodes `bytes` as `lang`, or as the detected language for Lang::Auto.

@@ -17,6 +17,12 @@ public:
         size_t pos = 0;
         while (pos < ctx_.size()) {
             size_t next = pos;
+            // A status query between labels prints nothing.
+            if (!pageOpen_ && ctx_.Matches(pos, "\x1Bh")) {
+                ctx_.List(pos, "1B 68  ESC h status query");
+                pos += 2;
+                continue;
+            }
             if (!pageOpen_) {
                 if (!ctx_.Matches(pos, "! ")) {
                     ctx_.Fail(pos, "\"! \" starting a label");

@@ -138,6 +138,15 @@ void EscPosDecoder::Run()
         if (Prefix(pos, {0x1B, 0x4A}) != Match::Yes)
             FlushFeedRun();
         size_t next = pos;
+        // DLE EOT n (n = 1 to 4) asks for the printer's status; it prints
+        // nothing.
+        if (Prefix(pos, {0x10, 0x04}) == Match::Yes && ctx_.Has(pos, 3) && ctx_.data()[pos + 2] >= 1 &&
+            ctx_.data()[pos + 2] <= 4) {
+            ctx_.List(pos, Hex(ctx_.data() + pos, 3) + "  DLE EOT " + std::to_string(ctx_.data()[pos + 2]) +
+                               " status query");
+            pos += 3;
+            continue;
+        }
         bool handled = false;
         if (!Extra(pos, next, handled))
             return;

@@ -22,6 +22,13 @@ public:
     {
         size_t pos = 0;
         while (pos < ctx_.size()) {
+            // A host asks for the printer's status between commands; the
+            // query prints nothing.
+            if (ctx_.Matches(pos, "\x1B!?")) {
+                ctx_.List(pos, "1B 21 3F  ESC ! ? status query");
+                pos += 3;
+                continue;
+            }
             if (!pageOpen_)
                 OpenPage(pos);
             size_t next = pos;

@@ -1,0 +1,304 @@
+#include "StatusMonitor.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "DriverTable.h"
+#include "StatusWatch.h"
+
+using namespace qf::status;
+
+namespace {
+
+int64_t NowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+WatchConfig AppConfig()
+{
+    WatchConfig c;
+    c.replyTimeoutMs = 1000;
+    c.pollMs = 1000;
+    c.backoffMs = 60000;
+    c.maxBackoffMs = 600000;
+    return c;
+}
+
+// The connection to the printer for status questions. PAPPL's device read
+// waits up to ten seconds for data; a second is all a question may cost, so
+// the read runs on its own thread and is left to finish when the answer is
+// late. It only ever reads, while the job's thread waits for it or writes
+// page data; Finish waits for it before the device is closed.
+class DeviceLink : public StatusLink {
+public:
+    explicit DeviceLink(pappl_device_t *device) : m_Device(device) {}
+    ~DeviceLink() override { Finish(); }
+
+    bool Send(const std::vector<uint8_t> &bytes) override
+    {
+        if (papplDeviceWrite(m_Device, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+            return false;
+        papplDeviceFlush(m_Device);
+        std::lock_guard<std::mutex> guard(m_Lock);
+        m_Wanted = true;
+        return true;
+    }
+
+    long Receive(uint8_t *buffer, size_t size, int timeoutMs) override
+    {
+        std::unique_lock<std::mutex> guard(m_Lock);
+        if (m_Bytes.empty() && m_Wanted && !m_Reading) {
+            if (m_Reader.joinable()) {
+                guard.unlock();
+                m_Reader.join();
+                guard.lock();
+            }
+            m_Reading = true;
+            m_Reader = std::thread([this] { ReadLoop(); });
+        }
+        m_Arrived.wait_for(guard, std::chrono::milliseconds(timeoutMs), [this] { return !m_Bytes.empty(); });
+        const size_t n = std::min(size, m_Bytes.size());
+        std::copy(m_Bytes.begin(), m_Bytes.begin() + static_cast<long>(n), buffer);
+        m_Bytes.erase(m_Bytes.begin(), m_Bytes.begin() + static_cast<long>(n));
+        if (n == 0 && timeoutMs > 0)
+            m_Wanted = false; // late: what still comes is stale
+        return static_cast<long>(n);
+    }
+
+    void Finish()
+    {
+        if (m_Reader.joinable())
+            m_Reader.join();
+    }
+
+private:
+    void ReadLoop()
+    {
+        uint8_t buffer[64];
+        {
+            const ssize_t n = papplDeviceRead(m_Device, buffer, sizeof buffer);
+            std::lock_guard<std::mutex> guard(m_Lock);
+            if (n > 0) {
+                m_Bytes.insert(m_Bytes.end(), buffer, buffer + n);
+                m_Arrived.notify_all();
+            }
+            // One read at a time: the rest of a reply in pieces is read by
+            // the next Receive.
+            m_Reading = false;
+            return;
+        }
+    }
+
+    pappl_device_t *m_Device;
+    std::mutex m_Lock;
+    std::condition_variable m_Arrived;
+    std::vector<uint8_t> m_Bytes;
+    std::thread m_Reader;
+    bool m_Reading = false;
+    bool m_Wanted = false;
+};
+
+struct PrinterWatch {
+    std::mutex lock; // one question at a time per printer
+    std::unique_ptr<StatusGate> gate;
+    int model = 0;
+    int64_t idleAskedAt = -1000000; // the status callback asks at most every few seconds
+};
+
+std::mutex g_Lock;
+std::map<int, std::unique_ptr<PrinterWatch>> g_Printers;
+std::map<pappl_job_t *, std::unique_ptr<DeviceLink>> g_Links;
+
+PrinterWatch &WatchOf(pappl_printer_t *printer, int model)
+{
+    std::lock_guard<std::mutex> guard(g_Lock);
+    std::unique_ptr<PrinterWatch> &w = g_Printers[papplPrinterGetID(printer)];
+    if (!w || w->model != model) {
+        w = std::make_unique<PrinterWatch>();
+        w->model = model;
+        w->gate = std::make_unique<StatusGate>(model, AppConfig());
+    }
+    return *w;
+}
+
+// Connections that pass the printer's answers back.
+bool Answers(pappl_printer_t *printer)
+{
+    char uri[1024] = "";
+    const char *u = papplPrinterGetDeviceURI(printer);
+    if (!u)
+        return false;
+    strncpy(uri, u, sizeof uri - 1);
+    for (const char *scheme : {"socket:", "usb:", "serial:", "dnssd:", "snmp:"})
+        if (strncmp(uri, scheme, strlen(scheme)) == 0)
+            return true;
+    return false;
+}
+
+// The printer setting status-query (1 unless set to 0).
+bool WantedBySetting(pappl_printer_t *printer)
+{
+    ipp_t *attrs = papplPrinterGetDriverAttributes(printer);
+    bool on = true;
+    if (ipp_attribute_t *a = attrs ? ippFindAttribute(attrs, "status-query-default", IPP_TAG_ZERO) : nullptr) {
+        on = ippGetValueTag(a) == IPP_TAG_INTEGER
+                 ? ippGetInteger(a, 0) != 0
+                 : strcmp(ippGetString(a, 0, nullptr) ? ippGetString(a, 0, nullptr) : "", "0") != 0;
+    } else {
+        on = false; // a driver without the setting has no status query
+    }
+    ippDelete(attrs);
+    return on;
+}
+
+struct ReasonBit {
+    const char *keyword;
+    pappl_preason_t bit;
+};
+const ReasonBit kReasonBits[] = {
+    {"media-empty", PAPPL_PREASON_MEDIA_EMPTY}, {"media-needed", PAPPL_PREASON_MEDIA_NEEDED},
+    {"media-low", PAPPL_PREASON_MEDIA_LOW},     {"cover-open", PAPPL_PREASON_COVER_OPEN},
+    {"media-jam", PAPPL_PREASON_MEDIA_JAM},     {"marker-supply-empty", PAPPL_PREASON_MARKER_SUPPLY_EMPTY},
+    {"offline", PAPPL_PREASON_OFFLINE},         {"other", PAPPL_PREASON_OTHER},
+};
+
+pappl_preason_t Bits(const std::vector<std::string> &words)
+{
+    pappl_preason_t bits = PAPPL_PREASON_NONE;
+    for (const std::string &w : words)
+        for (const ReasonBit &r : kReasonBits)
+            if (w == r.keyword)
+                bits |= r.bit;
+    return bits;
+}
+
+WatchHooks AppHooks(pappl_printer_t *printer, pappl_job_t *job)
+{
+    WatchHooks h;
+    h.nowMs = NowMs;
+    h.sleepMs = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    h.canceled = [job] { return job && papplJobIsCanceled(job); };
+    h.report = [printer, job](const std::vector<std::string> &add, const std::vector<std::string> &remove,
+                              const PrinterStatus &status) {
+        papplPrinterSetReasons(printer, Bits(add), Bits(remove));
+        if (status.batteryLow && job)
+            papplLogJob(job, PAPPL_LOGLEVEL_WARN, "The printer's battery is low.");
+        if (!job)
+            return;
+        if (status.MustWait()) {
+            papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Waiting for the printer: %s.", Describe(status).c_str());
+            papplJobSetMessage(job, "Waiting for the printer: %s.", Describe(status).c_str());
+            papplJobSetReasons(job, PAPPL_JREASON_PRINTER_STOPPED, PAPPL_JREASON_NONE);
+        } else {
+            papplLogJob(job, PAPPL_LOGLEVEL_INFO, "The printer is ready (%s).", Describe(status).c_str());
+            papplJobSetMessage(job, "Printing.");
+            papplJobSetReasons(job, PAPPL_JREASON_NONE, PAPPL_JREASON_PRINTER_STOPPED);
+        }
+    };
+    return h;
+}
+
+DeviceLink &LinkOf(pappl_job_t *job, pappl_device_t *device)
+{
+    std::lock_guard<std::mutex> guard(g_Lock);
+    std::unique_ptr<DeviceLink> &link = g_Links[job];
+    if (!link)
+        link = std::make_unique<DeviceLink>(device);
+    return *link;
+}
+
+} // namespace
+
+bool StatusBeforePage(pappl_job_t *job, pappl_device_t *device, int modelNumber)
+{
+    pappl_printer_t *printer = papplJobGetPrinter(job);
+    if (!Answers(printer) || !WantedBySetting(printer))
+        return true;
+    PrinterWatch &watch = WatchOf(printer, modelNumber);
+    std::lock_guard<std::mutex> guard(watch.lock);
+    if (!watch.gate->ShouldAsk(NowMs()))
+        return true;
+    const int silences = watch.gate->Silences();
+    const WaitOutcome outcome = WaitUntilReady(modelNumber, *watch.gate, LinkOf(job, device), AppHooks(printer, job));
+    if (watch.gate->Silences() > silences)
+        papplLogJob(job, PAPPL_LOGLEVEL_INFO,
+                    "The printer did not answer the status query: status unknown, printing goes on.");
+    switch (outcome) {
+    case WaitOutcome::Go:
+        return true;
+    case WaitOutcome::Canceled:
+        papplJobSetReasons(job, PAPPL_JREASON_NONE, PAPPL_JREASON_PRINTER_STOPPED);
+        return false;
+    case WaitOutcome::LinkLost:
+        papplJobSetMessage(job, "The printer connection was lost.");
+        return false;
+    }
+    return true;
+}
+
+void StatusEndJob(pappl_job_t *job)
+{
+    std::unique_ptr<DeviceLink> link;
+    {
+        std::lock_guard<std::mutex> guard(g_Lock);
+        auto it = g_Links.find(job);
+        if (it == g_Links.end())
+            return;
+        link = std::move(it->second);
+        g_Links.erase(it);
+    }
+    link->Finish();
+}
+
+bool StatusCallback(pappl_printer_t *printer)
+{
+    const PpdModel *model = FindModel(papplPrinterGetDriverName(printer));
+    if (!model || !Answers(printer) || !WantedBySetting(printer))
+        return true;
+    PrinterWatch &watch = WatchOf(printer, model->modelNumber);
+    std::unique_lock<std::mutex> guard(watch.lock, std::try_to_lock);
+    // Asked from here only while it shows a fault (a job cancelled while the
+    // paper was out, say), so that the reasons go once it is cleared: an idle
+    // printer that is fine gets no connection of its own. A printer that has
+    // not answered is not asked either: the caller is someone waiting for the
+    // printer's attributes.
+    if (!guard.owns_lock() || watch.gate->Reasons().empty() || !watch.gate->ShouldAsk(NowMs()) ||
+        watch.gate->Silences() > 0 || NowMs() - watch.idleAskedAt < 5000)
+        return true;
+    watch.idleAskedAt = NowMs();
+    pappl_device_t *device = papplPrinterOpenDevice(printer);
+    if (!device)
+        return true;
+    {
+        DeviceLink link(device);
+        bool lost = false;
+        const PrinterStatus status =
+            AskStatus(model->modelNumber, link, watch.gate->Config().replyTimeoutMs, NowMs, lost);
+        const std::vector<std::string> before = watch.gate->Reasons();
+        watch.gate->OnAnswer(status, NowMs());
+        const std::vector<std::string> &after = watch.gate->Reasons();
+        std::vector<std::string> add, remove;
+        for (const std::string &w : after)
+            if (std::find(before.begin(), before.end(), w) == before.end())
+                add.push_back(w);
+        for (const std::string &w : before)
+            if (std::find(after.begin(), after.end(), w) == after.end())
+                remove.push_back(w);
+        papplPrinterSetReasons(printer, Bits(add), Bits(remove));
+        link.Finish();
+    }
+    papplPrinterCloseDevice(printer);
+    return true;
+}

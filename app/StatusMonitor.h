@@ -1,0 +1,26 @@
+// The printer's own status in the app: a query before each page, and while
+// it shows a fault and someone looks at it (PAPPL's status callback), turned
+// into
+// printer-state-reasons (media-empty, media-needed, media-low, cover-open,
+// media-jam, marker-supply-empty, offline).
+//
+// Out of paper, cover open and the like before a page: nothing more is sent,
+// the job shows printer-stopped and waits, asking every second, and goes on
+// by itself once the fault is cleared. A printer that does not answer within
+// a second is "status unknown": printing goes on at once, and it is not asked
+// again for a minute, then two, up to ten. The printer setting status-query
+// (the PPD's qfStatusQuery) set to 0 turns the queries off; they are made
+// only on connections that carry answers back (socket, usb, serial).
+#pragma once
+
+#include <pappl/pappl.h>
+
+// Before a page is sent; false when the job must end (cancelled while
+// waiting, or the printer has gone), with the job's message set.
+bool StatusBeforePage(pappl_job_t *job, pappl_device_t *device, int modelNumber);
+
+// End of a job, before PAPPL closes the device.
+void StatusEndJob(pappl_job_t *job);
+
+// PAPPL's printer status callback (pappl_pr_driver_data_t.status_cb).
+bool StatusCallback(pappl_printer_t *printer);

@@ -1,0 +1,188 @@
+// Status replies: bytes as the printers' manuals give them, and junk.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "PrinterStatus.h"
+
+using namespace qf::status;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+ReplyState Read(int model, const Bytes &reply, PrinterStatus &s)
+{
+    return ReadReply(model, reply.data(), reply.size(), s);
+}
+
+PrinterStatus Done(int model, const Bytes &reply)
+{
+    PrinterStatus s;
+    EXPECT_EQ(Read(model, reply, s), ReplyState::Done);
+    return s;
+}
+
+PrinterStatus Make(std::initializer_list<bool PrinterStatus::*> on)
+{
+    PrinterStatus s;
+    s.known = true;
+    for (bool PrinterStatus::*f : on)
+        s.*f = true;
+    return s;
+}
+
+TEST(StatusQuery, BytesPerFamily)
+{
+    EXPECT_EQ(QueryFor(20).bytes, (Bytes{0x1B, '!', '?'}));
+    EXPECT_EQ(QueryFor(20).replyLength, 1u);
+    EXPECT_EQ(QueryFor(21).bytes, (Bytes{0x10, 0x04, 1, 0x10, 0x04, 2, 0x10, 0x04, 3, 0x10, 0x04, 4}));
+    EXPECT_EQ(QueryFor(21).replyLength, 4u);
+    EXPECT_EQ(QueryFor(22).bytes, (Bytes{0x1B, 'h'}));
+    EXPECT_EQ(QueryFor(22).replyLength, 1u);
+}
+
+TEST(StatusQuery, PortablesHaveNone)
+{
+    EXPECT_TRUE(QueryFor(23).bytes.empty());
+    EXPECT_TRUE(QueryFor(24).bytes.empty());
+    EXPECT_TRUE(QueryFor(0).bytes.empty());
+}
+
+struct Case {
+    const char *what;
+    int model;
+    Bytes reply;
+    PrinterStatus expect;
+};
+
+using P = PrinterStatus;
+
+class Replies : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Replies, ReadAsTheManualSays)
+{
+    EXPECT_EQ(Done(GetParam().model, GetParam().reply), GetParam().expect) << GetParam().what;
+}
+
+// TSPL's table: 00 normal, 01 head open, 02 jam, 04 out of paper, 05 out of
+// paper and head open, 08 out of ribbon, 10 pause, 20 printing, 40 cover,
+// 80 temperature.
+// CPCL: bit 0 busy, 1 paper out, 2 latch open, 3 battery low, 4 reset.
+// ESC/POS, DLE EOT 1..4 in order: 0x12 0x12 0x12 0x12 all well; 0x1A offline;
+// 0x16 (n=2) cover open; 0x32 (n=2) stopped at paper end; 0x72 (n=4) roll
+// end; 0x1E (n=4) near end; 0x1A (n=3) cutter error.
+INSTANTIATE_TEST_SUITE_P(
+    Manuals, Replies,
+    ::testing::Values(
+        Case{"tspl normal", 20, {0x00}, Make({})}, Case{"tspl head", 20, {0x01}, Make({&P::coverOpen})},
+        Case{"tspl jam", 20, {0x02}, Make({&P::paperJam})}, Case{"tspl paper", 20, {0x04}, Make({&P::paperOut})},
+        Case{"tspl paper+head", 20, {0x05}, Make({&P::paperOut, &P::coverOpen})},
+        Case{"tspl ribbon", 20, {0x08}, Make({&P::ribbonOut})}, Case{"tspl pause", 20, {0x10}, Make({&P::paused})},
+        Case{"tspl printing", 20, {0x20}, Make({&P::busy})}, Case{"tspl cover", 20, {0x40}, Make({&P::coverOpen})},
+        Case{"tspl temperature", 20, {0x80}, Make({&P::otherError})}, Case{"cpcl ready", 22, {0x00}, Make({})},
+        Case{"cpcl busy", 22, {0x01}, Make({&P::busy})}, Case{"cpcl paper", 22, {0x02}, Make({&P::paperOut})},
+        Case{"cpcl latch", 22, {0x04}, Make({&P::coverOpen})}, Case{"cpcl battery", 22, {0x08}, Make({&P::batteryLow})},
+        Case{"cpcl reset only", 22, {0x10}, Make({})}, Case{"escpos ready", 21, {0x12, 0x12, 0x12, 0x12}, Make({})},
+        Case{"escpos drawer high", 21, {0x16, 0x12, 0x12, 0x12}, Make({})},
+        Case{"escpos cover", 21, {0x1A, 0x16, 0x12, 0x12}, Make({&P::offline, &P::coverOpen})},
+        Case{"escpos paper end stop", 21, {0x1A, 0x32, 0x12, 0x72}, Make({&P::offline, &P::paperOut})},
+        Case{"escpos near end", 21, {0x12, 0x12, 0x12, 0x1E}, Make({&P::paperLow})},
+        Case{"escpos cutter", 21, {0x1A, 0x52, 0x1A, 0x12}, Make({&P::offline, &P::otherError})},
+        Case{"escpos offline only", 21, {0x1A, 0x12, 0x12, 0x12}, Make({&P::offline})}));
+
+TEST(EscPosReply, AutomaticStatusBlockBetweenRepliesIsRead)
+{
+    // ASB: cover open (byte 1 bit 5), paper end (byte 3 bits 2-3); then the
+    // four real-time replies say all is well, and the last word wins.
+    EXPECT_EQ(Done(21, {0x12, 0x30, 0x00, 0x0C, 0x00, 0x12, 0x12, 0x12}), Make({}));
+    EXPECT_EQ(Done(21, {0x12, 0x12, 0x12, 0x12}), Make({}));
+}
+
+TEST(EscPosReply, AutomaticStatusBlockAfterRepliesTellsTheLatestState)
+{
+    EXPECT_EQ(Done(21, {0x12, 0x12, 0x12, 0x12, 0x38, 0x00, 0x0F, 0x00}),
+              Make({&P::offline, &P::coverOpen, &P::paperOut, &P::paperLow}));
+}
+
+TEST(EscPosReply, FewerThanFourRepliesWaitForMore)
+{
+    PrinterStatus s;
+    EXPECT_EQ(Read(21, {}, s), ReplyState::Incomplete);
+    EXPECT_EQ(Read(21, {0x12, 0x12, 0x12}, s), ReplyState::Incomplete);
+    EXPECT_EQ(Read(21, {0x12, 0x10, 0x00}, s), ReplyState::Incomplete);
+    EXPECT_FALSE(s.known);
+}
+
+struct Junk {
+    const char *what;
+    int model;
+    Bytes reply;
+};
+
+class JunkReplies : public ::testing::TestWithParam<Junk> {};
+
+TEST_P(JunkReplies, AreUnknown)
+{
+    PrinterStatus s;
+    EXPECT_EQ(Read(GetParam().model, GetParam().reply, s), ReplyState::Junk) << GetParam().what;
+    EXPECT_FALSE(s.known);
+    EXPECT_FALSE(s.MustWait());
+    EXPECT_TRUE(ReasonKeywords(s).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Garbage, JunkReplies,
+    ::testing::Values(Junk{"tspl two bytes", 20, {0x00, 0x00}}, Junk{"cpcl two bytes", 22, {0x00, 0x02}},
+                      Junk{"cpcl text", 22, {'O'}}, Junk{"cpcl bit 7", 22, {0x82}},
+                      Junk{"escpos fixed bit 1 clear", 21, {0x10, 0x12, 0x12, 0x12}},
+                      Junk{"escpos bit 7 set", 21, {0x92, 0x12, 0x12, 0x12}},
+                      Junk{"escpos text", 21, {'O', 'K', '\r', '\n'}},
+                      Junk{"escpos five replies", 21, {0x12, 0x12, 0x12, 0x12, 0x12}},
+                      Junk{"escpos broken status block", 21, {0x10, 0x80, 0x00, 0x00, 0x12, 0x12, 0x12, 0x12}},
+                      Junk{"paperang has no reply", 23, {0x00}}, Junk{"peripage has no reply", 24, {0x00}}));
+
+TEST(StatusReply, OneByteFamiliesWaitForTheirByte)
+{
+    PrinterStatus s;
+    EXPECT_EQ(Read(20, {}, s), ReplyState::Incomplete);
+    EXPECT_EQ(Read(22, {}, s), ReplyState::Incomplete);
+}
+
+TEST(StatusWait, FaultsStopPrintingWarningsDoNot)
+{
+    EXPECT_TRUE(Make({&P::paperOut}).MustWait());
+    EXPECT_TRUE(Make({&P::coverOpen}).MustWait());
+    EXPECT_TRUE(Make({&P::paperJam}).MustWait());
+    EXPECT_TRUE(Make({&P::ribbonOut}).MustWait());
+    EXPECT_TRUE(Make({&P::paused}).MustWait());
+    EXPECT_TRUE(Make({&P::offline}).MustWait());
+    EXPECT_TRUE(Make({&P::otherError}).MustWait());
+    EXPECT_FALSE(Make({&P::paperLow}).MustWait());
+    EXPECT_FALSE(Make({&P::batteryLow}).MustWait());
+    EXPECT_FALSE(Make({&P::busy}).MustWait());
+    EXPECT_FALSE(PrinterStatus().MustWait());
+}
+
+TEST(StatusReasons, KeywordsForEachFault)
+{
+    using V = std::vector<std::string>;
+    EXPECT_EQ(ReasonKeywords(Make({&P::paperOut, &P::offline})), (V{"media-empty", "media-needed"}));
+    EXPECT_EQ(ReasonKeywords(Make({&P::paperLow})), (V{"media-low"}));
+    EXPECT_EQ(ReasonKeywords(Make({&P::coverOpen, &P::offline})), (V{"cover-open"}));
+    EXPECT_EQ(ReasonKeywords(Make({&P::paperJam})), (V{"media-jam"}));
+    EXPECT_EQ(ReasonKeywords(Make({&P::ribbonOut})), (V{"marker-supply-empty"}));
+    EXPECT_EQ(ReasonKeywords(Make({&P::offline})), (V{"offline"}));
+    EXPECT_EQ(ReasonKeywords(Make({&P::paused})), (V{"offline"}));
+    EXPECT_EQ(ReasonKeywords(Make({&P::batteryLow})), (V{"battery-low"}));
+    EXPECT_EQ(ReasonKeywords(Make({&P::busy})), V{});
+}
+
+TEST(StatusText, Describes)
+{
+    EXPECT_EQ(Describe(PrinterStatus()), "unknown");
+    EXPECT_EQ(Describe(Make({})), "ready");
+    EXPECT_EQ(Describe(Make({&P::paperOut, &P::coverOpen})), "out of paper, cover open");
+}
+
+} // namespace

@@ -1,0 +1,141 @@
+// The virtual printer: queries told from data, answers from its state, the
+// fate of each page.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "SimSession.h"
+
+using namespace qf;
+using namespace qf::sim;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Text(const std::string &s)
+{
+    return Bytes(s.begin(), s.end());
+}
+
+// A TSPL label of 8 x 2 dots whose bitmap is `row` twice.
+Bytes Label(uint8_t row)
+{
+    Bytes b = Text("SIZE 1 mm,0.25 mm\r\nCLS\r\nBITMAP 0,0,1,2,1,");
+    b.push_back(row);
+    b.push_back(row);
+    const Bytes end = Text("\r\nPRINT 1,1\r\n");
+    b.insert(b.end(), end.begin(), end.end());
+    return b;
+}
+
+const Bytes kTsplQuery = {0x1B, '!', '?'};
+
+struct Job {
+    SimSession session{preview::Lang::TSPL, 1};
+    SimState state;
+    std::vector<std::string> events;
+    Bytes Feed(const Bytes &b) { return session.Feed(b.data(), b.size(), state, events); }
+};
+
+TEST(SimSession, AnswersAQueryBetweenLabelsAndKeepsItOutOfTheData)
+{
+    Job r;
+    const Bytes label = Label(0x0F);
+    EXPECT_TRUE(r.Feed(label).empty());
+    EXPECT_EQ(r.Feed(kTsplQuery), (Bytes{0x00}));
+    r.Feed(label);
+    r.session.Finish(r.state, r.events);
+    Bytes both = label;
+    both.insert(both.end(), label.begin(), label.end());
+    EXPECT_EQ(r.session.Data(), both);
+    EXPECT_EQ(r.session.Result().pages.size(), 2u);
+    EXPECT_EQ(r.session.Queries(), 1);
+}
+
+TEST(SimSession, QueryBytesInsideABitmapAreData)
+{
+    Job r;
+    Bytes b = Text("SIZE 1 mm,0.375 mm\r\nCLS\r\nBITMAP 0,0,1,3,1,");
+    b.insert(b.end(), kTsplQuery.begin(), kTsplQuery.end());
+    const Bytes end = Text("\r\nPRINT 1,1\r\n");
+    b.insert(b.end(), end.begin(), end.end());
+    EXPECT_TRUE(r.Feed(b).empty());
+    r.session.Finish(r.state, r.events);
+    EXPECT_EQ(r.session.Data(), b);
+    EXPECT_EQ(r.session.Queries(), 0);
+    ASSERT_EQ(r.session.Result().pages.size(), 1u);
+}
+
+TEST(SimSession, QuerySplitAcrossReadsIsAnswered)
+{
+    Job r;
+    r.Feed(Label(1));
+    EXPECT_TRUE(r.Feed({0x1B, '!'}).empty());
+    EXPECT_EQ(r.Feed({'?'}), (Bytes{0x00}));
+}
+
+TEST(SimSession, PaperRunsOutAfterNPagesAndLaterPagesAreLost)
+{
+    Job r;
+    r.state.paperOutAfter = 2;
+    r.Feed(Label(1));
+    r.Feed(Label(2));
+    EXPECT_EQ(r.Feed(kTsplQuery), (Bytes{0x04}));
+    r.Feed(Label(3));
+    r.session.Finish(r.state, r.events);
+    ASSERT_EQ(r.session.Fates().size(), 3u);
+    EXPECT_TRUE(r.session.Fates()[1].printed);
+    EXPECT_FALSE(r.session.Fates()[2].printed);
+    EXPECT_EQ(r.session.Fates()[2].why, "out of paper");
+}
+
+TEST(SimSession, SilentPrinterAnswersNothing)
+{
+    Job r;
+    r.state.silent = true;
+    r.state.paperOut = true;
+    EXPECT_TRUE(r.Feed(kTsplQuery).empty());
+}
+
+struct Answer {
+    preview::Lang lang;
+    Bytes query;
+    SimState state;
+    Bytes expect;
+};
+
+SimState With(bool SimState::*f)
+{
+    SimState s;
+    s.*f = true;
+    return s;
+}
+
+class Answers : public ::testing::TestWithParam<Answer> {};
+
+TEST_P(Answers, SayTheState)
+{
+    const Answer &a = GetParam();
+    EXPECT_EQ(StatusBytes(a.lang, a.query.data(), a.query.size(), a.state), a.expect);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, Answers,
+    ::testing::Values(Answer{preview::Lang::TSPL, kTsplQuery, SimState(), {0x00}},
+                      Answer{preview::Lang::TSPL, kTsplQuery, With(&SimState::paperOut), {0x04}},
+                      Answer{preview::Lang::TSPL, kTsplQuery, With(&SimState::coverOpen), {0x01}},
+                      Answer{preview::Lang::TSPL, kTsplQuery, With(&SimState::offline), {0x10}},
+                      Answer{preview::Lang::CPCL, {0x1B, 'h'}, With(&SimState::paperOut), {0x02}},
+                      Answer{preview::Lang::CPCL, {0x1B, 'h'}, With(&SimState::coverOpen), {0x04}},
+                      Answer{preview::Lang::CPCL, {0x1B, 'h'}, With(&SimState::batteryLow), {0x08}},
+                      Answer{preview::Lang::ESCPOS, {0x10, 0x04, 1}, SimState(), {0x12}},
+                      Answer{preview::Lang::ESCPOS, {0x10, 0x04, 1}, With(&SimState::coverOpen), {0x1A}},
+                      Answer{preview::Lang::ESCPOS, {0x10, 0x04, 2}, With(&SimState::coverOpen), {0x16}},
+                      Answer{preview::Lang::ESCPOS, {0x10, 0x04, 2}, With(&SimState::paperOut), {0x32}},
+                      Answer{preview::Lang::ESCPOS, {0x10, 0x04, 4}, With(&SimState::paperOut), {0x7E}},
+                      Answer{preview::Lang::ESCPOS, {0x10, 0x04, 4}, With(&SimState::paperLow), {0x1E}},
+                      Answer{preview::Lang::Paperang, {0x1B, 'h'}, With(&SimState::paperOut), {}}));
+
+} // namespace

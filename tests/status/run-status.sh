@@ -1,0 +1,309 @@
+#!/usr/bin/env bash
+# The status fault matrix: the filter (as CUPS's socket backend runs it, and
+# through a private cupsd when run as root) and the Printer Application print
+# five pages to the virtual printer of each family that answers, while it
+# runs out of paper before the job and after page 2, has its cover open, never
+# answers, drops the link in the middle of a job, or takes data slowly. Every
+# case checks the pages the virtual printer decoded against the pages of a
+# clean job: all of them, once, in order.
+#
+#   run-status.sh --sim SIM --filter FILTER --ppd-dir DIR [--app APP] [--keep]
+#                 [--families "tspl escpos cpcl"] [--fronts "filter app cupsd"]
+set -uo pipefail
+
+SKIP=77
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../e2e/private-cupsd.sh"
+sim= filter= ppd_dir= app= keep=0 families="tspl escpos cpcl" fronts="filter cupsd app"
+while [ $# -gt 0 ]; do
+    case $1 in
+        --sim) sim=$2; shift 2 ;;
+        --filter) filter=$2; shift 2 ;;
+        --ppd-dir) ppd_dir=$2; shift 2 ;;
+        --app) app=$2; shift 2 ;;
+        --families) families=$2; shift 2 ;;
+        --fronts) fronts=$2; shift 2 ;;
+        --keep) keep=1; shift ;;
+        *) echo "unknown argument: $1" >&2; exit 2 ;;
+    esac
+done
+[ -x "$sim" ] && [ -x "$filter" ] && [ -d "$ppd_dir" ] || { echo "usage: see the head of $0" >&2; exit 2; }
+command -v python3 >/dev/null || { echo "SKIP: python3 is not installed"; exit $SKIP; }
+
+T=$(mktemp -d /tmp/quillfeed-status-test.XXXXXX)
+chmod 0755 "$T"
+sim_pid= app_pid= failures=0
+finish() {
+    local rc=$?
+    qf_stop_pid "$sim_pid"
+    qf_stop_pid "$app_pid"
+    qf_cupsd_stop
+    [ $failures -ne 0 ] && rc=1
+    qf_finish_dir "$T" "$rc" "$keep" "$T/cupsd/log/error_log"
+    exit $rc
+}
+trap finish EXIT
+trap 'exit 130' INT TERM
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+ok() { echo "ok: $*"; }
+
+# family: PPD, page size, filter options, app job attributes
+ppd_of() { case $1 in tspl) echo quillfeed-tspl-203.ppd ;; escpos) echo quillfeed-escpos-58.ppd ;; cpcl) echo quillfeed-cpcl-203.ppd ;; esac; }
+size_of() { case $1 in escpos) echo "384 400" ;; *) echo "400 240" ;; esac; }
+# Receipts: every page on its own and cut, so that pages stay pages.
+opts_of() { case $1 in escpos) echo "ReceiptMode=0 CutMode=3" ;; *) echo "" ;; esac; }
+driver_of() { case $1 in tspl) echo tspl-203 ;; escpos) echo escpos-58 ;; cpcl) echo cpcl-203 ;; esac; }
+
+# ---------------------------------------------------------------- the sim
+start_sim() { # FAMILY DIR
+    local d=$2
+    mkdir -p "$d"
+    : >"$d/control"
+    "$sim" --family "$1" --port 0 --out "$d" --control "$d/control" >"$d/sim.out" 2>&1 &
+    sim_pid=$!
+    for _ in $(seq 50); do [ -s "$d/port" ] && return 0; sleep 0.1; done
+    fail "the virtual printer did not start"; return 1
+}
+control() { echo "$2" >"$1/control"; sleep 0.3; }
+events_after() { tail -n +$(($2 + 1)) "$1/events.txt"; }
+lines() { wc -l <"$1/events.txt"; }
+# Waits until PATTERN has shown COUNT times in the events after line FROM.
+wait_event() { # DIR FROM PATTERN COUNT [SECONDS]
+    local n
+    for _ in $(seq $((${5:-30} * 10))); do
+        n=$(events_after "$1" "$2" | grep -c -- "$3")
+        [ "$n" -ge "$4" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+# The pages of job J in the sim as "WxH HASH" lines, printed ones only.
+printed() { awk -v j="$2" '$1 == "job" && $2 == j && $7 == "printed" { print $5, $6 }' "$1/pages.txt"; }
+lost() { awk -v j="$2" '$1 == "job" && $2 == j && $7 == "lost"' "$1/pages.txt" | wc -l; }
+last_job() { awk '$1 == "job" && $3 == "begins" { j = $2 } END { print j + 0 }' "$1/events.txt"; }
+# The first job after job BEFORE that carried data (the app also connects
+# to ask for the status alone), once it has ended.
+job_after() { # DIR BEFORE
+    local j
+    for _ in $(seq 600); do
+        j=$(awk -v b="$2" '$1 == "job" && $2 > b && $3 == "ends" && $(NF - 3) + 0 > 100 { print $2; exit }' \
+            "$1/events.txt")
+        [ -n "$j" ] && { echo "$j"; return 0; }
+        sleep 0.1
+    done
+    echo 0
+}
+check_pages() { # WHAT DIR JOB REFERENCE
+    local got
+    got=$(printed "$2" "$3")
+    if [ "$got" = "$(cat "$4")" ] && [ "$(lost "$2" "$3")" -eq 0 ]; then
+        ok "$1: $(echo "$got" | wc -l) pages, each once, in order"
+    else
+        fail "$1: pages differ from the clean job"
+        echo "  expected:"; sed 's/^/    /' "$4"; echo "  got:"; grep "^job $3 " "$2/pages.txt" | sed 's/^/    /'
+    fi
+}
+
+# ---------------------------------------------------------------- front ends
+# Each prints RASTER to the sim and returns when the job is over.
+print_filter() { # FAMILY DIR RASTER
+    python3 "$here/sim_filter.py" "$filter" "$ppd_dir/$(ppd_of "$1")" "$(cat "$2/port")" "$3" "$(opts_of "$1")" \
+        2>>"$2/filter.err"
+}
+print_cupsd() { # FAMILY DIR RASTER
+    local q=sim-$1 id
+    id=$(lp -d "$q" -o document-format=image/pwg-raster $(for o in $(opts_of "$1"); do echo "-o $o"; done) "$3" 2>&1 |
+        sed -n 's/.*request id is [^-]*-\([0-9]*\).*/\1/p')
+    [ -n "$id" ] || return 1
+    for _ in $(seq 600); do
+        lpstat -W not-completed -o "$q" 2>/dev/null | grep -q -- "-$id " || return 0
+        sleep 0.1
+    done
+    return 1
+}
+app_submit() { # FAMILY RASTER
+    local test=$T/app-job.test attrs=""
+    [ "$1" = escpos ] && attrs=' GROUP job-attributes-tag
+ ATTR integer receipt-mode 0
+ ATTR integer cut-mode 3'
+    cat >"$test" <<EOT
+{
+ OPERATION Print-Job
+ GROUP operation-attributes-tag
+ ATTR charset attributes-charset utf-8
+ ATTR language attributes-natural-language en
+ ATTR uri printer-uri \$uri
+ ATTR name requesting-user-name test
+ ATTR mimeMediaType document-format image/pwg-raster
+$attrs
+ FILE $2
+ STATUS successful-ok
+}
+{
+ OPERATION Get-Job-Attributes
+ GROUP operation-attributes-tag
+ ATTR charset attributes-charset utf-8
+ ATTR language attributes-natural-language en
+ ATTR uri printer-uri \$uri
+ ATTR integer job-id \$job-id
+ STATUS successful-ok
+ EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT 600
+ DISPLAY job-state
+ DISPLAY job-state-message
+}
+EOT
+    ipptool -t "$app_base/sim-$1" "$test" >>"$T/app-jobs.log" 2>&1
+}
+print_app() { app_submit "$1" "$3"; }
+
+# ---------------------------------------------------------------- the cases
+run_matrix() { # FRONT FAMILY
+    local front=$1 fam=$2 d=$T/$1-$2 ras=$T/$2.ras ref=$T/$1-$2.ref from j t0 t1 bytes
+    start_sim "$fam" "$d" || return
+    local rc=0
+    setup_$front "$fam" "$d" || rc=$?
+    if [ $rc -eq $SKIP ]; then
+        echo "skipped: $front $fam: this build cannot add a socket:// printer"; qf_stop_pid "$sim_pid"; return
+    elif [ $rc -ne 0 ]; then
+        fail "$front $fam: no queue"; qf_stop_pid "$sim_pid"; return
+    fi
+
+    # A clean job: the pages to expect, and the job's size.
+    from=$(lines "$d"); b=$(last_job "$d")
+    t0=$(date +%s.%N)
+    print_$front "$fam" "$d" "$ras"
+    t1=$(date +%s.%N)
+    j=$(job_after "$d" "$b")
+    printed "$d" "$j" >"$ref"
+    bytes=$(grep "^job $j ends" "$d/events.txt" | sed 's/.*: \([0-9]*\) bytes.*/\1/')
+    if [ "$(wc -l <"$ref")" -ne 5 ] || [ "$(lost "$d" "$j")" -ne 0 ]; then
+        fail "$front $fam: the clean job printed $(wc -l <"$ref") of 5 pages"; qf_stop_pid "$sim_pid"; return
+    fi
+    ok "$front $fam: clean job, 5 pages, $bytes bytes, $(events_after "$d" "$from" | grep -c query) queries, $(printf '%.2f' "$(echo "$t1 - $t0" | bc)") s"
+
+    # Paper out before the job: nothing printed until paper is back.
+    control "$d" paper-out=1
+    from=$(lines "$d"); b=$(last_job "$d")
+    print_$front "$fam" "$d" "$ras" &
+    local pid=$!
+    if wait_event "$d" "$from" " query " 3; then
+        [ "$(events_after "$d" "$from" | grep -c ' printed')" -eq 0 ] || fail "$front $fam: pages printed while out of paper"
+        control "$d" paper-out=0
+    else
+        fail "$front $fam: no query while out of paper"; control "$d" paper-out=0
+    fi
+    wait $pid; j=$(job_after "$d" "$b")
+    check_pages "$front $fam: paper out before the job" "$d" "$j" "$ref"
+
+    # Paper out after page 2 of 5.
+    control "$d" paper-out-after=2
+    from=$(lines "$d"); b=$(last_job "$d")
+    print_$front "$fam" "$d" "$ras" &
+    pid=$!
+    if wait_event "$d" "$from" "paper ran out" 1 && wait_event "$d" "$from" " query " 5; then
+        control "$d" paper-out=0
+    else
+        fail "$front $fam: the printer was not asked after the paper ran out"; control "$d" paper-out=0
+    fi
+    wait $pid; j=$(job_after "$d" "$b")
+    check_pages "$front $fam: paper out after page 2" "$d" "$j" "$ref"
+
+    # Cover open.
+    control "$d" cover-open=1
+    from=$(lines "$d"); b=$(last_job "$d")
+    print_$front "$fam" "$d" "$ras" &
+    pid=$!
+    wait_event "$d" "$from" " query " 3 || fail "$front $fam: no query while the cover is open"
+    control "$d" cover-open=0
+    wait $pid; j=$(job_after "$d" "$b")
+    check_pages "$front $fam: cover open" "$d" "$j" "$ref"
+
+    # A printer that never answers: one timeout, then no more questions.
+    control "$d" silent=1
+    from=$(lines "$d"); b=$(last_job "$d")
+    t0=$(date +%s.%N)
+    print_$front "$fam" "$d" "$ras"
+    t1=$(date +%s.%N)
+    j=$(job_after "$d" "$b")
+    check_pages "$front $fam: never answers ($(events_after "$d" "$from" | grep -c ' query ') queries, $(printf '%.2f' "$(echo "$t1 - $t0" | bc)") s)" "$d" "$j" "$ref"
+    control "$d" silent=0
+
+    # The link drops in the middle of a job: the job ends, the next prints.
+    control "$d" drop-after=$((bytes / 2))
+    b=$(last_job "$d")
+    print_$front "$fam" "$d" "$ras"
+    j=$(job_after "$d" "$b")
+    if grep -q "^job $j ends (link dropped)" "$d/events.txt"; then ok "$front $fam: link dropped in job $j"; else fail "$front $fam: the link did not drop"; fi
+    after_drop_$front "$fam" "$d"
+    b=$(last_job "$d")
+    print_$front "$fam" "$d" "$ras"
+    j=$(job_after "$d" "$b")
+    check_pages "$front $fam: the job after a dropped link" "$d" "$j" "$ref"
+
+    # A slow link: about three seconds for the job.
+    control "$d" bytes-per-second=$((bytes / 3))
+    b=$(last_job "$d")
+    print_$front "$fam" "$d" "$ras"
+    j=$(job_after "$d" "$b")
+    check_pages "$front $fam: slow link" "$d" "$j" "$ref"
+    control "$d" bytes-per-second=0
+
+    qf_stop_pid "$sim_pid"; sim_pid=
+}
+
+setup_filter() { :; }
+after_drop_filter() { :; }
+setup_cupsd() {
+    lpadmin -p "sim-$1" -E -v "socket://127.0.0.1:$(cat "$2/port")" -P "$ppd_dir/$(ppd_of "$1")" \
+        -o printer-error-policy=abort-job 2>/dev/null
+}
+after_drop_cupsd() { sleep 1; cupsenable "sim-$1" 2>/dev/null; }
+setup_app() {
+    "$app" add -d "sim-$1" -m "$(driver_of "$1")" -v "socket://127.0.0.1:$(cat "$2/port")" >"$T/app-add.out" 2>&1 &&
+        return 0
+    cat "$T/app-add.out" >>"$T/app.out"
+    # An app whose device schemes hide PAPPL's socket:// cannot reach the
+    # virtual printer.
+    grep -q 'Unsupported.*device-uri' "$T/app-add.out" && return $SKIP
+    return 1
+}
+after_drop_app() { :; }
+
+for fam in $families; do
+    read -r w h <<<"$(size_of "$fam")"
+    python3 "$here/../app/pwgraster.py" "$T/$fam.ras" --width "$w" --height "$h" --dpi 203 --pages 5 --type sgray_8
+done
+
+for front in $fronts; do
+    case $front in
+    cupsd)
+        if [ "$(id -u)" -ne 0 ] || ! command -v cupsd >/dev/null && [ ! -x /usr/sbin/cupsd ]; then
+            echo "skipped: cupsd front (needs root and CUPS)"; continue
+        fi
+        mkdir -p "$T/cupsd"
+        qf_cupsd_tree "$T/cupsd"
+        cp -a "$(cups-config --serverbin)/backend/socket" "$T/cupsd/bin/backend/socket"
+        install -m 0755 -o root -g root "$filter" "$T/cupsd/bin/filter/quillfeed"
+        qf_cupsd_start "$T/cupsd" || { fail "cupsd did not start"; continue; }
+        ;;
+    app)
+        if [ -z "$app" ] || ! command -v ipptool >/dev/null; then echo "skipped: app front (no app or ipptool)"; continue; fi
+        port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')
+        app_base=ipp://localhost:$port/ipp/print
+        export SNAP_COMMON=$T
+        mkdir -p "$T/spool"
+        "$app" server -o server-port="$port" -o listen-hostname=localhost -o spool-directory="$T/spool" \
+            -o state-file="$T/state" -o log-file="$T/app.log" -o log-level=info -o server-options=no-tls \
+            >>"$T/app.out" 2>&1 &
+        app_pid=$!
+        for _ in $(seq 100); do
+            python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" 2>/dev/null && break
+            sleep 0.1
+        done
+        ;;
+    esac
+    for fam in $families; do run_matrix "$front" "$fam"; done
+    [ "$front" = cupsd ] && qf_cupsd_stop
+    [ "$front" = app ] && { qf_stop_pid "$app_pid"; app_pid=; }
+done
+echo "status matrix: $failures failures"

@@ -1,0 +1,214 @@
+#include "SimSession.h"
+
+#include <cstdio>
+
+namespace qf::sim {
+
+namespace {
+
+constexpr uint8_t ESC = 0x1B, DLE = 0x10, EOT = 0x04;
+
+std::string HexBytes(const uint8_t *p, size_t n)
+{
+    std::string s;
+    char b[4];
+    for (size_t i = 0; i < n; ++i) {
+        std::snprintf(b, sizeof b, i ? " %02X" : "%02X", p[i]);
+        s += b;
+    }
+    return s;
+}
+
+uint64_t Fnv(uint64_t h, const uint8_t *p, size_t n)
+{
+    for (size_t i = 0; i < n; ++i) {
+        h ^= p[i];
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+uint64_t FnvInt(uint64_t h, int v)
+{
+    const uint32_t u = static_cast<uint32_t>(v);
+    const uint8_t b[4] = {static_cast<uint8_t>(u), static_cast<uint8_t>(u >> 8), static_cast<uint8_t>(u >> 16),
+                          static_cast<uint8_t>(u >> 24)};
+    return Fnv(h, b, 4);
+}
+
+uint64_t PlaneHash(uint64_t h, const preview::Plane &p)
+{
+    h = FnvInt(h, p.widthBytes);
+    h = FnvInt(h, p.height);
+    return Fnv(h, p.bits.data(), p.bits.size());
+}
+
+} // namespace
+
+uint64_t PageHash(const preview::Page &page)
+{
+    uint64_t h = 14695981039346656037ull;
+    h = PlaneHash(h, page.black);
+    if (page.red)
+        h = PlaneHash(h, *page.red);
+    return h;
+}
+
+std::string PageLine(const preview::Page &page)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, "page %d %dx%d %016llx", page.number, page.width, page.height,
+                  static_cast<unsigned long long>(PageHash(page)));
+    return text;
+}
+
+std::vector<uint8_t> StatusBytes(preview::Lang lang, const uint8_t *query, size_t size, const SimState &s)
+{
+    auto bit = [](bool on, int n) { return static_cast<uint8_t>(on ? 1u << n : 0u); };
+    switch (lang) {
+    case preview::Lang::TSPL:
+        // Bit 0 head open, 2 out of paper, 4 paused (what off line is on a
+        // label printer).
+        return {static_cast<uint8_t>(bit(s.coverOpen, 0) | bit(s.paperOut, 2) | bit(s.offline, 4))};
+    case preview::Lang::CPCL:
+        return {static_cast<uint8_t>(bit(s.paperOut, 1) | bit(s.coverOpen, 2) | bit(s.batteryLow, 3))};
+    case preview::Lang::ESCPOS: {
+        if (size < 3)
+            return {};
+        const bool stopped = s.offline || s.coverOpen || s.paperOut;
+        switch (query[2]) {
+        case 1:
+            return {static_cast<uint8_t>(0x12 | bit(stopped, 3))};
+        case 2:
+            return {static_cast<uint8_t>(0x12 | bit(s.coverOpen, 2) | bit(s.paperOut, 5))};
+        case 3:
+            return {0x12};
+        default:
+            return {static_cast<uint8_t>(0x12 | (s.paperLow || s.paperOut ? 0x0C : 0) | (s.paperOut ? 0x60 : 0))};
+        }
+    }
+    default:
+        return {};
+    }
+}
+
+SimSession::SimSession(preview::Lang lang, int job) : m_Lang(lang), m_Job(job) {}
+
+int SimSession::QueryAt(const std::vector<uint8_t> &in, size_t p) const
+{
+    auto match = [&](std::initializer_list<uint8_t> q) -> int {
+        size_t i = 0;
+        for (uint8_t b : q) {
+            if (p + i >= in.size())
+                return -1;
+            if (in[p + i] != b)
+                return 0;
+            ++i;
+        }
+        return static_cast<int>(q.size());
+    };
+    switch (m_Lang) {
+    case preview::Lang::TSPL:
+        return match({ESC, '!', '?'});
+    case preview::Lang::CPCL:
+        return match({ESC, 'h'});
+    case preview::Lang::ESCPOS: {
+        const int m = match({DLE, EOT});
+        if (m <= 0)
+            return m;
+        if (p + 2 >= in.size())
+            return -1;
+        return in[p + 2] >= 1 && in[p + 2] <= 4 ? 3 : 0;
+    }
+    default:
+        return 0;
+    }
+}
+
+bool SimSession::AtBoundary() const
+{
+    return m_Data.empty() || preview::Decode(m_Data, m_Lang).ok;
+}
+
+std::vector<uint8_t> SimSession::Answer(const uint8_t *query, size_t size, const SimState &state) const
+{
+    if (state.silent)
+        return {};
+    return StatusBytes(m_Lang, query, size, state);
+}
+
+std::vector<uint8_t> SimSession::Feed(const uint8_t *data, size_t size, SimState &state,
+                                      std::vector<std::string> &events)
+{
+    std::vector<uint8_t> reply;
+    m_In.insert(m_In.end(), data, data + size);
+    size_t i = 0;
+    while (i < m_In.size()) {
+        const uint8_t first = m_Lang == preview::Lang::ESCPOS ? DLE : ESC;
+        size_t j = i;
+        while (j < m_In.size() && m_In[j] != first)
+            ++j;
+        m_Data.insert(m_Data.end(), m_In.begin() + static_cast<long>(i), m_In.begin() + static_cast<long>(j));
+        i = j;
+        if (i >= m_In.size())
+            break;
+        const int n = QueryAt(m_In, i);
+        if (n < 0)
+            break; // wait for the rest
+        if (n > 0 && AtBoundary()) {
+            // The state the answer gives includes every page before it.
+            Settle(state, events);
+            const std::vector<uint8_t> answer = Answer(&m_In[i], static_cast<size_t>(n), state);
+            ++m_Queries;
+            events.push_back("job " + std::to_string(m_Job) + " query " + HexBytes(&m_In[i], static_cast<size_t>(n)) +
+                             " answer " +
+                             (answer.empty() ? std::string("none") : HexBytes(answer.data(), answer.size())));
+            reply.insert(reply.end(), answer.begin(), answer.end());
+            i += static_cast<size_t>(n);
+            continue;
+        }
+        m_Data.push_back(m_In[i]);
+        ++i;
+    }
+    m_In.erase(m_In.begin(), m_In.begin() + static_cast<long>(i));
+    return reply;
+}
+
+void SimSession::Settle(SimState &state, std::vector<std::string> &events)
+{
+    if (m_Data.size() == m_Decoded && !m_Data.empty())
+        return;
+    m_Decoded = m_Data.size();
+    if (m_Data.empty())
+        return;
+    m_Result = preview::Decode(m_Data, m_Lang);
+    while (m_Fates.size() < m_Result.pages.size()) {
+        PageFate fate;
+        fate.number = static_cast<int>(m_Fates.size()) + 1;
+        if (state.paperOut)
+            fate.why = "out of paper";
+        else if (state.coverOpen)
+            fate.why = "cover open";
+        else if (state.offline)
+            fate.why = "off line";
+        fate.printed = fate.why.empty();
+        if (fate.printed && state.paperOutAfter > 0 && --state.paperOutAfter == 0) {
+            state.paperOut = true;
+            state.paperOutAfter = -1;
+            events.push_back("paper ran out");
+        }
+        events.push_back("job " + std::to_string(m_Job) + " page " + std::to_string(fate.number) +
+                         (fate.printed ? " printed" : " lost (" + fate.why + ")"));
+        m_Fates.push_back(fate);
+    }
+}
+
+void SimSession::Finish(SimState &state, std::vector<std::string> &events)
+{
+    m_Data.insert(m_Data.end(), m_In.begin(), m_In.end());
+    m_In.clear();
+    m_Decoded = static_cast<size_t>(-1);
+    Settle(state, events);
+}
+
+} // namespace qf::sim
