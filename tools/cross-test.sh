@@ -37,6 +37,7 @@ apt_uri() { # suite -> the first apt source that serves it
     ls /etc/apt/sources.list.d/*.sources >/dev/null 2>&1 &&
       awk '/^URIs:/ { u = $2 } /^Suites:/ { for (i = 2; i <= NF; ++i) print "deb", u, $i }
            /^$/ { u = "" }' /etc/apt/sources.list.d/*.sources
+    true # a kind of source this machine lacks is no failure
   } | sed 's/\[[^]]*\] *//' | awk -v s="$1" '$1 == "deb" && $3 == s { print $2; exit }'
 }
 packages=libcups2-dev,libcupsimage2-dev,libpng-dev,libjpeg-dev,zlib1g-dev,libgtest-dev,libsystemd-dev
