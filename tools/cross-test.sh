@@ -30,16 +30,7 @@ qemu64=$(command -v qemu-aarch64-static)
 sysroot=$(realpath -m "${QF_ARM64_ROOT:-$root/arm64-root}")
 
 # --- The arm64 root ------------------------------------------------------------
-apt_uri() { # suite -> the first apt source that serves it
-  {
-    [ -f /etc/apt/sources.list ] && grep -h '^deb ' /etc/apt/sources.list
-    ls /etc/apt/sources.list.d/*.list >/dev/null 2>&1 && grep -h '^deb ' /etc/apt/sources.list.d/*.list
-    ls /etc/apt/sources.list.d/*.sources >/dev/null 2>&1 &&
-      awk '/^URIs:/ { u = $2 } /^Suites:/ { for (i = 2; i <= NF; ++i) print "deb", u, $i }
-           /^$/ { u = "" }' /etc/apt/sources.list.d/*.sources
-    true # a kind of source this machine lacks is no failure
-  } | sed 's/\[[^]]*\] *//' | awk -v s="$1" '$1 == "deb" && $3 == s { print $2; exit }'
-}
+. tools/apt-mirror.sh
 packages=libcups2-dev,libcupsimage2-dev,libpng-dev,libjpeg-dev,zlib1g-dev,libgtest-dev,libsystemd-dev
 if [ "$(cat "$sysroot/.qf-sysroot" 2>/dev/null)" != "$packages" ]; then
   if [ "$(id -u)" != 0 ]; then
