@@ -26,6 +26,7 @@
 #include "PageIntake.h"
 #include "PictureJob.h"
 #include "PagePath.h"
+#include "Resync.h"
 #include "SettingsReader.h"
 #include "StatusMonitor.h"
 
@@ -153,8 +154,54 @@ struct AppJob {
     std::unique_ptr<PagePath> path;
     std::unique_ptr<PageIntake> intake; // the page between StartPage and EndPage
     FitTarget fit;                      // the media a larger page is fitted to
+    std::unique_ptr<InFlightRecord> inFlight;
     int pagesPrinted = 0;
 };
+
+// The record of a job's writes in flight, in the spool directory.
+std::unique_ptr<InFlightRecord> InFlightOf(pappl_job_t *job)
+{
+    const char *name = papplPrinterGetName(papplJobGetPrinter(job));
+    if (InFlightDirectory().empty() || !name)
+        return nullptr;
+    return std::make_unique<InFlightRecord>(InFlightDirectory(), name);
+}
+
+// Writes and flushes `size` bytes, with the record of them in flight while
+// the write lasts.
+bool WriteRecorded(pappl_device_t *device, const InFlightRecord *record, const void *bytes, size_t size)
+{
+    if (record)
+        record->Begin(size);
+    ssize_t written = papplDeviceWrite(device, bytes, size);
+    const bool ok = written >= 0 && static_cast<size_t>(written) == size;
+    if (ok)
+        papplDeviceFlush(device);
+    if (record)
+        record->End();
+    return ok;
+}
+
+// A write cut off in the printer's last job (the app stopped during it)
+// is completed before this job's first byte.
+bool Resync(pappl_job_t *job, pappl_device_t *device, int modelNumber, const InFlightRecord *record)
+{
+    if (!record || access(record->Path().c_str(), F_OK) != 0)
+        return true;
+    const size_t pending = record->Pending();
+    const std::vector<unsigned char> bytes = ResyncBytes(modelNumber, pending);
+    papplLogJob(job, PAPPL_LOGLEVEL_WARN,
+                "The printer's last job was cut off during a write of %zu bytes; %zu bytes are sent first to bring "
+                "the printer back in step.",
+                pending, bytes.size());
+    const bool ok =
+        bytes.empty() || papplDeviceWrite(device, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    if (ok) {
+        papplDeviceFlush(device);
+        record->End();
+    }
+    return ok;
+}
 
 const PpdModel *ModelOf(pappl_job_t *job)
 {
@@ -251,14 +298,14 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
     ctx->device = device;
     TraceLine trace = [job](const std::string &line) { papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "%s", line.c_str()); };
     TraceLine warning = [job](const std::string &line) { papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s", line.c_str()); };
+    ctx->inFlight = InFlightOf(job);
+    if (!Resync(job, device, model->modelNumber, ctx->inFlight.get())) {
+        papplJobSetMessage(job, "The printer stopped taking data.");
+        delete ctx;
+        return false;
+    }
     PagePath::Sink sink = [ctx](const void *bytes, size_t size) {
-        if (size == 0)
-            return true;
-        ssize_t written = papplDeviceWrite(ctx->device, bytes, size);
-        if (written < 0 || static_cast<size_t>(written) != size)
-            return false;
-        papplDeviceFlush(ctx->device);
-        return true;
+        return size == 0 || WriteRecorded(ctx->device, ctx->inFlight.get(), bytes, size);
     };
     ctx->path = std::make_unique<PagePath>(
         model->modelNumber, [&](tagREGSTRUCT &reg) { ReadSettings(settings, reg, trace, warning); }, model->modelName,
@@ -401,11 +448,13 @@ bool PrintRaw(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device)
         papplJobSetMessage(job, "The document could not be opened.");
         return false;
     }
+    const std::unique_ptr<InFlightRecord> record = InFlightOf(job);
+    const PpdModel *model = ModelOf(job);
+    bool ok = !model || Resync(job, device, model->modelNumber, record.get());
     std::vector<unsigned char> buffer(65536);
-    bool ok = true;
     ssize_t n;
     while (ok && (n = read(fd, buffer.data(), buffer.size())) > 0)
-        ok = papplDeviceWrite(device, buffer.data(), static_cast<size_t>(n)) == n;
+        ok = WriteRecorded(device, record.get(), buffer.data(), static_cast<size_t>(n));
     close(fd);
     if (!ok)
         papplJobSetMessage(job, "The printer stopped taking data.");

@@ -35,6 +35,7 @@
 #include "Devices.h"
 #include "DeviceListing.h"
 #include "PictureJob.h"
+#include "Resync.h"
 #include "Service.h"
 
 #ifndef QF_VERSION
@@ -171,6 +172,7 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
     papplSystemSetPrinterDrivers(system, count, drivers, AppAutoAdd, nullptr, AppDriverCallback, nullptr);
     if (g_listOnly)
         return system;
+    SetInFlightDirectory(spool);
 
     // A server started on demand by a sub-command ("private-server") is
     // reached through its local socket only.

@@ -25,10 +25,10 @@
 
 namespace {
 
-// 128 x 128 dots: room for every feature of a page at a thousand inputs a
+// 128 x 64 dots: room for every feature of a page at a thousand inputs a
 // second under the sanitizers; the hostile-input tests print pages at the
 // limits.
-constexpr uint64_t kMaxFuzzPixels = 1u << 14;
+constexpr uint64_t kMaxFuzzPixels = 1u << 13;
 constexpr unsigned kMaxPages = 3;
 
 // The settings reader asks for its keywords in a fixed order; a source that

@@ -30,20 +30,7 @@ cache=${QF_APT_CACHE:-/var/cache/apt/archives}
 suite=bookworm
 
 # --- The mirror this machine's apt uses -------------------------------------
-# One-line entries ("deb URI SUITE ...") and deb822 stanzas ("URIs:" and
-# "Suites:" fields) alike; the first that serves SUITE itself (and, for the
-# security archive, SUITE-security) wins.
-apt_uri() { # suite
-  local want=$1
-  {
-    [ -f /etc/apt/sources.list ] && grep -h '^deb ' /etc/apt/sources.list
-    ls /etc/apt/sources.list.d/*.list >/dev/null 2>&1 &&
-      grep -h '^deb ' /etc/apt/sources.list.d/*.list
-    ls /etc/apt/sources.list.d/*.sources >/dev/null 2>&1 &&
-      awk '/^URIs:/ { u = $2 } /^Suites:/ { for (i = 2; i <= NF; ++i) print "deb", u, $i }
-           /^$/ { u = "" }' /etc/apt/sources.list.d/*.sources
-  } | sed 's/\[[^]]*\] *//' | awk -v s="$want" '$1 == "deb" && $3 == s { print $2; exit }'
-}
+. tools/apt-mirror.sh
 mirror=${QF_DEBIAN_MIRROR:-$(apt_uri "$suite")}
 mirror=${mirror:-http://deb.debian.org/debian}
 security=$(apt_uri "$suite-security")

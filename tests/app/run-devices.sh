@@ -237,6 +237,19 @@ else
     fail "add socket://: $(cat "$T/work/add-net.txt")"
 fi
 
+# A write cut off by a restart (its record left in the spool): the next job
+# first completes it with white dots and a line end.
+printf '7\n' >"$T/spool/in-flight-net"
+state=$(submit net "$T/work/page.pwg" resync-job)
+for _ in $(seq 50); do [ -s "$T/net/conn-2.bin" ] && break; sleep 0.1; done
+if echo "$state" | grep -q 'job-state (enum) = completed' && [ ! -e "$T/spool/in-flight-net" ] &&
+    python3 -c 'import sys; d = open(sys.argv[1], "rb").read(); sys.exit(not d.startswith(b"\xff" * 7 + b"\r\nSIZE"))' \
+        "$T/net/conn-2.bin"; then
+    ok "after a cut-off write the next job starts with 7 white bytes and a line end"
+else
+    fail "resynchronising after a cut-off write: $state; $(head -c 16 "$T/net/conn-2.bin" 2>/dev/null | od -An -tx1)"
+fi
+
 # ---------------------------------------------------------------- usb
 "$app" add -d usbprinter -m escpos-58 -v 'usb://Example/Receipt%20Printer?serial=0001' >"$T/work/add-usb.txt" 2>&1 &&
     ok "usb:// accepted as an address" || fail "add usb://: $(cat "$T/work/add-usb.txt")"
