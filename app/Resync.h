@@ -18,8 +18,8 @@
 // commands: that many bytes of white dots (more than the command can still
 // want; the rest is ignored as data outside any command), then the end of a
 // command line or the language's documented reset. Empty where the language
-// has neither (the framed packets of model 23 are checked by the printer and
-// a cut-off frame is dropped by it).
+// has neither (model 23's packets carry a length and a CRC, and no public
+// document says how to bring such a printer back in step).
 std::vector<unsigned char> ResyncBytes(int modelNumber, size_t inFlight);
 
 // Where the app keeps the records (its spool directory); empty: nowhere,

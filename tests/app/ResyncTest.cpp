@@ -33,7 +33,7 @@ TEST(ResyncBytes, WhiteDotsForWhatIsInFlightThenTheLanguagesEnd)
         want.insert(want.end(), c.end.begin(), c.end.end());
         EXPECT_EQ(ResyncBytes(c.model, c.inFlight), want) << "model " << c.model;
     }
-    EXPECT_TRUE(ResyncBytes(23, 100).empty()); // framed packets: the printer drops a cut-off frame
+    EXPECT_TRUE(ResyncBytes(23, 100).empty()); // framed packets: nothing public to send
 }
 
 TEST(InFlightRecord, LastsFromBeginToEndAndSurvivesACutOffWrite)
