@@ -114,6 +114,9 @@ Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 EOF
 cp /etc/resolv.conf "$root"/etc/resolv.conf
+# A machine knows its own names (localhost, its host name) from /etc/hosts,
+# which debootstrap leaves out.
+cp /etc/hosts "$root"/etc/hosts
 # Keep what apt downloads in the new root, in the shared cache.
 rm -f "$root"/etc/apt/apt.conf.d/docker-clean
 
