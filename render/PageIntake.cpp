@@ -32,6 +32,14 @@ InkOrder InkOrderOf(int space, unsigned bitsPerPixel)
     }
 }
 
+// Whether a page holds four inks per pixel, which only its 32-bit form has
+// room for.
+bool FourInkSpace(int space)
+{
+    return space == CUPS_CSPACE_YMCK || space == CUPS_CSPACE_GMCK || space == CUPS_CSPACE_GMCS ||
+           space == CUPS_CSPACE_KCMY;
+}
+
 unsigned char Light(unsigned ink, unsigned black)
 {
     return static_cast<unsigned char>(255 - std::min(255u, ink + black));
@@ -80,6 +88,12 @@ bool PageIntake::Begin(const cups_page_header2_t &header, int number)
     const PageVerdict verdict = CheckPageHeader(header);
     if (verdict != PageVerdict::Ok) {
         Tell(NoteKind::Error, "%s", RefusalMessage(verdict, number, header).c_str());
+        return false;
+    }
+    if (FourInkSpace(HeaderInt(header.cupsColorSpace)) && header.cupsBitsPerPixel == 24) {
+        Tell(NoteKind::Error,
+             "Page %d has 24 bits per pixel, too few for the four inks of its colour space; it was skipped.",
+             number);
         return false;
     }
     // The header check bounded the page; the buffer's own content limit must

@@ -77,6 +77,19 @@ TEST(PageIntake, RefusedHeaderIsToldAndKeepsNoRow)
     EXPECT_EQ(in.notes[0].second, RefusalMessage(PageVerdict::BadDepth, 3, h));
 }
 
+TEST(PageIntake, FourInkPagesOfThreeBytesAPixelAreRefused)
+{
+    for (int space : {CUPS_CSPACE_KCMY, CUPS_CSPACE_YMCK, CUPS_CSPACE_GMCK, CUPS_CSPACE_GMCS}) {
+        Intake in;
+        EXPECT_FALSE(in.intake.Begin(Header(4, 100, 24, space), 2)) << space;
+        ASSERT_EQ(in.notes.size(), 1u) << space;
+        EXPECT_EQ(in.notes[0].second,
+                  "Page 2 has 24 bits per pixel, too few for the four inks of its colour space; it was skipped.");
+    }
+    Intake cmyk; // read as its three colour inks, as before
+    EXPECT_TRUE(cmyk.intake.Begin(Header(4, 100, 24, CUPS_CSPACE_CMYK), 1));
+}
+
 TEST(PageIntake, PageWithoutRowsIsSkippedWithAnError)
 {
     Intake in;
