@@ -92,8 +92,7 @@ bool PageIntake::Begin(const cups_page_header2_t &header, int number)
     }
     if (FourInkSpace(HeaderInt(header.cupsColorSpace)) && header.cupsBitsPerPixel == 24) {
         Tell(NoteKind::Error,
-             "Page %d has 24 bits per pixel, too few for the four inks of its colour space; it was skipped.",
-             number);
+             "Page %d has 24 bits per pixel, too few for the four inks of its colour space; it was skipped.", number);
         return false;
     }
     // The header check bounded the page; the buffer's own content limit must
