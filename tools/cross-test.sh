@@ -39,6 +39,7 @@ if [ "$(cat "$sysroot/.qf-sysroot" 2>/dev/null)" != "$packages" ]; then
   fi
   mirror=${QF_DEBIAN_MIRROR:-$(apt_uri bookworm)}
   rm -rf "$sysroot"
+  mkdir -p "$(dirname "$sysroot")"
   debootstrap --foreign --arch=arm64 --variant=minbase \
     --include="$packages" \
     bookworm "$sysroot" "${mirror:-http://deb.debian.org/debian}" >"$sysroot.log" 2>&1 ||
