@@ -73,8 +73,8 @@ def main():
     else:
         out += ' box=none'
     out += ' black=%.4f' % (len(black) / float(width * height))
-    for spec in sys.argv[2:]:
-        x0, y0, x1, y1 = (int(v) for v in spec.split(','))
+    for box in sys.argv[2:]:
+        x0, y0, x1, y1 = (int(v) for v in box.split(','))
         n = sum(1 for y in range(y0, y1 + 1) for x in range(x0, x1 + 1) if rows[y][x] < 128)
         out += ' region=%.4f' % (n / float((x1 - x0 + 1) * (y1 - y0 + 1)))
     print(out)
