@@ -111,6 +111,44 @@ int DeletePrinterCommand(int argc, char *argv[])
     return 0;
 }
 
+int PrinterStatusCommand(int argc, char *argv[])
+{
+    std::string name;
+    if (!PrinterName(argc, argv, name) || name.empty())
+        return -1;
+    http_t *http = ConnectLocal();
+    if (!http)
+        return -1;
+    ipp_t *request = Request(IPP_OP_GET_PRINTER_ATTRIBUTES, "print", name);
+    const char *const wanted[] = {"printer-state", "printer-state-change-date-time", "printer-state-reasons"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, wanted);
+    ipp_t *response = cupsDoRequest(http, request, ("/ipp/print/" + name).c_str());
+    httpClose(http);
+    if (cupsLastError() != IPP_STATUS_OK) {
+        fprintf(stderr, "%s: No printer called \"%s\": %s\n", kBase, name.c_str(), cupsLastErrorString());
+        ippDelete(response);
+        return 1;
+    }
+    const int state = ippGetInteger(ippFindAttribute(response, "printer-state", IPP_TAG_ENUM), 0);
+    const char *stateText = state == IPP_PSTATE_PROCESSING ? "processing jobs"
+                            : state == IPP_PSTATE_STOPPED  ? "stopped"
+                                                           : "idle";
+    char since[256];
+    httpGetDateString2(
+        ippDateToTime(ippGetDate(ippFindAttribute(response, "printer-state-change-date-time", IPP_TAG_DATE), 0)), since,
+        sizeof since);
+    std::string reasons;
+    ipp_attribute_t *r = ippFindAttribute(response, "printer-state-reasons", IPP_TAG_KEYWORD);
+    for (int i = 0; r && i < ippGetCount(r); ++i) {
+        const char *reason = ippGetString(r, i, nullptr);
+        if (reason && strcmp(reason, "none") != 0)
+            reasons += (reasons.empty() ? ": " : ", ") + std::string(reason);
+    }
+    printf("Running, %s since %s%s.\n", stateText, since, reasons.c_str());
+    ippDelete(response);
+    return 0;
+}
+
 void ShowVendorOptions(int argc, char *argv[])
 {
     std::string name;

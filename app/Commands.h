@@ -2,6 +2,9 @@
 //   delete -d NAME   PAPPL 1.3 reports printer-id 0 for a printer added
 //                    since the server started, and its own delete gives up
 //                    on it; this one takes the id from the system's list.
+//   status -d NAME   PAPPL 1.3 runs the printer's reasons into the date
+//                    ("...GMTmedia-empty"); this one says
+//                    "Running, idle since DATE: media-empty, media-needed."
 //   options -d NAME  PAPPL's list leaves out the vendor options; they are
 //                    listed after it, with their choices and defaults.
 #pragma once
@@ -10,6 +13,11 @@
 // exit status, or -1 when it does not apply (no -d, no running server):
 // PAPPL's own delete runs then.
 int DeletePrinterCommand(int argc, char *argv[]);
+
+// The state and reasons of the printer named by -d, from the running
+// server. -1 when it does not apply (no -d, no running server): PAPPL's own
+// status runs then.
+int PrinterStatusCommand(int argc, char *argv[]);
 
 // Lists the vendor options of the printer named by -d (the default printer
 // without -d) from the running server; nothing when none answers.

@@ -2,6 +2,7 @@
 #include "BluetoothDevice.h"
 
 #include "DeviceCheck.h"
+#include "SocketDevice.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -104,7 +105,7 @@ ssize_t ReadSerial(pappl_device_t *device, void *buffer, size_t bytes)
     if (!fd)
         return -1;
     struct pollfd p = {*fd, POLLIN, 0};
-    int ready = poll(&p, 1, 10000);
+    int ready = poll(&p, 1, kDeviceReadMs);
     if (ready <= 0)
         return ready == 0 ? 0 : -1;
     return read(*fd, buffer, bytes);
@@ -158,11 +159,14 @@ void AddDeviceSchemes()
 {
     // PAPPL 1.3 adds its own schemes (file, usb, socket, snmp, dnssd) at the
     // first list, open or check, and only while it has none: added first,
-    // ours would be the only ones. A list of no device type adds them and
-    // asks no device (PAPPL 1.4 adds them before the first scheme anyway).
-    papplDeviceList(
-        static_cast<pappl_devtype_t>(0), [](const char *, const char *, const char *, void *) { return true; }, nullptr,
-        [](const char *, void *) {}, nullptr);
+    // ours would be the only ones. Our socket device goes first, with
+    // PAPPL's others after it; failing that, a list of no device type adds
+    // PAPPL's and asks no device (PAPPL 1.4 adds them before the first
+    // scheme anyway).
+    if (!AddSocketSchemeFirst())
+        papplDeviceList(
+            static_cast<pappl_devtype_t>(0), [](const char *, const char *, const char *, void *) { return true; },
+            nullptr, [](const char *, void *) {}, nullptr);
     papplDeviceAddScheme("serial", PAPPL_DEVTYPE_CUSTOM_LOCAL, ListSerial, OpenSerial, CloseSerial, ReadSerial, WriteFd,
                          SerialStatus, nullptr);
     AddBluetoothScheme();

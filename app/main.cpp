@@ -31,6 +31,7 @@
 #include <string>
 
 #include "PapplDriver.h"
+#include "ClientWait.h"
 #include "Commands.h"
 #include "Devices.h"
 #include "DeviceListing.h"
@@ -219,8 +220,10 @@ int main(int argc, char *argv[])
     int count = 0;
     pappl_pr_driver_t *drivers = AppDrivers(&count);
     const char *command = argc > 1 ? argv[1] : "";
-    if (strcmp(command, "delete") == 0) {
-        const int status = DeletePrinterCommand(argc, argv);
+    if (strcmp(command, "submit") == 0)
+        WaitForJobsWithoutEnd(kName);
+    if (strcmp(command, "delete") == 0 || strcmp(command, "status") == 0) {
+        const int status = command[0] == 'd' ? DeletePrinterCommand(argc, argv) : PrinterStatusCommand(argc, argv);
         if (status >= 0)
             return status;
     }

@@ -3,18 +3,20 @@
 # through a private cupsd when run as root) and the Printer Application print
 # five pages to the virtual printer of each family that answers, while it
 # runs out of paper before the job and after page 2, has its cover open, never
-# answers, drops the link in the middle of a job, or takes data slowly. Every
-# case checks the pages the virtual printer decoded against the pages of a
-# clean job: all of them, once, in order.
+# answers, drops the link in the middle of a job, or takes data slowly, and
+# with the status query switched off. Every case checks the pages the virtual
+# printer decoded against the pages of a clean job: all of them, once, in
+# order. The app is also run against a TSPL printer on a serial line (a pty),
+# where a dropped link cannot be told from a quiet one and is left out.
 #
 #   run-status.sh --sim SIM --filter FILTER --ppd-dir DIR [--app APP] [--keep]
-#                 [--families "tspl escpos cpcl"] [--fronts "filter app cupsd"]
+#                 [--families "tspl escpos cpcl"] [--fronts "filter cupsd app serial"]
 set -uo pipefail
 
 SKIP=77
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../e2e/private-cupsd.sh"
-sim= filter= ppd_dir= app= keep=0 families="tspl escpos cpcl" fronts="filter cupsd app"
+sim= filter= ppd_dir= app= keep=0 families="tspl escpos cpcl" fronts="filter cupsd app serial" query_opt=""
 while [ $# -gt 0 ]; do
     case $1 in
         --sim) sim=$2; shift 2 ;;
@@ -55,13 +57,14 @@ opts_of() { case $1 in escpos) echo "ReceiptMode=0 CutMode=3" ;; *) echo "" ;; e
 driver_of() { case $1 in tspl) echo tspl-203 ;; escpos) echo escpos-58 ;; cpcl) echo cpcl-203 ;; esac; }
 
 # ---------------------------------------------------------------- the sim
-start_sim() { # FAMILY DIR
-    local d=$2
+start_sim() { # FAMILY DIR [pty]
+    local d=$2 link="--port 0" ready=$2/port
     mkdir -p "$d"
     : >"$d/control"
-    "$sim" --family "$1" --port 0 --out "$d" --control "$d/control" >"$d/sim.out" 2>&1 &
+    [ "${3:-}" = pty ] && link="--pty $d/tty --idle-ms 2500" ready=$d/tty
+    "$sim" --family "$1" $link --out "$d" --control "$d/control" >"$d/sim.out" 2>&1 &
     sim_pid=$!
-    for _ in $(seq 50); do [ -s "$d/port" ] && return 0; sleep 0.1; done
+    for _ in $(seq 50); do [ -s "$ready" ] || [ -L "$ready" ] && return 0; sleep 0.1; done
     fail "the virtual printer did not start"; return 1
 }
 control() { echo "$2" >"$1/control"; sleep 0.3; }
@@ -107,7 +110,7 @@ check_pages() { # WHAT DIR JOB REFERENCE
 # ---------------------------------------------------------------- front ends
 # Each prints RASTER to the sim and returns when the job is over.
 print_filter() { # FAMILY DIR RASTER
-    python3 "$here/sim_filter.py" "$filter" "$ppd_dir/$(ppd_of "$1")" "$(cat "$2/port")" "$3" "$(opts_of "$1")" \
+    python3 "$here/sim_filter.py" "$filter" "$ppd_dir/$(ppd_of "$1")" "$(cat "$2/port")" "$3" "$(opts_of "$1") $query_opt" \
         2>>"$2/filter.err"
 }
 print_cupsd() { # FAMILY DIR RASTER
@@ -155,11 +158,12 @@ EOT
     ipptool -t "$app_base/sim-$1" "$test" >>"$T/app-jobs.log" 2>&1
 }
 print_app() { app_submit "$1" "$3"; }
+print_serial() { app_submit "$1" "$3"; }
 
 # ---------------------------------------------------------------- the cases
 run_matrix() { # FRONT FAMILY
-    local front=$1 fam=$2 d=$T/$1-$2 ras=$T/$2.ras ref=$T/$1-$2.ref from j t0 t1 bytes
-    start_sim "$fam" "$d" || return
+    local front=$1 fam=$2 d=$T/$1-$2 ras=$T/$2.ras ref=$T/$1-$2.ref from j t0 t1 bytes n
+    start_sim "$fam" "$d" $([ "$front" = serial ] && echo pty) || return
     local rc=0
     setup_$front "$fam" "$d" || rc=$?
     if [ $rc -eq $SKIP ]; then
@@ -188,12 +192,31 @@ run_matrix() { # FRONT FAMILY
     local pid=$!
     if wait_event "$d" "$from" " query " 3; then
         [ "$(events_after "$d" "$from" | grep -c ' printed')" -eq 0 ] || fail "$front $fam: pages printed while out of paper"
+        shown_$front "$fam"
         control "$d" paper-out=0
     else
         fail "$front $fam: no query while out of paper"; control "$d" paper-out=0
     fi
     wait $pid; j=$(job_after "$d" "$b")
     check_pages "$front $fam: paper out before the job" "$d" "$j" "$ref"
+
+    # Paper out for over a minute, the job sent with the app's own submit:
+    # it waits as long as the job does and reports it; the job prints once
+    # (PAPPL's submit gave up after a minute and said it had failed).
+    if [ "$front" = app ] && [ "$fam" = tspl ]; then
+        control "$d" paper-out=1
+        b=$(last_job "$d")
+        (sleep 65; control "$d" paper-out=0) &
+        pid=$!
+        if "$app" submit -d "sim-$fam" "$ras" >"$T/submit.out" 2>&1; then
+            ok "app $fam: submit waited for paper: $(tr '\n' ' ' <"$T/submit.out")"
+        else
+            fail "app $fam: submit while out of paper: $(cat "$T/submit.out")"
+        fi
+        wait $pid
+        j=$(job_after "$d" "$b")
+        check_pages "app $fam: out of paper for 65 s" "$d" "$j" "$ref"
+    fi
 
     # Paper out after page 2 of 5.
     control "$d" paper-out-after=2
@@ -226,9 +249,14 @@ run_matrix() { # FRONT FAMILY
     t1=$(date +%s.%N)
     j=$(job_after "$d" "$b")
     check_pages "$front $fam: never answers ($(events_after "$d" "$from" | grep -c ' query ') queries, $(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.2f", b - a }') s)" "$d" "$j" "$ref"
+    # About a second per job, not a stall (PAPPL's own socket device read
+    # waited ten).
+    [ "$front" = app ] && awk -v a="$t0" -v b="$t1" 'BEGIN { exit !(b - a > 6) }' &&
+        fail "$front $fam: a printer that never answers held the job for over 6 s"
     control "$d" silent=0
 
     # The link drops in the middle of a job: the job ends, the next prints.
+    [ "$front" = serial ] || {
     control "$d" drop-after=$((bytes / 2))
     b=$(last_job "$d")
     print_$front "$fam" "$d" "$ras"
@@ -239,6 +267,7 @@ run_matrix() { # FRONT FAMILY
     print_$front "$fam" "$d" "$ras"
     j=$(job_after "$d" "$b")
     check_pages "$front $fam: the job after a dropped link" "$d" "$j" "$ref"
+    }
 
     # A slow link: about three seconds for the job.
     control "$d" bytes-per-second=$((bytes / 3))
@@ -248,11 +277,42 @@ run_matrix() { # FRONT FAMILY
     check_pages "$front $fam: slow link" "$d" "$j" "$ref"
     control "$d" bytes-per-second=0
 
+    # The status query switched off: nothing is asked, the job prints.
+    query_switch_$front "$fam" 0
+    from=$(lines "$d"); b=$(last_job "$d")
+    print_$front "$fam" "$d" "$ras"
+    j=$(job_after "$d" "$b")
+    n=$(events_after "$d" "$from" | grep -c ' query ')
+    [ "$n" -eq 0 ] || fail "$front $fam: $n status queries with the status query off"
+    check_pages "$front $fam: status query off, $n queries" "$d" "$j" "$ref"
+    query_switch_$front "$fam" 1
+
     qf_stop_pid "$sim_pid"; sim_pid=
 }
 
 setup_filter() { :; }
 after_drop_filter() { :; }
+query_switch_filter() { query_opt=qfStatusQuery=$2; }
+query_switch_cupsd() { lpadmin -p "sim-$1" -o qfStatusQuery="$2"; }
+query_switch_app() { "$app" modify -d "sim-$1" -o status-query-default="$2" >>"$T/app.out" 2>&1; }
+query_switch_serial() { query_switch_app "$@"; }
+# What users see while the printer is out of paper.
+shown_filter() { :; }
+shown_cupsd() {
+    local st
+    st=$(lpstat -p "sim-$1" -l 2>&1 | tr -s ' \n\t' ' ')
+    echo "$st" | grep -q "media-empty\|out of paper" && ok "cupsd $1: lpstat shows: $st" || fail "cupsd $1: lpstat while out of paper: $st"
+}
+shown_app() {
+    local st page
+    st=$("$app" status -d "sim-$1" 2>&1)
+    echo "$st" | grep -q "media-empty" && ok "app $1: status shows: $st" ||
+        fail "app $1: status while out of paper: $st"
+    page=$(curl -s "http://localhost:$port/sim-$1")
+    echo "$page" | grep -q -i "media.empty\|out of paper" && ok "app $1: the web page shows the paper out" ||
+        fail "app $1: the web page does not show the paper out"
+}
+shown_serial() { shown_app "$@"; }
 setup_cupsd() {
     lpadmin -p "sim-$1" -E -v "socket://127.0.0.1:$(cat "$2/port")" -P "$ppd_dir/$(ppd_of "$1")" \
         -o printer-error-policy=abort-job 2>/dev/null
@@ -268,6 +328,10 @@ setup_app() {
     return 1
 }
 after_drop_app() { :; }
+setup_serial() {
+    "$app" add -d "sim-$1" -m "$(driver_of "$1")" -v "serial:$(readlink -f "$2/tty")?baud=115200" \
+        >"$T/app-add.out" 2>&1 || { cat "$T/app-add.out" >>"$T/app.out"; return 1; }
+}
 
 for fam in $families; do
     read -r w h <<<"$(size_of "$fam")"
@@ -286,14 +350,15 @@ for front in $fronts; do
         install -m 0755 -o root -g root "$filter" "$T/cupsd/bin/filter/quillfeed"
         qf_cupsd_start "$T/cupsd" || { fail "cupsd did not start"; continue; }
         ;;
-    app)
-        if [ -z "$app" ] || ! command -v ipptool >/dev/null; then echo "skipped: app front (no app or ipptool)"; continue; fi
+    app | serial)
+        if [ -z "$app" ] || ! command -v ipptool >/dev/null; then echo "skipped: $front front (no app or ipptool)"; continue; fi
         port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')
         app_base=ipp://localhost:$port/ipp/print
         export SNAP_COMMON=$T
         mkdir -p "$T/spool"
         "$app" server -o server-port="$port" -o listen-hostname=localhost -o spool-directory="$T/spool" \
-            -o state-file="$T/state" -o log-file="$T/app.log" -o log-level=info -o server-options=no-tls \
+            -o state-file="$T/state-$front" -o log-file="$T/app-$front.log" -o log-level=info -o server-options=no-tls \
+            -o serial-ports='/dev/pts/*' \
             >>"$T/app.out" 2>&1 &
         app_pid=$!
         for _ in $(seq 100); do
@@ -302,8 +367,10 @@ for front in $fronts; do
         done
         ;;
     esac
-    for fam in $families; do run_matrix "$front" "$fam"; done
+    fams=$families
+    [ "$front" = serial ] && fams=tspl
+    for fam in $fams; do run_matrix "$front" "$fam"; done
     [ "$front" = cupsd ] && qf_cupsd_stop
-    [ "$front" = app ] && { qf_stop_pid "$app_pid"; app_pid=; }
+    case $front in app | serial) qf_stop_pid "$app_pid"; app_pid= ;; esac
 done
 echo "status matrix: $failures failures"

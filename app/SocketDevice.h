@@ -1,0 +1,20 @@
+// The app's own "socket" device (AppSocket/JetDirect, port 9100 unless the
+// address names one):
+//   socket://192.168.1.50          socket://printer.local:9101
+//
+// It differs from PAPPL 1.3's in what a status question may cost: a read
+// waits at most kDeviceReadMs for the printer's answer, where PAPPL's waits
+// ten seconds and cannot be cut short, so a label printer that ignores
+// status queries would hold every job's end for ten seconds. Writes never
+// raise SIGPIPE and report a dropped connection. There is no SNMP here:
+// supply levels and the SNMP device ID of PAPPL's device are for office
+// printers, and its "snmp" scheme still offers them.
+#pragma once
+
+// How long a device read of the app's own devices waits for the printer.
+constexpr int kDeviceReadMs = 1000;
+
+// Registers "socket" ahead of PAPPL's own schemes, then those. False (and
+// nothing registered) when this PAPPL does not let it go first; the caller
+// then registers PAPPL's schemes the usual way.
+bool AddSocketSchemeFirst();
