@@ -7,16 +7,18 @@
 # with the status query switched off. Every case checks the pages the virtual
 # printer decoded against the pages of a clean job: all of them, once, in
 # order. The app is also run against a TSPL printer on a serial line (a pty),
-# where a dropped link cannot be told from a quiet one and is left out.
+# where a dropped link cannot be told from a quiet one and is left out, and
+# behind a driverless CUPS queue (as root), where CUPS must show the app's
+# reasons.
 #
 #   run-status.sh --sim SIM --filter FILTER --ppd-dir DIR [--app APP] [--keep]
-#                 [--families "tspl escpos cpcl"] [--fronts "filter cupsd app serial"]
+#                 [--families "tspl escpos cpcl"] [--fronts "filter cupsd app serial cupsapp"]
 set -uo pipefail
 
 SKIP=77
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../e2e/private-cupsd.sh"
-sim= filter= ppd_dir= app= keep=0 families="tspl escpos cpcl" fronts="filter cupsd app serial" query_opt=""
+sim= filter= ppd_dir= app= keep=0 families="tspl escpos cpcl" fronts="filter cupsd app serial cupsapp" query_opt=""
 while [ $# -gt 0 ]; do
     case $1 in
         --sim) sim=$2; shift 2 ;;
@@ -159,6 +161,7 @@ EOT
 }
 print_app() { app_submit "$1" "$3"; }
 print_serial() { app_submit "$1" "$3"; }
+print_cupsapp() { print_cupsd "$@"; }
 
 # ---------------------------------------------------------------- the cases
 run_matrix() { # FRONT FAMILY
@@ -296,11 +299,17 @@ query_switch_filter() { query_opt=qfStatusQuery=$2; }
 query_switch_cupsd() { lpadmin -p "sim-$1" -o qfStatusQuery="$2"; }
 query_switch_app() { "$app" modify -d "sim-$1" -o status-query-default="$2" >>"$T/app.out" 2>&1; }
 query_switch_serial() { query_switch_app "$@"; }
+query_switch_cupsapp() { query_switch_app "$@"; }
 # What users see while the printer is out of paper.
 shown_filter() { :; }
-shown_cupsd() {
+shown_cupsd() { # FAMILY [SECONDS]
     local st
-    st=$(lpstat -p "sim-$1" -l 2>&1 | tr -s ' \n\t' ' ')
+    for _ in $(seq $((${2:-1} * 5))); do
+        st="$(lpstat -p "sim-$1" -l 2>&1 | tr -s ' \n\t' ' ')$(ipptool -tv "ipp://$CUPS_SERVER/printers/sim-$1" \
+            get-printer-attributes.test 2>/dev/null | grep -o 'printer-state-reasons (.*' | head -1)"
+        echo "$st" | grep -q "media-empty\|out of paper" && break
+        sleep 0.2
+    done
     echo "$st" | grep -q "media-empty\|out of paper" && ok "cupsd $1: lpstat shows: $st" || fail "cupsd $1: lpstat while out of paper: $st"
 }
 shown_app() {
@@ -313,6 +322,8 @@ shown_app() {
         fail "app $1: the web page does not show the paper out"
 }
 shown_serial() { shown_app "$@"; }
+# CUPS's ipp backend asks the app for its reasons every few seconds.
+shown_cupsapp() { shown_app "$@"; shown_cupsd "$1" 20; }
 setup_cupsd() {
     lpadmin -p "sim-$1" -E -v "socket://127.0.0.1:$(cat "$2/port")" -P "$ppd_dir/$(ppd_of "$1")" \
         -o printer-error-policy=abort-job 2>/dev/null
@@ -328,6 +339,15 @@ setup_app() {
     return 1
 }
 after_drop_app() { :; }
+setup_cupsapp() {
+    "$app" add -d "sim-$1" -m "$(driver_of "$1")" -v "socket://127.0.0.1:$(cat "$2/port")" >"$T/app-add.out" 2>&1 ||
+        { cat "$T/app-add.out" >>"$T/app.out"; return 1; }
+    lpadmin -p "sim-$1" -E -v "$app_base/sim-$1" -m everywhere -o printer-error-policy=abort-job >>"$T/app.out" 2>&1 ||
+        return 1
+    for _ in $(seq 150); do lpoptions -p "sim-$1" -l 2>/dev/null | grep -q '^PageSize' && return 0; sleep 0.2; done
+    return 1
+}
+after_drop_cupsapp() { after_drop_cupsd "$@"; }
 setup_serial() {
     "$app" add -d "sim-$1" -m "$(driver_of "$1")" -v "serial:$(readlink -f "$2/tty")?baud=115200" \
         >"$T/app-add.out" 2>&1 || { cat "$T/app-add.out" >>"$T/app.out"; return 1; }
@@ -340,17 +360,19 @@ done
 
 for front in $fronts; do
     case $front in
-    cupsd)
+    cupsd | cupsapp)
         if [ "$(id -u)" -ne 0 ] || ! command -v cupsd >/dev/null && [ ! -x /usr/sbin/cupsd ]; then
-            echo "skipped: cupsd front (needs root and CUPS)"; continue
+            echo "skipped: $front front (needs root and CUPS)"; continue
         fi
-        mkdir -p "$T/cupsd"
+        rm -rf "$T/cupsd"; mkdir -p "$T/cupsd"
         qf_cupsd_tree "$T/cupsd"
-        cp -a "$(cups-config --serverbin)/backend/socket" "$T/cupsd/bin/backend/socket"
+        cp -a "$(cups-config --serverbin)/backend/socket" "$(cups-config --serverbin)/backend/ipp" "$T/cupsd/bin/backend/"
         install -m 0755 -o root -g root "$filter" "$T/cupsd/bin/filter/quillfeed"
         qf_cupsd_start "$T/cupsd" || { fail "cupsd did not start"; continue; }
         ;;
-    app | serial)
+    esac
+    case $front in
+    app | serial | cupsapp)
         if [ -z "$app" ] || ! command -v ipptool >/dev/null; then echo "skipped: $front front (no app or ipptool)"; continue; fi
         port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')
         app_base=ipp://localhost:$port/ipp/print
@@ -368,9 +390,9 @@ for front in $fronts; do
         ;;
     esac
     fams=$families
-    [ "$front" = serial ] && fams=tspl
+    case $front in serial | cupsapp) fams=tspl ;; esac
     for fam in $fams; do run_matrix "$front" "$fam"; done
-    [ "$front" = cupsd ] && qf_cupsd_stop
-    case $front in app | serial) qf_stop_pid "$app_pid"; app_pid= ;; esac
+    case $front in cupsd | cupsapp) qf_cupsd_stop ;; esac
+    case $front in app | serial | cupsapp) qf_stop_pid "$app_pid"; app_pid= ;; esac
 done
 echo "status matrix: $failures failures"
