@@ -119,22 +119,7 @@ pappl_preason_t SerialStatus(pappl_device_t *)
 ssize_t WriteFd(pappl_device_t *device, const void *buffer, size_t bytes)
 {
     int *fd = static_cast<int *>(papplDeviceGetData(device));
-    if (!fd)
-        return -1;
-    const char *p = static_cast<const char *>(buffer);
-    size_t done = 0;
-    while (done < bytes) {
-        ssize_t n = write(*fd, p + done, bytes - done);
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN)
-                continue;
-            // The device went away (unplugged, Bluetooth out of range, disk full).
-            papplDeviceError(device, "Unable to write printer data: %s", strerror(errno));
-            return -1;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
+    return fd ? WriteAll(device, *fd, buffer, bytes) : -1;
 }
 
 } // namespace

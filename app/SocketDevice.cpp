@@ -81,15 +81,22 @@ ssize_t ReadSocket(pappl_device_t *device, void *buffer, size_t bytes)
 ssize_t WriteSocket(pappl_device_t *device, const void *buffer, size_t bytes)
 {
     auto *c = static_cast<Connection *>(papplDeviceGetData(device));
-    if (!c)
-        return -1;
+    return c ? WriteAll(device, c->fd, buffer, bytes) : -1;
+}
+
+} // namespace
+
+ssize_t WriteAll(pappl_device_t *device, int fd, const void *buffer, size_t bytes)
+{
     const char *p = static_cast<const char *>(buffer);
     size_t done = 0;
     while (done < bytes) {
-        const ssize_t n = send(c->fd, p + done, bytes - done, MSG_NOSIGNAL);
+        const ssize_t n = write(fd, p + done, bytes - done);
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN)
                 continue;
+            // The printer went away (unplugged, switched off, out of
+            // Bluetooth range) or the disk is full.
             papplDeviceError(device, "Unable to write printer data: %s", strerror(errno));
             return -1;
         }
@@ -97,8 +104,6 @@ ssize_t WriteSocket(pappl_device_t *device, const void *buffer, size_t bytes)
     }
     return static_cast<ssize_t>(done);
 }
-
-} // namespace
 
 bool AddSocketSchemeFirst()
 {

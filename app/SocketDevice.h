@@ -11,8 +11,14 @@
 // printers, and its "snmp" scheme still offers them.
 #pragma once
 
+#include <pappl/pappl.h>
+
 // How long a device read of the app's own devices waits for the printer.
 constexpr int kDeviceReadMs = 1000;
+
+// Writes all of BUFFER to FD (a socket, serial port or file; SIGPIPE is
+// ignored in the app), or says why not on the device and returns -1.
+ssize_t WriteAll(pappl_device_t *device, int fd, const void *buffer, size_t bytes);
 
 // Registers "socket" ahead of PAPPL's own schemes, then those. False (and
 // nothing registered) when this PAPPL does not let it go first; the caller
