@@ -111,6 +111,26 @@ int DeletePrinterCommand(int argc, char *argv[])
     return 0;
 }
 
+std::vector<std::string> ModifyAfterAdd(int argc, char *argv[])
+{
+    std::vector<std::string> args{argv[0], "modify"}, settings;
+    for (int i = 2; i < argc; ++i) {
+        const bool withValue = (strcmp(argv[i], "-d") == 0 || strcmp(argv[i], "-o") == 0) && i + 1 < argc;
+        if (strncmp(argv[i], "-d", 2) == 0 || strncmp(argv[i], "-o", 2) == 0) {
+            std::vector<std::string> &to = argv[i][1] == 'd' ? args : settings;
+            to.push_back(argv[i]);
+            if (withValue)
+                to.push_back(argv[++i]);
+        } else if (argv[i][0] == '-' && argv[i][1] && strchr("muv", argv[i][1]) && !argv[i][2] && i + 1 < argc) {
+            ++i; // -m DRIVER, -u URI, -v DEVICE: made by the add
+        }
+    }
+    if (settings.empty())
+        return {};
+    args.insert(args.end(), settings.begin(), settings.end());
+    return args;
+}
+
 int PrinterStatusCommand(int argc, char *argv[])
 {
     std::string name;

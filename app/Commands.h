@@ -5,14 +5,26 @@
 //   status -d NAME   PAPPL 1.3 runs the printer's reasons into the date
 //                    ("...GMTmedia-empty"); this one says
 //                    "Running, idle since DATE: media-empty, media-needed."
+//   add ... -o NAME=VALUE
+//                    PAPPL 1.3's add sends only the settings it knows the
+//                    kind of, and leaves out the vendor ones
+//                    (status-query-default=0, say) without a word; they
+//                    are set after the printer is made, as modify does.
 //   options -d NAME  PAPPL's list leaves out the vendor options; they are
 //                    listed after it, with their choices and defaults.
 #pragma once
+
+#include <string>
+#include <vector>
 
 // Deletes the printer named by -d through the running server. Returns the
 // exit status, or -1 when it does not apply (no -d, no running server):
 // PAPPL's own delete runs then.
 int DeletePrinterCommand(int argc, char *argv[]);
+
+// The arguments of a modify that sets the -o settings of an add (-d and
+// every -o, nothing else); empty when the add has no -o.
+std::vector<std::string> ModifyAfterAdd(int argc, char *argv[]);
 
 // The state and reasons of the printer named by -d, from the running
 // server. -1 when it does not apply (no -d, no running server): PAPPL's own

@@ -29,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "PapplDriver.h"
 #include "ClientWait.h"
@@ -231,5 +232,17 @@ int main(int argc, char *argv[])
                                      "testpage", TestPageCommand, MakeSystem, nullptr, nullptr);
     if (status == 0 && strcmp(command, "options") == 0)
         ShowVendorOptions(argc, argv);
+    if (status == 0 && strcmp(command, "add") == 0) {
+        std::vector<std::string> modify = ModifyAfterAdd(argc, argv);
+        if (!modify.empty()) {
+            std::vector<char *> args;
+            for (std::string &a : modify)
+                args.push_back(&a[0]);
+            args.push_back(nullptr);
+            return papplMainloop(static_cast<int>(modify.size()), args.data(), QF_VERSION, kFooter, count, drivers,
+                                 AppAutoAdd, AppDriverCallback, "testpage", TestPageCommand, MakeSystem, nullptr,
+                                 nullptr);
+        }
+    }
     return status;
 }

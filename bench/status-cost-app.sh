@@ -74,9 +74,8 @@ for fam in tspl escpos cpcl; do
         sim_pid=$!
         for _ in $(seq 50); do [ -s "$T/sim/port" ] && break; sleep 0.1; done
         q=1; [ $mode = off ] && q=0
-        "$app" add -d "$fam-$mode" -m $driver -v "socket://127.0.0.1:$(cat "$T/sim/port")" >/dev/null
-        # PAPPL 1.3's add leaves vendor settings out; modify sets them.
-        "$app" modify -d "$fam-$mode" -o status-query-default=$q >/dev/null
+        "$app" add -d "$fam-$mode" -m $driver -v "socket://127.0.0.1:$(cat "$T/sim/port")" \
+            -o status-query-default=$q >/dev/null
         first=$(one "$fam-$mode" "$T/$fam.ras")
         later=$(for _ in $(seq $((runs - 1))); do one "$fam-$mode" "$T/$fam.ras"; done | median)
         printf '%-8s %-8s %14.3f %18.3f %9d\n' $fam $mode "$first" "$later" "$(grep -c ' query ' "$T/sim/events.txt")"

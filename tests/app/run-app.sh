@@ -183,6 +183,12 @@ while read -r name driver lang w h type planes; do
 done <<<"$families"
 "$app" printers | sort | tr '\n' ' ' | grep -q 'cpcl escpos paperang peripage tspl twocolour' ||
     fail "the printers are not all listed: $("$app" printers | tr '\n' ' ')"
+# A vendor setting given to add is set (PAPPL 1.3's add left it out).
+mkdir -p "$T/out/quiet"
+"$app" add -d quiet -m tspl-203 -v "file://$T/out/quiet" -o status-query-default=0 &&
+    "$app" options -d quiet | grep -q 'status-query=0 (No) (default)' && ok "add -o status-query-default=0 is kept" ||
+    fail "add -o status-query-default=0: $("$app" options -d quiet 2>&1 | grep -A2 'status-query:' | tr '\n' ' ')"
+"$app" delete -d quiet
 
 gs -q -sDEVICE=jpeg -r60 -o "$T/work/sample.jpg" "$data_dir/sample.pdf"
 
