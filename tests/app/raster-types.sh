@@ -17,6 +17,7 @@ SKIP=77
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../e2e/private-cupsd.sh
 . "$here/../e2e/private-cupsd.sh"
+. "$here/app-kit.sh"
 app= filter= preview= ppd_dir=
 while [ $# -gt 0 ]; do
     case $1 in
@@ -33,38 +34,8 @@ for tool in ipptool python3; do
     command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is not installed"; exit $SKIP; }
 done
 
-T=$(mktemp -d /tmp/quillfeed-app-types.XXXXXX)
-chmod 0755 "$T"
-mkdir -p "$T/out" "$T/work" "$T/spool"
-app_pid=
-failures=0
-finish() {
-    local rc=$?
-    qf_stop_pid "$app_pid"
-    if [ $rc -ne 0 ] || [ $failures -ne 0 ]; then
-        grep -E '^[EW] ' "$T/log" 2>/dev/null | grep -v 'DNS-SD\|Driver does not' | tail -n 20 || true
-        echo "kept for inspection: $T"
-    else
-        rm -rf "$T"
-    fi
-}
-trap finish EXIT
-trap 'exit 130' INT TERM
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-ok() { echo "ok: $*"; }
-
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')
-base=ipp://localhost:$port/ipp/print
-export SNAP_COMMON=$T
-"$app" server -o server-port="$port" -o listen-hostname=localhost -o spool-directory="$T/spool" -o file-directory="$T/out" \
-    -o state-file="$T/state" -o log-file="$T/log" -o log-level=info -o server-options=no-tls \
-    >>"$T/app.out" 2>&1 &
-app_pid=$!
-for _ in $(seq 100); do
-    python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" 2>/dev/null && break
-    kill -0 "$app_pid" 2>/dev/null || { cat "$T/app.out"; echo "FAIL: the app did not start"; exit 1; }
-    sleep 0.1
-done
+qf_app_setup app-types
+qf_app_start -o file-directory="$T/out"
 
 # Print-Job of FILE as PWG raster with extra job attributes ("ATTR ..."),
 # waiting for the end; prints the final job state.

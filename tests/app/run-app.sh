@@ -24,6 +24,7 @@ SKIP=77
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../e2e/private-cupsd.sh
 . "$here/../e2e/private-cupsd.sh"
+. "$here/app-kit.sh"
 app= filter= preview= ppd_dir= data_dir= keep=0
 while [ $# -gt 0 ]; do
     case $1 in
@@ -42,55 +43,8 @@ for tool in ipptool python3 gs; do
     command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is not installed"; exit $SKIP; }
 done
 
-T=$(mktemp -d /tmp/quillfeed-app-test.XXXXXX)
-chmod 0755 "$T"
-mkdir -p "$T/out" "$T/work" "$T/spool"
-app_pid=
-failures=0
-
-finish() {
-    local rc=$?
-    qf_cupsd_stop
-    qf_stop_pid "$app_pid"
-    if [ $rc -ne 0 ] || [ $failures -ne 0 ]; then
-        echo "---- last errors of the app's log ($T/log)"
-        grep -E '^[EW] ' "$T/log" 2>/dev/null | grep -v 'DNS-SD\|Driver does not' | tail -n 30 || true
-        echo "kept for inspection: $T"
-    elif [ $keep -eq 1 ]; then
-        echo "kept: $T"
-    else
-        rm -rf "$T"
-    fi
-}
-trap finish EXIT
-trap 'exit 130' INT TERM
-
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-ok() { echo "ok: $*"; }
-
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')
-base=ipp://localhost:$port/ipp/print
-
-# PAPPL puts the local socket of the sub-commands under SNAP_COMMON when it
-# is set: the test's own, so a running service is neither used nor disturbed.
-export SNAP_COMMON=$T
-
-start_app() {
-    "$app" server -o server-port="$port" -o listen-hostname=localhost \
-        -o spool-directory="$T/spool" -o state-file="$T/state" -o file-directory="$T/out" \
-        -o log-file="$T/log" -o log-level=info -o server-options=no-tls \
-        >>"$T/app.out" 2>&1 &
-    app_pid=$!
-    for _ in $(seq 100); do
-        if
-            python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" 2>/dev/null; then
-            return 0
-        fi
-        kill -0 "$app_pid" 2>/dev/null || { cat "$T/app.out"; echo "FAIL: the app did not start"; exit 1; }
-        sleep 0.1
-    done
-    echo "FAIL: the app does not answer on port $port"; exit 1
-}
+qf_app_setup app-test
+start_app() { qf_app_start -o file-directory="$T/out"; }
 
 # ipptool job: print FILE as FORMAT to PRINTER with extra job attributes
 # (one "ATTR ..." line each), wait for the end, print the job's final

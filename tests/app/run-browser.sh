@@ -14,6 +14,7 @@ SKIP=77
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../e2e/private-cupsd.sh
 . "$here/../e2e/private-cupsd.sh"
+. "$here/app-kit.sh"
 app= preview= shots= keep=0
 while [ $# -gt 0 ]; do
     case $1 in
@@ -33,44 +34,13 @@ done
 [ -n "$chromium" ] && [ -n "$chromedriver" ] ||
     { echo "SKIP: chromium and chromium-driver are not installed"; exit $SKIP; }
 
-T=$(mktemp -d /tmp/quillfeed-browser-test.XXXXXX)
-chmod 0755 "$T"
-mkdir -p "$T/spool" "$T/listener" "$T/profile" "$T/work"
+qf_app_setup browser-test
+mkdir -p "$T/listener" "$T/profile"
 rm -rf "$shots"
 mkdir -p "$shots"
-app_pid=
-failures=0
-finish() {
-    local rc=$?
-    qf_stop_pid "$app_pid"
-    if [ $rc -ne 0 ] || [ $failures -ne 0 ]; then
-        grep -E '^[EW] ' "$T/log" 2>/dev/null | grep -v 'DNS-SD\|Driver does not' | tail -n 20 || true
-        echo "kept for inspection: $T (screenshots: $shots)"
-    elif [ $keep -eq 1 ]; then
-        echo "kept: $T"
-    else
-        rm -rf "$T"
-    fi
-}
-trap finish EXIT
-trap 'exit 130' INT TERM
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-ok() { echo "ok: $*"; }
-
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'; }
-port=$(free_port)
-export SNAP_COMMON=$T
+qf_app_kept_also="screenshots: $shots"
 start=$(date +%s)
-
-"$app" server -o server-port="$port" -o listen-hostname=localhost \
-    -o spool-directory="$T/spool" -o state-file="$T/state" \
-    -o log-file="$T/log" -o log-level=info -o server-options=no-tls >>"$T/app.out" 2>&1 &
-app_pid=$!
-for _ in $(seq 100); do
-    python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" 2>/dev/null && break
-    kill -0 "$app_pid" 2>/dev/null || { cat "$T/app.out"; echo "FAIL: the app did not start"; exit 1; }
-    sleep 0.1
-done
+qf_app_start
 
 # Network printers need PAPPL's socket scheme, which the app registers next
 # to its own schemes.

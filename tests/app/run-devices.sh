@@ -29,6 +29,7 @@ SKIP=77
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../e2e/private-cupsd.sh
 . "$here/../e2e/private-cupsd.sh"
+. "$here/app-kit.sh"
 app= preview= keep=0
 while [ $# -gt 0 ]; do
     case $1 in
@@ -44,57 +45,17 @@ for tool in ipptool python3 socat setpriv curl; do
 done
 [ "$(id -u)" = 0 ] || { echo "SKIP: not root (the test acts as another user)"; exit $SKIP; }
 
-T=$(mktemp -d /tmp/quillfeed-devices-test.XXXXXX)
-chmod 0755 "$T"
-mkdir -p "$T/out" "$T/work" "$T/spool" "$T/net" "$T/drop"
+qf_app_setup devices-test
+mkdir -p "$T/net" "$T/drop"
 chmod 0755 "$T/out" "$T/work"
-app_pid= listener_pid= drop_pid= socat_pid=
-failures=0
-
-finish() {
-    local rc=$?
+listener_pid= drop_pid= socat_pid=
+qf_app_cleanup() {
     qf_stop_pid "$socat_pid"
     qf_stop_pid "$listener_pid"
     qf_stop_pid "$drop_pid"
-    qf_stop_pid "$app_pid"
-    if [ $rc -ne 0 ] || [ $failures -ne 0 ]; then
-        echo "---- last errors of the app's log ($T/log)"
-        grep -E '^[EW] ' "$T/log" 2>/dev/null | grep -v 'DNS-SD\|Driver does not' | tail -n 30 || true
-        echo "kept for inspection: $T"
-    elif [ $keep -eq 1 ]; then
-        echo "kept: $T"
-    else
-        rm -rf "$T"
-    fi
 }
-trap finish EXIT
-trap 'exit 130' INT TERM
-
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-ok() { echo "ok: $*"; }
 nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups -- "$@"; }
-
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')
-base=ipp://localhost:$port/ipp/print
-export SNAP_COMMON=$T
-
-start_app() {
-    "$app" server -o server-port="$port" -o listen-hostname=localhost \
-        -o spool-directory="$T/spool" -o state-file="$T/state" -o file-directory="$T/out" \
-        -o serial-ports='/dev/pts/*' -o device-timeout=6 \
-        -o log-file="$T/log" -o log-level=info -o server-options=no-tls \
-        >>"$T/app.out" 2>&1 &
-    app_pid=$!
-    for _ in $(seq 100); do
-        if [ -S "$T/quillfeed-app.sock" ] &&
-            python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" 2>/dev/null; then
-            return 0
-        fi
-        kill -0 "$app_pid" 2>/dev/null || { cat "$T/app.out"; echo "FAIL: the app did not start"; exit 1; }
-        sleep 0.1
-    done
-    echo "FAIL: the app does not answer on port $port"; exit 1
-}
+start_app() { qf_app_start -o file-directory="$T/out" -o serial-ports='/dev/pts/*' -o device-timeout=6; }
 
 # ipp_test NAME: writes $T/work/NAME.test from standard input.
 ipp_test() { cat >"$T/work/$1.test"; chmod 0644 "$T/work/$1.test"; }
@@ -321,7 +282,7 @@ else
 fi
 
 # ------------------------------------------- a printer that never answers
-closed=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')
+closed=$(qf_free_port)
 "$app" add -d unreachable -m tspl-203 -v "socket://127.0.0.1:$closed" >/dev/null 2>&1 || fail "add unreachable"
 start=$(date +%s)
 state=$(submit unreachable "$T/work/page.pwg" unreachable-job)

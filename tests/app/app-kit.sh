@@ -1,0 +1,71 @@
+# The app tests' common part, sourced after ../e2e/private-cupsd.sh: a
+# private quillfeed-app on a free loopback port, with its spool, state, log
+# and local socket in the test's own directory, so that a running service is
+# neither used nor disturbed.
+#
+#   qf_app_setup NAME   T=/tmp/quillfeed-NAME.XXXXXX with out/, work/ and
+#                       spool/; port, base (ipp://.../ipp/print), web; ok,
+#                       fail and failures; on exit the app, a private cupsd
+#                       and qf_app_cleanup (when the test defines it) are
+#                       stopped, and T is removed unless a check failed or
+#                       keep=1.
+#   qf_app_start [-o KEY=VALUE ...]
+#                       starts "$app server" with those options too and
+#                       waits until it answers; the test ends if it does
+#                       not.
+#   qf_free_port        a free loopback TCP port.
+
+qf_free_port() {
+    python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
+}
+
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+ok() { echo "ok: $*"; }
+
+qf_app_finish() {
+    local rc=$?
+    declare -F qf_app_cleanup >/dev/null && qf_app_cleanup
+    qf_cupsd_stop
+    qf_stop_pid "$app_pid"
+    if [ $rc -ne 0 ] || [ "$failures" -ne 0 ]; then
+        echo "---- last errors of the app's log ($T/log)"
+        grep -E '^[EW] ' "$T/log" 2>/dev/null | grep -v 'DNS-SD\|Driver does not' | tail -n 30 || true
+        echo "kept for inspection: $T${qf_app_kept_also:+ ($qf_app_kept_also)}"
+    elif [ "${keep:-0}" -eq 1 ]; then
+        echo "kept: $T"
+    else
+        rm -rf "$T"
+    fi
+}
+
+qf_app_setup() {
+    T=$(mktemp -d "/tmp/quillfeed-$1.XXXXXX")
+    chmod 0755 "$T"
+    mkdir -p "$T/out" "$T/work" "$T/spool"
+    app_pid= failures=0
+    trap qf_app_finish EXIT
+    trap 'exit 130' INT TERM
+    port=$(qf_free_port)
+    base=ipp://localhost:$port/ipp/print
+    web=http://localhost:$port
+    # PAPPL puts the local socket of the sub-commands under SNAP_COMMON.
+    export SNAP_COMMON=$T
+}
+
+qf_app_start() {
+    "$app" server -o server-port="$port" -o listen-hostname=localhost -o spool-directory="$T/spool" \
+        -o state-file="$T/state" -o log-file="$T/log" -o log-level=info -o server-options=no-tls "$@" \
+        >>"$T/app.out" 2>&1 &
+    app_pid=$!
+    for _ in $(seq 100); do
+        # As root the sub-commands' socket is under SNAP_COMMON: wait for it too.
+        if { [ "$(id -u)" != 0 ] || [ -S "$T/quillfeed-app.sock" ]; } &&
+            python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" 2>/dev/null; then
+            return 0
+        fi
+        kill -0 "$app_pid" 2>/dev/null || { cat "$T/app.out"; echo "FAIL: the app did not start"; exit 1; }
+        sleep 0.1
+    done
+    echo "FAIL: the app does not answer on port $port"
+    exit 1
+}
