@@ -310,16 +310,16 @@ shown_cupsd() { # FAMILY [SECONDS]
         echo "$st" | grep -q "media-empty\|out of paper" && break
         sleep 0.2
     done
-    echo "$st" | grep -q "media-empty\|out of paper" && ok "cupsd $1: lpstat shows: $st" || fail "cupsd $1: lpstat while out of paper: $st"
+    echo "$st" | grep -q "media-empty\|out of paper" && ok "$front $1: lpstat shows: $st" || fail "$front $1: lpstat while out of paper: $st"
 }
 shown_app() {
     local st page
     st=$("$app" status -d "sim-$1" 2>&1)
-    echo "$st" | grep -q "media-empty" && ok "app $1: status shows: $st" ||
-        fail "app $1: status while out of paper: $st"
+    echo "$st" | grep -q "media-empty" && ok "$front $1: status shows: $st" ||
+        fail "$front $1: status while out of paper: $st"
     page=$(curl -s "http://localhost:$port/sim-$1")
-    echo "$page" | grep -q -i "media.empty\|out of paper" && ok "app $1: the web page shows the paper out" ||
-        fail "app $1: the web page does not show the paper out"
+    echo "$page" | grep -q -i "media.empty\|out of paper" && ok "$front $1: the web page shows the paper out" ||
+        fail "$front $1: the web page does not show the paper out"
 }
 shown_serial() { shown_app "$@"; }
 # CUPS's ipp backend asks the app for its reasons every few seconds.
