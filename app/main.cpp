@@ -191,7 +191,9 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
     sscanf(QF_VERSION, "%hu.%hu.%hu", &version.version[0], &version.version[1], &version.version[2]);
     papplSystemSetVersions(system, 1, &version);
 
-    g_stateFile = Option("state-file", n, options, DefaultStateFile());
+    // The default is made only when none is given: it creates its directory.
+    const char *stateFile = cupsGetOption("state-file", n, options);
+    g_stateFile = stateFile ? stateFile : DefaultStateFile();
     if (!papplSystemLoadState(system, g_stateFile.c_str())) {
         papplSystemSetDNSSDName(system, "quillfeed");
         papplSystemSetLocation(system, "");
@@ -210,8 +212,7 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
 int main(int argc, char *argv[])
 {
     // A network printer that closes its connection must fail the write, not
-    // end the process (PAPPL 1.3's socket device writes without
-    // MSG_NOSIGNAL).
+    // end the process (the devices write with plain write()).
     signal(SIGPIPE, SIG_IGN);
     AddDeviceSchemes();
     // "devices" names each device and its model guess, not just its URI.
