@@ -5,8 +5,8 @@
 // It differs from PAPPL 1.3's in what a status question may cost: a read
 // waits at most kDeviceReadMs for the printer's answer, where PAPPL's waits
 // ten seconds and cannot be cut short, so a label printer that ignores
-// status queries would hold every job's end for ten seconds. Writes never
-// raise SIGPIPE and report a dropped connection. There is no SNMP here:
+// status queries would hold every job's end for ten seconds. A dropped
+// connection fails the write with its reason. There is no SNMP here:
 // supply levels and the SNMP device ID of PAPPL's device are for office
 // printers, and its "snmp" scheme still offers them.
 #pragma once
