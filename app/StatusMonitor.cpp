@@ -68,7 +68,7 @@ public:
                 guard.lock();
             }
             m_Reading = true;
-            m_Reader = std::thread([this] { ReadLoop(); });
+            m_Reader = std::thread([this] { ReadOnce(); });
         }
         m_Arrived.wait_for(guard, std::chrono::milliseconds(timeoutMs), [this] { return !m_Bytes.empty(); });
         const size_t n = std::min(size, m_Bytes.size());
@@ -86,21 +86,18 @@ public:
     }
 
 private:
-    void ReadLoop()
+    // One read at a time: the rest of a reply in pieces is read by the next
+    // Receive.
+    void ReadOnce()
     {
         uint8_t buffer[64];
-        {
-            const ssize_t n = papplDeviceRead(m_Device, buffer, sizeof buffer);
-            std::lock_guard<std::mutex> guard(m_Lock);
-            if (n > 0) {
-                m_Bytes.insert(m_Bytes.end(), buffer, buffer + n);
-                m_Arrived.notify_all();
-            }
-            // One read at a time: the rest of a reply in pieces is read by
-            // the next Receive.
-            m_Reading = false;
-            return;
+        const ssize_t n = papplDeviceRead(m_Device, buffer, sizeof buffer);
+        std::lock_guard<std::mutex> guard(m_Lock);
+        if (n > 0) {
+            m_Bytes.insert(m_Bytes.end(), buffer, buffer + n);
+            m_Arrived.notify_all();
         }
+        m_Reading = false;
     }
 
     pappl_device_t *m_Device;
@@ -138,13 +135,9 @@ PrinterWatch &WatchOf(pappl_printer_t *printer, int model)
 // Connections that pass the printer's answers back.
 bool Answers(pappl_printer_t *printer)
 {
-    char uri[1024] = "";
-    const char *u = papplPrinterGetDeviceURI(printer);
-    if (!u)
-        return false;
-    strncpy(uri, u, sizeof uri - 1);
+    const char *uri = papplPrinterGetDeviceURI(printer);
     for (const char *scheme : {"socket:", "usb:", "serial:", "dnssd:", "snmp:"})
-        if (strncmp(uri, scheme, strlen(scheme)) == 0)
+        if (uri && strncmp(uri, scheme, strlen(scheme)) == 0)
             return true;
     return false;
 }
