@@ -390,7 +390,8 @@ for front in $fronts; do
         ;;
     esac
     fams=$families
-    case $front in serial | cupsapp) fams=tspl ;; esac
+    # One family behind the serial line and the CUPS queue: TSPL, when asked for.
+    case $front in serial | cupsapp) case " $families " in *" tspl "*) fams=tspl ;; *) fams= ;; esac ;; esac
     for fam in $fams; do run_matrix "$front" "$fam"; done
     case $front in cupsd | cupsapp) qf_cupsd_stop ;; esac
     case $front in app | serial | cupsapp) qf_stop_pid "$app_pid"; app_pid= ;; esac
