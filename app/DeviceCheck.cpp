@@ -2,8 +2,10 @@
 
 #include "BtTarget.h"
 
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -38,6 +40,21 @@ std::string RealPath(const std::string &path)
 {
     char resolved[PATH_MAX];
     return realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
+}
+
+std::vector<std::string> SplitPath(const std::string &path)
+{
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start < path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        if (end > start)
+            parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
 }
 
 } // namespace
@@ -172,4 +189,134 @@ std::string FileDirectoryProblem(const std::string &dir)
     if (info.st_mode & S_IWOTH)
         return "'" + dir + "' is writable by every user";
     return std::string();
+}
+
+namespace {
+
+// Closes the descriptor it holds when it goes.
+struct Fd {
+    int fd = -1;
+    explicit Fd(int f) : fd(f) {}
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    ~Fd()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    int Release()
+    {
+        const int f = fd;
+        fd = -1;
+        return f;
+    }
+};
+
+// A job's name as a file name: no '/', no control or non-ASCII bytes.
+std::string JobFileName(const std::string &jobName, const std::string &ext)
+{
+    std::string name = jobName.substr(0, 200);
+    for (char &c : name)
+        if (static_cast<unsigned char>(c) < ' ' || static_cast<unsigned char>(c) >= 0x7F || c == '/')
+            c = '_';
+    if (name.empty() || name == "." || name == "..")
+        name = "job";
+    return name + "." + ext;
+}
+
+std::string FileExtension(const std::string &uri)
+{
+    const size_t q = uri.find('?');
+    if (q == std::string::npos || uri.compare(q + 1, 4, "ext=") != 0)
+        return "prn";
+    const std::string ext = uri.substr(q + 5);
+    if (ext.empty() || ext.size() > 16 || ext.find_first_of("/.") != std::string::npos)
+        return "prn";
+    return ext;
+}
+
+} // namespace
+
+int OpenFileDevice(const std::string &uri, const std::string &jobName, const DevicePolicy &policy,
+                   std::string &problem)
+{
+    const std::string path = FilePathOf(uri);
+    problem.clear();
+    if (policy.fileDirectory.empty()) {
+        problem = "file: devices are off";
+        return -1;
+    }
+    // The part under the file directory, as written or as resolved when the
+    // printer was added.
+    std::string rest;
+    bool inside = false;
+    for (const std::string &dir : {policy.fileDirectory, RealPath(policy.fileDirectory)}) {
+        if (dir.empty() || inside)
+            continue;
+        if (path == dir || path == dir + "/") {
+            inside = true;
+        } else if (path.compare(0, dir.size() + 1, dir + "/") == 0) {
+            rest = path.substr(dir.size() + 1);
+            inside = true;
+        }
+    }
+    if (!inside) {
+        problem = "'" + path + "' is outside " + policy.fileDirectory + ", the only directory file: devices write to";
+        return -1;
+    }
+    Fd dir(open(policy.fileDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.fd < 0) {
+        problem = "Unable to open " + policy.fileDirectory + ": " + strerror(errno);
+        return -1;
+    }
+    std::vector<std::string> parts = SplitPath(rest);
+    for (const std::string &part : parts)
+        if (part == "." || part == "..") {
+            problem = "'" + path + "' has a '" + part + "' in it";
+            return -1;
+        }
+    // Every directory on the way is opened without following a link.
+    std::string name;
+    if (!parts.empty()) {
+        name = parts.back();
+        parts.pop_back();
+    }
+    for (const std::string &part : parts) {
+        const int next = openat(dir.fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) {
+            problem = "Unable to open the directory '" + part + "' of '" + path + "': " + strerror(errno);
+            return -1;
+        }
+        close(dir.fd);
+        dir.fd = next;
+    }
+    bool perJob = name.empty();
+    if (!perJob) {
+        const int sub = openat(dir.fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (sub >= 0) {
+            close(dir.fd);
+            dir.fd = sub;
+            perJob = true;
+        }
+    }
+    // A directory gets one file per job, made anew; a file is added to.
+    const std::string target = perJob ? JobFileName(jobName, FileExtension(uri)) : name;
+    Fd file(openat(dir.fd, target.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    if (file.fd < 0) {
+        problem = "Unable to open '" + target + "' in " + policy.fileDirectory + ": " +
+                  (errno == ELOOP ? std::string("it is a symbolic link") : std::string(strerror(errno)));
+        return -1;
+    }
+    struct stat info;
+    if (fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid() || info.st_nlink != 1) {
+        problem = "'" + target + "' in " + policy.fileDirectory +
+                  " is not a file of this app's own (a device, a link or another user's file)";
+        return -1;
+    }
+    fcntl(file.fd, F_SETFL, (fcntl(file.fd, F_GETFL) & ~O_NONBLOCK) | (perJob ? 0 : O_APPEND));
+    if (perJob && ftruncate(file.fd, 0) != 0) {
+        problem = "Unable to empty '" + target + "': " + strerror(errno);
+        return -1;
+    }
+    return file.Release();
 }

@@ -48,6 +48,15 @@ std::string FileTargetProblem(const std::string &path, const DevicePolicy &polic
 // serial: are PAPPL's to judge.
 std::string DeviceUriProblem(const std::string &uri, const DevicePolicy &policy);
 
+// Opens the file a file: device at URI writes JOB_NAME's data to, walking
+// down from the policy's file directory one name at a time and following no
+// symbolic link: a file is added to; a directory gets a file per job, named
+// after the job, emptied first. Only a regular file of the app's own user
+// with no other name is written to. The descriptor, or -1 with the reason
+// in PROBLEM.
+int OpenFileDevice(const std::string &uri, const std::string &jobName, const DevicePolicy &policy,
+                   std::string &problem);
+
 // Empty when DIR may serve as the file device's directory: an existing
 // directory that not every user may write to.
 std::string FileDirectoryProblem(const std::string &dir);

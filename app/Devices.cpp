@@ -122,6 +122,36 @@ ssize_t WriteFd(pappl_device_t *device, const void *buffer, size_t bytes)
     return fd ? WriteAll(device, *fd, buffer, bytes) : -1;
 }
 
+// file: devices open their file themselves, at every job, inside the
+// administrator's directory (see OpenFileDevice).
+bool OpenFile(pappl_device_t *device, const char *uri, const char *name)
+{
+    std::string problem;
+    const int fd = OpenFileDevice(uri ? uri : "", name ? name : "", g_policy, problem);
+    if (fd < 0) {
+        papplDeviceError(device, "%s", problem.c_str());
+        return false;
+    }
+    papplDeviceSetData(device, new int(fd));
+    return true;
+}
+
+void CloseFile(pappl_device_t *device)
+{
+    int *fd = static_cast<int *>(papplDeviceGetData(device));
+    if (!fd)
+        return;
+    close(*fd);
+    delete fd;
+    papplDeviceSetData(device, nullptr);
+}
+
+void AddOwnSchemes()
+{
+    AddSocketScheme();
+    papplDeviceAddScheme("file", PAPPL_DEVTYPE_FILE, nullptr, OpenFile, CloseFile, nullptr, WriteFd, nullptr, nullptr);
+}
+
 } // namespace
 
 // PAPPL 1.3's DNS-SD device list (in `quillfeed-app devices` and the web
@@ -143,15 +173,17 @@ extern "C" void *avahi_service_browser_new(void *client, int interface, int prot
 void AddDeviceSchemes()
 {
     // PAPPL 1.3 adds its own schemes (file, usb, socket, snmp, dnssd) at the
-    // first list, open or check, and only while it has none: added first,
-    // ours would be the only ones. Our socket device goes first, with
-    // PAPPL's others after it; failing that, a list of no device type adds
-    // PAPPL's and asks no device (PAPPL 1.4 adds them before the first
-    // scheme anyway).
-    if (!AddSocketSchemeFirst())
+    // first list, open or check, and only while it has none, and keeps the
+    // first device registered under a scheme: ours (socket, file) go first,
+    // PAPPL's others after them. Failing that, a list of no device type adds
+    // PAPPL's and asks no device, and ours replace them where PAPPL lets a
+    // later registration win (1.4 adds its own before the first scheme).
+    if (!AddSchemesFirst(AddOwnSchemes)) {
         papplDeviceList(
             static_cast<pappl_devtype_t>(0), [](const char *, const char *, const char *, void *) { return true; },
             nullptr, [](const char *, void *) {}, nullptr);
+        AddOwnSchemes();
+    }
     papplDeviceAddScheme("serial", PAPPL_DEVTYPE_CUSTOM_LOCAL, ListSerial, OpenSerial, CloseSerial, ReadSerial, WriteFd,
                          SerialStatus, nullptr);
     AddBluetoothScheme();

@@ -4,12 +4,14 @@
 #include <grp.h>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <security/pam_appl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -81,12 +83,107 @@ bool InGroup(uid_t uid, gid_t group)
 }
 
 std::string g_adminGroup;
+std::string g_authService;
+
+// Base64 as HTTP's Basic scheme writes it; false on anything else.
+bool DecodeBase64(const char *in, std::string &out)
+{
+    static const std::string kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    unsigned bits = 0;
+    int have = 0;
+    out.clear();
+    for (; *in && *in != '='; ++in) {
+        const size_t v = kAlphabet.find(*in);
+        if (v == std::string::npos)
+            return false;
+        bits = (bits << 6) | static_cast<unsigned>(v);
+        have += 6;
+        if (have >= 8) {
+            have -= 8;
+            out += static_cast<char>((bits >> have) & 0xFF);
+        }
+        if (out.size() > 1024)
+            return false;
+    }
+    return true;
+}
+
+struct PamAnswer {
+    const char *password;
+};
+
+int PamConversation(int count, const pam_message **messages, pam_response **responses, void *data)
+{
+    if (count <= 0 || count > PAM_MAX_NUM_MSG)
+        return PAM_CONV_ERR;
+    auto *replies = static_cast<pam_response *>(calloc(static_cast<size_t>(count), sizeof(pam_response)));
+    if (!replies)
+        return PAM_BUF_ERR;
+    for (int i = 0; i < count; ++i) {
+        const int style = messages[i]->msg_style;
+        if (style == PAM_PROMPT_ECHO_OFF || style == PAM_PROMPT_ECHO_ON)
+            replies[i].resp = strdup(static_cast<PamAnswer *>(data)->password);
+    }
+    *responses = replies;
+    return PAM_SUCCESS;
+}
+
+// The user named in the request's Basic credentials, when PAM takes their
+// password; empty otherwise.
+std::string PamUser(pappl_client_t *client)
+{
+    const char *field = httpGetField(papplClientGetHTTP(client), HTTP_FIELD_AUTHORIZATION);
+    if (!field || strncmp(field, "Basic ", 6) != 0)
+        return std::string();
+    field += 6;
+    while (*field == ' ')
+        ++field;
+    std::string pair;
+    const size_t colon = DecodeBase64(field, pair) ? pair.find(':') : std::string::npos;
+    if (colon == std::string::npos || colon == 0)
+        return std::string();
+    const std::string user = pair.substr(0, colon);
+    PamAnswer answer{pair.c_str() + colon + 1};
+    pam_conv conversation{PamConversation, &answer};
+    pam_handle_t *pam = nullptr;
+    if (pam_start(g_authService.c_str(), user.c_str(), &conversation, &pam) != PAM_SUCCESS)
+        return std::string();
+    int status = pam_authenticate(pam, PAM_SILENT);
+    if (status == PAM_SUCCESS)
+        status = pam_acct_mgmt(pam, PAM_SILENT);
+    pam_end(pam, status);
+    if (status != PAM_SUCCESS) {
+        papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Refused the password given for \"%s\".", user.c_str());
+        return std::string();
+    }
+    return user;
+}
+
+uid_t UidOfName(const std::string &name, bool &found)
+{
+    passwd entry{}, *result = nullptr;
+    std::vector<char> buffer(16384);
+    found = getpwnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &result) == 0 && result;
+    return found ? result->pw_uid : 0;
+}
+
+// A question about another user's job that only reads it (its state, for
+// a client that follows a job it did not send). PAPPL asks about a job in
+// the request being answered only: the request is gone once a web page is
+// asked for on the same connection.
+bool ReadsAJob(pappl_client_t *client)
+{
+    ipp_t *request = papplClientGetRequest(client);
+    return request && papplClientGetJob(client) && ippGetOperation(request) == IPP_OP_GET_JOB_ATTRIBUTES;
+}
 
 // PAPPL asks the same question for printing (GROUP_NAME is then the
 // printer's print group, none by default, and GROUP undefined without one),
 // for a job operation by someone else than the job's owner, and for
-// administration (GROUP_NAME is the admin group for both).
-http_status_t LocalAdministrator(pappl_client_t *client, const char *groupName, gid_t group, void *)
+// administration (GROUP_NAME is the admin group for both). The answer
+// depends on who the client is, never on what its connection did before.
+// PAPPL answers the local socket's clients itself: its mode keeps others out.
+http_status_t Authorize(pappl_client_t *client, const char *groupName, gid_t group, void *)
 {
     const long uid = LoopbackPeerUid(httpGetFd(papplClientGetHTTP(client)));
     if (uid >= 0) {
@@ -95,18 +192,33 @@ http_status_t LocalAdministrator(pappl_client_t *client, const char *groupName, 
         std::vector<char> buffer(16384);
         if (getpwuid_r(static_cast<uid_t>(uid), &entry, buffer.data(), buffer.size(), &found) == 0 && found)
             papplClientSetUsername(client, found->pw_name);
+        else
+            papplClientSetUsername(client, std::to_string(uid).c_str());
     }
     const bool administration = groupName && g_adminGroup == groupName;
-    // Printing, and what any client may do to jobs without authentication
-    // in PAPPL (see a job's state, cancel it), stay open.
-    if ((!administration && (!groupName || group == static_cast<gid_t>(-1))) ||
-        (administration && papplClientGetJob(client)))
+    // Printing stays open unless the printer has a print group.
+    if (!administration && (!groupName || group == static_cast<gid_t>(-1)))
         return HTTP_STATUS_CONTINUE;
-    if (uid < 0)
+    if (administration && ReadsAJob(client))
+        return HTTP_STATUS_CONTINUE;
+    long who = uid;
+    if (who < 0 && !g_authService.empty()) {
+        // Another host: an administrator's name and password, over TLS
+        // (PAPPL refuses an unencrypted remote request before asking).
+        const std::string user = PamUser(client);
+        if (user.empty())
+            return HTTP_STATUS_UNAUTHORIZED;
+        bool found = false;
+        who = UidOfName(user, found);
+        if (!found)
+            return HTTP_STATUS_FORBIDDEN;
+        papplClientSetUsername(client, user.c_str());
+    }
+    if (who < 0)
         return HTTP_STATUS_FORBIDDEN;
-    if (uid == 0 || static_cast<uid_t>(uid) == geteuid() || InGroup(static_cast<uid_t>(uid), group))
+    if (who == 0 || static_cast<uid_t>(who) == geteuid() || InGroup(static_cast<uid_t>(who), group))
         return HTTP_STATUS_CONTINUE;
-    papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Refused a request from local user %ld, who is not in group %s.", uid,
+    papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Refused a request from user %ld, who is not in group %s.", who,
                    administration ? g_adminGroup.c_str() : groupName);
     return HTTP_STATUS_FORBIDDEN;
 }
@@ -224,8 +336,8 @@ void SetUpAdministration(pappl_system_t *system, const char *authService, const 
     // that administration is told from printing.
     g_adminGroup = adminGroup && *adminGroup && getgrnam(adminGroup) ? adminGroup : "root";
     papplSystemSetAdminGroup(system, g_adminGroup.c_str());
-    if (!authService || !*authService)
-        papplSystemSetAuthCallback(system, "Basic", LocalAdministrator, nullptr);
+    g_authService = authService ? authService : "";
+    papplSystemSetAuthCallback(system, "Basic", Authorize, nullptr);
 }
 
 void RestrictLocalSocket(pappl_system_t *system, const char *name)

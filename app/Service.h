@@ -4,12 +4,13 @@
 
 #include <pappl/pappl.h>
 
-// Creating, changing and deleting printers (and the web interface's
-// settings pages) for administrators only. With AUTH_SERVICE (a PAM
-// service) PAPPL asks every client but the local socket's for the name and
-// password of a member of ADMIN_GROUP. Without one: over loopback TCP the
-// client's process must belong to root, to the app's own user or to a
-// member of ADMIN_GROUP; other hosts are refused.
+// Creating, changing and deleting printers, the settings and the web
+// interface's settings pages are for administrators only: root, the app's
+// own user and the members of ADMIN_GROUP, told by the process at the other
+// end of a loopback TCP connection, or, from other hosts and only with
+// AUTH_SERVICE (a PAM service), by the name and password of one of them
+// over TLS. Printing and following one's jobs stay open; nothing a
+// connection did before (a job sent on it) grants anything.
 void SetUpAdministration(pappl_system_t *system, const char *authService, const char *adminGroup);
 
 // PAPPL trusts whoever reaches its local socket, which it makes with mode

@@ -105,11 +105,17 @@ ssize_t WriteAll(pappl_device_t *device, int fd, const void *buffer, size_t byte
     return static_cast<ssize_t>(done);
 }
 
-bool AddSocketSchemeFirst()
+void AddSocketScheme()
+{
+    papplDeviceAddScheme2("socket", PAPPL_DEVTYPE_SOCKET, nullptr, OpenSocket, CloseSocket, ReadSocket, WriteSocket,
+                          nullptr, nullptr, nullptr);
+}
+
+bool AddSchemesFirst(void (*addOwn)())
 {
     // PAPPL 1.3 keeps the first device registered under a scheme and adds
     // its own schemes only while it has none; these are the functions it
-    // adds them with. Without all three, PAPPL's socket device stays.
+    // adds them with. Without all three, nothing is added here.
     using AddSchemes = void (*)();
     const char *const names[] = {"_papplDeviceAddFileScheme", "_papplDeviceAddNetworkSchemes",
                                  "_papplDeviceAddUSBScheme"};
@@ -117,8 +123,7 @@ bool AddSocketSchemeFirst()
     for (int i = 0; i < 3; ++i)
         if (!(add[i] = reinterpret_cast<AddSchemes>(dlsym(RTLD_DEFAULT, names[i]))))
             return false;
-    papplDeviceAddScheme2("socket", PAPPL_DEVTYPE_SOCKET, nullptr, OpenSocket, CloseSocket, ReadSocket, WriteSocket,
-                          nullptr, nullptr, nullptr);
+    addOwn();
     for (AddSchemes a : add)
         a();
     return true;

@@ -18,7 +18,7 @@ if [ "$(id -u)" = 0 ]; then
     libcups2-dev libcupsimage2-dev zlib1g-dev libpng-dev libgtest-dev libbenchmark-dev \
     cups-ppdc cups-client python3 libsystemd-dev dbus python3-dbusmock \
     libjpeg-dev chromium chromium-driver \
-    libpappl-dev cups cups-daemon cups-filters cups-ipp-utils ghostscript poppler-utils \
+    libpappl-dev libpam0g-dev cups cups-daemon cups-filters cups-ipp-utils ghostscript poppler-utils \
     qrencode zbar-tools socat curl systemd >/dev/null
 fi
 
