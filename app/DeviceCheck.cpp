@@ -237,8 +237,7 @@ std::string FileExtension(const std::string &uri)
 
 } // namespace
 
-int OpenFileDevice(const std::string &uri, const std::string &jobName, const DevicePolicy &policy,
-                   std::string &problem)
+int OpenFileDevice(const std::string &uri, const std::string &jobName, const DevicePolicy &policy, std::string &problem)
 {
     const std::string path = FilePathOf(uri);
     problem.clear();

@@ -163,8 +163,7 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
 
     pappl_system_t *system = papplSystemCreate(ServerOptions(Option("server-options", n, options)), kName,
                                                static_cast<int>(port), "_print,_universal", spool.c_str(), log.c_str(),
-                                               LogLevel(Option("log-level", n, options, "info")),
-                                               nullptr, false);
+                                               LogLevel(Option("log-level", n, options, "info")), nullptr, false);
     if (!system)
         return nullptr;
     AddPictureFilters(system);
