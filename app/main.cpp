@@ -22,10 +22,13 @@
 //                         (default: none; then only local administrators)
 //   admin-group=NAME      their group (default: lpadmin)
 #include <pappl/pappl.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -141,6 +144,27 @@ bool SetPolicy(int n, cups_option_t *options)
     return true;
 }
 
+// One server per state file: a second one (root's command starting its own
+// when the service's socket is out of its reach, say) would write over the
+// first's printers. The lock lasts as long as the process.
+bool LockState(const std::string &stateFile)
+{
+    const std::string lock = stateFile + ".lock";
+    const int fd = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        fprintf(stderr, "ERROR: %s: unable to lock the state file %s: %s.\n", kName, lock.c_str(), strerror(errno));
+        return false;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return true;
+    fprintf(stderr,
+            "ERROR: %s: another %s server keeps its printers in %s; its local socket could not be reached, so "
+            "no second server is started on them.\n",
+            kName, kName, stateFile.c_str());
+    close(fd);
+    return false;
+}
+
 bool SaveState(pappl_system_t *system, void *)
 {
     return papplSystemSaveState(system, g_stateFile.c_str());
@@ -157,6 +181,13 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
     }
     if (!SetPolicy(n, options))
         return nullptr;
+    // The default is made only when none is given: it creates its directory.
+    const char *stateFile = cupsGetOption("state-file", n, options);
+    if (!g_listOnly) {
+        g_stateFile = stateFile ? stateFile : DefaultStateFile();
+        if (!LockState(g_stateFile))
+            return nullptr;
+    }
     const std::string spool = g_listOnly ? std::string("/tmp") : Option("spool-directory", n, options, DefaultSpool());
     mkdir(spool.c_str(), 0700);
     const std::string log = g_listOnly ? std::string("/dev/null") : Option("log-file", n, options, "-");
@@ -190,9 +221,6 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
     sscanf(QF_VERSION, "%hu.%hu.%hu", &version.version[0], &version.version[1], &version.version[2]);
     papplSystemSetVersions(system, 1, &version);
 
-    // The default is made only when none is given: it creates its directory.
-    const char *stateFile = cupsGetOption("state-file", n, options);
-    g_stateFile = stateFile ? stateFile : DefaultStateFile();
     if (!papplSystemLoadState(system, g_stateFile.c_str())) {
         papplSystemSetDNSSDName(system, "quillfeed");
         papplSystemSetLocation(system, "");
