@@ -158,25 +158,24 @@ struct AppJob {
     int pagesPrinted = 0;
 };
 
-// The record of a job's writes in flight, in the spool directory.
+// The record of a job's writes in flight, in the spool directory, under
+// the printer's id (two names may read alike as file names).
 std::unique_ptr<InFlightRecord> InFlightOf(pappl_job_t *job)
 {
-    const char *name = papplPrinterGetName(papplJobGetPrinter(job));
-    if (InFlightDirectory().empty() || !name)
+    if (InFlightDirectory().empty())
         return nullptr;
-    return std::make_unique<InFlightRecord>(InFlightDirectory(), name);
+    return std::make_unique<InFlightRecord>(InFlightDirectory(),
+                                            std::to_string(papplPrinterGetID(papplJobGetPrinter(job))));
 }
 
 // Writes and flushes `size` bytes, with the record of them in flight while
 // the write lasts.
-bool WriteRecorded(pappl_device_t *device, const InFlightRecord *record, const void *bytes, size_t size)
+bool WriteRecorded(pappl_job_t *job, pappl_device_t *device, const InFlightRecord *record, const void *bytes,
+                   size_t size)
 {
     if (record)
         record->Begin(size);
-    ssize_t written = papplDeviceWrite(device, bytes, size);
-    const bool ok = written >= 0 && static_cast<size_t>(written) == size;
-    if (ok)
-        papplDeviceFlush(device);
+    const bool ok = WriteToPrinter(job, device, bytes, size);
     if (record)
         record->End();
     return ok;
@@ -194,12 +193,9 @@ bool Resync(pappl_job_t *job, pappl_device_t *device, int modelNumber, const InF
                 "The printer's last job was cut off during a write of %zu bytes; %zu bytes are sent first to bring "
                 "the printer back in step.",
                 pending, bytes.size());
-    const bool ok =
-        bytes.empty() || papplDeviceWrite(device, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    if (ok) {
-        papplDeviceFlush(device);
+    const bool ok = bytes.empty() || WriteToPrinter(job, device, bytes.data(), bytes.size());
+    if (ok)
         record->End();
-    }
     return ok;
 }
 
@@ -304,8 +300,8 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
         delete ctx;
         return false;
     }
-    PagePath::Sink sink = [ctx](const void *bytes, size_t size) {
-        return size == 0 || WriteRecorded(ctx->device, ctx->inFlight.get(), bytes, size);
+    PagePath::Sink sink = [job, ctx](const void *bytes, size_t size) {
+        return size == 0 || WriteRecorded(job, ctx->device, ctx->inFlight.get(), bytes, size);
     };
     ctx->path = std::make_unique<PagePath>(
         model->modelNumber, [&](tagREGSTRUCT &reg) { ReadSettings(settings, reg, trace, warning); }, model->modelName,
@@ -322,9 +318,15 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
         ctx->fit.maxWidth = static_cast<unsigned>(std::max(0, ctx->path->Settings().iHeadWidth));
     }
     ctx->path->SetNotes(JobNotes(job));
-    papplJobSetData(job, ctx);
     ctx->path->StartJob();
-    return !ctx->path->OutputFailed();
+    if (ctx->path->OutputFailed()) {
+        // PAPPL calls no EndJob after a StartJob that failed.
+        papplJobSetMessage(job, "The printer stopped taking data.");
+        delete ctx;
+        return false;
+    }
+    papplJobSetData(job, ctx);
+    return true;
 }
 
 // Whether the page header PAPPL hands over is the one it made for the job
@@ -454,7 +456,7 @@ bool PrintRaw(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device)
     std::vector<unsigned char> buffer(65536);
     ssize_t n;
     while (ok && (n = read(fd, buffer.data(), buffer.size())) > 0)
-        ok = WriteRecorded(device, record.get(), buffer.data(), static_cast<size_t>(n));
+        ok = WriteRecorded(job, device, record.get(), buffer.data(), static_cast<size_t>(n));
     close(fd);
     if (!ok)
         papplJobSetMessage(job, "The printer stopped taking data.");

@@ -75,6 +75,18 @@ void PngError(png_structp png, png_const_charp message)
 
 void PngWarning(png_structp, png_const_charp) {}
 
+// libpng and libjpeg report a damaged file by jumping back to where they
+// were called from. STEP calls them, working only on buffers its caller
+// holds, and keeps nothing with a destructor in its own frame: the jump
+// leaves none behind. False when the library gave up.
+template <class Step> bool Guarded(jmp_buf &jump, Step &&step)
+{
+    if (setjmp(jump))
+        return false;
+    step();
+    return true;
+}
+
 // The rows go through `rgba`: one row, or the whole picture for an
 // interlaced file (its passes fill the rows in turn).
 std::string DecodePng(FILE *file, bool colour, Picture &picture)
@@ -86,53 +98,64 @@ std::string DecodePng(FILE *file, bool colour, Picture &picture)
         png_destroy_read_struct(&png, nullptr, nullptr);
         return "There is not enough memory to read the picture.";
     }
+    png_uint_32 width = 0, height = 0;
+    bool interlaced = false;
+    int passes = 1;
     std::vector<unsigned char> rgba;
     std::string refusal;
-    if (setjmp(state.jump)) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        picture = Picture();
-        return std::string("The PNG picture is damaged and was not printed (") + state.message + ").";
-    }
-    png_init_io(png, file);
-    png_read_info(png, info);
-    const png_uint_32 width = png_get_image_width(png, info), height = png_get_image_height(png, info);
-    const bool interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
-    if (!SizeAllowed(width, height)) {
+    bool ok = Guarded(state.jump, [&] {
+        png_init_io(png, file);
+        png_read_info(png, info);
+        width = png_get_image_width(png, info);
+        height = png_get_image_height(png, info);
+        interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
+    });
+    if (ok && !SizeAllowed(width, height)) {
         refusal = SizeRefusal(width, height);
-    } else if (interlaced && static_cast<unsigned long long>(width) * height > kMaxPicturePixels / 4) {
+    } else if (ok && interlaced && static_cast<unsigned long long>(width) * height > kMaxPicturePixels / 4) {
         // Its passes need the whole picture at four bytes a pixel.
         refusal = "The picture is an interlaced PNG of more than " + std::to_string(kMaxPicturePixels / 4000000) +
                   " million pixels; save it without interlacing and print it again.";
-    } else {
-        png_set_expand(png);
-        png_set_strip_16(png);
-        png_set_gray_to_rgb(png);
-        png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
-        const int passes = png_set_interlace_handling(png);
-        png_read_update_info(png, info);
-
+    } else if (ok) {
+        ok = Guarded(state.jump, [&] {
+            png_set_expand(png);
+            png_set_strip_16(png);
+            png_set_gray_to_rgb(png);
+            png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+            passes = png_set_interlace_handling(png);
+            png_read_update_info(png, info);
+        });
         picture.width = width;
         picture.height = height;
         picture.channels = colour ? 3 : 1;
-        picture.pixels.resize(static_cast<size_t>(width) * height * picture.channels);
         const size_t rowBytes = static_cast<size_t>(width) * 4;
-        rgba.resize(rowBytes * (interlaced ? height : 1));
         const size_t outRow = static_cast<size_t>(width) * picture.channels;
-        if (interlaced) {
-            for (int pass = 0; pass < passes; ++pass)
-                for (png_uint_32 y = 0; y < height; ++y)
-                    png_read_row(png, &rgba[y * rowBytes], nullptr);
-            for (png_uint_32 y = 0; y < height; ++y)
-                StoreRow(&rgba[y * rowBytes], width, colour, &picture.pixels[y * outRow]);
-        } else {
-            for (png_uint_32 y = 0; y < height; ++y) {
-                png_read_row(png, rgba.data(), nullptr);
-                StoreRow(rgba.data(), width, colour, &picture.pixels[y * outRow]);
-            }
+        if (ok) {
+            picture.pixels.resize(outRow * height);
+            rgba.resize(rowBytes * (interlaced ? height : 1));
         }
-        png_read_end(png, nullptr);
+        unsigned char *const buffer = rgba.data(), *const out = picture.pixels.data();
+        ok = ok && Guarded(state.jump, [&] {
+                 if (interlaced) {
+                     for (int pass = 0; pass < passes; ++pass)
+                         for (png_uint_32 y = 0; y < height; ++y)
+                             png_read_row(png, buffer + y * rowBytes, nullptr);
+                     for (png_uint_32 y = 0; y < height; ++y)
+                         StoreRow(buffer + y * rowBytes, width, colour, out + y * outRow);
+                 } else {
+                     for (png_uint_32 y = 0; y < height; ++y) {
+                         png_read_row(png, buffer, nullptr);
+                         StoreRow(buffer, width, colour, out + y * outRow);
+                     }
+                 }
+                 png_read_end(png, nullptr);
+             });
     }
     png_destroy_read_struct(&png, &info, nullptr);
+    if (!ok) {
+        picture = Picture();
+        return std::string("The PNG picture is damaged and was not printed (") + state.message + ").";
+    }
     return refusal;
 }
 
@@ -168,58 +191,57 @@ std::string DecodeJpeg(FILE *file, bool colour, Picture &picture)
     info.err = jpeg_std_error(&error.manager);
     error.manager.error_exit = JpegExit;
     error.manager.emit_message = JpegMessage;
-    std::vector<unsigned char> row;
-    if (setjmp(error.jump)) {
-        jpeg_destroy_decompress(&info);
-        picture = Picture();
-        return std::string("The JPEG picture is damaged and was not printed (") + error.message + ").";
-    }
-    jpeg_create_decompress(&info);
-    jpeg_stdio_src(&info, file);
-    jpeg_read_header(&info, TRUE);
-    if (!SizeAllowed(info.image_width, info.image_height)) {
+    bool ok = Guarded(error.jump, [&] {
+        jpeg_create_decompress(&info);
+        jpeg_stdio_src(&info, file);
+        jpeg_read_header(&info, TRUE);
+    });
+    if (ok && !SizeAllowed(info.image_width, info.image_height)) {
         const std::string refusal = SizeRefusal(info.image_width, info.image_height);
         jpeg_destroy_decompress(&info);
         return refusal;
     }
     const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
     info.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
-    jpeg_start_decompress(&info);
-
-    picture.width = info.output_width;
-    picture.height = info.output_height;
-    picture.channels = colour ? 3 : 1;
-    picture.pixels.resize(static_cast<size_t>(picture.width) * picture.height * picture.channels);
-    row.resize(static_cast<size_t>(info.output_width) * info.output_components);
-    std::vector<unsigned char> rgba(static_cast<size_t>(info.output_width) * 4);
-    while (info.output_scanline < info.output_height && !error.damaged) {
-        const unsigned y = info.output_scanline;
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_read_scanlines(&info, rows, 1);
-        for (unsigned x = 0; x < info.output_width; ++x) {
-            unsigned char *p = &rgba[x * 4];
-            if (cmyk) {
-                // Adobe's CMYK JPEGs store the inks inverted: 255 is no ink.
-                const unsigned char *s = &row[x * 4];
-                for (int c = 0; c < 3; ++c)
-                    p[c] = static_cast<unsigned char>((s[c] * s[3] + 127) / 255);
-            } else {
-                memcpy(p, &row[x * 3], 3);
-            }
-            p[3] = 255;
-        }
-        StoreRow(rgba.data(), info.output_width, colour,
-                 &picture.pixels[static_cast<size_t>(y) * picture.width * picture.channels]);
+    ok = ok && Guarded(error.jump, [&] { jpeg_start_decompress(&info); });
+    std::vector<unsigned char> row, rgba;
+    if (ok) {
+        picture.width = info.output_width;
+        picture.height = info.output_height;
+        picture.channels = colour ? 3 : 1;
+        picture.pixels.resize(static_cast<size_t>(picture.width) * picture.height * picture.channels);
+        row.resize(static_cast<size_t>(info.output_width) * info.output_components);
+        rgba.resize(static_cast<size_t>(info.output_width) * 4);
     }
-    if (error.damaged) {
-        const std::string refusal =
-            std::string("The JPEG picture is damaged or cut off and was not printed (") + error.message + ").";
-        jpeg_destroy_decompress(&info);
-        picture = Picture();
-        return refusal;
-    }
-    jpeg_finish_decompress(&info);
+    unsigned char *const in = row.data(), *const mixed = rgba.data(), *const out = picture.pixels.data();
+    const size_t outRow = static_cast<size_t>(picture.width) * picture.channels;
+    ok = ok && Guarded(error.jump, [&] {
+             while (info.output_scanline < info.output_height && !error.damaged) {
+                 const unsigned y = info.output_scanline;
+                 JSAMPROW rows[1] = {in};
+                 jpeg_read_scanlines(&info, rows, 1);
+                 for (unsigned x = 0; x < info.output_width; ++x) {
+                     unsigned char *p = mixed + x * 4;
+                     if (cmyk) {
+                         // Adobe's CMYK JPEGs store the inks inverted: 255 is no ink.
+                         const unsigned char *s = in + x * 4;
+                         for (int c = 0; c < 3; ++c)
+                             p[c] = static_cast<unsigned char>((s[c] * s[3] + 127) / 255);
+                     } else {
+                         memcpy(p, in + x * 3, 3);
+                     }
+                     p[3] = 255;
+                 }
+                 StoreRow(mixed, info.output_width, colour, out + static_cast<size_t>(y) * outRow);
+             }
+             if (!error.damaged)
+                 jpeg_finish_decompress(&info);
+         });
     jpeg_destroy_decompress(&info);
+    if (!ok) {
+        picture = Picture();
+        return std::string("The JPEG picture is damaged and was not printed (") + error.message + ").";
+    }
     if (error.damaged) {
         picture = Picture();
         return std::string("The JPEG picture is damaged or cut off and was not printed (") + error.message + ").";
@@ -274,19 +296,18 @@ bool WritePng(FILE *file, const Picture &picture)
         png_destroy_write_struct(&png, nullptr);
         return false;
     }
-    if (setjmp(state.jump)) {
-        png_destroy_write_struct(&png, &info);
-        return false;
-    }
-    png_init_io(png, file);
-    png_set_IHDR(png, info, picture.width, picture.height, 8,
-                 picture.channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
     const size_t rowBytes = static_cast<size_t>(picture.width) * picture.channels;
-    for (unsigned y = 0; y < picture.height; ++y)
-        png_write_row(png, &picture.pixels[y * rowBytes]);
-    png_write_end(png, nullptr);
+    const unsigned char *const pixels = picture.pixels.data();
+    const bool ok = Guarded(state.jump, [&] {
+        png_init_io(png, file);
+        png_set_IHDR(png, info, picture.width, picture.height, 8,
+                     picture.channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_write_info(png, info);
+        for (unsigned y = 0; y < picture.height; ++y)
+            png_write_row(png, pixels + y * rowBytes);
+        png_write_end(png, nullptr);
+    });
     png_destroy_write_struct(&png, &info);
-    return fflush(file) == 0 && !ferror(file);
+    return ok && fflush(file) == 0 && !ferror(file);
 }

@@ -21,6 +21,8 @@
 #include <vector>
 
 #include "PeerUid.h"
+#include "Resync.h"
+#include "StatusMonitor.h"
 
 namespace {
 
@@ -320,7 +322,22 @@ bool EndWaitingJobs(pappl_system_t *system, void *)
     return true;
 }
 
+void OnEvent(pappl_system_t *, pappl_printer_t *printer, pappl_job_t *, pappl_event_t event, void *)
+{
+    if (!(event & PAPPL_EVENT_PRINTER_DELETED) || !printer)
+        return;
+    const int id = papplPrinterGetID(printer);
+    ForgetPrinter(id);
+    if (!InFlightDirectory().empty())
+        InFlightRecord(InFlightDirectory(), std::to_string(id)).End();
+}
+
 } // namespace
+
+void ForgetDeletedPrinters(pappl_system_t *system)
+{
+    papplSystemSetEventCallback(system, OnEvent, nullptr);
+}
 
 void EndJobsWithoutDevice(pappl_system_t *system, int seconds)
 {

@@ -26,3 +26,7 @@ void StopPromptlyOnTerm(pappl_system_t *system);
 // long as it takes, the job "processing" and the printer "stopped": a job
 // whose device has not opened for SECONDS is cancelled with the reason.
 void EndJobsWithoutDevice(pappl_system_t *system, int seconds);
+
+// What the app keeps of a printer (its status watch, its record of a write
+// in flight) goes when the printer is deleted.
+void ForgetDeletedPrinters(pappl_system_t *system);

@@ -36,11 +36,30 @@ WatchConfig AppConfig()
     return c;
 }
 
+// Flushes PAPPL's write buffer; false when the bytes in it did not go out
+// (PAPPL's flush says nothing, its metrics do: a write that failed counts
+// as a request that wrote no bytes).
+bool FlushChecked(pappl_device_t *device)
+{
+    pappl_devmetrics_t before{}, after{};
+    papplDeviceGetMetrics(device, &before);
+    papplDeviceFlush(device);
+    papplDeviceGetMetrics(device, &after);
+    return after.write_requests == before.write_requests || after.write_bytes > before.write_bytes;
+}
+
+bool WriteFlushed(pappl_device_t *device, const void *bytes, size_t size)
+{
+    return papplDeviceWrite(device, bytes, size) == static_cast<ssize_t>(size) && FlushChecked(device);
+}
+
 // The connection to the printer for status questions. PAPPL's device read
 // waits up to ten seconds for data; a second is all a question may cost, so
 // the read runs on its own thread and is left to finish when the answer is
-// late. It only ever reads, while the job's thread waits for it or writes
-// page data; Finish waits for it before the device is closed.
+// late. One thread at a time uses the device: the reader holds DeviceLock
+// for its read (which flushes PAPPL's write buffer), the job's thread for
+// every write (WriteLocked); Finish waits for the reader before the device
+// is closed.
 class DeviceLink : public StatusLink {
 public:
     explicit DeviceLink(pappl_device_t *device) : m_Device(device) {}
@@ -48,12 +67,17 @@ public:
 
     bool Send(const std::vector<uint8_t> &bytes) override
     {
-        if (papplDeviceWrite(m_Device, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+        if (!WriteLocked(bytes.data(), bytes.size()))
             return false;
-        papplDeviceFlush(m_Device);
         std::lock_guard<std::mutex> guard(m_Lock);
         m_Wanted = true;
         return true;
+    }
+
+    bool WriteLocked(const void *bytes, size_t size)
+    {
+        std::lock_guard<std::mutex> device(m_DeviceLock);
+        return WriteFlushed(m_Device, bytes, size);
     }
 
     long Receive(uint8_t *buffer, size_t size, int timeoutMs) override
@@ -91,7 +115,11 @@ private:
     void ReadOnce()
     {
         uint8_t buffer[64];
-        const ssize_t n = papplDeviceRead(m_Device, buffer, sizeof buffer);
+        ssize_t n;
+        {
+            std::lock_guard<std::mutex> device(m_DeviceLock);
+            n = papplDeviceRead(m_Device, buffer, sizeof buffer);
+        }
         std::lock_guard<std::mutex> guard(m_Lock);
         if (n > 0) {
             m_Bytes.insert(m_Bytes.end(), buffer, buffer + n);
@@ -101,7 +129,8 @@ private:
     }
 
     pappl_device_t *m_Device;
-    std::mutex m_Lock;
+    std::mutex m_DeviceLock; // the device: the reader's read, the job's writes
+    std::mutex m_Lock;       // what the reader hands over
     std::condition_variable m_Arrived;
     std::vector<uint8_t> m_Bytes;
     std::thread m_Reader;
@@ -117,19 +146,21 @@ struct PrinterWatch {
 };
 
 std::mutex g_Lock;
-std::map<int, std::unique_ptr<PrinterWatch>> g_Printers;
+// Shared: a printer deleted while someone asks it keeps its watch until
+// the question ends.
+std::map<int, std::shared_ptr<PrinterWatch>> g_Printers;
 std::map<pappl_job_t *, std::unique_ptr<DeviceLink>> g_Links;
 
-PrinterWatch &WatchOf(pappl_printer_t *printer, int model)
+std::shared_ptr<PrinterWatch> WatchOf(pappl_printer_t *printer, int model)
 {
     std::lock_guard<std::mutex> guard(g_Lock);
-    std::unique_ptr<PrinterWatch> &w = g_Printers[papplPrinterGetID(printer)];
+    std::shared_ptr<PrinterWatch> &w = g_Printers[papplPrinterGetID(printer)];
     if (!w || w->model != model) {
-        w = std::make_unique<PrinterWatch>();
+        w = std::make_shared<PrinterWatch>();
         w->model = model;
         w->gate = std::make_unique<StatusGate>(model, AppConfig());
     }
-    return *w;
+    return w;
 }
 
 // Connections that pass the printer's answers back.
@@ -221,7 +252,8 @@ bool StatusBeforePage(pappl_job_t *job, pappl_device_t *device, int modelNumber)
     pappl_printer_t *printer = papplJobGetPrinter(job);
     if (!Answers(printer) || !WantedBySetting(printer))
         return true;
-    PrinterWatch &watch = WatchOf(printer, modelNumber);
+    const std::shared_ptr<PrinterWatch> held = WatchOf(printer, modelNumber);
+    PrinterWatch &watch = *held;
     std::lock_guard<std::mutex> guard(watch.lock);
     if (!watch.gate->ShouldAsk(NowMs()))
         return true;
@@ -257,12 +289,32 @@ void StatusEndJob(pappl_job_t *job)
     link->Finish();
 }
 
+bool WriteToPrinter(pappl_job_t *job, pappl_device_t *device, const void *bytes, size_t size)
+{
+    DeviceLink *link = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(g_Lock);
+        auto it = g_Links.find(job);
+        if (it != g_Links.end())
+            link = it->second.get();
+    }
+    // The link, when there is one, lives until StatusEndJob on this thread.
+    return link ? link->WriteLocked(bytes, size) : WriteFlushed(device, bytes, size);
+}
+
+void ForgetPrinter(int printerId)
+{
+    std::lock_guard<std::mutex> guard(g_Lock);
+    g_Printers.erase(printerId);
+}
+
 bool StatusCallback(pappl_printer_t *printer)
 {
     const PpdModel *model = FindModel(papplPrinterGetDriverName(printer));
     if (!model || !Answers(printer) || !WantedBySetting(printer))
         return true;
-    PrinterWatch &watch = WatchOf(printer, model->modelNumber);
+    const std::shared_ptr<PrinterWatch> held = WatchOf(printer, model->modelNumber);
+    PrinterWatch &watch = *held;
     std::unique_lock<std::mutex> guard(watch.lock, std::try_to_lock);
     // Asked from here only while it shows a fault (a job cancelled while the
     // paper was out, say), so that the reasons go once it is cleared: an idle

@@ -22,5 +22,12 @@ bool StatusBeforePage(pappl_job_t *job, pappl_device_t *device, int modelNumber)
 // End of a job, before PAPPL closes the device.
 void StatusEndJob(pappl_job_t *job);
 
+// The job's bytes to its printer, written and flushed while no status read
+// uses the device; false when any of them did not go out.
+bool WriteToPrinter(pappl_job_t *job, pappl_device_t *device, const void *bytes, size_t size);
+
+// A deleted printer's watch goes.
+void ForgetPrinter(int printerId);
+
 // PAPPL's printer status callback (pappl_pr_driver_data_t.status_cb).
 bool StatusCallback(pappl_printer_t *printer);

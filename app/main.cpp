@@ -230,6 +230,7 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
                         Option("admin-group", n, options, "lpadmin").c_str());
     RestrictLocalSocket(system, kName);
     StopPromptlyOnTerm(system);
+    ForgetDeletedPrinters(system);
     EndJobsWithoutDevice(system, atoi(Option("device-timeout", n, options, "120").c_str()));
     return system;
 }

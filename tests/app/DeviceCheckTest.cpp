@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "DeviceCheck.h"
@@ -107,6 +108,61 @@ TEST_F(FileDirectory, OnlyPathsInsideItAreAccepted)
     for (const auto &c : cases)
         EXPECT_EQ(DeviceUriProblem(c.uri, policy).empty(), c.accepted)
             << c.uri << ": " << DeviceUriProblem(c.uri, policy);
+}
+
+// What a device open writes, after the printer was added: the file as it
+// is then (a link swapped in, another name for it, a pipe) decides.
+TEST_F(FileDirectory, TheDeviceOpensOnlyItsOwnFilesInside)
+{
+    const std::string out = root + "/out";
+    mkdir((out + "/jobs").c_str(), 0755);
+    std::ofstream(out + "/kept.prn") << "old";
+    ASSERT_EQ(link((out + "/kept.prn").c_str(), (out + "/second-name").c_str()), 0);
+    ASSERT_EQ(symlink((root + "/other").c_str(), (out + "/dirlink").c_str()), 0);
+    ASSERT_EQ(mkfifo((out + "/pipe").c_str(), 0600), 0);
+    struct {
+        std::string uri, job, written; // written: the file that holds "new", empty when refused
+    } cases[] = {
+        {"file://" + out + "/label.prn", "a", out + "/label.prn"},
+        {"file://" + out + "/jobs", "Label 1/2", out + "/jobs/Label 1_2.prn"},
+        {"file://" + out + "/jobs/?ext=bin", "x", out + "/jobs/x.bin"},
+        {"file://" + out + "/?ext=../../etc", "y", out + "/y.prn"},
+        {"file://" + out + "/link", "a", ""},
+        {"file://" + out + "/dirlink/secret.conf", "a", ""},
+        {"file://" + out + "/../other/secret.conf", "a", ""},
+        {"file://" + out + "/second-name", "a", ""},
+        {"file://" + out + "/pipe", "a", ""},
+        {"file://" + root + "/other/new.prn", "a", ""},
+    };
+    for (const auto &c : cases) {
+        std::string problem;
+        const int fd = OpenFileDevice(c.uri, c.job, policy, problem);
+        EXPECT_EQ(fd >= 0, !c.written.empty()) << c.uri << ": " << problem;
+        if (fd < 0) {
+            EXPECT_NE(problem, "") << c.uri;
+            continue;
+        }
+        EXPECT_EQ(write(fd, "new", 3), 3);
+        close(fd);
+        std::ifstream in(c.written);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(text, "new") << c.uri;
+    }
+    std::ifstream secret(root + "/other/secret.conf");
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(secret)), std::istreambuf_iterator<char>()), "x");
+    struct stat info;
+    EXPECT_NE(stat((root + "/other/new.prn").c_str(), &info), 0);
+    // A file is added to; a per-job file is made anew.
+    std::string problem;
+    for (const char *uri : {"/label.prn", "/jobs"}) {
+        const int fd = OpenFileDevice("file://" + out + uri, "Label 1/2", policy, problem);
+        ASSERT_GE(fd, 0) << problem;
+        EXPECT_EQ(write(fd, "more", 4), 4);
+        close(fd);
+    }
+    std::ifstream added(out + "/label.prn"), anew(out + "/jobs/Label 1_2.prn");
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(added)), std::istreambuf_iterator<char>()), "newmore");
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(anew)), std::istreambuf_iterator<char>()), "more");
 }
 
 TEST_F(FileDirectory, NoDirectoryNoFileDevice)
