@@ -164,8 +164,15 @@ std::unique_ptr<InFlightRecord> InFlightOf(pappl_job_t *job)
 {
     if (InFlightDirectory().empty())
         return nullptr;
-    return std::make_unique<InFlightRecord>(InFlightDirectory(),
-                                            std::to_string(papplPrinterGetID(papplJobGetPrinter(job))));
+    pappl_printer_t *printer = papplJobGetPrinter(job);
+    auto record = std::make_unique<InFlightRecord>(InFlightDirectory(), std::to_string(papplPrinterGetID(printer)));
+    // A record that earlier versions kept under the printer's name is taken
+    // over.
+    const char *name = papplPrinterGetName(printer);
+    const InFlightRecord named(InFlightDirectory(), name ? name : "");
+    if (name && access(record->Path().c_str(), F_OK) != 0 && access(named.Path().c_str(), F_OK) == 0)
+        rename(named.Path().c_str(), record->Path().c_str());
+    return record;
 }
 
 // Writes and flushes `size` bytes, with the record of them in flight while

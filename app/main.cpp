@@ -40,6 +40,7 @@
 #include "Devices.h"
 #include "DeviceListing.h"
 #include "PictureJob.h"
+#include "PrinterHome.h"
 #include "Resync.h"
 #include "Service.h"
 
@@ -201,7 +202,7 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
     AddWebStrings(system);
     int count = 0;
     pappl_pr_driver_t *drivers = AppDrivers(&count);
-    papplSystemSetPrinterDrivers(system, count, drivers, AppAutoAdd, nullptr, AppDriverCallback, nullptr);
+    papplSystemSetPrinterDrivers(system, count, drivers, AppAutoAdd, GuardPrinterHome, AppDriverCallback, nullptr);
     if (g_listOnly)
         return system;
     SetInFlightDirectory(spool);

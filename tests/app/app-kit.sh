@@ -12,7 +12,9 @@
 #   qf_app_start [-o KEY=VALUE ...]
 #                       starts "$app server" with those options too and
 #                       waits until it answers; the test ends if it does
-#                       not.
+#                       not. With qf_app_as set (an array: a command such
+#                       as setpriv and its arguments), the server runs
+#                       under it.
 #   qf_free_port        a free loopback TCP port.
 
 qf_free_port() {
@@ -43,6 +45,7 @@ qf_app_setup() {
     chmod 0755 "$T"
     mkdir -p "$T/out" "$T/work" "$T/spool"
     app_pid= failures=0
+    qf_app_as=()
     trap qf_app_finish EXIT
     trap 'exit 130' INT TERM
     port=$(qf_free_port)
@@ -53,13 +56,13 @@ qf_app_setup() {
 }
 
 qf_app_start() {
-    "$app" server -o server-port="$port" -o listen-hostname=localhost -o spool-directory="$T/spool" \
+    "${qf_app_as[@]}" "$app" server -o server-port="$port" -o listen-hostname=localhost -o spool-directory="$T/spool" \
         -o state-file="$T/state" -o log-file="$T/log" -o log-level=info -o server-options=no-tls "$@" \
         >>"$T/app.out" 2>&1 &
     app_pid=$!
     for _ in $(seq 100); do
         # As root the sub-commands' socket is under SNAP_COMMON: wait for it too.
-        if { [ "$(id -u)" != 0 ] || [ -S "$T/quillfeed-app.sock" ]; } &&
+        if { [ "$(id -u)" != 0 ] || [ ${#qf_app_as[@]} -gt 0 ] || [ -S "$T/quillfeed-app.sock" ]; } &&
             python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" 2>/dev/null; then
             return 0
         fi
