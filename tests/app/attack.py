@@ -211,6 +211,27 @@ class Attack:
                 status, _ = client.web('GET', page)
                 self.report(door, 'read ' + page, status in (401, 403), 'HTTP %s' % status)
 
+        # Bad input: a form without its session field, an oversized one,
+        # and a body that says it is longer than it is.
+        for act, fields in (('no session field', {'action': 'set-as-default'}),
+                            ('oversized field', {'action': 'set-as-default', 'session': session,
+                                                 'x': 'A' * 4000000})):
+            try:
+                status, page = Client(self.a.port).web('POST', self.web + '/', fields)
+                refused = status in (400, 401, 403, 413) or 'Invalid form' in page
+            except (OSError, http.client.HTTPException) as e:
+                status, refused = 'closed: %s' % e.__class__.__name__, True
+            self.report('web', act, refused, 'HTTP %s' % status)
+        raw = socket.create_connection(('localhost', self.a.port), 30)
+        raw.sendall(b'POST %s/ HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/x-www-form-urlencoded\r\n'
+                    b'Content-Length: 100000\r\n\r\naction=set-as-default' % self.web.encode())
+        raw.shutdown(socket.SHUT_WR)
+        answer = raw.recv(200).decode('latin-1').split('\r\n')[0]
+        raw.close()
+        # Whatever the answer, nothing may change and the app must live on
+        # (the caller checks both).
+        self.report('web', 'cut-off body', True, answer or 'closed')
+
     # ---------------------------------------------------------- local socket
     def run_socket(self):
         s = socket.socket(socket.AF_UNIX)

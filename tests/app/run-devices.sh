@@ -19,6 +19,8 @@
 #   - a local user who is not an administrator (uid 65534) can neither
 #     create a printer that writes to a file of their choosing (IPP over
 #     TCP, the local socket, the web form) nor change one, and can print;
+#   - a file: printer writes its file, and writes nothing once the file
+#     is swapped for a link to another;
 #   - SIGTERM with jobs pending stops the app within a few seconds.
 # Needs root (to act as uid 65534), socat, ipptool and python3.
 #
@@ -335,6 +337,24 @@ echo "$out" | grep -q '\[PASS\]' && fail "uid 65534 deleted a printer" || ok "ui
 [ "$("$app" printers 2>/dev/null | grep -c . || true)" = "$netid" ] || fail "the printers changed"
 state=$(submit net "$T/work/page.pwg" nobody-job nobody)
 echo "$state" | grep -q 'job-state (enum) = completed' && ok "uid 65534 prints" || fail "uid 65534 cannot print: $state"
+# A file: printer's file swapped for a link to another file after the
+# printer was added: the job fails and nothing outside is written.
+: >"$T/out/label.prn" # PAPPL takes only a file: address it can write to now
+"$app" add -d tofile -m tspl-203 -v "file://$T/out/label.prn" >/dev/null 2>&1 || fail "add a file: printer"
+state=$(submit tofile "$T/work/page.pwg" tofile-1)
+if echo "$state" | grep -q 'job-state (enum) = completed' && [ -s "$T/out/label.prn" ]; then
+    ok "file: printer writes $(wc -c <"$T/out/label.prn") bytes to its file"
+else
+    fail "file: printer: $state"
+fi
+rm -f "$T/out/label.prn"
+ln -s "$victim" "$T/out/label.prn"
+state=$(submit tofile "$T/work/page.pwg" tofile-2)
+if echo "$state" | grep -q 'job-state (enum) = completed'; then
+    fail "file: printer whose file became a link: $state"
+else
+    ok "file: printer whose file became a link: $(echo "$state" | grep job-state-message | sed 's/.*= //')"
+fi
 if cmp -s "$victim" "$T/work/victim.orig"; then
     ok "$victim unchanged"
 else

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The Printer Application's whole-process tests (labels app and status)
+# under a sanitizer: address (AddressSanitizer, UndefinedBehaviorSanitizer
+# and LeakSanitizer) or thread (ThreadSanitizer). Every process the tests
+# start writes its reports to one directory; any report fails the run.
+#
+# Usage: tools/sanitize-app.sh address|thread [BUILD_DIR]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+kind=$1
+dir=${2:-build-$kind}
+jobs=$(nproc 2>/dev/null || echo 2)
+case $kind in
+    address) flags=(-DQF_SANITIZE=ON) ;;
+    thread) flags=(-DQF_TSAN=ON) ;;
+    *) echo "usage: $0 address|thread [BUILD_DIR]" >&2; exit 2 ;;
+esac
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DQF_BUILD_BENCH=OFF "${flags[@]}" >/dev/null
+cmake --build "$dir" -j"$jobs" --target quillfeed quillfeed-app quillfeed-preview quillfeed-sim quillfeed-rastergen ppds
+reports=$(mktemp -d /tmp/quillfeed-sanitize.XXXXXX)
+chmod 0777 "$reports"
+supp=$PWD/tools/sanitize-app.supp
+export ASAN_OPTIONS="log_path=$reports/report:detect_leaks=1"
+export LSAN_OPTIONS="suppressions=$supp:print_suppressions=0"
+export UBSAN_OPTIONS="log_path=$reports/report:print_stacktrace=1:halt_on_error=1"
+export TSAN_OPTIONS="log_path=$reports/report:suppressions=$supp:second_deadlock_stack=1"
+status=0
+ctest --test-dir "$dir" --output-on-failure -L 'app|status' || status=1
+if compgen -G "$reports/report*" >/dev/null; then
+    echo "---- $kind sanitizer reports ($reports)"
+    head -n 60 "$reports"/report*
+    status=1
+else
+    echo "no $kind sanitizer report"
+    rm -rf "$reports"
+fi
+exit $status
