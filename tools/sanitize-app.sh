@@ -19,11 +19,14 @@ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DQF_BUILD_BENCH=OFF "${flags[@]}"
 cmake --build "$dir" -j"$jobs" --target quillfeed quillfeed-app quillfeed-preview quillfeed-sim quillfeed-rastergen ppds
 reports=$(mktemp -d /tmp/quillfeed-sanitize.XXXXXX)
 chmod 0777 "$reports"
-supp=$PWD/tools/sanitize-app.supp
 export ASAN_OPTIONS="log_path=$reports/report:detect_leaks=1"
-export LSAN_OPTIONS="suppressions=$supp:print_suppressions=0"
+export LSAN_OPTIONS="suppressions=$PWD/tools/lsan-app.supp:print_suppressions=0"
 export UBSAN_OPTIONS="log_path=$reports/report:print_stacktrace=1:halt_on_error=1"
-export TSAN_OPTIONS="log_path=$reports/report:suppressions=$supp:second_deadlock_stack=1"
+export TSAN_OPTIONS="log_path=$reports/report:suppressions=$PWD/tools/tsan-app.supp:second_deadlock_stack=1"
+# The status matrix through the app's fronts only (the app on a socket,
+# on a serial line and behind a CUPS queue): the filter's fronts are not
+# the app.
+export QF_STATUS_FRONTS="app serial cupsapp"
 status=0
 ctest --test-dir "$dir" --output-on-failure -L 'app|status' || status=1
 if compgen -G "$reports/report*" >/dev/null; then

@@ -18,7 +18,10 @@ set -uo pipefail
 SKIP=77
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../e2e/private-cupsd.sh"
-sim= filter= ppd_dir= app= keep=0 families="tspl escpos cpcl" fronts="filter cupsd app serial cupsapp" query_opt=""
+# QF_STATUS_FRONTS: the fronts when --fronts is not given (the sanitizer
+# runs take the app's own).
+sim= filter= ppd_dir= app= keep=0 families="tspl escpos cpcl" query_opt=""
+fronts=${QF_STATUS_FRONTS:-filter cupsd app serial cupsapp}
 while [ $# -gt 0 ]; do
     case $1 in
         --sim) sim=$2; shift 2 ;;
