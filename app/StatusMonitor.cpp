@@ -146,6 +146,7 @@ struct PrinterWatch {
 };
 
 std::mutex g_Lock;
+int64_t g_IdleIntervalMs = 5000;
 // Shared: a printer deleted while someone asks it keeps its watch until
 // the question ends.
 std::map<int, std::shared_ptr<PrinterWatch>> g_Printers;
@@ -302,6 +303,11 @@ bool WriteToPrinter(pappl_job_t *job, pappl_device_t *device, const void *bytes,
     return link ? link->WriteLocked(bytes, size) : WriteFlushed(device, bytes, size);
 }
 
+void SetIdleStatusInterval(int seconds)
+{
+    g_IdleIntervalMs = seconds > 0 ? static_cast<int64_t>(seconds) * 1000 : 0;
+}
+
 void ForgetPrinter(int printerId)
 {
     std::lock_guard<std::mutex> guard(g_Lock);
@@ -316,18 +322,22 @@ bool StatusCallback(pappl_printer_t *printer)
     const std::shared_ptr<PrinterWatch> held = WatchOf(printer, model->modelNumber);
     PrinterWatch &watch = *held;
     std::unique_lock<std::mutex> guard(watch.lock, std::try_to_lock);
-    // Asked from here only while it shows a fault (a job cancelled while the
-    // paper was out, say), so that the reasons go once it is cleared: an idle
-    // printer that is fine gets no connection of its own. A printer that has
-    // not answered is not asked either: the caller is someone waiting for the
+    // An idle printer is asked when someone looks at it (its attributes, its
+    // page), at most every g_IdleIntervalMs, so that paper out or a cover
+    // opened while nothing prints shows, and goes once it is mended. PAPPL
+    // calls this only while no job holds the device. A printer that has not
+    // answered is not asked: the caller is someone waiting for the
     // printer's attributes.
-    if (!guard.owns_lock() || watch.gate->Reasons().empty() || !watch.gate->ShouldAsk(NowMs()) ||
-        watch.gate->Silences() > 0 || NowMs() - watch.idleAskedAt < 5000)
+    if (!guard.owns_lock() || g_IdleIntervalMs <= 0 || !watch.gate->ShouldAsk(NowMs()) || watch.gate->Silences() > 0 ||
+        NowMs() - watch.idleAskedAt < g_IdleIntervalMs)
         return true;
     watch.idleAskedAt = NowMs();
     pappl_device_t *device = papplPrinterOpenDevice(printer);
-    if (!device)
+    if (!device) {
+        // Unreachable: the next look waits a minute, not a few seconds.
+        watch.idleAskedAt = NowMs() + 60000 - g_IdleIntervalMs;
         return true;
+    }
     {
         DeviceLink link(device);
         bool lost = false;

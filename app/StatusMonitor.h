@@ -1,7 +1,6 @@
-// The printer's own status in the app: a query before each page, and while
-// it shows a fault and someone looks at it (PAPPL's status callback), turned
-// into
-// printer-state-reasons (media-empty, media-needed, media-low, cover-open,
+// The printer's own status in the app: a query before each page, and when
+// someone looks at an idle printer (PAPPL's status callback, at most every
+// few seconds), turned into printer-state-reasons (media-empty, media-needed, media-low, cover-open,
 // media-jam, marker-supply-empty, offline).
 //
 // Out of paper, cover open and the like before a page: nothing more is sent,
@@ -25,6 +24,10 @@ void StatusEndJob(pappl_job_t *job);
 // The job's bytes to its printer, written and flushed while no status read
 // uses the device; false when any of them did not go out.
 bool WriteToPrinter(pappl_job_t *job, pappl_device_t *device, const void *bytes, size_t size);
+
+// How often an idle printer may be asked when someone looks at it (server
+// option status-interval, 5 s by default); 0: never.
+void SetIdleStatusInterval(int seconds);
 
 // A deleted printer's watch goes.
 void ForgetPrinter(int printerId);

@@ -18,6 +18,9 @@
 //                         /dev/rfcomm* always
 //   device-timeout=N      seconds a job waits for its printer to be reachable
 //                         before it is cancelled (default 120)
+//   status-interval=N     an idle printer is asked for its status when
+//                         someone looks at it, at most every N seconds
+//                         (default 5; 0: only while it prints)
 //   auth-service=NAME     PAM service that authenticates administrators
 //                         (default: none; then only local administrators)
 //   admin-group=NAME      their group (default: lpadmin)
@@ -43,6 +46,7 @@
 #include "PrinterHome.h"
 #include "Resync.h"
 #include "Service.h"
+#include "StatusMonitor.h"
 
 #ifndef QF_VERSION
 #define QF_VERSION "0.0.0"
@@ -233,6 +237,7 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
     StopPromptlyOnTerm(system);
     ForgetDeletedPrinters(system);
     EndJobsWithoutDevice(system, atoi(Option("device-timeout", n, options, "120").c_str()));
+    SetIdleStatusInterval(atoi(Option("status-interval", n, options, "5").c_str()));
     return system;
 }
 

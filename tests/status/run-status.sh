@@ -191,6 +191,13 @@ run_matrix() { # FRONT FAMILY
     fi
     ok "$front $fam: clean job, 5 pages, $bytes bytes, $(events_after "$d" "$from" | grep -c query) queries, $(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.2f", b - a }') s"
 
+    # An idle printer: paper out and a cover opened while nothing prints
+    # show within 10 s of someone looking, and go the same way.
+    case $front in app | serial | cupsapp)
+        idle_fault "$fam" "$d" paper-out media-empty
+        idle_fault "$fam" "$d" cover-open cover-open ;;
+    esac
+
     # Paper out before the job: nothing printed until paper is back.
     control "$d" paper-out=1
     from=$(lines "$d"); b=$(last_job "$d")
@@ -294,6 +301,27 @@ run_matrix() { # FRONT FAMILY
     query_switch_$front "$fam" 1
 
     qf_stop_pid "$sim_pid"; sim_pid=
+}
+
+# The app's status of an idle printer while FAULT lasts, then once mended.
+idle_fault() { # FAMILY DIR FAULT REASON
+    local t0 seen=
+    control "$2" "$3=1"
+    t0=$(date +%s.%N)
+    for _ in $(seq 40); do
+        "$app" status -d "sim-$1" 2>&1 | grep -q -- "$4" && { seen=1; break; }
+        sleep 0.25
+    done
+    [ -n "$seen" ] && ok "$front $1: idle, $3 shown after $(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }') s" ||
+        fail "$front $1: idle, $3 not shown within 10 s: $("$app" status -d "sim-$1" 2>&1)"
+    control "$2" "$3=0"
+    t0=$(date +%s.%N) seen=
+    for _ in $(seq 40); do
+        "$app" status -d "sim-$1" 2>&1 | grep -q -- "$4" || { seen=1; break; }
+        sleep 0.25
+    done
+    [ -n "$seen" ] && ok "$front $1: idle, $3 cleared after $(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }') s" ||
+        fail "$front $1: idle, $3 still shown 10 s after it was mended"
 }
 
 setup_filter() { :; }
