@@ -65,7 +65,9 @@ python3 "$here/browser.py" --web "http://localhost:$port" --chromedriver "$chrom
     --out "$T/listener" --shots "$shots" --profile "$T/profile" | tee "$T/browser.txt"
 failures=$(grep -c '^FAIL' "$T/browser.txt" || true)
 
-job=$T/listener/conn-1.bin
+# The job is the largest connection (the printer page asks the idle printer
+# for its status on one of its own).
+job=$(ls -S "$T"/listener/conn-*.bin 2>/dev/null | head -1)
 if [ -s "$job" ]; then
     pv=$T/work/preview
     if "$preview" --lang tspl -o "$pv" "$job" >"$pv.log" 2>&1 && [ -s "$pv/page-1.png" ]; then

@@ -57,7 +57,11 @@ qf_app_cleanup() {
     qf_stop_pid "$drop_pid"
 }
 nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups -- "$@"; }
-start_app() { qf_app_start -o file-directory="$T/out" -o serial-ports='/dev/pts/*' -o device-timeout=6; }
+# The listeners' connections are counted: no status questions to idle
+# printers.
+start_app() {
+    qf_app_start -o file-directory="$T/out" -o serial-ports='/dev/pts/*' -o device-timeout=6 -o status-interval=0
+}
 
 # ipp_test NAME: writes $T/work/NAME.test from standard input.
 ipp_test() { cat >"$T/work/$1.test"; chmod 0644 "$T/work/$1.test"; }
