@@ -195,7 +195,9 @@ run_matrix() { # FRONT FAMILY
     # show within 10 s of someone looking, and go the same way.
     case $front in app | serial | cupsapp)
         idle_fault "$fam" "$d" paper-out media-empty
-        idle_fault "$fam" "$d" cover-open cover-open ;;
+        idle_fault "$fam" "$d" cover-open cover-open
+        # On a serial line the virtual printer tells jobs apart by a pause.
+        [ "$front" = serial ] && sleep 3 ;;
     esac
 
     # Paper out before the job: nothing printed until paper is back.
