@@ -26,6 +26,11 @@ python3 -c "import sys; sys.exit(0 if float('$score') <= float('$max') else 1)"
 
 [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null 2>&1 || { echo "the start commands need root and setpriv: not run"; exit 0; }
 chmod 0755 "$T"
+# The service user runs the app from here: the build tree may be closed to it.
+mkdir -p "$T/bin"
+install -m 0755 "$app" "$T/bin/quillfeed-app"
+app=$T/bin/quillfeed-app
+sed -i "s|^ExecStart=[^ ]*|ExecStart=$app|" "$T/quillfeed-app.service"
 # The service user is uid 65534 here, its directories under $T.
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')
 unit_line() { sed -n "s/^$1=//p" "$T/quillfeed-app.service" | sed "s|/run/|$T/run/|g; s|/var/|$T/var/|g; s|\\\$\\\$|\$|g; s|id -u quillfeed|echo 65534|; s|8631|$port|"; }

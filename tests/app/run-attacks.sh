@@ -38,7 +38,12 @@ service=64000
 qf_app_setup attacks
 listener_pid=
 qf_app_cleanup() { qf_stop_pid "$listener_pid"; }
-mkdir -p "$T/run" "$T/net"
+mkdir -p "$T/run" "$T/net" "$T/bin"
+# The two users run their programs from here: the build and source trees
+# may be closed to them.
+install -m 0755 "$app" "$T/bin/quillfeed-app"
+install -m 0644 "$here/attack.py" "$T/bin/attack.py"
+app=$T/bin/quillfeed-app
 chown -R "$service:$service" "$T"
 as_service() { setpriv --reuid=$service --regid=$service --clear-groups env TMPDIR="$T/run" HOME="$T" "$@"; }
 as_nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
@@ -121,7 +126,7 @@ victim_id=$(ipptool -t "$base/victim" "$T/attrs.test" 2>&1 | sed -n 's/.*printer
 before=$(snapshot)
 
 echo "DOOR           | ACT                    | RESULT"
-if as_nobody /usr/bin/python3 "$here/attack.py" --port "$port" --printer victim --printer-id "$victim_id" \
+if as_nobody /usr/bin/python3 "$T/bin/attack.py" --port "$port" --printer victim --printer-id "$victim_id" \
     --document "$T/page.pwg" --socket "$socket" --others-job "$others_job" >"$T/matrix.txt" 2>&1; then
     cat "$T/matrix.txt"
     ok "uid 65534: every administrative act refused, printing and its own jobs work"
