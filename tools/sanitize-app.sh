@@ -19,10 +19,13 @@ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DQF_BUILD_BENCH=OFF "${flags[@]}"
 cmake --build "$dir" -j"$jobs" --target quillfeed quillfeed-app quillfeed-preview quillfeed-sim quillfeed-rastergen ppds
 reports=$(mktemp -d /tmp/quillfeed-sanitize.XXXXXX)
 chmod 0777 "$reports"
+# The tests run programs as other users, to whom this tree may be closed:
+# the suppressions are read from the reports' directory.
+install -m 0644 tools/lsan-app.supp tools/tsan-app.supp "$reports/"
 export ASAN_OPTIONS="log_path=$reports/report:detect_leaks=1"
-export LSAN_OPTIONS="suppressions=$PWD/tools/lsan-app.supp:print_suppressions=0"
+export LSAN_OPTIONS="suppressions=$reports/lsan-app.supp:print_suppressions=0"
 export UBSAN_OPTIONS="log_path=$reports/report:print_stacktrace=1:halt_on_error=1"
-export TSAN_OPTIONS="log_path=$reports/report:suppressions=$PWD/tools/tsan-app.supp:second_deadlock_stack=1"
+export TSAN_OPTIONS="log_path=$reports/report:suppressions=$reports/tsan-app.supp:second_deadlock_stack=1"
 # The status matrix through the app's fronts only (the app on a socket,
 # on a serial line and behind a CUPS queue): the filter's fronts are not
 # the app.

@@ -9,7 +9,8 @@
 # order. The app is also run against a TSPL printer on a serial line (a pty),
 # where a dropped link cannot be told from a quiet one and is left out, and
 # behind a driverless CUPS queue (as root), where CUPS must show the app's
-# reasons.
+# reasons. Every front and family runs side by side with its own virtual
+# printer, app and cupsd; the reports follow in order.
 #
 #   run-status.sh --sim SIM --filter FILTER --ppd-dir DIR [--app APP] [--keep]
 #                 [--families "tspl escpos cpcl"] [--fronts "filter cupsd app serial cupsapp"]
@@ -40,13 +41,17 @@ command -v python3 >/dev/null || { echo "SKIP: python3 is not installed"; exit $
 T=$(mktemp -d /tmp/quillfeed-status-test.XXXXXX)
 chmod 0755 "$T"
 sim_pid= app_pid= failures=0
+front_pids=()
 finish() {
     local rc=$?
+    local p
+    for p in "${front_pids[@]}"; do kill -TERM "$p" 2>/dev/null; done
+    for p in "${front_pids[@]}"; do wait "$p" 2>/dev/null; done
     qf_stop_pid "$sim_pid"
     qf_stop_pid "$app_pid"
     qf_cupsd_stop
     [ $failures -ne 0 ] && rc=1
-    qf_finish_dir "$T" "$rc" "$keep" "$T/cupsd/log/error_log"
+    qf_finish_dir "$T" "$rc" "$keep" "$T/cupsd-tspl/cupsd/log/error_log"
     exit $rc
 }
 trap finish EXIT
@@ -168,7 +173,7 @@ print_cupsapp() { print_cupsd "$@"; }
 
 # ---------------------------------------------------------------- the cases
 run_matrix() { # FRONT FAMILY
-    local front=$1 fam=$2 d=$T/$1-$2 ras=$T/$2.ras ref=$T/$1-$2.ref from j t0 t1 bytes n
+    local front=$1 fam=$2 d=$T/$1-$2 ras=$R/$2.ras ref=$T/$1-$2.ref from j t0 t1 bytes n
     start_sim "$fam" "$d" $([ "$front" = serial ] && echo pty) || return
     local rc=0
     setup_$front "$fam" "$d" || rc=$?
@@ -386,27 +391,34 @@ setup_serial() {
         >"$T/app-add.out" 2>&1 || { cat "$T/app-add.out" >>"$T/app.out"; return 1; }
 }
 
+R=$T # the rasters, for every front
 for fam in $families; do
     read -r w h <<<"$(size_of "$fam")"
-    python3 "$here/../app/pwgraster.py" "$T/$fam.ras" --width "$w" --height "$h" --dpi 203 --pages 5 --type sgray_8
+    python3 "$here/../app/pwgraster.py" "$R/$fam.ras" --width "$w" --height "$h" --dpi 203 --pages 5 --type sgray_8
 done
 
-for front in $fronts; do
+# One front and family: its own directory, virtual printer, app and cupsd.
+run_front() { # FRONT FAMILY
+    local front=$1
+    T=$R/$front-$2
+    mkdir -p "$T"
+    chmod 0755 "$T"
+    trap 'qf_stop_pid "$sim_pid"; qf_stop_pid "$app_pid"; qf_cupsd_stop; exit 1' TERM
     case $front in
     cupsd | cupsapp)
         if [ "$(id -u)" -ne 0 ] || ! command -v cupsd >/dev/null && [ ! -x /usr/sbin/cupsd ]; then
-            echo "skipped: $front front (needs root and CUPS)"; continue
+            echo "skipped: $front front (needs root and CUPS)"; return
         fi
-        rm -rf "$T/cupsd"; mkdir -p "$T/cupsd"
+        mkdir -p "$T/cupsd"
         qf_cupsd_tree "$T/cupsd"
         cp -a "$(cups-config --serverbin)/backend/socket" "$(cups-config --serverbin)/backend/ipp" "$T/cupsd/bin/backend/"
         install -m 0755 -o root -g root "$filter" "$T/cupsd/bin/filter/quillfeed"
-        qf_cupsd_start "$T/cupsd" || { fail "cupsd did not start"; continue; }
+        qf_cupsd_start "$T/cupsd" || { fail "cupsd did not start"; return; }
         ;;
     esac
     case $front in
     app | serial | cupsapp)
-        if [ -z "$app" ] || ! command -v ipptool >/dev/null; then echo "skipped: $front front (no app or ipptool)"; continue; fi
+        if [ -z "$app" ] || ! command -v ipptool >/dev/null; then echo "skipped: $front front (no app or ipptool)"; return; fi
         port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')
         app_base=ipp://localhost:$port/ipp/print
         export SNAP_COMMON=$T
@@ -422,11 +434,35 @@ for front in $fronts; do
         done
         ;;
     esac
+    run_matrix "$front" "$2"
+    case $front in cupsd | cupsapp) qf_cupsd_stop ;; esac
+    case $front in app | serial | cupsapp) qf_stop_pid "$app_pid"; app_pid= ;; esac
+}
+
+# Every front and family side by side, each in a shell of its own; their
+# reports in order once all are done.
+units=()
+for front in $fronts; do
     fams=$families
     # One family behind the serial line and the CUPS queue: TSPL, when asked for.
     case $front in serial | cupsapp) case " $families " in *" tspl "*) fams=tspl ;; *) fams= ;; esac ;; esac
-    for fam in $fams; do run_matrix "$front" "$fam"; done
-    case $front in cupsd | cupsapp) qf_cupsd_stop ;; esac
-    case $front in app | serial | cupsapp) qf_stop_pid "$app_pid"; app_pid= ;; esac
+    for fam in $fams; do
+        (
+            run_front "$front" "$fam"
+            exit $((failures > 0))
+        ) >"$R/unit-$front-$fam.txt" 2>&1 &
+        front_pids+=($!)
+        units+=("$front-$fam")
+    done
 done
+i=0
+for unit in "${units[@]}"; do
+    if ! wait "${front_pids[$i]}"; then
+        n=$(grep -c '^FAIL' "$R/unit-$unit.txt" || true)
+        failures=$((failures + (n > 0 ? n : 1)))
+    fi
+    cat "$R/unit-$unit.txt"
+    i=$((i + 1))
+done
+front_pids=()
 echo "status matrix: $failures failures"
