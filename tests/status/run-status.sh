@@ -23,6 +23,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 # runs take the app's own).
 sim= filter= ppd_dir= app= keep=0 families="tspl escpos cpcl" query_opt=""
 fronts=${QF_STATUS_FRONTS:-filter cupsd app serial cupsapp}
+# QF_STATUS_FAMILIES likewise; QF_STATUS_SERIAL=1: one front and family
+# after the other (a slow build, whose answers would come late side by side).
+families=${QF_STATUS_FAMILIES:-$families}
+one_by_one=${QF_STATUS_SERIAL:-0}
 while [ $# -gt 0 ]; do
     case $1 in
         --sim) sim=$2; shift 2 ;;
@@ -452,12 +456,19 @@ for front in $fronts; do
             exit $((failures > 0))
         ) >"$R/unit-$front-$fam.txt" 2>&1 &
         front_pids+=($!)
+        [ "$one_by_one" = 1 ] && { wait "$!"; echo $? >"$R/unit-$front-$fam.rc"; }
         units+=("$front-$fam")
     done
 done
 i=0
 for unit in "${units[@]}"; do
-    if ! wait "${front_pids[$i]}"; then
+    if [ -f "$R/unit-$unit.rc" ]; then
+        rc=$(cat "$R/unit-$unit.rc")
+    else
+        wait "${front_pids[$i]}"
+        rc=$?
+    fi
+    if [ "$rc" -ne 0 ]; then
         n=$(grep -c '^FAIL' "$R/unit-$unit.txt" || true)
         failures=$((failures + (n > 0 ? n : 1)))
     fi
