@@ -23,6 +23,7 @@
 #include "DriverTable.h"
 #include "JobSettings.h"
 #include "PageFit.h"
+#include "JobKeeping.h"
 #include "PageIntake.h"
 #include "PictureJob.h"
 #include "PagePath.h"
@@ -156,6 +157,11 @@ struct AppJob {
     FitTarget fit;                      // the media a larger page is fitted to
     std::unique_ptr<InFlightRecord> inFlight;
     int pagesPrinted = 0;
+    // The pages the printer took, kept so that a job printed again after
+    // the app stopped goes on from the first page it did not take.
+    std::unique_ptr<PagesRecord> pages;
+    int pagesSeen = 0;
+    int pagesDone = 0;
 };
 
 // The record of a job's writes in flight, in the spool directory, under
@@ -302,6 +308,16 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
     TraceLine trace = [job](const std::string &line) { papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "%s", line.c_str()); };
     TraceLine warning = [job](const std::string &line) { papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s", line.c_str()); };
     ctx->inFlight = InFlightOf(job);
+    if (!InFlightDirectory().empty()) {
+        ctx->pages = std::make_unique<PagesRecord>(InFlightDirectory(), papplPrinterGetID(papplJobGetPrinter(job)),
+                                                   papplJobGetID(job));
+        ctx->pagesDone = ctx->pages->Done();
+        if (ctx->pagesDone > 0)
+            papplLogJob(job, PAPPL_LOGLEVEL_INFO,
+                        "The app stopped while this job printed, after the printer took %d page(s): the job goes on "
+                        "from the next page.",
+                        ctx->pagesDone);
+    }
     if (!Resync(job, device, model->modelNumber, ctx->inFlight.get())) {
         papplJobSetMessage(job, "The printer stopped taking data.");
         delete ctx;
@@ -404,6 +420,11 @@ bool EndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned 
         papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Page %u was cancelled; nothing of it was sent.", pageNumber);
         return true;
     }
+    if (++ctx->pagesSeen <= ctx->pagesDone) {
+        papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Page %u reached the printer before the app stopped: not sent again.",
+                    pageNumber);
+        return true;
+    }
     RasterImage image;
     if (!intake->Finish(image))
         return true;
@@ -429,6 +450,9 @@ bool EndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned 
         papplJobSetMessage(job, "The printer stopped taking data.");
         return false;
     }
+    if (ctx->pages && !ctx->pages->Note(ctx->pagesSeen))
+        papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Unable to keep the count of printed pages in %s: %s.",
+                    ctx->pages->Path().c_str(), strerror(errno));
     return true;
 }
 
@@ -438,6 +462,8 @@ bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *)
     if (!ctx)
         return false;
     papplJobSetData(job, nullptr);
+    if (ctx->pages)
+        ctx->pages->Remove();
     StatusEndJob(job);
     ctx->path->EndJob();
     const bool ok = !ctx->path->OutputFailed();

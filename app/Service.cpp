@@ -249,23 +249,20 @@ void CollectJob(pappl_job_t *job, void *data)
     static_cast<std::vector<pappl_job_t *> *>(data)->push_back(job);
 }
 
-// Collected first: a cancelled job leaves the list being walked.
-void CancelPrinterJobs(pappl_printer_t *printer, void *)
-{
-    std::vector<pappl_job_t *> jobs;
-    papplPrinterIterateActiveJobs(printer, CollectJob, &jobs, 1, 0);
-    for (pappl_job_t *job : jobs)
-        papplJobCancel(job);
-}
+bool (*g_saveState)(pappl_system_t *, void *) = nullptr;
 
+// Like a crash, but with the state saved last: what was printing goes on
+// from the page after the last one the printer took, the rest follows.
 bool WatchTerm(pappl_system_t *system, void *)
 {
     if (!g_terminate)
         return true;
-    papplLog(system, PAPPL_LOGLEVEL_INFO, "Stopping: the jobs not yet printed are cancelled.");
-    papplSystemIteratePrinters(system, CancelPrinterJobs, nullptr);
-    papplSystemShutdown(system);
-    return true;
+    papplLog(system, PAPPL_LOGLEVEL_INFO, "Stopping: the jobs not yet printed are kept and print when the app starts "
+                                          "again.");
+    const bool saved = g_saveState && g_saveState(system, nullptr);
+    if (!saved)
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unable to save the state before stopping.");
+    _exit(saved ? 0 : 1);
 }
 
 // PAPPL sets its SIGTERM handler when the server starts running: ours goes
@@ -370,8 +367,9 @@ void RestrictLocalSocket(pappl_system_t *system, const char *name)
     papplSystemAddTimerCallback(system, 0, 0, RestrictSocketNow, nullptr);
 }
 
-void StopPromptlyOnTerm(pappl_system_t *system)
+void StopPromptlyOnTerm(pappl_system_t *system, bool (*save)(pappl_system_t *, void *))
 {
+    g_saveState = save;
     papplSystemAddTimerCallback(system, 0, 0, CatchTerm, nullptr);
     papplSystemAddTimerCallback(system, 0, 1, WatchTerm, nullptr);
 }

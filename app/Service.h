@@ -18,9 +18,10 @@ void SetUpAdministration(pappl_system_t *system, const char *authService, const 
 // reaches it all the same). NAME is the app's name, as PAPPL forms the path.
 void RestrictLocalSocket(pappl_system_t *system, const char *name);
 
-// On SIGTERM, PAPPL 1.3 waits up to a minute for pending jobs: cancel them
-// and stop at once instead.
-void StopPromptlyOnTerm(pappl_system_t *system);
+// On SIGTERM, PAPPL waits up to a minute for pending jobs, and then drops
+// them: the state is saved with `save` instead, jobs and all, and the app
+// stops at once; the jobs print when it starts again.
+void StopPromptlyOnTerm(pappl_system_t *system, bool (*save)(pappl_system_t *, void *));
 
 // PAPPL 1.3 retries opening a printer's device every five seconds for as
 // long as it takes, the job "processing" and the printer "stopped": a job

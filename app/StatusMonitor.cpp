@@ -328,8 +328,11 @@ bool StatusCallback(pappl_printer_t *printer)
     // calls this only while no job holds the device. A printer that has not
     // answered is not asked: the caller is someone waiting for the
     // printer's attributes.
+    // A printer with jobs waiting is asked by its next job: closing the
+    // device here would have PAPPL look for a job to start while the job
+    // thread may already be starting one (it would start it twice).
     if (!guard.owns_lock() || g_IdleIntervalMs <= 0 || !watch.gate->ShouldAsk(NowMs()) || watch.gate->Silences() > 0 ||
-        NowMs() - watch.idleAskedAt < g_IdleIntervalMs)
+        NowMs() - watch.idleAskedAt < g_IdleIntervalMs || papplPrinterGetNumberOfActiveJobs(printer) > 0)
         return true;
     watch.idleAskedAt = NowMs();
     pappl_device_t *device = papplPrinterOpenDevice(printer);

@@ -31,12 +31,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "JobKeeping.h"
+#include "KeptJobs.h"
 #include "PapplDriver.h"
 #include "ClientWait.h"
 #include "Commands.h"
@@ -170,9 +175,60 @@ bool LockState(const std::string &stateFile)
     return false;
 }
 
+bool SyncFile(const std::string &path, int flags)
+{
+    int fd = open(path.c_str(), flags | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = fsync(fd) == 0;
+    close(fd);
+    return ok;
+}
+
+std::string DirectoryOf(const std::string &path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+// Written whole: a new file, synced, then renamed over the old one, so that
+// a crash or a power cut leaves the old state or the new, never a part.
 bool SaveState(pappl_system_t *system, void *)
 {
-    return papplSystemSaveState(system, g_stateFile.c_str());
+    const std::string temp = g_stateFile + ".new";
+    if (!papplSystemSaveState(system, temp.c_str()) || !SyncFile(temp, O_RDONLY) ||
+        rename(temp.c_str(), g_stateFile.c_str()) != 0) {
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unable to save the state to %s: %s.", g_stateFile.c_str(),
+                 strerror(errno));
+        unlink(temp.c_str());
+        return false;
+    }
+    SyncFile(DirectoryOf(g_stateFile), O_RDONLY | O_DIRECTORY);
+    return true;
+}
+
+// The state file, with the jobs that were printing when it was written
+// made pending again, into `loadFrom`; false: load the state file as it is.
+bool PrepareState(const std::string &stateFile, const std::string &loadFrom, int &resumed)
+{
+    resumed = 0;
+    FILE *in = fopen(stateFile.c_str(), "re");
+    if (!in)
+        return false;
+    std::string text;
+    char buffer[65536];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, in)) > 0)
+        text.append(buffer, n);
+    fclose(in);
+    const std::string again = PendingAgain(text, resumed);
+    if (resumed == 0)
+        return false;
+    FILE *out = fopen(loadFrom.c_str(), "we");
+    if (!out)
+        return false;
+    const bool ok = fwrite(again.data(), 1, again.size(), out) == again.size();
+    return fclose(out) == 0 && ok;
 }
 
 pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
@@ -226,7 +282,18 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
     sscanf(QF_VERSION, "%hu.%hu.%hu", &version.version[0], &version.version[1], &version.version[2]);
     papplSystemSetVersions(system, 1, &version);
 
-    if (!papplSystemLoadState(system, g_stateFile.c_str())) {
+    int resumed = 0;
+    const std::string prepared = g_stateFile + ".load";
+    const bool fromPrepared = PrepareState(g_stateFile, prepared, resumed);
+    const bool loaded = papplSystemLoadState(system, (fromPrepared ? prepared : g_stateFile).c_str());
+    if (fromPrepared) {
+        unlink(prepared.c_str());
+        papplLog(system, PAPPL_LOGLEVEL_INFO,
+                 "%d job(s) were printing when the app stopped: they print again, from the first page the printer "
+                 "did not take.",
+                 resumed);
+    }
+    if (!loaded) {
         papplSystemSetDNSSDName(system, "quillfeed");
         papplSystemSetLocation(system, "");
     }
@@ -234,7 +301,8 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
     SetUpAdministration(system, cupsGetOption("auth-service", n, options),
                         Option("admin-group", n, options, "lpadmin").c_str());
     RestrictLocalSocket(system, kName);
-    StopPromptlyOnTerm(system);
+    StopPromptlyOnTerm(system, SaveState);
+    KeepJobs(system, SaveState);
     ForgetDeletedPrinters(system);
     EndJobsWithoutDevice(system, atoi(Option("device-timeout", n, options, "120").c_str()));
     SetIdleStatusInterval(atoi(Option("status-interval", n, options, "5").c_str()));

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The Printer Application's whole-process tests (label app) under a
+# The Printer Application's whole-process tests (labels app and status) under a
 # sanitizer: address (AddressSanitizer, UndefinedBehaviorSanitizer
 # and LeakSanitizer) or thread (ThreadSanitizer). Every process the tests
 # start writes its reports to one directory; any report fails the run.
@@ -17,7 +17,7 @@ case $kind in
     *) echo "usage: $0 address|thread [BUILD_DIR]" >&2; exit 2 ;;
 esac
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DQF_BUILD_BENCH=OFF "${flags[@]}" >/dev/null
-cmake --build "$dir" -j"$jobs" --target quillfeed quillfeed-app quillfeed-preview quillfeed-rastergen ppds
+cmake --build "$dir" -j"$jobs" --target quillfeed quillfeed-app quillfeed-preview quillfeed-rastergen quillfeed-sim ppds
 reports=$(mktemp -d /tmp/quillfeed-sanitize.XXXXXX)
 chmod 0777 "$reports"
 # The tests run programs as other users, to whom this tree may be closed:
@@ -27,8 +27,13 @@ export ASAN_OPTIONS="log_path=$reports/report:detect_leaks=1"
 export LSAN_OPTIONS="suppressions=$reports/lsan-app.supp:print_suppressions=0"
 export UBSAN_OPTIONS="log_path=$reports/report:print_stacktrace=1:halt_on_error=1"
 export TSAN_OPTIONS="log_path=$reports/report:suppressions=$reports/tsan-app.supp:second_deadlock_stack=1"
+# The status matrix through the app on a socket and on a serial line, for
+# TSPL, one case after the other: the filter's fronts are not the app, and
+# the families differ only in the words the printers answer with (the plain
+# build's matrix has them all).
+export QF_STATUS_FRONTS="app serial" QF_STATUS_FAMILIES=tspl QF_STATUS_SERIAL=1
 status=0
-ctest --test-dir "$dir" --output-on-failure -L app || status=1
+ctest --test-dir "$dir" --output-on-failure -L 'app|status' || status=1
 if compgen -G "$reports/report*" >/dev/null; then
     echo "---- $kind sanitizer reports ($reports)"
     head -n 60 "$reports"/report*

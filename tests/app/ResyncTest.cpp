@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "JobKeeping.h"
 #include "Resync.h"
 
 namespace {
@@ -54,6 +55,52 @@ TEST(InFlightRecord, LastsFromBeginToEndAndSurvivesACutOffWrite)
     std::ofstream(record.Path()) << "99999999999999999999\n";
     EXPECT_EQ(record.Pending(), size_t{256} << 20);
     record.End();
+    rmdir(dir);
+}
+
+} // namespace
+
+// Jobs kept over a stop: the state file's jobs that were printing become
+// pending, nothing else changes, whatever a job's name holds.
+namespace {
+
+TEST(PendingAgain, OnlyTheStateOfJobsThatWerePrinting)
+{
+    struct Case {
+        const char *in;
+        const char *out;
+        int resumed;
+    };
+    const Case cases[] = {
+        {"Job id=\"3\" name=\"a\" state=\"5\" created=\"1\"\n", "Job id=\"3\" name=\"a\" state=\"3\" created=\"1\"\n", 1},
+        {"Job id=\"4\" name=\"b\" state=\"9\"\n", "Job id=\"4\" name=\"b\" state=\"9\"\n", 0},
+        {"Job id=\"5\" name=\"x state=\\\"5\\\"\" state=\"4\"\n", "Job id=\"5\" name=\"x state=\\\"5\\\"\" state=\"4\"\n", 0},
+        {"Job id=\"6\" name=\"q\\\\\" state=\"5\"", "Job id=\"6\" name=\"q\\\\\" state=\"3\"", 1},
+        {"<Printer a>\nDeviceURI state=\"5\"\nJob id=\"7\" state=\"50\"\n", "<Printer a>\nDeviceURI state=\"5\"\nJob id=\"7\" state=\"50\"\n", 0},
+    };
+    for (const Case &c : cases) {
+        int resumed = -1;
+        EXPECT_EQ(PendingAgain(c.in, resumed), c.out) << c.in;
+        EXPECT_EQ(resumed, c.resumed) << c.in;
+    }
+}
+
+TEST(PagesRecord, CountsAndNamesRoundTrip)
+{
+    char dir[] = "/tmp/qf-pages.XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const PagesRecord record(dir, 2, 17);
+    EXPECT_EQ(record.Done(), 0);
+    ASSERT_TRUE(record.Note(3));
+    EXPECT_EQ(PagesRecord(dir, 2, 17).Done(), 3);
+    int printer = 0, job = 0;
+    EXPECT_TRUE(ParsePagesRecordName("pages-2-17", printer, job));
+    EXPECT_EQ(printer, 2);
+    EXPECT_EQ(job, 17);
+    for (const char *bad : {"pages-2-17.new", "pages--1-2", "pages-2", "in-flight-2", "pages-0-3", "pages-1-99999999999"})
+        EXPECT_FALSE(ParsePagesRecordName(bad, printer, job)) << bad;
+    record.Remove();
+    EXPECT_EQ(record.Done(), 0);
     rmdir(dir);
 }
 

@@ -209,6 +209,8 @@ run_matrix() { # FRONT FAMILY
         [ "$front" = serial ] && sleep 3 ;;
     esac
 
+    [ "$front" = app ] && kept_jobs "$fam" "$d"
+
     # Paper out before the job: nothing printed until paper is back.
     control "$d" paper-out=1
     from=$(lines "$d"); b=$(last_job "$d")
@@ -335,6 +337,79 @@ idle_fault() { # FAMILY DIR FAULT REASON
         fail "$front $1: idle, $3 still shown 10 s after it was mended"
 }
 
+# Sends picture N in COPIES copies; returns once the app has answered.
+send_picture() { # FAMILY N COPIES
+    cat >"$T/picture.test" <<EOT
+{
+ OPERATION Print-Job
+ GROUP operation-attributes-tag
+ ATTR charset attributes-charset utf-8
+ ATTR language attributes-natural-language en
+ ATTR uri printer-uri \$uri
+ ATTR name requesting-user-name test
+ ATTR mimeMediaType document-format image/png
+ GROUP job-attributes-tag
+ ATTR integer copies $3
+ FILE $R/picture-$2.png
+ STATUS successful-ok
+}
+EOT
+    ipptool -t "$app_base/sim-$1" "$T/picture.test" >>"$T/app-jobs.log" 2>&1
+}
+# The pages printed in the jobs after job BEFORE, once there are COUNT
+# (or 60 s have passed).
+pages_after() { # DIR BEFORE COUNT
+    local got
+    for _ in $(seq 600); do
+        got=$(awk -v b="$2" '$1 == "job" && $2 > b && $7 == "printed" { print $5, $6 }' "$1/pages.txt")
+        [ -n "$got" ] && [ "$(echo "$got" | wc -l)" -ge "$3" ] && break
+        sleep 0.1
+    done
+    echo "$got"
+}
+restart_app() { # SIGNAL: the app stopped with it, then started again
+    sleep 2 # the state is saved within a second of a job's document arriving
+    kill -"$1" "$app_pid"; wait "$app_pid" 2>/dev/null
+    start_app
+}
+
+# Jobs outlive the app: three pictures queued while the paper is out, the
+# app killed (SIGKILL) and started again, then the paper back: each prints
+# once, in order. A picture in five copies, the app stopped (SIGTERM) after
+# the paper ran out at page 2: the job goes on from page 3.
+kept_jobs() { # FAMILY DIR
+    local i b want= got
+    for i in 1 2 3; do
+        b=$(last_job "$2")
+        send_picture "$1" "$i" 1
+        want+=$(pages_after "$2" "$b" 1)$'\n'
+    done
+    control "$2" paper-out=1
+    b=$(last_job "$2") from=$(lines "$2")
+    for i in 1 2 3; do send_picture "$1" "$i" 1 || fail "$front $1: picture $i was not taken"; done
+    wait_event "$2" "$from" " query " 2 || fail "$front $1: no query while out of paper"
+    restart_app KILL
+    control "$2" paper-out=0
+    pages_after "$2" "$b" 3 >/dev/null; sleep 2 # and none more
+    got=$(pages_after "$2" "$b" 3)
+    [ "$got"$'\n' = "$want" ] &&
+        ok "$front $1: three jobs queued, the app killed and started again: each printed once, in order" ||
+        fail "$front $1: three jobs over a restart: expected $(echo $want), got $(echo $got)"
+
+    control "$2" paper-out-after=2
+    b=$(last_job "$2") from=$(lines "$2")
+    send_picture "$1" 1 5 || fail "$front $1: the picture in five copies was not taken"
+    wait_event "$2" "$from" "paper ran out" 1 && wait_event "$2" "$from" " query " 3 ||
+        fail "$front $1: the paper did not run out after page 2"
+    restart_app TERM
+    control "$2" paper-out=0
+    pages_after "$2" "$b" 5 >/dev/null; sleep 2
+    got=$(pages_after "$2" "$b" 5)
+    [ "$(echo "$got" | wc -l)" -eq 5 ] && [ "$(echo "$got" | sort -u)" = "$(echo "$want" | head -1)" ] &&
+        ok "$front $1: five copies, the app stopped after page 2: pages 3 to 5 printed after the restart, none twice" ||
+        fail "$front $1: five copies over a restart: $(echo "$got" | wc -l) pages: $(echo $got)"
+}
+
 setup_filter() { :; }
 after_drop_filter() { :; }
 query_switch_filter() { query_opt=qfStatusQuery=$2; }
@@ -395,11 +470,35 @@ setup_serial() {
         >"$T/app-add.out" 2>&1 || { cat "$T/app-add.out" >>"$T/app.out"; return 1; }
 }
 
-R=$T # the rasters, for every front
+R=$T # the rasters and pictures, for every front
 for fam in $families; do
     read -r w h <<<"$(size_of "$fam")"
     python3 "$here/../app/pwgraster.py" "$R/$fam.ras" --width "$w" --height "$h" --dpi 203 --pages 5 --type sgray_8
 done
+# Three pictures, told apart by where their black bar is.
+python3 - "$R" <<'EOF'
+import struct, sys, zlib
+def chunk(kind, body):
+    return struct.pack('>I', len(body)) + kind + body + struct.pack('>I', zlib.crc32(kind + body) & 0xffffffff)
+w, h = 300, 180
+for n in (1, 2, 3):
+    rows = b''.join(b'\0' + bytes(0 if 60 * n <= x < 60 * n + 40 else 255 for x in range(w)) for _ in range(h))
+    open('%s/picture-%d.png' % (sys.argv[1], n), 'wb').write(
+        b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', w, h, 8, 0, 0, 0, 0)) +
+        chunk(b'IDAT', zlib.compress(rows)) + chunk(b'IEND', b''))
+EOF
+
+start_app() {
+    "$app" server -o server-port="$port" -o listen-hostname=localhost -o spool-directory="$T/spool" \
+        -o state-file="$T/state-$front" -o log-file="$T/app-$front.log" -o log-level=info -o server-options=no-tls \
+        -o serial-ports='/dev/pts/*' \
+        >>"$T/app.out" 2>&1 &
+    app_pid=$!
+    for _ in $(seq 100); do
+        python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" 2>/dev/null && break
+        sleep 0.1
+    done
+}
 
 # One front and family: its own directory, virtual printer, app and cupsd.
 run_front() { # FRONT FAMILY
@@ -427,15 +526,7 @@ run_front() { # FRONT FAMILY
         app_base=ipp://localhost:$port/ipp/print
         export SNAP_COMMON=$T
         mkdir -p "$T/spool"
-        "$app" server -o server-port="$port" -o listen-hostname=localhost -o spool-directory="$T/spool" \
-            -o state-file="$T/state-$front" -o log-file="$T/app-$front.log" -o log-level=info -o server-options=no-tls \
-            -o serial-ports='/dev/pts/*' \
-            >>"$T/app.out" 2>&1 &
-        app_pid=$!
-        for _ in $(seq 100); do
-            python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" 2>/dev/null && break
-            sleep 0.1
-        done
+        start_app
         ;;
     esac
     run_matrix "$front" "$2"

@@ -254,7 +254,8 @@ private:
         const std::string dir = m_Out + "/job-" + job;
         mkdir(dir.c_str(), 0777);
         if (FILE *fp = std::fopen((m_Out + "/job-" + job + ".bin").c_str(), "wb")) {
-            std::fwrite(m_Session->Data().data(), 1, m_Session->Data().size(), fp);
+            if (!m_Session->Data().empty()) // a connection that only asked
+                std::fwrite(m_Session->Data().data(), 1, m_Session->Data().size(), fp);
             std::fclose(fp);
         }
         const preview::DecodeResult &r = m_Session->Result();
