@@ -18,9 +18,10 @@ std::vector<pappl_job_t *> ActiveJobs(pappl_printer_t *printer)
 {
     std::vector<pappl_job_t *> jobs;
     papplPrinterIterateActiveJobs(
-        printer, [](pappl_job_t *job, void *d) { static_cast<std::vector<pappl_job_t *> *>(d)->push_back(job); },
-        &jobs, 1, 0);
-    std::sort(jobs.begin(), jobs.end(), [](pappl_job_t *a, pappl_job_t *b) { return papplJobGetID(a) < papplJobGetID(b); });
+        printer, [](pappl_job_t *job, void *d) { static_cast<std::vector<pappl_job_t *> *>(d)->push_back(job); }, &jobs,
+        1, 0);
+    std::sort(jobs.begin(), jobs.end(),
+              [](pappl_job_t *a, pappl_job_t *b) { return papplJobGetID(a) < papplJobGetID(b); });
     return jobs;
 }
 
@@ -49,10 +50,13 @@ void KeepOrder(pappl_printer_t *printer, void *)
             later.push_back(job);
     }
     for (pappl_job_t *job : later)
-        if (papplJobHold(job, nullptr, nullptr, 0))
+        if (papplJobHold(job, nullptr, nullptr, 0)) {
             papplJobSetMessage(job, "Waiting for the jobs sent before it.");
+            papplJobSetReasons(job, PAPPL_JREASON_JOB_QUEUED, PAPPL_JREASON_NONE);
+        }
     if (next && papplJobGetState(next) == IPP_JSTATE_HELD) {
         papplJobSetMessage(next, "Waiting to print.");
+        papplJobSetReasons(next, PAPPL_JREASON_NONE, PAPPL_JREASON_JOB_QUEUED);
         papplJobRelease(next, nullptr);
     }
 }

@@ -257,8 +257,9 @@ bool WatchTerm(pappl_system_t *system, void *)
 {
     if (!g_terminate)
         return true;
-    papplLog(system, PAPPL_LOGLEVEL_INFO, "Stopping: the jobs not yet printed are kept and print when the app starts "
-                                          "again.");
+    papplLog(system, PAPPL_LOGLEVEL_INFO,
+             "Stopping: the jobs not yet printed are kept and print when the app starts "
+             "again.");
     const bool saved = g_saveState && g_saveState(system, nullptr);
     if (!saved)
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unable to save the state before stopping.");

@@ -31,13 +31,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "JobKeeping.h"
@@ -224,11 +221,11 @@ bool PrepareState(const std::string &stateFile, const std::string &loadFrom, int
     const std::string again = PendingAgain(text, resumed);
     if (resumed == 0)
         return false;
-    FILE *out = fopen(loadFrom.c_str(), "we");
-    if (!out)
+    const int fd = open(loadFrom.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
         return false;
-    const bool ok = fwrite(again.data(), 1, again.size(), out) == again.size();
-    return fclose(out) == 0 && ok;
+    const bool ok = write(fd, again.data(), again.size()) == static_cast<ssize_t>(again.size());
+    return close(fd) == 0 && ok;
 }
 
 pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)

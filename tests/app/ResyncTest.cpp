@@ -72,11 +72,14 @@ TEST(PendingAgain, OnlyTheStateOfJobsThatWerePrinting)
         int resumed;
     };
     const Case cases[] = {
-        {"Job id=\"3\" name=\"a\" state=\"5\" created=\"1\"\n", "Job id=\"3\" name=\"a\" state=\"3\" created=\"1\"\n", 1},
+        {"Job id=\"3\" name=\"a\" state=\"5\" created=\"1\"\n", "Job id=\"3\" name=\"a\" state=\"3\" created=\"1\"\n",
+         1},
         {"Job id=\"4\" name=\"b\" state=\"9\"\n", "Job id=\"4\" name=\"b\" state=\"9\"\n", 0},
-        {"Job id=\"5\" name=\"x state=\\\"5\\\"\" state=\"4\"\n", "Job id=\"5\" name=\"x state=\\\"5\\\"\" state=\"4\"\n", 0},
+        {"Job id=\"5\" name=\"x state=\\\"5\\\"\" state=\"4\"\n",
+         "Job id=\"5\" name=\"x state=\\\"5\\\"\" state=\"4\"\n", 0},
         {"Job id=\"6\" name=\"q\\\\\" state=\"5\"", "Job id=\"6\" name=\"q\\\\\" state=\"3\"", 1},
-        {"<Printer a>\nDeviceURI state=\"5\"\nJob id=\"7\" state=\"50\"\n", "<Printer a>\nDeviceURI state=\"5\"\nJob id=\"7\" state=\"50\"\n", 0},
+        {"<Printer a>\nDeviceURI state=\"5\"\nJob id=\"7\" state=\"50\"\n",
+         "<Printer a>\nDeviceURI state=\"5\"\nJob id=\"7\" state=\"50\"\n", 0},
     };
     for (const Case &c : cases) {
         int resumed = -1;
@@ -97,7 +100,8 @@ TEST(PagesRecord, CountsAndNamesRoundTrip)
     EXPECT_TRUE(ParsePagesRecordName("pages-2-17", printer, job));
     EXPECT_EQ(printer, 2);
     EXPECT_EQ(job, 17);
-    for (const char *bad : {"pages-2-17.new", "pages--1-2", "pages-2", "in-flight-2", "pages-0-3", "pages-1-99999999999"})
+    for (const char *bad :
+         {"pages-2-17.new", "pages--1-2", "pages-2", "in-flight-2", "pages-0-3", "pages-1-99999999999"})
         EXPECT_FALSE(ParsePagesRecordName(bad, printer, job)) << bad;
     record.Remove();
     EXPECT_EQ(record.Done(), 0);
