@@ -6,7 +6,8 @@
 # answers, drops the link in the middle of a job, or takes data slowly, and
 # with the status query switched off. Every case checks the pages the virtual
 # printer decoded against the pages of a clean job: all of them, once, in
-# order. The app is also run against a TSPL printer on a serial line (a pty),
+# order. Through the app on a socket, jobs also outlive a stop (SIGKILL,
+# SIGTERM) of the app. The app is also run against a TSPL printer on a serial line (a pty),
 # where a dropped link cannot be told from a quiet one and is left out, and
 # behind a driverless CUPS queue (as root), where CUPS must show the app's
 # reasons. Every front and family runs side by side with its own virtual
