@@ -338,8 +338,12 @@ idle_fault() { # FAMILY DIR FAULT REASON
         fail "$front $1: idle, $3 still shown 10 s after it was mended"
 }
 
-# Sends picture N in COPIES copies; returns once the app has answered.
+# Sends picture N in COPIES copies (receipts: each copy on its own, cut);
+# returns once the app has answered.
 send_picture() { # FAMILY N COPIES
+    local attrs=""
+    [ "$1" = escpos ] && attrs=' ATTR integer receipt-mode 0
+ ATTR integer cut-mode 3'
     cat >"$T/picture.test" <<EOT
 {
  OPERATION Print-Job
@@ -351,6 +355,7 @@ send_picture() { # FAMILY N COPIES
  ATTR mimeMediaType document-format image/png
  GROUP job-attributes-tag
  ATTR integer copies $3
+$attrs
  FILE $R/picture-$2.png
  STATUS successful-ok
 }
