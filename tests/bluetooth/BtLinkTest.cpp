@@ -376,17 +376,19 @@ TEST(BtLink, CloseWaitsUntilThePrinterHasTakenEverything)
     ASSERT_TRUE(link.Open(error));
     const std::string page = Bytes(1000, 'a');
     ASSERT_TRUE(link.WritePage(page.data(), page.size(), error));
-    std::atomic<bool> taken{false};
+    // Set before the printer reads: once it reads, the queue may be empty
+    // and Close return before the read itself has.
+    std::atomic<bool> reading{false};
     std::string got;
     std::thread printer([&] {
         usleep(100000); // the printer is slow to read
+        reading = true;
         got = Joined(c.Records(0));
-        taken = true;
     });
     link.Close();
-    const bool takenBeforeClosed = taken;
+    const bool readBeforeClosed = reading;
     printer.join();
-    EXPECT_TRUE(takenBeforeClosed);
+    EXPECT_TRUE(readBeforeClosed);
     EXPECT_EQ(got, page);
 }
 
