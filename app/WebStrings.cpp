@@ -84,5 +84,15 @@ void AddWebStrings(pappl_system_t *system)
         std::string &path = paths[language];
         path = std::string("/quillfeed-") + language + ".strings";
         papplSystemAddStringsData(system, path.c_str(), language, data.c_str());
+#ifdef QF_PAPPL_1_3
+        // PAPPL 1.3 answers every Get-Printer-Attributes that asks for
+        // "printer-strings-languages-supported" (a plain request does) by
+        // adding one more copy of it to the printer itself, while a strings
+        // resource with a language exists: the printer's attributes grow
+        // with every request. The words are in the web interface's
+        // localisation once added; the resource itself goes, and with it
+        // "printer-strings-uri" (IPP clients show our option keywords).
+        papplSystemRemoveResource(system, path.c_str());
+#endif
     }
 }

@@ -198,6 +198,19 @@ else
     echo "NOTE: ipp-everywhere.test is not installed (cups-ipp-utils); not run"
 fi
 
+# ------------------------------- a printer's attributes do not grow
+# Two hundred plain Get-Printer-Attributes, then one more that lists them:
+# no attribute appears twice.
+gpa=$T/work/gpa.test
+printf '%s\n' '{' 'OPERATION Get-Printer-Attributes' 'GROUP operation-attributes-tag' \
+    'ATTR charset attributes-charset utf-8' 'ATTR language attributes-natural-language en' \
+    'ATTR uri printer-uri $uri' 'STATUS successful-ok' '}' >"$gpa"
+ipptool -q -n 200 "$base/tspl" "$gpa" >/dev/null 2>&1 || true
+ipptool -tv "$base/tspl" "$gpa" >"$T/work/gpa.txt" 2>&1 || true
+twice=$(sed -nE '/status-code/,$s/^ +([a-z0-9-]+) \(.*/\1/p' "$T/work/gpa.txt" | sort | uniq -d | tr '\n' ' ')
+grep -q "status-code = successful-ok" "$T/work/gpa.txt" && [ -z "$twice" ] && ok "attributes asked for 201 times: none doubled" ||
+    fail "attributes doubled after 201 requests: ${twice:-no answer}"
+
 # ----------------------------------------- defaults survive a restart
 cat >"$T/work/set-defaults.test" <<'EOF'
 {
