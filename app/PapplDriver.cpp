@@ -477,6 +477,8 @@ bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *)
 // names, e.g. application/vnd.quillfeed-tspl) goes to the printer as it is.
 bool PrintRaw(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device)
 {
+    if (CanceledAsItStarted(job))
+        return true;
     const char *name = papplJobGetFilename(job);
     int fd = name ? open(name, O_RDONLY | O_CLOEXEC) : -1;
     if (fd < 0) {

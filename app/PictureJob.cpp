@@ -17,6 +17,17 @@
 #include "PictureDecode.h"
 #include "TestPage.h"
 
+bool CanceledAsItStarted(pappl_job_t *job)
+{
+    // A document job keeps its file until it ends; only a cancel removes
+    // it earlier.
+    if (papplJobGetFilename(job))
+        return false;
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Cancelled as it started: nothing printed.");
+    papplJobCancel(job);
+    return true;
+}
+
 namespace {
 
 void FailJob(pappl_job_t *job, const std::string &reason, pappl_jreason_t why)
@@ -67,6 +78,8 @@ bool PrintPicturePage(pappl_job_t *job, pappl_pr_driver_data_t &data, pappl_pr_o
 // media at the printer's resolution and printed as one page.
 bool PrintPicture(pappl_job_t *job, pappl_device_t *device, void *)
 {
+    if (CanceledAsItStarted(job))
+        return true;
     pappl_printer_t *printer = papplJobGetPrinter(job);
     pappl_pr_driver_data_t data;
     papplPrinterGetDriverData(printer, &data);

@@ -5,6 +5,12 @@
 
 #include <pappl/pappl.h>
 
+// A job cancelled in the moment PAPPL started it (PAPPL then takes the
+// cancel as of a pending job: its document is gone, yet the job goes on
+// and would end "aborted") is cancelled again, now as a printing one, so
+// that it ends "canceled". True when JOB was such a job; print nothing.
+bool CanceledAsItStarted(pappl_job_t *job);
+
 // Registers the PNG and JPEG filter for every printer language of the
 // drivers; call before the system runs.
 void AddPictureFilters(pappl_system_t *system);
