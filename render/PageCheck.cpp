@@ -13,9 +13,11 @@ uint64_t NeededBytesPerLine(const cups_page_header2_t &header)
 
 namespace {
 
-bool PrintableDepth(unsigned bitsPerPixel)
+// Ink pages also come at 4 bits an ink: four of them, 16 bits a pixel.
+bool PrintableDepth(unsigned bitsPerPixel, int colorSpace)
 {
-    return bitsPerPixel == 1 || bitsPerPixel == 4 || bitsPerPixel == 8 || bitsPerPixel == 24 || bitsPerPixel == 32;
+    return bitsPerPixel == 1 || bitsPerPixel == 4 || bitsPerPixel == 8 || bitsPerPixel == 24 || bitsPerPixel == 32 ||
+           (bitsPerPixel == 16 && InkCount(colorSpace) > 0);
 }
 
 bool ResolutionInRange(unsigned dpi)
@@ -26,6 +28,23 @@ bool ResolutionInRange(unsigned dpi)
 
 } // namespace
 
+unsigned InkCount(int colorSpace)
+{
+    switch (colorSpace) {
+    case CUPS_CSPACE_CMY:
+    case CUPS_CSPACE_YMC:
+        return 3;
+    case CUPS_CSPACE_CMYK:
+    case CUPS_CSPACE_YMCK:
+    case CUPS_CSPACE_KCMY:
+    case CUPS_CSPACE_GMCK:
+    case CUPS_CSPACE_GMCS:
+        return 4;
+    default:
+        return 0;
+    }
+}
+
 PageVerdict CheckPageHeader(const cups_page_header2_t &header)
 {
     const uint64_t bpl = header.cupsBytesPerLine;
@@ -34,7 +53,7 @@ PageVerdict CheckPageHeader(const cups_page_header2_t &header)
         static_cast<uint64_t>(header.cupsWidth) * header.cupsHeight > kMaxPagePixels ||
         PageImageBytes(header.cupsWidth, header.cupsHeight, header.cupsBitsPerPixel) > kMaxPageBytes)
         return PageVerdict::TooLarge;
-    if (!PrintableDepth(header.cupsBitsPerPixel))
+    if (!PrintableDepth(header.cupsBitsPerPixel, HeaderInt(header.cupsColorSpace)))
         return PageVerdict::BadDepth;
     if (header.cupsWidth > 0 && header.cupsHeight > 0 && bpl < NeededBytesPerLine(header))
         return PageVerdict::ShortLines;

@@ -23,6 +23,10 @@ uint64_t NeededBytesPerLine(const cups_page_header2_t &header);
 
 PageVerdict CheckPageHeader(const cups_page_header2_t &header);
 
+// The inks of a pixel of a colour ink page: 3 (CMY, YMC), 4 (CMYK, YMCK,
+// KCMY, GMCK, GMCS); 0 for any other space, black alone included.
+unsigned InkCount(int colorSpace);
+
 // The "ERROR:" text for a refused page (without the prefix), naming the page.
 std::string RefusalMessage(PageVerdict verdict, int page, const cups_page_header2_t &header);
 

@@ -4,40 +4,65 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "PageCheck.h"
+#include "PageLimits.h"
 #include "TextFormat.h"
 
 namespace {
 
-// The byte of each ink in a pixel of a three- or four-ink page; k < 0: no
-// black ink.
-struct InkOrder {
+// Where each ink of a pixel lies: its slot (0 first) among the pixel's
+// `slots` equal fields; k < 0: no black ink. A pixel of 8 bits an ink holds
+// its inks as bytes, three or four; at 1, 2 or 4 bits an ink it holds four
+// fields, the first of them unused on a three-ink page, the first ink in the
+// highest bits.
+struct InkLayout {
     int c, m, y, k;
+    unsigned bitsPerInk, pixelBits;
 };
 
-InkOrder InkOrderOf(int space, unsigned bitsPerPixel)
+InkLayout InkLayoutOf(int space, unsigned bitsPerPixel)
 {
+    InkLayout l{};
     switch (space) {
     case CUPS_CSPACE_YMC:
-        return {2, 1, 0, -1};
+        l = {2, 1, 0, -1, 0, 0};
+        break;
     case CUPS_CSPACE_YMCK:
     case CUPS_CSPACE_GMCK:
     case CUPS_CSPACE_GMCS:
-        return {2, 1, 0, 3};
+        l = {2, 1, 0, 3, 0, 0};
+        break;
     case CUPS_CSPACE_KCMY:
-        return {1, 2, 3, 0};
+        l = {1, 2, 3, 0, 0, 0};
+        break;
     default:
-        return bitsPerPixel == 32 ? InkOrder{0, 1, 2, 3} : InkOrder{0, 1, 2, -1};
+        l = bitsPerPixel == 32 || (InkCount(space) == 4 && bitsPerPixel < 24) ? InkLayout{0, 1, 2, 3, 0, 0}
+                                                                              : InkLayout{0, 1, 2, -1, 0, 0};
+        break;
     }
+    l.pixelBits = bitsPerPixel;
+    l.bitsPerInk = bitsPerPixel >= 24 ? 8 : bitsPerPixel / 4;
+    if (l.bitsPerInk < 8 && l.k < 0) {
+        ++l.c;
+        ++l.m;
+        ++l.y;
+    }
+    return l;
 }
 
-// Whether a page holds four inks per pixel, which only its 32-bit form has
-// room for.
-bool FourInkSpace(int space)
+// The level of the ink in `slot` of pixel x, 0 to 255.
+unsigned InkLevel(const unsigned char *row, unsigned x, int slot, const InkLayout &l)
 {
-    return space == CUPS_CSPACE_YMCK || space == CUPS_CSPACE_GMCK || space == CUPS_CSPACE_GMCS ||
-           space == CUPS_CSPACE_KCMY;
+    if (slot < 0)
+        return 0;
+    if (l.bitsPerInk == 8)
+        return row[size_t{x} * (l.pixelBits / 8) + static_cast<unsigned>(slot)];
+    const size_t bit = size_t{x} * l.pixelBits + static_cast<unsigned>(slot) * l.bitsPerInk;
+    const unsigned most = (1u << l.bitsPerInk) - 1;
+    const unsigned level = (row[bit / 8] >> (8 - l.bitsPerInk - bit % 8)) & most;
+    return level * 255 / most;
 }
 
 unsigned char Light(unsigned ink, unsigned black)
@@ -45,24 +70,31 @@ unsigned char Light(unsigned ink, unsigned black)
     return static_cast<unsigned char>(255 - std::min(255u, ink + black));
 }
 
-// Turns rows of ink pixels (`pixelBytes` each, rows `bytesPerLine` apart)
-// into rows of RGB pixels, 3 * width bytes apart, in place: an output pixel
-// never lies beyond the input pixel it is made from, and each input pixel is
-// read whole before its output is written.
-void InkToRgb(unsigned char *data, unsigned width, unsigned height, unsigned bytesPerLine, unsigned pixelBytes,
-              InkOrder order)
+// Turns rows of ink pixels (rows `bytesPerLine` apart) into rows of RGB
+// pixels, 3 * width bytes apart, in `out`. `out` may be `in` where a pixel
+// takes at least three bytes: an output pixel then never lies beyond the
+// input pixel it is made from, and each input pixel is read whole before its
+// output is written.
+void InkToRgb(const unsigned char *in, unsigned char *out, unsigned width, unsigned height, unsigned bytesPerLine,
+              const InkLayout &layout)
 {
     for (unsigned row = 0; row < height; ++row) {
-        const unsigned char *in = data + size_t{row} * bytesPerLine;
-        unsigned char *out = data + size_t{row} * width * 3;
-        for (unsigned x = 0; x < width; ++x, in += pixelBytes, out += 3) {
-            const unsigned c = in[order.c], m = in[order.m], y = in[order.y];
-            const unsigned k = order.k < 0 ? 0 : in[order.k];
-            out[0] = Light(c, k);
-            out[1] = Light(m, k);
-            out[2] = Light(y, k);
+        const unsigned char *from = in + size_t{row} * bytesPerLine;
+        unsigned char *to = out + size_t{row} * width * 3;
+        for (unsigned x = 0; x < width; ++x, to += 3) {
+            const unsigned c = InkLevel(from, x, layout.c, layout), m = InkLevel(from, x, layout.m, layout),
+                           y = InkLevel(from, x, layout.y, layout), k = InkLevel(from, x, layout.k, layout);
+            to[0] = Light(c, k);
+            to[1] = Light(m, k);
+            to[2] = Light(y, k);
         }
     }
+}
+
+// A page of colour inks at 1, 2 or 4 bits an ink.
+bool PackedInks(int space, unsigned bitsPerPixel)
+{
+    return InkCount(space) > 0 && (bitsPerPixel == 4 || bitsPerPixel == 8 || bitsPerPixel == 16);
 }
 
 } // namespace
@@ -90,9 +122,16 @@ bool PageIntake::Begin(const cups_page_header2_t &header, int number)
         Tell(NoteKind::Error, "%s", RefusalMessage(verdict, number, header).c_str());
         return false;
     }
-    if (FourInkSpace(HeaderInt(header.cupsColorSpace)) && header.cupsBitsPerPixel == 24) {
+    const int space = HeaderInt(header.cupsColorSpace);
+    if (InkCount(space) == 4 && header.cupsBitsPerPixel == 24) {
         Tell(NoteKind::Error,
              "Page %d has 24 bits per pixel, too few for the four inks of its colour space; it was skipped.", number);
+        return false;
+    }
+    // An ink page is printed from RGB, which may take more room than its ink.
+    if (PackedInks(space, header.cupsBitsPerPixel) &&
+        PageImageBytes(header.cupsWidth, header.cupsHeight, 24) > kMaxPageBytes) {
+        Tell(NoteKind::Error, "%s", RefusalMessage(PageVerdict::TooLarge, number, header).c_str());
         return false;
     }
     // The header check bounded the page; the buffer's own content limit must
@@ -160,7 +199,7 @@ void PageIntake::MakeLuminance()
         return;
     const int space = HeaderInt(m_header.cupsColorSpace);
     auto *p = reinterpret_cast<unsigned char *>(m_page.GetBuffer());
-    if (m_bitsPerPixel <= 8) {
+    if (m_bitsPerPixel <= 8 && !PackedInks(space, m_bitsPerPixel)) {
         const size_t n = size_t{m_header.cupsBytesPerLine} * m_header.cupsHeight;
         for (size_t i = 0; i < n; ++i)
             p[i] = static_cast<unsigned char>(~p[i]);
@@ -170,9 +209,18 @@ void PageIntake::MakeLuminance()
             Tell(NoteKind::Trace, "page in ink colour space %d: inverted to luminance", space);
         return;
     }
-    InkToRgb(p, m_header.cupsWidth, m_header.cupsHeight, m_bytesPerLine, m_bitsPerPixel / 8,
-             InkOrderOf(space, m_bitsPerPixel));
+    const InkLayout layout = InkLayoutOf(space, m_bitsPerPixel);
+    const unsigned width = m_header.cupsWidth, height = m_header.cupsHeight;
+    if (layout.bitsPerInk == 8) {
+        InkToRgb(p, p, width, height, m_bytesPerLine, layout);
+    } else {
+        std::vector<unsigned char> rgb(size_t{width} * 3 * height);
+        InkToRgb(p, rgb.data(), width, height, m_bytesPerLine, layout);
+        m_page.SetBufferSize(static_cast<int>(rgb.size()));
+        m_page.InitBuffer(0);
+        m_page.AddBuffer(rgb.data(), static_cast<int>(rgb.size()));
+    }
     m_bitsPerPixel = 24;
-    m_bytesPerLine = m_header.cupsWidth * 3;
+    m_bytesPerLine = width * 3;
     Tell(NoteKind::Trace, "page in ink colour space %d: turned to RGB luminance", space);
 }

@@ -79,15 +79,13 @@ TEST(PageIntake, RefusedHeaderIsToldAndKeepsNoRow)
 
 TEST(PageIntake, FourInkPagesOfThreeBytesAPixelAreRefused)
 {
-    for (int space : {CUPS_CSPACE_KCMY, CUPS_CSPACE_YMCK, CUPS_CSPACE_GMCK, CUPS_CSPACE_GMCS}) {
+    for (int space : {CUPS_CSPACE_CMYK, CUPS_CSPACE_KCMY, CUPS_CSPACE_YMCK, CUPS_CSPACE_GMCK, CUPS_CSPACE_GMCS}) {
         Intake in;
         EXPECT_FALSE(in.intake.Begin(Header(4, 100, 24, space), 2)) << space;
         ASSERT_EQ(in.notes.size(), 1u) << space;
         EXPECT_EQ(in.notes[0].second,
                   "Page 2 has 24 bits per pixel, too few for the four inks of its colour space; it was skipped.");
     }
-    Intake cmyk; // read as its three colour inks, as before
-    EXPECT_TRUE(cmyk.intake.Begin(Header(4, 100, 24, CUPS_CSPACE_CMYK), 1));
 }
 
 TEST(PageIntake, PageWithoutRowsIsSkippedWithAnError)
@@ -177,6 +175,59 @@ TEST(PageIntake, InkColourSpacesBecomeLuminance)
         EXPECT_EQ(page.bitsPerPixel, c.outBpp) << c.space;
         EXPECT_EQ(Bytes(page), c.out) << c.space << " " << c.bpp;
     }
+}
+
+// Pages of 1, 2 and 4 bits an ink, three pixels each: no ink, full black,
+// full first colour ink alone (a byte per ink is covered above). Each
+// pixel has four fields, the first unused on three-ink pages.
+TEST(PageIntake, PackedInkPagesAreReadInkByInk)
+{
+    using B = std::vector<unsigned char>;
+    const B white = {255, 255, 255}, black = {0, 0, 0};
+    struct Case {
+        int space;
+        unsigned bpp;
+        B in;
+        B firstInk; // RGB of the first ink of the space alone
+    } cases[] = {
+        // 1 bit an ink: a pixel a nibble.
+        {CUPS_CSPACE_CMY, 4, {0x07, 0x40}, {0, 255, 255}},
+        {CUPS_CSPACE_YMC, 4, {0x07, 0x40}, {255, 255, 0}},
+        {CUPS_CSPACE_CMYK, 4, {0x01, 0x80}, {0, 255, 255}},
+        {CUPS_CSPACE_YMCK, 4, {0x01, 0x80}, {255, 255, 0}},
+        {CUPS_CSPACE_KCMY, 4, {0x08, 0x40}, {0, 255, 255}},
+        {CUPS_CSPACE_GMCK, 4, {0x01, 0x80}, {255, 255, 0}},
+        // 2 bits an ink: a pixel a byte.
+        {CUPS_CSPACE_CMY, 8, {0x00, 0x3F, 0x30}, {0, 255, 255}},
+        {CUPS_CSPACE_CMYK, 8, {0x00, 0x03, 0xC0}, {0, 255, 255}},
+        {CUPS_CSPACE_KCMY, 8, {0x00, 0xC0, 0x30}, {0, 255, 255}},
+        {CUPS_CSPACE_GMCS, 8, {0x00, 0x03, 0xC0}, {255, 255, 0}},
+        // 4 bits an ink: a pixel two bytes.
+        {CUPS_CSPACE_YMC, 16, {0x00, 0x00, 0x0F, 0xFF, 0x0F, 0x00}, {255, 255, 0}},
+        {CUPS_CSPACE_CMYK, 16, {0x00, 0x00, 0x00, 0x0F, 0xF0, 0x00}, {0, 255, 255}},
+        {CUPS_CSPACE_YMCK, 16, {0x00, 0x00, 0x00, 0x0F, 0xF0, 0x00}, {255, 255, 0}},
+    };
+    for (const Case &c : cases) {
+        Intake in;
+        ASSERT_TRUE(in.intake.Begin(Header(3, 1, c.bpp, c.space, static_cast<unsigned>(c.in.size())), 1))
+            << c.space << " " << c.bpp;
+        in.intake.AddRow(c.in.data());
+        RasterImage page;
+        ASSERT_TRUE(in.intake.Finish(page));
+        EXPECT_EQ(page.bitsPerPixel, 24u);
+        B want = white;
+        want.insert(want.end(), black.begin(), black.end());
+        want.insert(want.end(), c.firstInk.begin(), c.firstInk.end());
+        EXPECT_EQ(Bytes(page), want) << c.space << " " << c.bpp;
+    }
+    // A level between none and full gives its share of light.
+    Intake half;
+    ASSERT_TRUE(half.intake.Begin(Header(1, 1, 8, CUPS_CSPACE_CMYK, 1), 1));
+    const unsigned char kOneThird = 0x01; // black at level 1 of 3
+    half.intake.AddRow(&kOneThird);
+    RasterImage page;
+    ASSERT_TRUE(half.intake.Finish(page));
+    EXPECT_EQ(Bytes(page), (B{170, 170, 170}));
 }
 
 // Four-ink rows become shorter RGB rows in the same memory; rows with spare
