@@ -16,6 +16,7 @@
 #include <ctime>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -320,8 +321,36 @@ bool EndWaitingJobs(pappl_system_t *system, void *)
     return true;
 }
 
-void OnEvent(pappl_system_t *, pappl_printer_t *printer, pappl_job_t *, pappl_event_t event, void *)
+// Printers added while the app runs, by id, to be announced. PAPPL 1.3
+// announces its printers over DNS-SD when it starts, and after a name
+// collision; one added later was announced only by the web interface's
+// form, not by IPP or "quillfeed-app add", until a restart.
+std::mutex g_newPrintersLock;
+std::vector<int> g_newPrinters;
+
+bool AnnounceNewPrinters(pappl_system_t *system, void *)
 {
+    std::vector<int> ids;
+    {
+        std::lock_guard<std::mutex> lock(g_newPrintersLock);
+        ids.swap(g_newPrinters);
+    }
+    for (int id : ids) {
+        pappl_printer_t *printer = papplSystemFindPrinter(system, nullptr, id, nullptr);
+        char name[256];
+        // Setting the name it has announces it (again, after the form).
+        if (printer && papplPrinterGetDNSSDName(printer, name, sizeof name))
+            papplPrinterSetDNSSDName(printer, name);
+    }
+    return true;
+}
+
+void OnEvent(pappl_system_t *system, pappl_printer_t *printer, pappl_job_t *, pappl_event_t event, void *)
+{
+    if ((event & PAPPL_EVENT_PRINTER_CREATED) && printer && papplSystemIsRunning(system)) {
+        std::lock_guard<std::mutex> lock(g_newPrintersLock);
+        g_newPrinters.push_back(papplPrinterGetID(printer));
+    }
     if (!(event & PAPPL_EVENT_PRINTER_DELETED) || !printer)
         return;
     const int id = papplPrinterGetID(printer);
@@ -332,9 +361,10 @@ void OnEvent(pappl_system_t *, pappl_printer_t *printer, pappl_job_t *, pappl_ev
 
 } // namespace
 
-void ForgetDeletedPrinters(pappl_system_t *system)
+void FollowPrinterChanges(pappl_system_t *system)
 {
     papplSystemSetEventCallback(system, OnEvent, nullptr);
+    papplSystemAddTimerCallback(system, 0, 1, AnnounceNewPrinters, nullptr);
 }
 
 void EndJobsWithoutDevice(pappl_system_t *system, int seconds)

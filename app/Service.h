@@ -29,5 +29,6 @@ void StopPromptlyOnTerm(pappl_system_t *system, bool (*save)(pappl_system_t *, v
 void EndJobsWithoutDevice(pappl_system_t *system, int seconds);
 
 // What the app keeps of a printer (its status watch, its record of a write
-// in flight) goes when the printer is deleted.
-void ForgetDeletedPrinters(pappl_system_t *system);
+// in flight) goes when the printer is deleted; a printer added while the app
+// runs is announced over DNS-SD within a second.
+void FollowPrinterChanges(pappl_system_t *system);

@@ -300,7 +300,7 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
     RestrictLocalSocket(system, kName);
     StopPromptlyOnTerm(system, SaveState);
     KeepJobs(system, SaveState);
-    ForgetDeletedPrinters(system);
+    FollowPrinterChanges(system);
     EndJobsWithoutDevice(system, atoi(Option("device-timeout", n, options, "120").c_str()));
     SetIdleStatusInterval(atoi(Option("status-interval", n, options, "5").c_str()));
     return system;

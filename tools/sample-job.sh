@@ -16,7 +16,7 @@ if [ "$(id -u)" = 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends g++ cmake make pkg-config \
     libcups2-dev libcupsimage2-dev zlib1g-dev libpng-dev libgtest-dev libbenchmark-dev \
-    cups-ppdc cups-client python3 libsystemd-dev dbus python3-dbusmock \
+    cups-ppdc cups-client python3 libsystemd-dev dbus python3-dbusmock avahi-daemon iproute2 \
     libjpeg-dev chromium chromium-driver \
     libpappl-dev libpam0g-dev cups cups-daemon cups-filters cups-ipp-utils ghostscript poppler-utils \
     qrencode zbar-tools socat curl systemd >/dev/null
