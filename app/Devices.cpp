@@ -3,8 +3,10 @@
 
 #include "DeviceCheck.h"
 #include "SocketDevice.h"
+#ifdef QF_PAPPL_1_3
+#include "UsbDevice.h"
+#endif
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <glob.h>
 #include <poll.h>
@@ -154,36 +156,22 @@ void AddOwnSchemes()
 
 } // namespace
 
-// PAPPL 1.3's DNS-SD device list (in `quillfeed-app devices` and the web
-// interface's "Add Printer" page) hands avahi a null client when it could
-// not reach the avahi daemon, and avahi ends the process on that with an
-// assertion. This definition comes before avahi's in the symbol lookup: a
-// null client gets no browser (PAPPL then reports "Unable to create service
-// browser" and lists the other devices), every other call goes on to avahi.
-extern "C" void *avahi_service_browser_new(void *client, int interface, int protocol, const char *type,
-                                           const char *domain, int flags, void *callback, void *userdata)
-{
-    using Browse = void *(*)(void *, int, int, const char *, const char *, int, void *, void *);
-    static const Browse avahi = reinterpret_cast<Browse>(dlsym(RTLD_NEXT, "avahi_service_browser_new"));
-    if (!client || !avahi)
-        return nullptr;
-    return avahi(client, interface, protocol, type, domain, flags, callback, userdata);
-}
-
 void AddDeviceSchemes()
 {
-    // PAPPL 1.3 adds its own schemes (file, usb, socket, snmp, dnssd) at the
-    // first list, open or check, and only while it has none, and keeps the
-    // first device registered under a scheme: ours (socket, file) go first,
-    // PAPPL's others after them. Failing that, a list of no device type adds
-    // PAPPL's and asks no device, and ours replace them where PAPPL lets a
-    // later registration win (1.4 adds its own before the first scheme).
-    if (!AddSchemesFirst(AddOwnSchemes)) {
-        papplDeviceList(
-            static_cast<pappl_devtype_t>(0), [](const char *, const char *, const char *, void *) { return true; },
-            nullptr, [](const char *, void *) {}, nullptr);
-        AddOwnSchemes();
-    }
+#ifdef QF_PAPPL_1_3
+    // PAPPL 1.3 adds its own schemes (file, usb, socket, snmp, dnssd) at
+    // the first list, open or check, and only while none is registered,
+    // and keeps the first device registered under a scheme. The app's
+    // socket and file devices must be the ones used, so every scheme is the
+    // app's own here, USB included; PAPPL's snmp and dnssd discovery is not
+    // offered (a printer is added by its socket:// address).
+    AddOwnSchemes();
+    AddUsbScheme();
+#else
+    // PAPPL 1.4 adds its own schemes before the first one registered, and a
+    // later registration under the same name replaces its device.
+    AddOwnSchemes();
+#endif
     papplDeviceAddScheme("serial", PAPPL_DEVTYPE_CUSTOM_LOCAL, ListSerial, OpenSerial, CloseSerial, ReadSerial, WriteFd,
                          SerialStatus, nullptr);
     AddBluetoothScheme();

@@ -1,6 +1,5 @@
 #include "SocketDevice.h"
 
-#include <dlfcn.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -109,22 +108,4 @@ void AddSocketScheme()
 {
     papplDeviceAddScheme2("socket", PAPPL_DEVTYPE_SOCKET, nullptr, OpenSocket, CloseSocket, ReadSocket, WriteSocket,
                           nullptr, nullptr, nullptr);
-}
-
-bool AddSchemesFirst(void (*addOwn)())
-{
-    // PAPPL 1.3 keeps the first device registered under a scheme and adds
-    // its own schemes only while it has none; these are the functions it
-    // adds them with. Without all three, nothing is added here.
-    using AddSchemes = void (*)();
-    const char *const names[] = {"_papplDeviceAddFileScheme", "_papplDeviceAddNetworkSchemes",
-                                 "_papplDeviceAddUSBScheme"};
-    AddSchemes add[3];
-    for (int i = 0; i < 3; ++i)
-        if (!(add[i] = reinterpret_cast<AddSchemes>(dlsym(RTLD_DEFAULT, names[i]))))
-            return false;
-    addOwn();
-    for (AddSchemes a : add)
-        a();
-    return true;
 }

@@ -22,9 +22,3 @@ ssize_t WriteAll(pappl_device_t *device, int fd, const void *buffer, size_t byte
 
 // Registers the app's "socket" device.
 void AddSocketScheme();
-
-// Calls ADD_OWN (which registers the app's own schemes) ahead of PAPPL's
-// own schemes, then registers those. False (and nothing registered) when
-// this PAPPL does not let them go first; the caller then registers PAPPL's
-// schemes the usual way.
-bool AddSchemesFirst(void (*addOwn)());

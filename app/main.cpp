@@ -228,6 +228,19 @@ bool PrepareState(const std::string &stateFile, const std::string &loadFrom, int
     return close(fd) == 0 && ok;
 }
 
+// A printer whose device this build has no scheme for (PAPPL 1.3's snmp://
+// and dnssd:// addresses, which the app does not offer there) is named at
+// the start, not only when its first job fails.
+void WarnUnreachable(pappl_printer_t *printer, void *)
+{
+    const char *uri = papplPrinterGetDeviceURI(printer);
+    if (uri && !papplDeviceIsSupported(uri))
+        papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR,
+                        "The printer's address %s is not one this app can use; change it to the printer's "
+                        "socket://, usb://, serial:// or quillbt:// address (quillfeed-app modify -d %s -v URI).",
+                        uri, papplPrinterGetName(printer));
+}
+
 pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
 {
     const std::string portText = Option("server-port", n, options, "0");
@@ -290,6 +303,8 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
                  "did not take.",
                  resumed);
     }
+    if (loaded)
+        papplSystemIteratePrinters(system, WarnUnreachable, nullptr);
     if (!loaded) {
         papplSystemSetDNSSDName(system, "quillfeed");
         papplSystemSetLocation(system, "");

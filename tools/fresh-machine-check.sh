@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Runs the README's two commands the way a new user would on a fresh Debian 12
-# machine, as root: a minimal Debian 12 root made with debootstrap, a copy of
+# (or 13) machine, as root: a minimal Debian root made with debootstrap, a copy of
 # this tree in it, and the two commands of the README's "Two commands" section
 # run there through chroot. A package that tools/sample-job.sh forgets to
 # install makes this fail.
 #
 #   bash tools/fresh-machine-check.sh [WORK_DIR]      (as root; needs debootstrap)
+#   QF_DEBIAN_SUITE=trixie bash tools/fresh-machine-check.sh     (Debian 13)
 #
 # The Debian mirror is the one this machine's apt uses (QF_DEBIAN_MIRROR
 # overrides it). Downloaded packages are kept in this machine's apt cache
@@ -27,7 +28,12 @@ command -v debootstrap >/dev/null || {
 
 root=$(realpath -m "${1:-/var/tmp/qf-fresh-root}")
 cache=${QF_APT_CACHE:-/var/cache/apt/archives}
-suite=bookworm
+suite=${QF_DEBIAN_SUITE:-bookworm}
+case $suite in
+  bookworm) release="Debian 12" ;;
+  trixie) release="Debian 13" ;;
+  *) release="Debian $suite" ;;
+esac
 
 # --- The mirror this machine's apt uses -------------------------------------
 . tools/apt-mirror.sh
@@ -75,7 +81,7 @@ step() { # name command...
   time "$@"
 }
 
-# --- A minimal Debian 12 root -------------------------------------------------
+# --- A minimal Debian root --- -------------------------------------------------
 # Its chatter is shown only when it fails.
 quiet() {
   local log
@@ -98,7 +104,7 @@ install_base() {
 }
 step "debootstrap $suite from $mirror" quiet install_base
 
-# What a fresh Debian 12 machine has: the main, updates and security archives.
+# What a fresh Debian machine has: the main, updates and security archives.
 rm -f "$root"/etc/apt/sources.list
 cat >"$root"/etc/apt/sources.list.d/debian.sources <<EOF
 Types: deb
@@ -161,4 +167,4 @@ if grep -Eq 'The following tests did not run|\*\*\*Skipped|Not Run' "$root/root/
   grep -E '\*\*\*Skipped|Not Run|^[[:space:]]+[0-9]+ - .*\((Skipped|Not Run)\)' "$root/root/command-$n.log" >&2 || true
   exit 1
 fi
-echo "fresh machine check: both README commands passed in a new Debian 12 root, no test skipped"
+echo "fresh machine check: both README commands passed in a new $release root, no test skipped"

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "DriverTable.h"
+#include "UsbAddress.h"
 
 namespace {
 
@@ -53,6 +54,43 @@ TEST(DeviceId, EveryPickedDriverIsInTheTable)
         ASSERT_NE(driver, nullptr) << id;
         EXPECT_NE(FindModel(driver), nullptr) << driver;
     }
+}
+
+// A USB printer's URI: the one PAPPL 1.3's own USB device gave it, so that
+// printers added before keep working.
+TEST(DeviceId, UsbPrinterUriFromItsIdOrStrings)
+{
+    struct Case {
+        const char *id, *maker, *product, *serial, *uri, *info;
+    } cases[] = {
+        {"MFG:Zebra;MDL:ZD421;CMD:ZPL;SN:D4J2;", "", "", "", "usb://Zebra/ZD421?serial=D4J2", "Zebra ZD421 (USB)"},
+        {"MANUFACTURER:Xprinter;MODEL:XP 420B;", "X", "Y", "77", "usb://Xprinter/XP%20420B?serial=77",
+         "Xprinter XP 420B (USB)"},
+        {"MFG:HP;MDL:HP LaserJet;SERN:9;", "", "", "", "usb://HP/HP%20LaserJet?serial=9", "HP LaserJet (USB)"},
+        {"MFG:TSC;MDL:TE200;SERIALNUMBER:ABC;", "", "", "", "usb://TSC/TE200?serial=:ABC", "TSC TE200 (USB)"},
+        // No device ID: the USB strings; none of those either: placeholders.
+        {"", "POS", "Receipt-58", "", "usb://POS/Receipt-58?serial=0.0", "POS Receipt-58 (USB)"},
+        {"", "", "", "", "usb://Unknown/Product?serial=0.0", "Unknown Product (USB)"},
+    };
+    for (const Case &c : cases) {
+        const UsbName name = UsbNameOf(c.id, c.maker, c.product, c.serial, "0.0");
+        EXPECT_EQ(name.uri, c.uri) << c.id;
+        EXPECT_EQ(name.info, c.info) << c.id;
+    }
+}
+
+TEST(DeviceId, UsbReplyLengthEitherWayRound)
+{
+    const std::string text = "MFG:A;MDL:Bcdefgh;";
+    const unsigned char n = static_cast<unsigned char>(text.size() + 2);
+    std::string big = std::string(1, '\0') + static_cast<char>(n) + text + "garbage";
+    std::string little = std::string(1, static_cast<char>(n)) + '\0' + text;
+    const auto *b = reinterpret_cast<const unsigned char *>(big.data());
+    const auto *l = reinterpret_cast<const unsigned char *>(little.data());
+    EXPECT_EQ(DeviceIdOfReply(b, big.size()), text);
+    EXPECT_EQ(DeviceIdOfReply(l, little.size()), text);
+    EXPECT_EQ(DeviceIdOfReply(b, 10), text.substr(0, 8)); // a length beyond the reply is cut to it
+    EXPECT_EQ(DeviceIdOfReply(b, 1), "");
 }
 
 } // namespace
