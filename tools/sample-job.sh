@@ -18,7 +18,7 @@ if [ "$(id -u)" = 0 ]; then
     libcups2-dev libcupsimage2-dev zlib1g-dev libpng-dev libgtest-dev libbenchmark-dev \
     cups-ppdc cups-client python3 libsystemd-dev dbus python3-dbusmock avahi-daemon iproute2 \
     libjpeg-dev chromium chromium-driver \
-    libpappl-dev libpam0g-dev cups cups-daemon cups-filters cups-ipp-utils ghostscript poppler-utils \
+    libpappl-dev libpam0g-dev libusb-1.0-0-dev cups cups-daemon cups-filters cups-ipp-utils ghostscript poppler-utils \
     qrencode zbar-tools socat curl systemd >/dev/null
 fi
 
