@@ -5,6 +5,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstring>
 #include <string>
 
@@ -82,6 +85,218 @@ int PrinterId(http_t *http, const std::string &name)
     }
     ippDelete(response);
     return id;
+}
+
+// ------------------------------------------------------------- submit
+
+// A length as PAPPL's sub-commands take it: hundredths of millimetres, or
+// a number with "mm", "cm", "in" or "m".
+int Length(const char *value)
+{
+    char *units = nullptr;
+    const double n = strtod(value, &units);
+    const std::pair<const char *, double> scale[] = {{"cm", 1000.0}, {"in", 2540.0}, {"mm", 100.0}, {"m", 100000.0}};
+    for (const auto &s : scale)
+        if (units && strcmp(units, s.first) == 0)
+            return static_cast<int>(n * s.second);
+    return static_cast<int>(n);
+}
+
+bool IntegerIn(const char *value, int low, int high, int &out)
+{
+    char *end = nullptr;
+    errno = 0;
+    const long n = strtol(value, &end, 10);
+    if (errno || !end || *end || end == value || n < low || n > high)
+        return false;
+    out = static_cast<int>(n);
+    return true;
+}
+
+// The job attributes of the -o options, as PAPPL's own submit makes them
+// (a vendor attribute takes the type of its -supported attribute).
+void AddJobOptions(ipp_t *request, int n, cups_option_t *options, ipp_t *supported)
+{
+    auto option = [&](const char *name) {
+        const char *v = cupsGetOption(name, n, options);
+        return v ? v : cupsGetOption((std::string(name) + "-default").c_str(), n, options);
+    };
+    const char *value;
+    int number = 0;
+    if ((value = cupsGetOption("compression", n, options)))
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "compression", nullptr, value);
+    if ((value = cupsGetOption("page-ranges", n, options))) {
+        int first = 1, last = INT_MAX;
+        sscanf(value, "%d-%d", &first, &last);
+        ippAddRange(request, IPP_TAG_JOB, "page-ranges", first, last);
+    }
+    if ((value = option("copies")) && IntegerIn(value, 1, 9999, number))
+        ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, "copies", number);
+    const char *media = option("media");
+    const char *const members[] = {"media-left-offset", "media-source", "media-top-offset", "media-tracking",
+                                   "media-type"};
+    bool collection = false;
+    for (const char *m : members)
+        collection = collection || cupsGetOption(m, n, options);
+    if (collection) {
+        ipp_t *col = ippNew();
+        if (pwg_media_t *pwg = media ? pwgMediaForPWG(media) : nullptr) {
+            ipp_t *size = ippNew();
+            ippAddInteger(size, IPP_TAG_ZERO, IPP_TAG_INTEGER, "x-dimension", pwg->width);
+            ippAddInteger(size, IPP_TAG_ZERO, IPP_TAG_INTEGER, "y-dimension", pwg->length);
+            ippAddCollection(col, IPP_TAG_ZERO, "media-size", size);
+            ippDelete(size);
+        }
+        for (const char *m : members) {
+            if (!(value = cupsGetOption(m, n, options)))
+                continue;
+            if (strstr(m, "offset"))
+                ippAddInteger(col, IPP_TAG_ZERO, IPP_TAG_INTEGER, m, Length(value));
+            else
+                ippAddString(col, IPP_TAG_ZERO, IPP_TAG_KEYWORD, m, nullptr, value);
+        }
+        ippAddCollection(request, IPP_TAG_JOB, "media-col", col);
+        ippDelete(col);
+    } else if (media) {
+        ippAddString(request, IPP_TAG_JOB, IPP_TAG_KEYWORD, "media", nullptr, media);
+    }
+    for (const char *name : {"orientation-requested", "print-quality"}) {
+        if (!(value = option(name)))
+            continue;
+        number = ippEnumValue(name, value);
+        if (number || IntegerIn(value, 3, 9, number))
+            ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_ENUM, name, number);
+    }
+    for (const char *name : {"print-color-mode", "print-content-optimize", "print-scaling"})
+        if ((value = option(name)))
+            ippAddString(request, IPP_TAG_JOB, IPP_TAG_KEYWORD, name, nullptr, value);
+    if ((value = option("print-darkness")) && IntegerIn(value, -100, 100, number))
+        ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, "print-darkness", number);
+    if ((value = option("print-speed")))
+        ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, "print-speed", Length(value));
+    if ((value = option("printer-resolution"))) {
+        int x = 0, y = 0;
+        char units[32] = "dpi";
+        if (sscanf(value, "%dx%d%31s", &x, &y, units) != 3) {
+            if (sscanf(value, "%d%31s", &x, units) < 1)
+                x = 300;
+            y = x;
+        }
+        ippAddResolution(request, IPP_TAG_JOB, "printer-resolution",
+                         strcmp(units, "dpi") == 0 ? IPP_RES_PER_INCH : IPP_RES_PER_CM, x, y);
+    }
+    static const char *const done[] = {"copies",
+                                       "finishings",
+                                       "media",
+                                       "orientation-requested",
+                                       "print-color-mode",
+                                       "print-content-optimize",
+                                       "print-darkness",
+                                       "print-quality",
+                                       "print-scaling",
+                                       "print-speed",
+                                       "printer-resolution"};
+    ipp_attribute_t *creatable = ippFindAttribute(supported, "job-creation-attributes-supported", IPP_TAG_KEYWORD);
+    for (int i = 0; i < ippGetCount(creatable); ++i) {
+        const char *name = ippGetString(creatable, i, nullptr);
+        if (!name || !(value = option(name)) ||
+            std::any_of(std::begin(done), std::end(done), [&](const char *d) { return strcmp(d, name) == 0; }))
+            continue;
+        ipp_attribute_t *kind = ippFindAttribute(supported, (std::string(name) + "-supported").c_str(), IPP_TAG_ZERO);
+        switch (kind ? ippGetValueTag(kind) : IPP_TAG_TEXT) {
+        case IPP_TAG_BOOLEAN:
+            ippAddBoolean(request, IPP_TAG_JOB, name, strcmp(value, "true") == 0);
+            break;
+        case IPP_TAG_INTEGER:
+        case IPP_TAG_RANGE:
+            if (IntegerIn(value, INT_MIN, INT_MAX, number))
+                ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, name, number);
+            break;
+        case IPP_TAG_KEYWORD:
+            ippAddString(request, IPP_TAG_JOB, IPP_TAG_KEYWORD, name, nullptr, value);
+            break;
+        case IPP_TAG_TEXT:
+            ippAddString(request, IPP_TAG_JOB, IPP_TAG_TEXT, name, nullptr, value);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+std::string DefaultPrinter(http_t *http)
+{
+    ipp_t *request = ippNewRequest(IPP_OP_CUPS_GET_DEFAULT);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    ipp_t *response = cupsDoRequest(http, request, "/ipp/system");
+    const char *name = ippGetString(ippFindAttribute(response, "printer-name", IPP_TAG_NAME), 0, nullptr);
+    std::string out = name ? name : "";
+    ippDelete(response);
+    return out;
+}
+
+// While a job's answer is late (a raster job is answered once printed, so
+// a printer out of paper holds it): the wait goes on as long as the app
+// answers on a second connection within ten seconds, and says once what the
+// printer reports.
+struct Waiting {
+    std::string printer;
+    bool said = false;
+};
+
+int KeepWaiting(http_t *, void *data)
+{
+    auto *w = static_cast<Waiting *>(data);
+    http_t *probe = ConnectLocal();
+    ipp_t *response = nullptr;
+    if (probe) {
+        httpSetTimeout(probe, 10.0, nullptr, nullptr);
+        ipp_t *request = Request(IPP_OP_GET_PRINTER_ATTRIBUTES, "print", w->printer);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+                     "printer-state-reasons");
+        response = cupsDoRequest(probe, request, ("/ipp/print/" + w->printer).c_str());
+        httpClose(probe);
+    }
+    if (!response) {
+        fprintf(stderr,
+                "%s: The app stopped answering before the job's answer; \"%s status -d %s\" tells "
+                "whether the job is there.\n",
+                kBase, kBase, w->printer.c_str());
+        return 0;
+    }
+    if (!w->said) {
+        std::string reasons;
+        ipp_attribute_t *r = ippFindAttribute(response, "printer-state-reasons", IPP_TAG_KEYWORD);
+        for (int i = 0; i < ippGetCount(r); ++i)
+            if (strcmp(ippGetString(r, i, nullptr), "none") != 0)
+                reasons += (reasons.empty() ? "" : ", ") + std::string(ippGetString(r, i, nullptr));
+        fprintf(stderr, "%s: The printer has not taken the whole job yet%s%s%s; waiting until it has.\n", kBase,
+                reasons.empty() ? "" : " (", reasons.c_str(), reasons.empty() ? "" : ")");
+        w->said = true;
+    }
+    ippDelete(response);
+    return 1;
+}
+
+// A copy of the standard input in the temporary directory; "" on failure.
+std::string CopyStdin()
+{
+    char name[1024];
+    snprintf(name, sizeof name, "%s/%s-stdin-XXXXXX", papplGetTempDir(), kBase);
+    const int fd = mkstemp(name);
+    if (fd < 0)
+        return std::string();
+    char buffer[65536];
+    ssize_t n;
+    bool ok = true;
+    while (ok && (n = read(0, buffer, sizeof buffer)) > 0)
+        ok = write(fd, buffer, static_cast<size_t>(n)) == n;
+    close(fd);
+    if (!ok) {
+        unlink(name);
+        return std::string();
+    }
+    return name;
 }
 
 } // namespace
@@ -206,4 +421,87 @@ void ShowVendorOptions(int argc, char *argv[])
         break;
     }
     ippDelete(response);
+}
+
+int SubmitCommand(int argc, char *argv[])
+{
+    std::string printer, title;
+    int n = 0;
+    cups_option_t *options = nullptr;
+    std::vector<std::string> files;
+    for (int i = 2; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool valued = (a == "-d" || a == "-n" || a == "-o" || a == "-t") && i + 1 < argc;
+        if (valued && a == "-d")
+            printer = argv[++i];
+        else if (valued && a == "-n")
+            n = cupsAddOption("copies", argv[++i], n, &options);
+        else if (valued && a == "-o")
+            n = cupsParseOptions(argv[++i], n, &options);
+        else if (valued && a == "-t")
+            title = argv[++i];
+        else if (a == "-" || a[0] != '-')
+            files.push_back(a);
+        else {
+            cupsFreeOptions(n, options); // -u and the rest: PAPPL's own submit
+            return -1;
+        }
+    }
+    http_t *http = ConnectLocal();
+    if (!http) {
+        cupsFreeOptions(n, options); // no server: PAPPL's submit starts one
+        return -1;
+    }
+    if (files.empty() && !isatty(0))
+        files.push_back("-");
+    int status = 0;
+    if (files.empty()) {
+        fprintf(stderr, "%s: No files to print.\n", kBase);
+        status = 1;
+    } else if (printer.empty() && (printer = DefaultPrinter(http)).empty()) {
+        fprintf(stderr, "%s: No default printer available.\n", kBase);
+        status = 1;
+    }
+    const std::string resource = "/ipp/print/" + printer;
+    for (size_t f = 0; status == 0 && f < files.size(); ++f) {
+        const bool fromStdin = files[f] == "-";
+        const std::string file = fromStdin ? CopyStdin() : files[f];
+        const std::string document = fromStdin ? "(stdin)" : file.substr(file.rfind('/') + 1);
+        if (file.empty() || access(file.c_str(), R_OK) != 0) {
+            fprintf(stderr, "%s: Unable to read '%s'.\n", kBase, files[f].c_str());
+            status = 1;
+            break;
+        }
+        ipp_t *request = Request(IPP_OP_GET_PRINTER_ATTRIBUTES, "print", printer);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "all");
+        ipp_t *supported = cupsDoRequest(http, request, resource.c_str());
+        request = Request(IPP_OP_PRINT_JOB, "print", printer);
+        const char *name = cupsGetOption("job-name", n, options);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr,
+                     !title.empty() ? title.c_str()
+                     : name         ? name
+                                    : document.c_str());
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "document-name", nullptr, document.c_str());
+        if (const char *format = cupsGetOption("document-format", n, options))
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
+        AddJobOptions(request, n, options, supported);
+        ippDelete(supported);
+        Waiting waiting{printer};
+        httpSetTimeout(http, 30.0, KeepWaiting, &waiting);
+        ipp_t *response = cupsDoFileRequest(http, request, resource.c_str(), file.c_str());
+        httpSetTimeout(http, 30.0, nullptr, nullptr);
+        if (fromStdin)
+            unlink(file.c_str());
+        ipp_attribute_t *id = ippFindAttribute(response, "job-id", IPP_TAG_INTEGER);
+        if (id) {
+            printf("%s-%d\n", printer.c_str(), ippGetInteger(id, 0));
+        } else {
+            fprintf(stderr, "%s: Unable to print '%s': %s\n", kBase, files[f].c_str(), cupsLastErrorString());
+            status = 1;
+        }
+        ippDelete(response);
+    }
+    httpClose(http);
+    cupsFreeOptions(n, options);
+    return status;
 }

@@ -12,6 +12,14 @@
 //                    are set after the printer is made, as modify does.
 //   options -d NAME  PAPPL's list leaves out the vendor options; they are
 //                    listed after it, with their choices and defaults.
+//   submit [-d NAME] [-n COPIES] [-t TITLE] [-o NAME=VALUE] FILE...
+//                    PAPPL 1.3's gives up after a minute without the job's
+//                    answer, and a raster job is answered only once
+//                    printed: a printer out of paper made it report a
+//                    failure for a job that then printed. This one waits as
+//                    long as the app answers, says once what the printer
+//                    reports, and ends with a clear message if the app
+//                    stops answering.
 #pragma once
 
 #include <string>
@@ -30,6 +38,12 @@ std::vector<std::string> ModifyAfterAdd(int argc, char *argv[]);
 // server. -1 when it does not apply (no -d, no running server): PAPPL's own
 // status runs then.
 int PrinterStatusCommand(int argc, char *argv[]);
+
+// Sends FILEs ("-" or none: the standard input) to the printer named by
+// -d (the default printer without -d) through the running server. -1 when
+// it does not apply (-u, an option of PAPPL's alone, no running server):
+// PAPPL's own submit runs then.
+int SubmitCommand(int argc, char *argv[]);
 
 // Lists the vendor options of the printer named by -d (the default printer
 // without -d) from the running server; nothing when none answers.

@@ -63,8 +63,13 @@ PrinterInterface FindPrinterInterface(libusb_device *device)
                 }
                 if (!out)
                     continue;
-                best = {c, config->bConfigurationValue, alt.bInterfaceNumber, alt.bAlternateSetting,
-                        alt.bInterfaceProtocol, out, alt.bInterfaceProtocol == 2 ? in : static_cast<unsigned char>(0)};
+                best = {c,
+                        config->bConfigurationValue,
+                        alt.bInterfaceNumber,
+                        alt.bAlternateSetting,
+                        alt.bInterfaceProtocol,
+                        out,
+                        alt.bInterfaceProtocol == 2 ? in : static_cast<unsigned char>(0)};
             }
         }
         libusb_free_config_descriptor(config);
@@ -207,7 +212,8 @@ ssize_t ReadUsb(pappl_device_t *device, void *buffer, size_t bytes)
     if (err == LIBUSB_ERROR_TIMEOUT && got == 0)
         return -1;
     if (err < 0 && err != LIBUSB_ERROR_TIMEOUT) {
-        papplDeviceError(device, "Unable to read from the USB printer: %s", libusb_strerror(static_cast<libusb_error>(err)));
+        papplDeviceError(device, "Unable to read from the USB printer: %s",
+                         libusb_strerror(static_cast<libusb_error>(err)));
         return -1;
     }
     return got;
@@ -241,10 +247,9 @@ pappl_preason_t StatusUsb(pappl_device_t *device)
 {
     auto *usb = static_cast<Usb *>(papplDeviceGetData(device));
     unsigned char port = 0x08;
-    if (!usb ||
-        libusb_control_transfer(usb->handle, LIBUSB_REQUEST_TYPE_CLASS | LIBUSB_ENDPOINT_IN | LIBUSB_RECIPIENT_INTERFACE,
-                                1 /* GET_PORT_STATUS */, 0, static_cast<uint16_t>(usb->interface << 8), &port, 1,
-                                5000) < 0)
+    if (!usb || libusb_control_transfer(
+                    usb->handle, LIBUSB_REQUEST_TYPE_CLASS | LIBUSB_ENDPOINT_IN | LIBUSB_RECIPIENT_INTERFACE,
+                    1 /* GET_PORT_STATUS */, 0, static_cast<uint16_t>(usb->interface << 8), &port, 1, 5000) < 0)
         return PAPPL_PREASON_NONE;
     pappl_preason_t reasons = PAPPL_PREASON_NONE;
     if (!(port & 0x08))

@@ -40,7 +40,6 @@
 #include "JobKeeping.h"
 #include "KeptJobs.h"
 #include "PapplDriver.h"
-#include "ClientWait.h"
 #include "Commands.h"
 #include "Devices.h"
 #include "DeviceListing.h"
@@ -336,10 +335,10 @@ int main(int argc, char *argv[])
     int count = 0;
     pappl_pr_driver_t *drivers = AppDrivers(&count);
     const char *command = argc > 1 ? argv[1] : "";
-    if (strcmp(command, "submit") == 0)
-        WaitForJobsWithoutEnd(kName);
-    if (strcmp(command, "delete") == 0 || strcmp(command, "status") == 0) {
-        const int status = command[0] == 'd' ? DeletePrinterCommand(argc, argv) : PrinterStatusCommand(argc, argv);
+    if (strcmp(command, "delete") == 0 || strcmp(command, "status") == 0 || strcmp(command, "submit") == 0) {
+        const int status = command[1] == 'e'   ? DeletePrinterCommand(argc, argv)
+                           : command[1] == 't' ? PrinterStatusCommand(argc, argv)
+                                               : SubmitCommand(argc, argv);
         if (status >= 0)
             return status;
     }
