@@ -17,12 +17,14 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Devices.h"
 #include "DriverTable.h"
 #include "JobSettings.h"
 #include "PageFit.h"
+#include "JobGate.h"
 #include "JobKeeping.h"
 #include "PageIntake.h"
 #include "PictureJob.h"
@@ -152,6 +154,7 @@ long MaxNumeric(const PpdOption &o, long *min = nullptr)
 struct AppJob {
     const PpdModel *model = nullptr;
     pappl_device_t *device = nullptr;
+    pappl_device_t *ownDevice = nullptr; // opened for this job (see UsableDevice)
     std::unique_ptr<PagePath> path;
     std::unique_ptr<PageIntake> intake; // the page between StartPage and EndPage
     FitTarget fit;                      // the media a larger page is fitted to
@@ -163,6 +166,62 @@ struct AppJob {
     int pagesSeen = 0;
     int pagesDone = 0;
 };
+
+// ------------------------------------------------------------- one job at a time
+
+JobGate g_gate;
+
+bool Processing(pappl_printer_t *printer, int jobId)
+{
+    pappl_job_t *job = papplPrinterFindJob(printer, jobId);
+    return job && papplJobGetState(job) == IPP_JSTATE_PROCESSING;
+}
+
+// Passes the printer's gate (JobGate.h). False when the job must not
+// print: it was cancelled while it waited, or it is a second start of a
+// job printing in another thread, which is then held here until the app
+// stops (ending it would make PAPPL count the job twice among the ended
+// ones, and free it twice).
+bool EnterGate(pappl_job_t *job)
+{
+    pappl_printer_t *printer = papplJobGetPrinter(job);
+    const JobGate::Entry entry = g_gate.Enter(
+        papplPrinterGetID(printer), papplJobGetID(job), [printer](int, int id) { return Processing(printer, id); },
+        [job] { return papplJobIsCanceled(job); });
+    if (entry == JobGate::Entry::Duplicate) {
+        papplLogJob(job, PAPPL_LOGLEVEL_WARN,
+                    "PAPPL started this job a second time while it prints; the second "
+                    "start prints nothing.");
+        pappl_system_t *system = papplPrinterGetSystem(printer);
+        while (!papplSystemIsShutdown(system))
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    return entry == JobGate::Entry::Go;
+}
+
+void LeaveGate(pappl_job_t *job)
+{
+    g_gate.Leave(papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job));
+}
+
+void LogDeviceError(const char *message, void *job)
+{
+    papplLogJob(static_cast<pappl_job_t *>(job), PAPPL_LOGLEVEL_ERROR, "%s", message);
+}
+
+// The device a job that waited at the gate may write to: on a file the job
+// before it closed the device PAPPL handed both of them, and this job opens
+// its own (closed again with CloseOwnDevice).
+pappl_device_t *UsableDevice(pappl_job_t *job, pappl_device_t *device, pappl_device_t *&own)
+{
+    own = nullptr;
+    const char *uri = papplPrinterGetDeviceURI(papplJobGetPrinter(job));
+    if (!uri || strncmp(uri, "file:", 5) != 0 || !DeviceWasClosed(device))
+        return device;
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "The job before this one closed the printer's file; opening it again.");
+    own = papplDeviceOpen(uri, papplJobGetName(job), LogDeviceError, job);
+    return own;
+}
 
 // The record of a job's writes in flight, in the spool directory, under
 // the printer's id (two names may read alike as file names).
@@ -278,11 +337,33 @@ PageNotes JobNotes(pappl_job_t *job)
     };
 }
 
-bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device)
+bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *given)
 {
     const PpdModel *model = ModelOf(job);
     if (!model) {
         papplJobSetMessage(job, "This printer's driver is unknown.");
+        return false;
+    }
+    if (!EnterGate(job))
+        return false;
+    // Until the job is under way, a failure leaves the gate here; EndJob
+    // leaves it after a job that started.
+    struct Held {
+        pappl_job_t *job;
+        pappl_device_t *own = nullptr;
+        bool started = false;
+        ~Held()
+        {
+            if (started)
+                return;
+            if (own)
+                papplDeviceClose(own);
+            LeaveGate(job);
+        }
+    } held{job};
+    pappl_device_t *device = UsableDevice(job, given, held.own);
+    if (!device) {
+        papplJobSetMessage(job, "The printer's file could not be opened again.");
         return false;
     }
     JobValues values = ValuesOf(options);
@@ -305,6 +386,7 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
     auto *ctx = new AppJob;
     ctx->model = model;
     ctx->device = device;
+    ctx->ownDevice = held.own;
     TraceLine trace = [job](const std::string &line) { papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "%s", line.c_str()); };
     TraceLine warning = [job](const std::string &line) { papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s", line.c_str()); };
     ctx->inFlight = InFlightOf(job);
@@ -349,6 +431,7 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
         return false;
     }
     papplJobSetData(job, ctx);
+    held.started = true;
     return true;
 }
 
@@ -469,13 +552,16 @@ bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *)
     const bool ok = !ctx->path->OutputFailed();
     if (!ok)
         papplJobSetMessage(job, "The printer stopped taking data.");
+    if (ctx->ownDevice)
+        papplDeviceClose(ctx->ownDevice);
     delete ctx;
+    LeaveGate(job);
     return ok;
 }
 
 // A document already in the printer's language (the format the driver
 // names, e.g. application/vnd.quillfeed-tspl) goes to the printer as it is.
-bool PrintRaw(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device)
+bool PrintRaw(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *given)
 {
     if (CanceledAsItStarted(job))
         return true;
@@ -485,14 +571,23 @@ bool PrintRaw(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device)
         papplJobSetMessage(job, "The document could not be opened.");
         return false;
     }
+    if (!EnterGate(job)) {
+        close(fd);
+        return false;
+    }
+    pappl_device_t *own = nullptr;
+    pappl_device_t *device = UsableDevice(job, given, own);
     const std::unique_ptr<InFlightRecord> record = InFlightOf(job);
     const PpdModel *model = ModelOf(job);
-    bool ok = !model || Resync(job, device, model->modelNumber, record.get());
+    bool ok = device && (!model || Resync(job, device, model->modelNumber, record.get()));
     std::vector<unsigned char> buffer(65536);
     ssize_t n;
     while (ok && (n = read(fd, buffer.data(), buffer.size())) > 0)
         ok = WriteRecorded(job, device, record.get(), buffer.data(), static_cast<size_t>(n));
     close(fd);
+    if (own)
+        papplDeviceClose(own);
+    LeaveGate(job);
     if (!ok)
         papplJobSetMessage(job, "The printer stopped taking data.");
     return ok;

@@ -57,7 +57,7 @@ qf_app_setup() {
 
 qf_app_start() {
     "${qf_app_as[@]}" "$app" server -o server-port="$port" -o listen-hostname=localhost -o spool-directory="$T/spool" \
-        -o state-file="$T/state" -o log-file="$T/log" -o log-level=info -o server-options=no-tls "$@" \
+        -o state-file="$T/state" -o log-file="$T/log" -o log-level=${qf_app_log_level:-info} -o server-options=no-tls "$@" \
         >>"$T/app.out" 2>&1 &
     app_pid=$!
     for _ in $(seq 100); do
