@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+
+#include "PageLimits.h"
 
 namespace {
 
@@ -64,7 +67,13 @@ bool OrientationDiffers(unsigned width, unsigned height, unsigned pageWidth, uns
     return (width > height && pageWidth < pageHeight) || (width < height && pageWidth > pageHeight);
 }
 
-Picture PlaceOnPage(const Picture &picture, unsigned pageWidth, unsigned pageHeight, Scaling scaling)
+namespace {
+
+// `picture` scaled by sx and sy and moved by ox and oy dots onto a white
+// page of pageWidth x pageHeight dots, each dot the average of the area it
+// covers.
+Picture Resample(const Picture &picture, unsigned pageWidth, unsigned pageHeight, double sx, double sy, double ox,
+                 double oy)
 {
     Picture page;
     page.width = pageWidth;
@@ -73,16 +82,8 @@ Picture PlaceOnPage(const Picture &picture, unsigned pageWidth, unsigned pageHei
     page.pixels.assign(static_cast<size_t>(pageWidth) * pageHeight * page.channels, 255);
     if (picture.width == 0 || picture.height == 0 || pageWidth == 0 || pageHeight == 0)
         return page;
-
-    const double sx = static_cast<double>(pageWidth) / picture.width;
-    const double sy = static_cast<double>(pageHeight) / picture.height;
-    const double scale = scaling == Scaling::Fit ? std::min(sx, sy) : scaling == Scaling::Fill ? std::max(sx, sy) : 1.0;
-    // Centred on whole dots (an odd dot goes to the right and bottom), so
-    // that a picture of the page's size lands exactly on it.
-    const double ox = std::floor((pageWidth - picture.width * scale) / 2.0);
-    const double oy = std::floor((pageHeight - picture.height * scale) / 2.0);
-    const std::vector<Span> columns = Spans(pageWidth, picture.width, scale, ox);
-    const std::vector<Span> rows = Spans(pageHeight, picture.height, scale, oy);
+    const std::vector<Span> columns = Spans(pageWidth, picture.width, sx, ox);
+    const std::vector<Span> rows = Spans(pageHeight, picture.height, sy, oy);
 
     const unsigned c = picture.channels;
     std::vector<float> line(static_cast<size_t>(pageWidth) * c);
@@ -117,15 +118,44 @@ Picture PlaceOnPage(const Picture &picture, unsigned pageWidth, unsigned pageHei
     return page;
 }
 
+} // namespace
+
+Picture PlaceOnPage(const Picture &picture, unsigned pageWidth, unsigned pageHeight, Scaling scaling)
+{
+    if (picture.width == 0 || picture.height == 0 || pageWidth == 0 || pageHeight == 0)
+        return Resample(picture, pageWidth, pageHeight, 1.0, 1.0, 0.0, 0.0);
+    const double sx = static_cast<double>(pageWidth) / picture.width;
+    const double sy = static_cast<double>(pageHeight) / picture.height;
+    const double scale = scaling == Scaling::Fit ? std::min(sx, sy) : scaling == Scaling::Fill ? std::max(sx, sy) : 1.0;
+    // Centred on whole dots (an odd dot goes to the right and bottom), so
+    // that a picture of the page's size lands exactly on it.
+    const double ox = std::floor((pageWidth - picture.width * scale) / 2.0);
+    const double oy = std::floor((pageHeight - picture.height * scale) / 2.0);
+    return Resample(picture, pageWidth, pageHeight, scale, scale, ox, oy);
+}
+
 RasterImage FitPageToMedia(const RasterImage &page, const FitTarget &target, std::vector<unsigned char> &store)
 {
+    // The page's size in the printer's dots.
+    unsigned pageWidth = page.width, pageHeight = page.height;
+    const bool otherDpi = target.xDpi > 0 && target.yDpi > 0 && page.xDpi > 0 && page.yDpi > 0 &&
+                          (page.xDpi != target.xDpi || page.yDpi != target.yDpi);
+    if (otherDpi) {
+        const uint64_t w = std::max<uint64_t>(1, (uint64_t{page.width} * target.xDpi + page.xDpi / 2) / page.xDpi);
+        const uint64_t h = std::max<uint64_t>(1, (uint64_t{page.height} * target.yDpi + page.yDpi / 2) / page.yDpi);
+        if (!PageImageFits(w, h, 24))
+            return page; // beyond any page: printed as it comes
+        pageWidth = static_cast<unsigned>(w);
+        pageHeight = static_cast<unsigned>(h);
+    }
     unsigned width = target.width, height = target.height;
     if (target.maxWidth > 0)
         width = std::min(width, target.maxWidth);
+    const bool fit = width > 0 && height > 0;
     const bool tooWide =
-        page.width > target.width + target.slack || (target.maxWidth > 0 && page.width > target.maxWidth);
-    const bool tooLong = page.height > target.height + target.slack;
-    if (width == 0 || height == 0 || !page.data || (!tooWide && !tooLong))
+        fit && (pageWidth > target.width + target.slack || (target.maxWidth > 0 && pageWidth > target.maxWidth));
+    const bool tooLong = fit && pageHeight > target.height + target.slack;
+    if (!page.data || (!otherDpi && !tooWide && !tooLong))
         return page;
     const unsigned bpp = page.bitsPerPixel;
     if (bpp != 1 && bpp != 8 && bpp != 24 && bpp != 32)
@@ -149,7 +179,12 @@ RasterImage FitPageToMedia(const RasterImage &page, const FitTarget &target, std
                 memcpy(out + static_cast<size_t>(x) * 3, row + static_cast<size_t>(x) * (bpp / 8), 3);
         }
     }
-    Picture fitted = PlaceOnPage(in, std::min(width, page.width), std::min(height, page.height), Scaling::Fit);
+    if (otherDpi)
+        in = Resample(in, pageWidth, pageHeight, static_cast<double>(target.xDpi) / page.xDpi,
+                      static_cast<double>(target.yDpi) / page.yDpi, 0.0, 0.0);
+    Picture fitted = tooWide || tooLong
+                         ? PlaceOnPage(in, std::min(width, pageWidth), std::min(height, pageHeight), Scaling::Fit)
+                         : std::move(in);
     store = std::move(fitted.pixels);
 
     RasterImage out = page;
@@ -158,5 +193,9 @@ RasterImage FitPageToMedia(const RasterImage &page, const FitTarget &target, std
     out.height = fitted.height;
     out.bitsPerPixel = fitted.channels == 3 ? 24 : 8;
     out.bytesPerLine = fitted.width * fitted.channels;
+    if (otherDpi) {
+        out.xDpi = target.xDpi;
+        out.yDpi = target.yDpi;
+    }
     return out;
 }

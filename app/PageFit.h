@@ -41,10 +41,14 @@ Picture PlaceOnPage(const Picture &picture, unsigned pageWidth, unsigned pageHei
 // dots larger than width x height either way (a Letter page on a label), or
 // wider than `maxWidth` (the print head; 0 when unknown), is fitted into it.
 // The slack keeps pages that are a dot larger from rounding as they are.
+// A page of another resolution than the printer's (xDpi x yDpi; 0: pages
+// keep theirs) is first scaled to the printer's, so that it prints at its
+// own size, whatever the fitting.
 struct FitTarget {
     unsigned width = 0, height = 0; // 0: pages are never fitted
     unsigned slack = 0;
     unsigned maxWidth = 0;
+    int xDpi = 0, yDpi = 0;
 };
 
 // The page fitted to `target`, or the page itself when it needs no

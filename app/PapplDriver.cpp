@@ -416,6 +416,8 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *giv
         delete ctx;
         return false;
     }
+    ctx->fit.xDpi = model->xDpi;
+    ctx->fit.yDpi = model->yDpi;
     if (!(options->print_scaling & PAPPL_SCALING_NONE)) {
         ctx->fit.width = static_cast<unsigned>(options->media.size_width * model->xDpi / 2540);
         ctx->fit.height = static_cast<unsigned>(options->media.size_length * model->yDpi / 2540);
@@ -517,8 +519,8 @@ bool EndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned 
     std::vector<unsigned char> fitted;
     const RasterImage page = FitPageToMedia(image, ctx->fit, fitted);
     if (page.data != image.data)
-        papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Page %u of %u x %u dots fitted to the media, %u x %u dots.", pageNumber,
-                    image.width, image.height, page.width, page.height);
+        papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Page %u of %u x %u dots at %d x %d dpi printed as %u x %u dots.",
+                    pageNumber, image.width, image.height, image.xDpi, image.yDpi, page.width, page.height);
     const PageOutcome outcome = ctx->path->PrintPage(page, static_cast<int>(pageNumber));
     if (outcome.printed) {
         ++ctx->pagesPrinted;

@@ -245,6 +245,32 @@ TEST(FitPageToMedia, OneBitPagesBecomeGreyWithTheirDots)
     EXPECT_EQ(p[7], 255);
 }
 
+// A 300 dpi page for a 203 dpi printer prints at its own size: 3 x 1.5 in
+// is 609 x 305 dots, whether or not it is also fitted to the media.
+TEST(FitPageToMedia, PageOfAnotherResolutionIsScaledToThePrinters)
+{
+    struct Case {
+        FitTarget target;
+        unsigned width, height;
+    } cases[] = {
+        {{0, 0, 0, 0, 203, 203}, 609, 305},        // print-scaling none: no media to fit
+        {{812, 1218, 8, 832, 203, 203}, 609, 305}, // smaller than the media
+        {{406, 1218, 8, 832, 203, 203}, 406, 305}, // then fitted into a 2 in label's width
+    };
+    std::vector<unsigned char> data(900u * 450u, 0);
+    for (const Case &c : cases) {
+        std::vector<unsigned char> store;
+        RasterImage page = Page(data, 900, 450, 8);
+        page.xDpi = page.yDpi = 300;
+        const RasterImage out = FitPageToMedia(page, c.target, store);
+        EXPECT_EQ(out.width, c.width) << c.target.width;
+        EXPECT_EQ(out.height, c.height) << c.target.width;
+        EXPECT_EQ(out.xDpi, 203);
+        const auto *middle = static_cast<const unsigned char *>(out.data) + (c.height / 2) * c.width + c.width / 2;
+        EXPECT_EQ(*middle, 0); // the page's ink, not white
+    }
+}
+
 TEST(FitPageToMedia, NoTargetNeverFits)
 {
     std::vector<unsigned char> data(2000, 0), store;
