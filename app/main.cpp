@@ -227,6 +227,25 @@ bool PrepareState(const std::string &stateFile, const std::string &loadFrom, int
     return close(fd) == 0 && ok;
 }
 
+// As root, libcups keeps the TLS key and certificate it makes in the
+// host's /etc/cups/ssl, and PAPPL names no other place. The app's server
+// keeps them beside its state instead, in a directory only it reads; PAPPL
+// names the default again when the host name changes, so the place is set
+// again then.
+std::string g_credentials;
+std::string g_credentialsHost;
+
+bool KeepCredentialsWithState(pappl_system_t *system, void *)
+{
+    char host[256] = "";
+    papplSystemGetHostName(system, host, sizeof host);
+    if (g_credentials.empty() || g_credentialsHost == host)
+        return true;
+    g_credentialsHost = host;
+    cupsSetServerCredentials(g_credentials.c_str(), host, 1);
+    return true;
+}
+
 // A printer whose device this build has no scheme for (PAPPL 1.3's snmp://
 // and dnssd:// addresses, which the app does not offer there) is named at
 // the start, not only when its first job fails.
@@ -309,6 +328,13 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
         papplSystemSetLocation(system, "");
     }
     papplSystemSetSaveCallback(system, SaveState, nullptr);
+    if (getuid() == 0 && !g_listOnly) {
+        const size_t slash = g_stateFile.rfind('/');
+        g_credentials = (slash == std::string::npos ? "." : g_stateFile.substr(0, slash)) + "/ssl";
+        mkdir(g_credentials.c_str(), 0700);
+        KeepCredentialsWithState(system, nullptr);
+        papplSystemAddTimerCallback(system, 0, 5, KeepCredentialsWithState, nullptr);
+    }
     SetUpAdministration(system, cupsGetOption("auth-service", n, options),
                         Option("admin-group", n, options, "lpadmin").c_str());
     RestrictLocalSocket(system, kName);

@@ -265,6 +265,27 @@ else
     fail "Set-Printer-Attributes: $(tail -5 "$T/work/set-defaults.txt" | tr '\n' ' ')"
 fi
 
+# ------------------------------- TLS credentials beside the state (root)
+# As root, a TLS request makes the server's key and certificate in the
+# state's directory, readable by root alone, not in the host's CUPS
+# directory.
+if [ "$(id -u)" = 0 ] && command -v curl >/dev/null; then
+    host_ssl=$(ls /etc/cups/ssl 2>/dev/null | sort | tr '\n' ' ')
+    qf_stop_pid "$app_pid"
+    app_pid=
+    qf_app_start -o file-directory="$T/out" -o server-options=dnssd-host
+    curl -sk "https://localhost:$port/" -o /dev/null || true
+    if ls "$T"/ssl/*.key >/dev/null 2>&1 && [ "$(stat -c %a "$T/ssl")" = 700 ] &&
+        [ "$(ls /etc/cups/ssl 2>/dev/null | sort | tr '\n' ' ')" = "$host_ssl" ]; then
+        ok "the TLS key is made beside the state, not in /etc/cups/ssl"
+    else
+        fail "TLS key: state dir has '$(ls "$T/ssl" 2>&1 | tr '\n' ' ')', /etc/cups/ssl has '$(ls /etc/cups/ssl | tr '\n' ' ')'"
+    fi
+    qf_stop_pid "$app_pid"
+    app_pid=
+    start_app
+fi
+
 # ---------------------------------- a damaged document, then the next job
 # A page header that claims fewer bytes per line than its width needs.
 # (A stream cut short in a page prints, its missing rows white, with a
