@@ -177,6 +177,29 @@ while read -r name driver lang w h type planes; do
     fi
 done <<<"$families"
 
+# ------------------------------------------- submit's options reach the job
+out=$("$app" submit -d tspl -n 2 -t submitted -o print-darkness=20 -o dithering=1 "$data_dir/sample.png" 2>&1) ||
+    fail "submit with options: $out"
+cat >"$T/work/job-options.test" <<EOF
+{
+ OPERATION Get-Job-Attributes
+ GROUP operation-attributes-tag
+ ATTR charset attributes-charset utf-8
+ ATTR language attributes-natural-language en
+ ATTR uri printer-uri \$uri
+ ATTR integer job-id ${out##*-}
+ ATTR name requesting-user-name root
+ STATUS successful-ok
+ EXPECT job-name WITH-VALUE submitted
+ EXPECT copies WITH-VALUE 2
+ EXPECT print-darkness WITH-VALUE 20
+ EXPECT dithering WITH-VALUE 1
+}
+EOF
+ipptool -t "$base/tspl" "$T/work/job-options.test" >"$T/work/job-options.txt" 2>&1 &&
+    ok "submit's title, copies, IPP and vendor options reach the job" ||
+    fail "submit's options: $(grep -E 'EXPECTED|GOT' "$T/work/job-options.txt" | tr '\n' ' ')"
+
 # ------------------------------------------------- IPP Everywhere test
 # PAPPL 1.3 leaves out a few attributes the test wants, and these printers
 # have no display, light or speaker to identify themselves with and report
