@@ -32,6 +32,8 @@ export TSAN_OPTIONS="log_path=$reports/report:suppressions=$reports/tsan-app.sup
 # the families differ only in the words the printers answer with (the plain
 # build's matrix has them all).
 export QF_STATUS_FRONTS="app serial" QF_STATUS_FAMILIES=tspl QF_STATUS_SERIAL=1
+# CUPS's IPP suites on a label, a two-colour label and a receipt printer.
+export QF_IPP_SUITE_DRIVERS="tspl-203 tspl-2colour-203 escpos-58"
 status=0
 ctest --test-dir "$dir" --output-on-failure -L 'app|status' || status=1
 if compgen -G "$reports/report*" >/dev/null; then
