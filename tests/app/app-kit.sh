@@ -1,4 +1,4 @@
-# The app tests' common part, sourced after ../e2e/private-cupsd.sh: a
+# The app tests' common part (it sources ../e2e/private-cupsd.sh too): a
 # private quillfeed-app on a free loopback port, with its spool, state, log
 # and local socket in the test's own directory, so that a running service is
 # neither used nor disturbed.
@@ -16,6 +16,44 @@
 #                       as setpriv and its arguments), the server runs
 #                       under it.
 #   qf_free_port        a free loopback TCP port.
+#   qf_args "$@"        the script's arguments: --app, --filter, --preview,
+#                       --ppd-dir, --data and --shots with a value (into app,
+#                       filter, preview, ppd_dir, data_dir and shots), --keep
+#                       (keep=1); anything else ends the test (exit 2)
+#   qf_usage            ends the test for a missing or wrong argument
+#   qf_need TOOL ...    skips the test (exit SKIP) when a tool is missing
+
+SKIP=77
+# shellcheck source=../e2e/private-cupsd.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../e2e/private-cupsd.sh"
+
+app= filter= preview= ppd_dir= data_dir= shots= keep=0
+qf_args() {
+    while [ $# -gt 0 ]; do
+        case $1 in
+            --app) app=$2; shift 2 ;;
+            --filter) filter=$2; shift 2 ;;
+            --preview) preview=$2; shift 2 ;;
+            --ppd-dir) ppd_dir=$2; shift 2 ;;
+            --data) data_dir=$2; shift 2 ;;
+            --shots) shots=$2; shift 2 ;;
+            --keep) keep=1; shift ;;
+            *) echo "unknown argument: $1" >&2; exit 2 ;;
+        esac
+    done
+}
+
+qf_usage() {
+    echo "usage: see the head of $0" >&2
+    exit 2
+}
+
+qf_need() {
+    local tool
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is not installed"; exit $SKIP; }
+    done
+}
 
 qf_free_port() {
     python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'

@@ -20,28 +20,11 @@
 #                   --data DIR [--keep]
 set -euo pipefail
 
-SKIP=77
 here=$(cd "$(dirname "$0")" && pwd)
-# shellcheck source=../e2e/private-cupsd.sh
-. "$here/../e2e/private-cupsd.sh"
 . "$here/app-kit.sh"
-app= filter= preview= ppd_dir= data_dir= keep=0
-while [ $# -gt 0 ]; do
-    case $1 in
-        --app) app=$2; shift 2 ;;
-        --filter) filter=$2; shift 2 ;;
-        --preview) preview=$2; shift 2 ;;
-        --ppd-dir) ppd_dir=$2; shift 2 ;;
-        --data) data_dir=$2; shift 2 ;;
-        --keep) keep=1; shift ;;
-        *) echo "unknown argument: $1" >&2; exit 2 ;;
-    esac
-done
-[ -x "$app" ] && [ -x "$filter" ] && [ -x "$preview" ] && [ -d "$ppd_dir" ] && [ -d "$data_dir" ] ||
-    { echo "usage: see the head of $0" >&2; exit 2; }
-for tool in ipptool python3 gs; do
-    command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is not installed"; exit $SKIP; }
-done
+qf_args "$@"
+[ -x "$app" ] && [ -x "$filter" ] && [ -x "$preview" ] && [ -d "$ppd_dir" ] && [ -d "$data_dir" ] || qf_usage
+qf_need ipptool python3 gs
 
 qf_app_setup app-test
 start_app() { qf_app_start -o file-directory="$T/out"; }

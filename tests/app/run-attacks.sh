@@ -15,23 +15,11 @@
 # Usage: run-attacks.sh --app FILE [--keep]
 set -euo pipefail
 
-SKIP=77
 here=$(cd "$(dirname "$0")" && pwd)
-# shellcheck source=../e2e/private-cupsd.sh
-. "$here/../e2e/private-cupsd.sh"
 . "$here/app-kit.sh"
-app= keep=0
-while [ $# -gt 0 ]; do
-    case $1 in
-        --app) app=$2; shift 2 ;;
-        --keep) keep=1; shift ;;
-        *) echo "unknown argument: $1" >&2; exit 2 ;;
-    esac
-done
-[ -x "$app" ] || { echo "usage: see the head of $0" >&2; exit 2; }
-for tool in ipptool python3 setpriv; do
-    command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is not installed"; exit $SKIP; }
-done
+qf_args "$@"
+[ -x "$app" ] || qf_usage
+qf_need ipptool python3 setpriv
 [ "$(id -u)" = 0 ] || { echo "SKIP: not root (the test acts as two other users)"; exit $SKIP; }
 
 service=64000

@@ -10,27 +10,13 @@
 # Usage: run-browser.sh --app FILE --preview FILE --shots DIR [--keep]
 set -euo pipefail
 
-SKIP=77
 here=$(cd "$(dirname "$0")" && pwd)
-# shellcheck source=../e2e/private-cupsd.sh
-. "$here/../e2e/private-cupsd.sh"
 . "$here/app-kit.sh"
-app= preview= shots= keep=0
-while [ $# -gt 0 ]; do
-    case $1 in
-        --app) app=$2; shift 2 ;;
-        --preview) preview=$2; shift 2 ;;
-        --shots) shots=$2; shift 2 ;;
-        --keep) keep=1; shift ;;
-        *) echo "unknown argument: $1" >&2; exit 2 ;;
-    esac
-done
-[ -x "$app" ] && [ -x "$preview" ] && [ -n "$shots" ] || { echo "usage: see the head of $0" >&2; exit 2; }
+qf_args "$@"
+[ -x "$app" ] && [ -x "$preview" ] && [ -n "$shots" ] || qf_usage
 chromium=$(command -v chromium || true)
 chromedriver=$(command -v chromedriver || true)
-for tool in python3 zbarimg ipptool; do
-    command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is not installed"; exit $SKIP; }
-done
+qf_need python3 zbarimg ipptool
 [ -n "$chromium" ] && [ -n "$chromedriver" ] ||
     { echo "SKIP: chromium and chromium-driver are not installed"; exit $SKIP; }
 

@@ -27,24 +27,11 @@
 # Usage: run-devices.sh --app FILE --preview FILE [--keep]
 set -euo pipefail
 
-SKIP=77
 here=$(cd "$(dirname "$0")" && pwd)
-# shellcheck source=../e2e/private-cupsd.sh
-. "$here/../e2e/private-cupsd.sh"
 . "$here/app-kit.sh"
-app= preview= keep=0
-while [ $# -gt 0 ]; do
-    case $1 in
-        --app) app=$2; shift 2 ;;
-        --preview) preview=$2; shift 2 ;;
-        --keep) keep=1; shift ;;
-        *) echo "unknown argument: $1" >&2; exit 2 ;;
-    esac
-done
-[ -x "$app" ] && [ -x "$preview" ] || { echo "usage: see the head of $0" >&2; exit 2; }
-for tool in ipptool python3 socat setpriv curl; do
-    command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is not installed"; exit $SKIP; }
-done
+qf_args "$@"
+[ -x "$app" ] && [ -x "$preview" ] || qf_usage
+qf_need ipptool python3 socat setpriv curl
 [ "$(id -u)" = 0 ] || { echo "SKIP: not root (the test acts as another user)"; exit $SKIP; }
 
 qf_app_setup devices-test

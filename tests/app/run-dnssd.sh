@@ -13,27 +13,15 @@
 # Usage: run-dnssd.sh --app FILE [--keep]
 set -euo pipefail
 
-SKIP=77
 here=$(cd "$(dirname "$0")" && pwd)
-for tool in ip unshare dbus-daemon avahi-daemon ippfind; do
-    command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is not installed"; exit $SKIP; }
-done
+. "$here/app-kit.sh"
+qf_need ip unshare dbus-daemon avahi-daemon ippfind
 [ "$(id -u)" = 0 ] || { echo "SKIP: not root (the test makes a network namespace)"; exit $SKIP; }
 # The rest runs in the namespace, so that nothing is announced outside.
 [ "${QF_IN_NAMESPACE:-}" = 1 ] || QF_IN_NAMESPACE=1 exec unshare -n bash "$0" "$@"
 
-# shellcheck source=../e2e/private-cupsd.sh
-. "$here/../e2e/private-cupsd.sh"
-. "$here/app-kit.sh"
-app= keep=0
-while [ $# -gt 0 ]; do
-    case $1 in
-        --app) app=$2; shift 2 ;;
-        --keep) keep=1; shift ;;
-        *) echo "unknown argument: $1" >&2; exit 2 ;;
-    esac
-done
-[ -x "$app" ] || { echo "usage: see the head of $0" >&2; exit 2; }
+qf_args "$@"
+[ -x "$app" ] || qf_usage
 
 qf_app_setup dnssd
 qf_app_cleanup() {

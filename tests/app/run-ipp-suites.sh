@@ -14,24 +14,12 @@
 # Usage: run-ipp-suites.sh --app FILE [--keep]
 set -euo pipefail
 
-SKIP=77
 here=$(cd "$(dirname "$0")" && pwd)
-# shellcheck source=../e2e/private-cupsd.sh
-. "$here/../e2e/private-cupsd.sh"
 . "$here/app-kit.sh"
-app= keep=0
-while [ $# -gt 0 ]; do
-    case $1 in
-        --app) app=$2; shift 2 ;;
-        --keep) keep=1; shift ;;
-        *) echo "unknown argument: $1" >&2; exit 2 ;;
-    esac
-done
-[ -x "$app" ] || { echo "usage: see the head of $0" >&2; exit 2; }
+qf_args "$@"
+[ -x "$app" ] || qf_usage
 suites=/usr/share/cups/ipptool
-for tool in ipptool gs python3; do
-    command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is not installed"; exit $SKIP; }
-done
+qf_need ipptool gs python3
 [ -f "$suites/ipp-2.2.test" ] || { echo "SKIP: the IPP suites are not installed (cups-ipp-utils)"; exit $SKIP; }
 
 qf_app_setup ipp-suites
