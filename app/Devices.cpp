@@ -18,8 +18,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <set>
 #include <string>
 
 namespace {
@@ -126,20 +124,10 @@ ssize_t WriteFd(pappl_device_t *device, const void *buffer, size_t bytes)
     return fd ? WriteAll(device, *fd, buffer, bytes) : -1;
 }
 
-// The file devices closed since they were opened (PAPPL closes a file's
-// device after every job, also while another job still holds it: see
-// JobGate.h). Kept by address; an address opened again is taken off.
-std::mutex g_closedLock;
-std::set<const pappl_device_t *> g_closed;
-
 // file: devices open their file themselves, at every job, inside the
 // administrator's directory (see OpenFileDevice).
 bool OpenFile(pappl_device_t *device, const char *uri, const char *name)
 {
-    {
-        std::lock_guard<std::mutex> lock(g_closedLock);
-        g_closed.erase(device);
-    }
     std::string problem;
     const int fd = OpenFileDevice(uri ? uri : "", name ? name : "", g_policy, problem);
     if (fd < 0) {
@@ -152,10 +140,6 @@ bool OpenFile(pappl_device_t *device, const char *uri, const char *name)
 
 void CloseFile(pappl_device_t *device)
 {
-    {
-        std::lock_guard<std::mutex> lock(g_closedLock);
-        g_closed.insert(device);
-    }
     int *fd = static_cast<int *>(papplDeviceGetData(device));
     if (!fd)
         return;
@@ -191,12 +175,6 @@ void AddDeviceSchemes()
     papplDeviceAddScheme("serial", PAPPL_DEVTYPE_CUSTOM_LOCAL, ListSerial, OpenSerial, CloseSerial, ReadSerial, WriteFd,
                          SerialStatus, nullptr);
     AddBluetoothScheme();
-}
-
-bool DeviceWasClosed(const pappl_device_t *device)
-{
-    std::lock_guard<std::mutex> lock(g_closedLock);
-    return g_closed.count(device) > 0;
 }
 
 void SetDevicePolicy(const DevicePolicy &policy)

@@ -18,9 +18,6 @@
 // Before any other device call.
 void AddDeviceSchemes();
 
-// Whether DEVICE, a device of the app's own, was closed since it was opened.
-bool DeviceWasClosed(const pappl_device_t *device);
-
 void SetDevicePolicy(const DevicePolicy &policy);
 const DevicePolicy &CurrentDevicePolicy();
 

@@ -209,16 +209,16 @@ void LogDeviceError(const char *message, void *job)
     papplLogJob(static_cast<pappl_job_t *>(job), PAPPL_LOGLEVEL_ERROR, "%s", message);
 }
 
-// The device a job that waited at the gate may write to: on a file the job
-// before it closed the device PAPPL handed both of them, and this job opens
-// its own (closed again with CloseOwnDevice).
+// The device a job writes to. On a file PAPPL closes the printer's device
+// as each job ends, the one it handed a job still printing included (two
+// jobs of a printer can be under way at once, see EnterGate); so a job on a
+// file opens its own, closed again when it ends.
 pappl_device_t *UsableDevice(pappl_job_t *job, pappl_device_t *device, pappl_device_t *&own)
 {
     own = nullptr;
     const char *uri = papplPrinterGetDeviceURI(papplJobGetPrinter(job));
-    if (!uri || strncmp(uri, "file:", 5) != 0 || !DeviceWasClosed(device))
+    if (!uri || strncmp(uri, "file:", 5) != 0)
         return device;
-    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "The job before this one closed the printer's file; opening it again.");
     own = papplDeviceOpen(uri, papplJobGetName(job), LogDeviceError, job);
     return own;
 }
@@ -363,7 +363,7 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *giv
     } held{job};
     pappl_device_t *device = UsableDevice(job, given, held.own);
     if (!device) {
-        papplJobSetMessage(job, "The printer's file could not be opened again.");
+        papplJobSetMessage(job, "The printer's file could not be opened.");
         return false;
     }
     JobValues values = ValuesOf(options);
