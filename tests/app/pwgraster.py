@@ -3,11 +3,14 @@
 
 usage: pwgraster.py OUT --width W --height H --dpi D [--type sgray_8]
                     [--pages N] [--truncate BYTES] [--bytes-per-line N]
+                    [--pattern label|grey]
 
-The pattern: a 4-pixel black frame, a diagonal, a grey ramp in the lower
-right quarter (red in its upper half for srgb_8), the page number as that
-many bars at the top.  --truncate cuts the file after so many bytes (a
-damaged document).
+The label pattern: a 4-pixel black frame, a diagonal, a grey ramp in the
+lower right quarter (red in its upper half for srgb_8), the page number as
+that many bars at the top. The grey pattern: rows 300 to 899 a grey ramp from
+black on the left to white on the right, a checkerboard of 20-pixel squares
+elsewhere (a label half picture, half line art). --truncate cuts the file
+after so many bytes (a damaged document).
 """
 import argparse
 import struct
@@ -15,8 +18,17 @@ import struct
 SPACES = {'black_1': (3, 1, 1), 'sgray_8': (18, 8, 8), 'srgb_8': (19, 8, 24)}
 
 
-def pixel(x, y, w, h, page):
+def grey_pixel(x, y, w):
+    if 300 <= y < 900:
+        v = x * 255 // max(1, w - 1)
+        return (v, v, v)
+    return (0, 0, 0) if (x // 20 + y // 20) % 2 else (255, 255, 255)
+
+
+def pixel(x, y, w, h, page, pattern='label'):
     """(r, g, b) luminance of one pixel."""
+    if pattern == 'grey':
+        return grey_pixel(x, y, w)
     if x < 4 or y < 4 or x + 4 >= w or y + 4 >= h:
         return (0, 0, 0)
     if x == y * w // h:
@@ -31,8 +43,8 @@ def pixel(x, y, w, h, page):
     return (255, 255, 255)
 
 
-def row_bytes(kind, y, w, h, page):
-    px = [pixel(x, y, w, h, page) for x in range(w)]
+def row_bytes(kind, y, w, h, page, pattern='label'):
+    px = [pixel(x, y, w, h, page, pattern) for x in range(w)]
     if kind == 'srgb_8':
         return bytes(c for p in px for c in p)
     grey = [(p[0] * 30 + p[1] * 59 + p[2] * 11) // 100 for p in px]
@@ -109,6 +121,7 @@ def main():
     ap.add_argument('--truncate', type=int, default=0)
     ap.add_argument('--bytes-per-line', type=int, default=0,
                     help='write this cupsBytesPerLine into the header (a damaged page)')
+    ap.add_argument('--pattern', default='label', choices=['label', 'grey'])
     a = ap.parse_args()
     data = bytearray(b'RaS2')
     rows = {}
@@ -121,8 +134,8 @@ def main():
         data += hdr
         for y in range(a.height):
             # Only the bars at the top tell the pages apart.
-            if 8 <= y < 24 or y not in rows:
-                rows[y] = encode(row_bytes(a.type, y, a.width, a.height, page), bpp // 8)
+            if (8 <= y < 24 and a.pattern == 'label') or y not in rows:
+                rows[y] = encode(row_bytes(a.type, y, a.width, a.height, page, a.pattern), bpp // 8)
             data += rows[y]
     if a.truncate:
         data = data[:a.truncate]
