@@ -17,8 +17,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/app-kit.sh"
 qf_need ip unshare dbus-daemon avahi-daemon ippfind
 [ "$(id -u)" = 0 ] || { echo "SKIP: not root (the test makes a network namespace)"; exit $SKIP; }
-# The rest runs in the namespace, so that nothing is announced outside.
-[ "${QF_IN_NAMESPACE:-}" = 1 ] || QF_IN_NAMESPACE=1 exec unshare -n bash "$0" "$@"
+# The rest runs in the namespace, so that nothing is announced outside;
+# with a mount namespace too, where the avahi daemon's run directory is its
+# own (a machine's running avahi daemon keeps its pid file there).
+[ "${QF_IN_NAMESPACE:-}" = 1 ] || QF_IN_NAMESPACE=1 exec unshare -n -m --propagation private bash "$0" "$@"
+mkdir -p /run/avahi-daemon
+mount -t tmpfs -o mode=0755 tmpfs /run/avahi-daemon
 
 qf_args "$@"
 [ -x "$app" ] || qf_usage
