@@ -89,7 +89,7 @@ void ThresholdRowPortable(const uint8_t *src, uint8_t *dst, uint32_t w, uint8_t 
     ThresholdFrom(src, dst, 0, w, level);
 }
 
-template <template <class> class Isa> void UseDiffusion(DitherPaths &p)
+template <template <class> class Isa> constexpr void UseDiffusion(DitherPaths &p)
 {
     p.diffuse[FloydSteinberg::kIndex] = &Isa<FloydSteinberg>::Step;
     p.diffuse[Burkes::kIndex] = &Isa<Burkes>::Step;
@@ -101,7 +101,7 @@ template <template <class> class Isa> void UseDiffusion(DitherPaths &p)
 
 // Which path runs where at a level. AVX2 widens what it can of the SSE2
 // level and keeps the rest of it (ordered and threshold blocks).
-DitherPaths PathsFor(int isa)
+constexpr DitherPaths PathsFor(int isa)
 {
     DitherPaths p{};
     UseDiffusion<DiffusePortable>(p);
@@ -138,9 +138,18 @@ DitherPaths PathsFor(int isa)
     return p;
 }
 
-// The level Dither uses and its paths (the process is single-threaded).
-int g_isa = SupportedIsa();
-DitherPaths g_paths = PathsFor(g_isa);
+// The paths in use (the process is single-threaded): the portable ones
+// from the start, so that a conversion run by another file's static
+// initialiser still works, then those of the level Dither uses.
+constexpr DitherPaths kPortablePaths = PathsFor(kDitherScalar);
+DitherPaths g_paths = kPortablePaths;
+
+int UseLevel(int isa)
+{
+    g_paths = PathsFor(isa);
+    return isa;
+}
+int g_isa = UseLevel(SupportedIsa());
 
 // ---------------------------------------------------------------------------
 // The rows of the error diffusion: which row advances when (see the top of
@@ -490,8 +499,7 @@ int DitherIsaLevel()
 int SetDitherIsaLevel(int level)
 {
     const int top = SupportedIsa();
-    g_isa = level < 0 ? 0 : level > top ? top : level;
-    g_paths = PathsFor(g_isa);
+    g_isa = UseLevel(level < 0 ? 0 : level > top ? top : level);
     return g_isa;
 }
 
