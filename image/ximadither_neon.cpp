@@ -1,0 +1,177 @@
+// The NEON paths of the one-bit conversions: the error diffusion's bits,
+// shares and rows below 16 columns at a time after the scalar serial chain;
+// ordered and threshold blocks; the inner flags and plain blocks of the text
+// and pictures method. ximadither.cpp says where they run; on 32-bit ARM
+// builds without -mfpu=neon each function here is compiled for NEON on its
+// own and only reached when the CPU has it.
+#include "ximadither_kernels.h"
+
+#if defined(QF_DITHER_NEON)
+
+#if defined(QF_NEON_AT_RUN_TIME)
+#pragma GCC push_options
+#pragma GCC target("fpu=neon")
+#include <arm_neon.h>
+#pragma GCC pop_options
+#else
+#include <arm_neon.h>
+#endif
+
+namespace qf_image_detail {
+namespace {
+
+// The bits of 16 columns from a lane mask (0xFF: white): the leftmost column
+// becomes the most significant bit of dst[0]. Each lane keeps its own bit,
+// and three rounds of pairwise sums gather 8 lanes into one byte.
+QF_TARGET_NEON QF_ALWAYS_INLINE void StoreBitsNeon(uint8x16_t white, uint8_t *dst)
+{
+    static const uint8_t kBit[16] = {0x80, 0x40, 0x20, 0x10, 8, 4, 2, 1, 0x80, 0x40, 0x20, 0x10, 8, 4, 2, 1};
+    const uint8x16_t b = vandq_u8(white, vld1q_u8(kBit));
+    uint8x8_t s = vpadd_u8(vget_low_u8(b), vget_high_u8(b));
+    s = vpadd_u8(s, s);
+    s = vpadd_u8(s, s);
+    dst[0] = vget_lane_u8(s, 0);
+    dst[1] = vget_lane_u8(s, 1);
+}
+
+// Is every lane 0?
+QF_TARGET_NEON QF_ALWAYS_INLINE bool AllZeroNeon(uint8x16_t v)
+{
+    const uint64x2_t q = vreinterpretq_u64_u8(v);
+    return (vgetq_lane_u64(q, 0) | vgetq_lane_u64(q, 1)) == 0;
+}
+
+// Bits and shares of the 16 columns from x (a multiple of 16), all inside
+// the row: |e| times each weight's multiplier in 32-bit lanes.
+template <class K> QF_TARGET_NEON QF_ALWAYS_INLINE void SharesNeon(RowRun &r, int x)
+{
+    using Sh = Shape<K>;
+    static constexpr std::array<Magic, kMaxWeights> kMagic = Sh::Magics();
+    const uint8x16_t g = vld1q_u8(r.src + x);
+    const uint8x16_t white = vcgtq_u8(g, vdupq_n_u8(128));
+    StoreBitsNeon(white, r.out + (x >> 3));
+    const uint8x16_t mag = vbslq_u8(white, vsubq_u8(vdupq_n_u8(255), g), g);
+    const uint16x8_t lo = vmovl_u8(vget_low_u8(mag)), hi = vmovl_u8(vget_high_u8(mag));
+    for (int i = 0; i < Sh::NW; i++) {
+        const Magic m = kMagic[i];
+        const uint16x4_t mul = vdup_n_u16(static_cast<uint16_t>(m.magic));
+        const int32x4_t sh = vdupq_n_s32(-(16 + m.shift));
+        const uint16x8_t qlo = vcombine_u16(vmovn_u32(vshlq_u32(vmull_u16(vget_low_u16(lo), mul), sh)),
+                                            vmovn_u32(vshlq_u32(vmull_u16(vget_high_u16(lo), mul), sh)));
+        const uint16x8_t qhi = vcombine_u16(vmovn_u32(vshlq_u32(vmull_u16(vget_low_u16(hi), mul), sh)),
+                                            vmovn_u32(vshlq_u32(vmull_u16(vget_high_u16(hi), mul), sh)));
+        const uint8x16_t q = vcombine_u8(vmovn_u16(qlo), vmovn_u16(qhi));
+        // white lanes negated: (q ^ -1) - (-1) = -q
+        vst1q_s8(ShareAt(r, x) + i * kShareLen, vreinterpretq_s8_u8(vsubq_u8(veorq_u8(q, white), white)));
+    }
+}
+
+// The shares added into the columns from lo of row Dy below, 16 at a time:
+// levels offset by -128 into int8 take each share as a signed saturating
+// add, clamp(v + q, 0, 255) exactly. Returns the first column left for the
+// scalar loop.
+template <class K, int Dy> QF_TARGET_NEON QF_ALWAYS_INLINE int BelowNeon(RowRun &r, int lo, int hi)
+{
+    using Sh = Shape<K>;
+    constexpr int nt = Sh::CountBelow(Dy);
+    uint8_t *dst = r.below[Dy - 1];
+    if (nt == 0 || !dst)
+        return hi;
+    constexpr auto taps = Sh::Below(Dy);
+    const uint8x16_t flip = vdupq_n_u8(0x80);
+    int p = lo;
+    for (; p + 16 <= hi; p += 16) {
+        int8x16_t v = vreinterpretq_s8_u8(veorq_u8(vld1q_u8(dst + p), flip));
+        const int8_t *sh = ShareAt(r, p);
+        for (int i = 0; i < nt; i++)
+            v = vqaddq_s8(v, vld1q_s8(sh + taps[i][1] * kShareLen - taps[i][0]));
+        vst1q_u8(dst + p, veorq_u8(vreinterpretq_u8_s8(v), flip));
+    }
+    return p;
+}
+
+} // namespace
+
+template <class K> QF_TARGET_NEON void DiffuseNeon<K>::Step(const DiffusionStep &s)
+{
+    static_assert(Shape<K>::AllMagic(), "the shares need a 16-bit multiplier for every weight");
+    for (int j = 0; j < s.n; j++) {
+        RowRun &r = *s.rows[j];
+        SerialScalar<K>(r, s.w);
+        const int e = ChunkEnd(r.done, s.w);
+        int x = r.done * kChunk;
+        for (; x + 16 <= e; x += 16)
+            SharesNeon<K>(r, x);
+        SharesScalar<K>(r, x, e);
+    }
+    for (int j = 0; j < s.n; j++) {
+        RowRun &r = *s.rows[j];
+        int lo, hi;
+        BelowSpan<K>(r.done, s.w, lo, hi);
+        BelowScalar<K, 1>(r, BelowNeon<K, 1>(r, lo, hi), hi);
+        BelowScalar<K, 2>(r, BelowNeon<K, 2>(r, lo, hi), hi);
+        BelowScalar<K, 3>(r, BelowNeon<K, 3>(r, lo, hi), hi);
+    }
+}
+
+template struct DiffuseNeon<FloydSteinberg>;
+template struct DiffuseNeon<Burkes>;
+template struct DiffuseNeon<Stucki>;
+template struct DiffuseNeon<JarvisJudiceNinke>;
+template struct DiffuseNeon<Sierra>;
+template struct DiffuseNeon<StevensonArce>;
+
+QF_TARGET_NEON uint32_t BlocksAboveNeon(const uint8_t *src, uint8_t *dst, const uint8_t *t, uint32_t w)
+{
+    const uint8x16_t tv = vld1q_u8(t);
+    uint32_t x = 0;
+    for (; x + 16 <= w; x += 16)
+        StoreBitsNeon(vcgtq_u8(vld1q_u8(src + x), tv), dst + (x >> 3));
+    return x;
+}
+
+QF_TARGET_NEON void ThresholdRowNeon(const uint8_t *src, uint8_t *dst, uint32_t w, uint8_t level)
+{
+    const uint8x16_t lv = vdupq_n_u8(level);
+    uint32_t x = 0;
+    for (; x + 16 <= w; x += 16)
+        StoreBitsNeon(vcgtq_u8(vld1q_u8(src + x), lv), dst + (x >> 3));
+    ThresholdFrom(src, dst, x, w, level);
+}
+
+namespace {
+
+QF_TARGET_NEON QF_ALWAYS_INLINE uint8x16_t PureMaskNeon(const uint8_t *p)
+{
+    const uint8x16_t v = vld1q_u8(p);
+    return vorrq_u8(vceqq_u8(v, vdupq_n_u8(0)), vceqq_u8(v, vdupq_n_u8(255)));
+}
+
+} // namespace
+
+QF_TARGET_NEON uint32_t InnerNeon(const uint8_t *up, const uint8_t *mid, const uint8_t *down, uint8_t *inner,
+                                  uint32_t w)
+{
+    const uint8x16_t one = vdupq_n_u8(1);
+    uint32_t x = 1;
+    for (; x + 16 < w; x += 16) {
+        uint8x16_t p = vorrq_u8(PureMaskNeon(mid + x), vorrq_u8(PureMaskNeon(mid + x - 1), PureMaskNeon(mid + x + 1)));
+        if (up)
+            p = vorrq_u8(p, PureMaskNeon(up + x));
+        if (down)
+            p = vorrq_u8(p, PureMaskNeon(down + x));
+        vst1q_u8(inner + x, vbicq_u8(one, p));
+    }
+    return x;
+}
+
+QF_TARGET_NEON void PlainBitsNeon(const uint8_t *src, const uint8_t *inner, uint8_t *dst, uint32_t w)
+{
+    for (uint32_t x = 0; x + 16 <= w; x += 16)
+        if (AllZeroNeon(vld1q_u8(inner + x)))
+            StoreBitsNeon(vcgtq_u8(vld1q_u8(src + x), vdupq_n_u8(128)), dst + (x >> 3));
+}
+
+} // namespace qf_image_detail
+
+#endif // QF_DITHER_NEON
