@@ -114,6 +114,8 @@ constexpr DitherPaths PathsFor(int isa)
         p.inner = InnerSse2;
         p.plainBits = PlainBitsSse2;
         p.plainBlock = 16;
+        p.textSteps = TextStepsSse2;
+        p.textLanes = 4;
     }
 #endif
 #if defined(QF_DITHER_AVX2)
@@ -122,6 +124,8 @@ constexpr DitherPaths PathsFor(int isa)
         p.inner = InnerAvx2;
         p.plainBits = PlainBitsAvx2;
         p.plainBlock = 32;
+        p.textSteps = TextStepsAvx2;
+        p.textLanes = 8;
     }
 #endif
 #if defined(QF_DITHER_NEON)
@@ -132,6 +136,8 @@ constexpr DitherPaths PathsFor(int isa)
         p.inner = InnerNeon;
         p.plainBits = PlainBitsNeon;
         p.plainBlock = 16;
+        p.textSteps = TextStepsNeon;
+        p.textLanes = 4;
     }
 #endif
     (void)isa;
@@ -413,10 +419,98 @@ bool NoneInner(const uint8_t *inner, uint32_t n)
     return any == 0;
 }
 
-void DitherTextAndPictures(CxImage &grey, CxImage &out)
+// A row's inner flags, by the vector path as far as it goes.
+void InnerFlags(const DitherPaths &paths, const uint8_t *up, const uint8_t *src, const uint8_t *down, uint8_t *inner,
+                uint32_t w)
+{
+    const uint32_t done = paths.inner ? paths.inner(up, src, down, inner, w) : 0;
+    if (done > 1) {
+        InnerScalar(up, src, down, inner, 0, 1, w);
+        InnerScalar(up, src, down, inner, done, w, w);
+    } else {
+        InnerScalar(up, src, down, inner, 0, w, w);
+    }
+}
+
+// The same method with rows in vector lanes (paths.textSteps): groups of
+// paths.textLanes rows, row j of a group two columns behind row j - 1, so
+// that every error a pixel takes from the row above has arrived when it is
+// reached; the errors are whole numbers summed without clamping, so the
+// order in which they arrive does not change them. Outside the columns
+// holding a grey-area pixel of the group a row's bits are its thresholds.
+void DitherTextAndPicturesInLanes(CxImage &grey, CxImage &out, const DitherPaths &paths)
 {
     const uint32_t w = grey.GetWidth(), h = grey.GetHeight();
+    const int lanes = paths.textLanes;
+    const uint32_t lead = 2 * static_cast<uint32_t>(lanes); // room before and after a lane's results
+    // Errors into the row after the group, column x at x + 1.
+    std::vector<int32_t> carryBuf(static_cast<size_t>(w) + 2, 0);
+    int32_t *carry = carryBuf.data() + 1;
+    std::vector<int32_t> codes((static_cast<size_t>(w) + lead + 2) * static_cast<size_t>(lanes));
+    std::vector<uint8_t> inner((static_cast<size_t>(w) + 1) * static_cast<size_t>(lanes));
+    std::vector<uint8_t> whiteBuf((static_cast<size_t>(w) + 2 * lead + 2) * static_cast<size_t>(lanes));
+    uint8_t *whites[kMaxTextLanes];
+    for (int j = 0; j < lanes; j++)
+        whites[j] = whiteBuf.data() + static_cast<size_t>(j) * (w + 2 * lead + 2) + lead;
+    for (uint32_t y0 = 0; y0 < h; y0 += static_cast<uint32_t>(lanes)) {
+        int n = 0;
+        bool stop = false;
+        for (; n < lanes && y0 + static_cast<uint32_t>(n) < h; n++) {
+            const uint32_t y = y0 + static_cast<uint32_t>(n);
+            grey.SetProgress(static_cast<int32_t>(uint64_t{100} * y / h));
+            if ((stop = grey.GetEscape()))
+                break;
+        }
+        // Each row's inner flags and thresholds; the columns [lo, hi) hold
+        // every grey-area pixel of the group.
+        uint32_t lo = w, hi = 0;
+        for (int j = 0; j < n; j++) {
+            const uint32_t y = y0 + static_cast<uint32_t>(j);
+            const uint8_t *src = grey.GetBits(y);
+            const uint8_t *up = y > 0 ? grey.GetBits(y - 1) : nullptr;
+            const uint8_t *down = y + 1 < h ? grey.GetBits(y + 1) : nullptr;
+            uint8_t *in = inner.data() + static_cast<size_t>(j) * (w + 1);
+            InnerFlags(paths, up, src, down, in, w);
+            in[w] = 0;
+            uint8_t *dst = out.GetBits(y);
+            std::memset(dst, 0, out.GetEffWidth());
+            paths.thresholdRow(src, dst, w, 128);
+            if (const void *first = std::memchr(in, 1, w)) {
+                lo = std::min(lo, static_cast<uint32_t>(static_cast<const uint8_t *>(first) - in));
+                hi = std::max(hi, static_cast<uint32_t>(static_cast<const uint8_t *>(memrchr(in, 1, w)) - in) + 1);
+            }
+        }
+        if (lo >= hi) {
+            std::fill(carryBuf.begin(), carryBuf.end(), 0);
+        } else {
+            const uint32_t from = lo & ~7u, to = std::min(w, (hi + 7) & ~7u), span = to - from;
+            const uint32_t steps = span + 2 * static_cast<uint32_t>(n - 1) + 2;
+            std::fill(carry - 1, carry + from, 0);
+            std::fill(carry + to, carry + w + 1, 0);
+            std::fill(codes.begin(), codes.begin() + static_cast<long>(steps) * lanes, 0);
+            for (int j = 0; j < n; j++) {
+                const uint8_t *src = grey.GetBits(y0 + static_cast<uint32_t>(j));
+                const uint8_t *in = inner.data() + static_cast<size_t>(j) * (w + 1);
+                int32_t *c = codes.data() + static_cast<size_t>(2 * j) * static_cast<size_t>(lanes) + j;
+                for (uint32_t x = from; x < to; x++)
+                    c[static_cast<size_t>(x - from) * static_cast<size_t>(lanes)] =
+                        src[x] << 4 | in[x] << 12 | in[x + 1] << 13;
+            }
+            paths.textSteps(TextSteps{codes.data(), steps, span, carry + from, n - 1, whites});
+            for (int j = 0; j < n; j++)
+                paths.thresholdRow(whites[j], out.GetBits(y0 + static_cast<uint32_t>(j)) + (from >> 3), span, 0);
+        }
+        if (stop)
+            break;
+    }
+}
+
+void DitherTextAndPictures(CxImage &grey, CxImage &out)
+{
     const DitherPaths &paths = g_paths;
+    if (paths.textSteps)
+        return DitherTextAndPicturesInLanes(grey, out, paths);
+    const uint32_t w = grey.GetWidth(), h = grey.GetHeight();
     // Diffused error, times 16, of this row and the next; one spare column
     // on both sides takes the shares past the row ends.
     std::vector<int> errors(2 * (static_cast<size_t>(w) + 2), 0);
@@ -433,14 +527,7 @@ void DitherTextAndPictures(CxImage &grey, CxImage &out)
         uint8_t *dst = out.GetBits(y);
         std::memset(dst, 0, out.GetEffWidth());
 
-        // inner flags made by the vector path up to here
-        const uint32_t done = paths.inner ? paths.inner(up, src, down, inner.data(), w) : 0;
-        if (done > 1) {
-            InnerScalar(up, src, down, inner.data(), 0, 1, w);
-            InnerScalar(up, src, down, inner.data(), done, w, w);
-        } else {
-            InnerScalar(up, src, down, inner.data(), 0, w, w);
-        }
+        InnerFlags(paths, up, src, down, inner.data(), w);
 
         const auto pixel = [&](uint32_t x) {
             bool white;

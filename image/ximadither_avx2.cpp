@@ -185,6 +185,49 @@ QF_TARGET_AVX2 void PlainBitsAvx2(const uint8_t *src, const uint8_t *inner, uint
     }
 }
 
+namespace {
+
+QF_TARGET_AVX2 QF_ALWAYS_INLINE __m256i Div16Avx2(__m256i e)
+{
+    return _mm256_srai_epi32(_mm256_add_epi32(e, _mm256_and_si256(_mm256_srai_epi32(e, 31), _mm256_set1_epi32(15))), 4);
+}
+
+} // namespace
+
+// TextStepsSse2 with eight rows at once.
+QF_TARGET_AVX2 void TextStepsAvx2(const TextSteps &t)
+{
+    const __m256i zero = _mm256_setzero_si256(), one = _mm256_set1_epi32(1);
+    const __m256i levelBits = _mm256_set1_epi32(0xFFF), full = _mm256_set1_epi32(255 * 16),
+                  mid = _mm256_set1_epi32(128 * 16);
+    const __m256i down = _mm256_setr_epi32(0, 0, 1, 2, 3, 4, 5, 6); // lane j takes lane j - 1
+    __m256i done = zero, a0 = zero, a1 = zero, right = zero;
+    const int lag = 2 * t.last + 1;
+    for (uint32_t s = 0; s < t.steps; s++) {
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(t.codes + 8 * size_t{s}));
+        const __m256i level = _mm256_and_si256(c, levelBits);
+        const __m256i inner = _mm256_sub_epi32(zero, _mm256_and_si256(_mm256_srli_epi32(c, 12), one));
+        const __m256i innerNext = _mm256_sub_epi32(zero, _mm256_srli_epi32(c, 13));
+        const __m256i above = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(done, down),
+                                                 _mm256_set1_epi32(s < t.span ? t.carry[s] : 0), 1);
+        const __m256i g = _mm256_add_epi32(_mm256_add_epi32(level, above), right);
+        const __m256i white = _mm256_cmpgt_epi32(_mm256_blendv_epi8(level, g, inner), mid);
+        const __m256i e = _mm256_and_si256(_mm256_sub_epi32(g, _mm256_and_si256(white, full)), inner);
+        right = _mm256_and_si256(Div16Avx2(_mm256_sub_epi32(_mm256_slli_epi32(e, 3), e)), innerNext);
+        done = _mm256_add_epi32(a0, Div16Avx2(_mm256_add_epi32(_mm256_slli_epi32(e, 1), e)));
+        a0 = _mm256_add_epi32(a1, Div16Avx2(_mm256_add_epi32(_mm256_slli_epi32(e, 2), e)));
+        a1 = Div16Avx2(e);
+        const int bits = _mm256_movemask_ps(_mm256_castsi256_ps(white));
+        for (int j = 0; j <= t.last; j++)
+            t.whites[j][static_cast<int>(s) - 2 * j] = static_cast<uint8_t>(-((bits >> j) & 1));
+        if (static_cast<int>(s) >= lag - 1) {
+            alignas(32) int32_t f[8];
+            _mm256_store_si256(reinterpret_cast<__m256i *>(f), done);
+            t.carry[static_cast<int>(s) - lag] = f[t.last];
+        }
+    }
+}
+
 } // namespace qf_image_detail
 
 #endif // QF_DITHER_AVX2

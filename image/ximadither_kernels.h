@@ -454,6 +454,25 @@ struct DiffusionStep {
     int w; // row width
 };
 
+// Text and pictures inside grey areas, rows in vector lanes: the steps of
+// one group of rows, lane j holding row j, two columns behind lane j - 1
+// (lane j is at column s - 2 j at step s; columns from the group's first).
+struct TextSteps {
+    // [step][lane]: the level times 16, | 1 << 12 for an inner pixel, | 1 <<
+    // 13 when the next column's is; 0 before and past the row.
+    const int32_t *codes;
+    uint32_t steps;
+    uint32_t span; // columns; lane 0 takes the error from above at carry[s]
+    // The errors from the row above the group (read by lane 0 at column s
+    // in step s) and, in place, into the row after it: lane `last` leaves
+    // its row's at column s - 2 last - 1.
+    int32_t *carry;
+    int last;
+    // Per lane: 0xFF (white) or 0 at column s - 2 j in step s.
+    uint8_t *const *whites;
+};
+constexpr int kMaxTextLanes = 8;
+
 struct DitherPaths {
     // Per kernel (K::kIndex); never null.
     void (*diffuse[kKernels])(const DiffusionStep &);
@@ -473,6 +492,10 @@ struct DitherPaths {
     // left alone. Null (and plainBlock 0): none.
     void (*plainBits)(const uint8_t *src, const uint8_t *inner, uint8_t *dst, uint32_t w);
     uint32_t plainBlock;
+    // Text and pictures: the grey areas of textLanes rows at once. Null
+    // (and textLanes 0): one row at a time.
+    void (*textSteps)(const TextSteps &);
+    int textLanes;
 };
 
 #if defined(QF_DITHER_SSE2)
@@ -486,6 +509,7 @@ uint32_t BlocksAboveSse2(const uint8_t *src, uint8_t *dst, const uint8_t *t, uin
 void ThresholdRowSse2(const uint8_t *src, uint8_t *dst, uint32_t w, uint8_t level);
 uint32_t InnerSse2(const uint8_t *up, const uint8_t *mid, const uint8_t *down, uint8_t *inner, uint32_t w);
 void PlainBitsSse2(const uint8_t *src, const uint8_t *inner, uint8_t *dst, uint32_t w);
+void TextStepsSse2(const TextSteps &t); // four lanes
 #endif
 
 #if defined(QF_DITHER_AVX2)
@@ -497,6 +521,7 @@ template <class K> struct DiffuseAvx2 {
 QF_TARGET_AVX2 uint32_t InnerAvx2(const uint8_t *up, const uint8_t *mid, const uint8_t *down, uint8_t *inner,
                                   uint32_t w);
 QF_TARGET_AVX2 void PlainBitsAvx2(const uint8_t *src, const uint8_t *inner, uint8_t *dst, uint32_t w);
+QF_TARGET_AVX2 void TextStepsAvx2(const TextSteps &t); // eight lanes
 #endif
 
 #if defined(QF_DITHER_NEON)
@@ -510,6 +535,7 @@ QF_TARGET_NEON void ThresholdRowNeon(const uint8_t *src, uint8_t *dst, uint32_t 
 QF_TARGET_NEON uint32_t InnerNeon(const uint8_t *up, const uint8_t *mid, const uint8_t *down, uint8_t *inner,
                                   uint32_t w);
 QF_TARGET_NEON void PlainBitsNeon(const uint8_t *src, const uint8_t *inner, uint8_t *dst, uint32_t w);
+QF_TARGET_NEON void TextStepsNeon(const TextSteps &t); // four lanes
 #endif
 
 } // namespace qf_image_detail

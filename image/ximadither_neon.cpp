@@ -172,6 +172,51 @@ QF_TARGET_NEON void PlainBitsNeon(const uint8_t *src, const uint8_t *inner, uint
             StoreBitsNeon(vcgtq_u8(vld1q_u8(src + x), vdupq_n_u8(128)), dst + (x >> 3));
 }
 
+namespace {
+
+QF_TARGET_NEON QF_ALWAYS_INLINE int32x4_t Div16Neon(int32x4_t e)
+{
+    return vshrq_n_s32(vaddq_s32(e, vandq_s32(vshrq_n_s32(e, 31), vdupq_n_s32(15))), 4);
+}
+
+} // namespace
+
+// The text and pictures method's grey areas, four rows at once (see
+// TextSteps in ximadither_kernels.h).
+QF_TARGET_NEON void TextStepsNeon(const TextSteps &t)
+{
+    const int32x4_t zero = vdupq_n_s32(0);
+    const uint32x4_t levelBits = vdupq_n_u32(0xFFF), innerBit = vdupq_n_u32(1u << 12), nextBit = vdupq_n_u32(1u << 13);
+    const int32x4_t full = vdupq_n_s32(255 * 16), mid = vdupq_n_s32(128 * 16);
+    int32x4_t done = zero, a0 = zero, a1 = zero, right = zero;
+    const int lag = 2 * t.last + 1;
+    for (uint32_t s = 0; s < t.steps; s++) {
+        const uint32x4_t c = vld1q_u32(reinterpret_cast<const uint32_t *>(t.codes + 4 * size_t{s}));
+        const int32x4_t level = vreinterpretq_s32_u32(vandq_u32(c, levelBits));
+        const uint32x4_t inner = vtstq_u32(c, innerBit);
+        const int32x4_t innerNext = vreinterpretq_s32_u32(vtstq_u32(c, nextBit));
+        // Lane 0's error from the row above the group, lane j's from lane j - 1.
+        const int32x4_t above = vextq_s32(vdupq_n_s32(s < t.span ? t.carry[s] : 0), done, 3);
+        const int32x4_t g = vaddq_s32(vaddq_s32(level, above), right);
+        const uint32x4_t white = vcgtq_s32(vbslq_s32(inner, g, level), mid);
+        const int32x4_t e =
+            vandq_s32(vsubq_s32(g, vandq_s32(vreinterpretq_s32_u32(white), full)), vreinterpretq_s32_u32(inner));
+        right = vandq_s32(Div16Neon(vsubq_s32(vshlq_n_s32(e, 3), e)), innerNext);
+        done = vaddq_s32(a0, Div16Neon(vaddq_s32(vshlq_n_s32(e, 1), e)));
+        a0 = vaddq_s32(a1, Div16Neon(vaddq_s32(vshlq_n_s32(e, 2), e)));
+        a1 = Div16Neon(e);
+        alignas(16) uint32_t wv[4];
+        vst1q_u32(wv, white);
+        for (int j = 0; j <= t.last; j++)
+            t.whites[j][static_cast<int>(s) - 2 * j] = static_cast<uint8_t>(wv[j]);
+        if (static_cast<int>(s) >= lag - 1) {
+            alignas(16) int32_t f[4];
+            vst1q_s32(f, done);
+            t.carry[static_cast<int>(s) - lag] = f[t.last];
+        }
+    }
+}
+
 } // namespace qf_image_detail
 
 #endif // QF_DITHER_NEON

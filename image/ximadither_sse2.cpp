@@ -355,6 +355,48 @@ void PlainBitsSse2(const uint8_t *src, const uint8_t *inner, uint8_t *dst, uint3
     }
 }
 
+namespace {
+
+// e / 16 truncated toward zero, as C's division does.
+QF_ALWAYS_INLINE __m128i Div16(__m128i e)
+{
+    return _mm_srai_epi32(_mm_add_epi32(e, _mm_and_si128(_mm_srai_epi32(e, 31), _mm_set1_epi32(15))), 4);
+}
+
+} // namespace
+
+void TextStepsSse2(const TextSteps &t)
+{
+    const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi32(1);
+    const __m128i levelBits = _mm_set1_epi32(0xFFF), full = _mm_set1_epi32(255 * 16), mid = _mm_set1_epi32(128 * 16);
+    __m128i done = zero, a0 = zero, a1 = zero, right = zero;
+    const int lag = 2 * t.last + 1;
+    for (uint32_t s = 0; s < t.steps; s++) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(t.codes + 4 * size_t{s}));
+        const __m128i level = _mm_and_si128(c, levelBits);
+        const __m128i inner = _mm_sub_epi32(zero, _mm_and_si128(_mm_srli_epi32(c, 12), one));
+        const __m128i innerNext = _mm_sub_epi32(zero, _mm_srli_epi32(c, 13));
+        // Lane 0's error from the row above the group, lane j's from lane j - 1.
+        const __m128i above = _mm_or_si128(_mm_slli_si128(done, 4), _mm_cvtsi32_si128(s < t.span ? t.carry[s] : 0));
+        const __m128i g = _mm_add_epi32(_mm_add_epi32(level, above), right);
+        const __m128i judged = _mm_or_si128(_mm_and_si128(inner, g), _mm_andnot_si128(inner, level));
+        const __m128i white = _mm_cmpgt_epi32(judged, mid);
+        const __m128i e = _mm_and_si128(_mm_sub_epi32(g, _mm_and_si128(white, full)), inner);
+        right = _mm_and_si128(Div16(_mm_sub_epi32(_mm_slli_epi32(e, 3), e)), innerNext);
+        done = _mm_add_epi32(a0, Div16(_mm_add_epi32(_mm_slli_epi32(e, 1), e)));
+        a0 = _mm_add_epi32(a1, Div16(_mm_add_epi32(_mm_slli_epi32(e, 2), e)));
+        a1 = Div16(e);
+        const int bits = _mm_movemask_ps(_mm_castsi128_ps(white));
+        for (int j = 0; j <= t.last; j++)
+            t.whites[j][static_cast<int>(s) - 2 * j] = static_cast<uint8_t>(-((bits >> j) & 1));
+        if (static_cast<int>(s) >= lag - 1) {
+            alignas(16) int32_t f[4];
+            _mm_store_si128(reinterpret_cast<__m128i *>(f), done);
+            t.carry[static_cast<int>(s) - lag] = f[t.last];
+        }
+    }
+}
+
 } // namespace qf_image_detail
 
 #endif // QF_DITHER_SSE2

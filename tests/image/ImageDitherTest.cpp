@@ -340,6 +340,25 @@ CxImage PatchPage(uint32_t w, uint32_t h, uint32_t seed)
     return imgtest::Grey(rows);
 }
 
+// A grey area (a ramp across the page, levels 1 to 254) with a black bar
+// through it, white below, and a rectangle of pure pixels at a random place.
+CxImage GreyAreaPage(uint32_t w, uint32_t h, uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<std::vector<uint8_t>> rows(h, std::vector<uint8_t>(w));
+    const uint32_t bar = static_cast<uint32_t>(rng() % w), white = h - h / 4;
+    for (uint32_t y = 0; y < h; y++)
+        for (uint32_t x = 0; x < w; x++)
+            rows[y][x] = y >= white ? 255
+                         : x == bar ? 0
+                                    : static_cast<uint8_t>(1 + (x * 253 + y * 7) / std::max(1u, w));
+    const uint32_t x0 = static_cast<uint32_t>(rng() % w), y0 = static_cast<uint32_t>(rng() % h);
+    for (uint32_t y = y0; y < std::min(h, y0 + 3); y++)
+        for (uint32_t x = x0; x < std::min(w, x0 + 20); x++)
+            rows[y][x] = (x + y) % 2 ? 255 : 0;
+    return imgtest::Grey(rows);
+}
+
 // Every vector path of every method gives the portable path's bits.
 TEST(ImageDither, VectorPathsMatchThePortableOne)
 {
@@ -353,8 +372,10 @@ TEST(ImageDither, VectorPathsMatchThePortableOne)
     uint32_t seed = 100;
     for (int method = 0; method <= 10; method++)
         for (const Size &s : sizes)
-            for (int page = 0; page < 2; page++) {
-                const CxImage img = page ? PatchPage(s.w, s.h, seed) : RandomGrey(s.w, s.h, seed, true);
+            for (int page = 0; page < 3; page++) {
+                const CxImage img = page == 2 ? GreyAreaPage(s.w, s.h, seed)
+                                    : page    ? PatchPage(s.w, s.h, seed)
+                                              : RandomGrey(s.w, s.h, seed, true);
                 seed++;
                 qf_image_detail::SetDitherIsaLevel(0);
                 CxImage portable(img);
