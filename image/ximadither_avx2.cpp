@@ -204,7 +204,8 @@ QF_TARGET_AVX2 void TextStepsAvx2(const TextSteps &t)
     __m256i done = zero, a0 = zero, a1 = zero, right = zero;
     const int lag = 2 * t.last + 1;
     for (uint32_t s = 0; s < t.steps; s++) {
-        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(t.codes + 8 * size_t{s}));
+        const __m256i c =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(t.codes + 8 * static_cast<std::size_t>(s)));
         const __m256i level = _mm256_and_si256(c, levelBits);
         const __m256i inner = _mm256_sub_epi32(zero, _mm256_and_si256(_mm256_srli_epi32(c, 12), one));
         const __m256i innerNext = _mm256_sub_epi32(zero, _mm256_srli_epi32(c, 13));

@@ -525,8 +525,8 @@ QF_TARGET_AVX2 void TextStepsAvx2(const TextSteps &t); // eight lanes
 #endif
 
 #if defined(QF_DITHER_NEON)
-// The scalar serial chains; bits, shares and the rows below 16 columns at
-// a time.
+// The serial chains of 16 rows in byte lanes; bits, shares and the rows
+// below 16 columns at a time.
 template <class K> struct DiffuseNeon {
     QF_TARGET_NEON static void Step(const DiffusionStep &s);
 };

@@ -1,10 +1,13 @@
-// The NEON paths of the one-bit conversions: the error diffusion's bits,
-// shares and rows below 16 columns at a time after the scalar serial chain;
-// ordered and threshold blocks; the inner flags and plain blocks of the text
-// and pictures method. ximadither.cpp says where they run; on 32-bit ARM
+// The NEON paths of the one-bit conversions: the error diffusion's serial
+// chains of 16 rows at once in byte lanes, then its bits, shares and rows
+// below 16 columns at a time; ordered and threshold blocks; the inner flags,
+// plain blocks and grey areas (four rows in lanes) of the text and pictures
+// method. ximadither.cpp says where they run; on 32-bit ARM
 // builds without -mfpu=neon each function here is compiled for NEON on its
 // own and only reached when the CPU has it.
 #include "ximadither_kernels.h"
+
+#include <cstring>
 
 #if defined(QF_DITHER_NEON)
 
@@ -90,14 +93,113 @@ template <class K, int Dy> QF_TARGET_NEON QF_ALWAYS_INLINE int BelowNeon(RowRun 
     return p;
 }
 
+// The signed own-row share e * w / S of 16 lanes from |e| (0..128) and the
+// white mask (0xFF where e < 0).
+template <class K, int W> QF_TARGET_NEON QF_ALWAYS_INLINE int8x16_t LaneShareNeon(uint8x16_t mag, uint8x16_t white)
+{
+    constexpr Magic m = FindMagic(W, K::S);
+    constexpr int k = PowerShift(W, K::S);
+    uint8x16_t q;
+    if constexpr (k == 0) {
+        q = mag;
+    } else if constexpr (k > 0) {
+        q = vshrq_n_u8(mag, k);
+    } else {
+        const uint16x8_t lo = vmovl_u8(vget_low_u8(mag)), hi = vmovl_u8(vget_high_u8(mag));
+        const uint16x4_t mul = vdup_n_u16(static_cast<uint16_t>(m.magic));
+        const int32x4_t sh = vdupq_n_s32(-(16 + m.shift));
+        const uint16x8_t qlo = vcombine_u16(vmovn_u32(vshlq_u32(vmull_u16(vget_low_u16(lo), mul), sh)),
+                                            vmovn_u32(vshlq_u32(vmull_u16(vget_high_u16(lo), mul), sh)));
+        const uint16x8_t qhi = vcombine_u16(vmovn_u32(vshlq_u32(vmull_u16(vget_low_u16(hi), mul), sh)),
+                                            vmovn_u32(vshlq_u32(vmull_u16(vget_high_u16(hi), mul), sh)));
+        q = vcombine_u8(vmovn_u16(qlo), vmovn_u16(qhi));
+    }
+    return vreinterpretq_s8_u8(vsubq_u8(veorq_u8(q, white), white)); // -q for white
+}
+
+// One column of the serial chains of 16 rows, one per byte lane, levels
+// offset by -128 into int8 so that clamp(v + q, 0, 255) is one signed
+// saturating add; returns the (offset) final levels.
+template <class K> QF_TARGET_NEON QF_ALWAYS_INLINE int8x16_t LaneStepNeon(int8x16_t &v0, int8x16_t &v1, int8x16_t next)
+{
+    using Sh = Shape<K>;
+    const int8x16_t g = v0;
+    const uint8x16_t white = vcgtq_s8(g, vdupq_n_s8(0)); // level > 128
+    // |e|: level for black, 255 - level for white, i.e. (g ^ white) + 128
+    const uint8x16_t mag = vaddq_u8(veorq_u8(vreinterpretq_u8_s8(g), white), vdupq_n_u8(0x80));
+    if constexpr (Sh::D0 == 1) {
+        v0 = vqaddq_s8(next, LaneShareNeon<K, Sh::W1>(mag, white));
+    } else {
+        if constexpr (Sh::W1 != 0)
+            v0 = vqaddq_s8(v1, LaneShareNeon<K, Sh::W1>(mag, white));
+        else
+            v0 = v1;
+        v1 = vqaddq_s8(next, LaneShareNeon<K, Sh::W2>(mag, white));
+    }
+    return g;
+}
+
+// The serial chains of the step's rows at once, row j in lane j, on a
+// transposed copy of their chunks (and the D0 columns after them); the
+// final levels are written back into the rows, as the scalar chain does.
+template <class K> QF_TARGET_NEON void LanesNeon(const DiffusionStep &s)
+{
+    using Sh = Shape<K>;
+    RowRun *const *rr = s.rows;
+    const int n = s.n;
+    alignas(16) uint8_t in[kChunk + 16][16];
+    alignas(16) uint8_t fin[kChunk][16];
+    alignas(16) uint8_t st0[16] = {}, st1[16] = {};
+    static const uint8_t kZeros[kChunk + 16] = {};
+    uint8_t edge[kChunk + 16];
+    const uint8_t *src[16];
+    int len[16]; // columns of the chunk inside the row
+    for (int j = 0; j < 16; j++) {
+        src[j] = kZeros;
+        len[j] = 0;
+        if (j >= n)
+            continue;
+        const int x = rr[j]->done * kChunk;
+        src[j] = rr[j]->src + x;
+        len[j] = s.w - x < kChunk ? s.w - x : kChunk;
+        if (x + kChunk + Sh::D0 > s.w) { // at most one row per step is here
+            std::memset(edge, 0, sizeof(edge));
+            std::memcpy(edge, src[j], static_cast<size_t>(s.w - x));
+            src[j] = edge;
+        }
+        st0[j] = static_cast<uint8_t>(rr[j]->v0);
+        st1[j] = static_cast<uint8_t>(rr[j]->v1);
+    }
+    for (int j = 0; j < 16; j++)
+        for (int k = 0; k < kChunk + Sh::D0; k++)
+            in[k][j] = src[j][k];
+
+    const uint8x16_t flip = vdupq_n_u8(0x80);
+    int8x16_t v0 = vreinterpretq_s8_u8(veorq_u8(vld1q_u8(st0), flip));
+    int8x16_t v1 = vreinterpretq_s8_u8(veorq_u8(vld1q_u8(st1), flip));
+    for (int k = 0; k < kChunk; k++) {
+        const int8x16_t nx = vreinterpretq_s8_u8(veorq_u8(vld1q_u8(in[k + Sh::D0]), flip));
+        vst1q_u8(fin[k], veorq_u8(vreinterpretq_u8_s8(LaneStepNeon<K>(v0, v1, nx)), flip));
+    }
+    vst1q_u8(st0, veorq_u8(vreinterpretq_u8_s8(v0), flip));
+    vst1q_u8(st1, veorq_u8(vreinterpretq_u8_s8(v1), flip));
+    for (int j = 0; j < n; j++) {
+        uint8_t *row = rr[j]->src + rr[j]->done * kChunk;
+        for (int k = 0; k < len[j]; k++)
+            row[k] = fin[k][j];
+        rr[j]->v0 = st0[j];
+        rr[j]->v1 = st1[j];
+    }
+}
+
 } // namespace
 
 template <class K> QF_TARGET_NEON void DiffuseNeon<K>::Step(const DiffusionStep &s)
 {
     static_assert(Shape<K>::AllMagic(), "the shares need a 16-bit multiplier for every weight");
+    LanesNeon<K>(s);
     for (int j = 0; j < s.n; j++) {
         RowRun &r = *s.rows[j];
-        SerialScalar<K>(r, s.w);
         const int e = ChunkEnd(r.done, s.w);
         int x = r.done * kChunk;
         for (; x + 16 <= e; x += 16)
@@ -191,7 +293,7 @@ QF_TARGET_NEON void TextStepsNeon(const TextSteps &t)
     int32x4_t done = zero, a0 = zero, a1 = zero, right = zero;
     const int lag = 2 * t.last + 1;
     for (uint32_t s = 0; s < t.steps; s++) {
-        const uint32x4_t c = vld1q_u32(reinterpret_cast<const uint32_t *>(t.codes + 4 * size_t{s}));
+        const uint32x4_t c = vld1q_u32(reinterpret_cast<const uint32_t *>(t.codes + 4 * static_cast<std::size_t>(s)));
         const int32x4_t level = vreinterpretq_s32_u32(vandq_u32(c, levelBits));
         const uint32x4_t inner = vtstq_u32(c, innerBit);
         const int32x4_t innerNext = vreinterpretq_s32_u32(vtstq_u32(c, nextBit));

@@ -372,7 +372,7 @@ void TextStepsSse2(const TextSteps &t)
     __m128i done = zero, a0 = zero, a1 = zero, right = zero;
     const int lag = 2 * t.last + 1;
     for (uint32_t s = 0; s < t.steps; s++) {
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(t.codes + 4 * size_t{s}));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(t.codes + 4 * static_cast<std::size_t>(s)));
         const __m128i level = _mm_and_si128(c, levelBits);
         const __m128i inner = _mm_sub_epi32(zero, _mm_and_si128(_mm_srli_epi32(c, 12), one));
         const __m128i innerNext = _mm_sub_epi32(zero, _mm_srli_epi32(c, 13));
