@@ -11,9 +11,8 @@
 // byte sees:
 //
 //  * A row's errors into its own row (dy = 0) run serially, column by
-//    column. Sixteen rows do so at once, one per byte lane of an SSE2
-//    register, on a transposed copy of their current chunks; the row's own
-//    final levels stay there and are not written back.
+//    column. Sixteen rows do so at once, one per byte lane of an SSE2 or
+//    NEON register, on a transposed copy of their current chunks.
 //  * Errors into the rows below are applied chunk by chunk, 16 or 32
 //    columns at a time, as signed saturating byte adds on levels offset by
 //    -128, clamp(v + q, 0, 255) being exactly that: for one target byte the

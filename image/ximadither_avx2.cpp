@@ -1,6 +1,7 @@
 // The AVX2 paths of the one-bit conversions: the error diffusion's bits,
 // shares and rows below 32 columns at a time after the SSE2 serial chains;
-// the inner flags and plain blocks of the text and pictures method. Every
+// the inner flags, plain blocks and grey areas (eight rows in lanes) of the
+// text and pictures method. Every
 // function here is compiled for AVX2 on its own (QF_TARGET_AVX2) and only
 // reached through the table of ximadither.cpp when the CPU has AVX2; the
 // file as a whole is built for the baseline, so that nothing inline that it

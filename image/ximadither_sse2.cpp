@@ -1,7 +1,8 @@
 // The SSE2 paths of the one-bit conversions: the error diffusion's serial
 // chains of 16 rows at once, its bits, shares and rows below 16 columns at a
-// time; ordered and threshold blocks; the inner flags and plain blocks of
-// the text and pictures method. ximadither.cpp says where they run.
+// time; ordered and threshold blocks; the inner flags, plain blocks and
+// grey areas (four rows in lanes) of the text and pictures method.
+// ximadither.cpp says where they run.
 #include "ximadither_kernels.h"
 
 #if defined(QF_DITHER_SSE2)
