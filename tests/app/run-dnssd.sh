@@ -17,12 +17,21 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/app-kit.sh"
 qf_need ip unshare dbus-daemon avahi-daemon ippfind
 [ "$(id -u)" = 0 ] || { echo "SKIP: not root (the test makes a network namespace)"; exit $SKIP; }
-# The rest runs in the namespace, so that nothing is announced outside;
-# with a mount namespace too, where the avahi daemon's run directory is its
-# own (a machine's running avahi daemon keeps its pid file there).
-[ "${QF_IN_NAMESPACE:-}" = 1 ] || QF_IN_NAMESPACE=1 exec unshare -n -m --propagation private bash "$0" "$@"
-mkdir -p /run/avahi-daemon
-mount -t tmpfs -o mode=0755 tmpfs /run/avahi-daemon
+# The rest runs in the namespace, so that nothing is announced outside.
+# Where the machine's own avahi daemon runs (its pid file would stop the
+# test's), in a mount namespace too, with a run directory of its own. (A
+# chroot, whose root is no mount point, allows no private mount namespace.)
+if [ "${QF_IN_NAMESPACE:-}" != 1 ]; then
+    pid=$(cat /run/avahi-daemon/pid 2>/dev/null || true)
+    if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+        QF_IN_NAMESPACE=1 QF_OWN_AVAHI_RUN=1 exec unshare -n -m --propagation private bash "$0" "$@"
+    fi
+    QF_IN_NAMESPACE=1 exec unshare -n bash "$0" "$@"
+fi
+if [ "${QF_OWN_AVAHI_RUN:-}" = 1 ]; then
+    mkdir -p /run/avahi-daemon
+    mount -t tmpfs -o mode=0755 tmpfs /run/avahi-daemon
+fi
 
 qf_args "$@"
 [ -x "$app" ] || qf_usage
