@@ -229,18 +229,20 @@ bool PrepareState(const std::string &stateFile, const std::string &loadFrom, int
 
 // As root, libcups keeps the TLS key and certificate it makes in the
 // host's /etc/cups/ssl, and PAPPL names no other place. The app's server
-// keeps them beside its state instead, in a directory only it reads. PAPPL
-// names the default again whenever the DNS-SD daemon reports the host name,
-// changed or not (at the start, once the daemon answers), so the place is
-// set again every second.
+// keeps them beside its state instead, in a directory only it reads; PAPPL
+// names the default again when the host name changes, so the place is set
+// again then.
 std::string g_credentials;
+std::string g_credentialsHost;
 
 bool KeepCredentialsWithState(pappl_system_t *system, void *)
 {
     char host[256] = "";
     papplSystemGetHostName(system, host, sizeof host);
-    if (!g_credentials.empty() && *host)
-        cupsSetServerCredentials(g_credentials.c_str(), host, 1);
+    if (g_credentials.empty() || g_credentialsHost == host)
+        return true;
+    g_credentialsHost = host;
+    cupsSetServerCredentials(g_credentials.c_str(), host, 1);
     return true;
 }
 
@@ -331,7 +333,7 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
         g_credentials = (slash == std::string::npos ? "." : g_stateFile.substr(0, slash)) + "/ssl";
         mkdir(g_credentials.c_str(), 0700);
         KeepCredentialsWithState(system, nullptr);
-        papplSystemAddTimerCallback(system, 0, 1, KeepCredentialsWithState, nullptr);
+        papplSystemAddTimerCallback(system, 0, 5, KeepCredentialsWithState, nullptr);
     }
     SetUpAdministration(system, cupsGetOption("auth-service", n, options),
                         Option("admin-group", n, options, "lpadmin").c_str());

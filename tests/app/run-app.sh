@@ -280,9 +280,6 @@ if [ "$(id -u)" = 0 ] && command -v curl >/dev/null; then
     qf_stop_pid "$app_pid"
     app_pid=
     qf_app_start -o file-directory="$T/out" -o server-options=dnssd-host
-    # Where an avahi daemon runs, PAPPL names the host's directory again as
-    # it learns the host name, and the app names its own within a second.
-    sleep 2
     curl -sk "https://localhost:$port/" -o /dev/null || true
     if ls "$T"/ssl/*.key >/dev/null 2>&1 && [ "$(stat -c %a "$T/ssl")" = 700 ] &&
         [ "$(ls /etc/cups/ssl 2>/dev/null | sort | tr '\n' ' ')" = "$host_ssl" ]; then
