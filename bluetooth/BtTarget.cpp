@@ -81,6 +81,30 @@ template <typename F> bool ForEachPair(const std::string &query, F take)
     return true;
 }
 
+// SCHEME://ADDRESS[/][?QUERY]: the address and the query.
+bool SplitUri(const std::string &uri, const char *scheme, Address &address, std::string &query, std::string &error)
+{
+    const std::string prefix = std::string(scheme) + "://";
+    if (uri.compare(0, prefix.size(), prefix) != 0) {
+        error = "'" + uri + "' is not a " + scheme + ":// address.";
+        return false;
+    }
+    std::string rest = uri.substr(prefix.size());
+    query.clear();
+    const size_t q = rest.find('?');
+    if (q != std::string::npos) {
+        query = rest.substr(q + 1);
+        rest.erase(q);
+    }
+    if (!rest.empty() && rest.back() == '/')
+        rest.pop_back();
+    if (!ParseAddress(rest, address)) {
+        error = "'" + rest + "' is not a Bluetooth address (12 hex digits, e.g. 0011223344AA).";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool ParseAddress(const std::string &text, Address &out)
@@ -177,25 +201,10 @@ Pacing Target::Effective() const
 
 bool ParseUri(const std::string &uri, Target &out, std::string &error)
 {
-    const std::string prefix = std::string(kScheme) + "://";
-    if (uri.compare(0, prefix.size(), prefix) != 0) {
-        error = "'" + uri + "' is not a " + kScheme + ":// address.";
-        return false;
-    }
-    std::string rest = uri.substr(prefix.size());
-    std::string query;
-    const size_t q = rest.find('?');
-    if (q != std::string::npos) {
-        query = rest.substr(q + 1);
-        rest.erase(q);
-    }
-    if (!rest.empty() && rest.back() == '/')
-        rest.pop_back();
     Target t;
-    if (!ParseAddress(rest, t.address)) {
-        error = "'" + rest + "' is not a Bluetooth address (12 hex digits, e.g. 0011223344AA).";
+    std::string query;
+    if (!SplitUri(uri, kScheme, t.address, query, error))
         return false;
-    }
     std::string bad;
     const bool ok = ForEachPair(query, [&](const std::string &key, const std::string &value) {
         int n = 0;
@@ -234,6 +243,48 @@ std::string MakeUri(const Target &t)
         add("channel=" + std::to_string(t.channel));
     if (t.chunk > 0)
         add("chunk=" + std::to_string(t.chunk));
+    if (t.pauseMs >= 0)
+        add("pause=" + std::to_string(t.pauseMs));
+    return uri + query;
+}
+
+bool ParseBleUri(const std::string &uri, BleTarget &out, std::string &error)
+{
+    BleTarget t;
+    std::string query;
+    if (!SplitUri(uri, kBleScheme, t.address, query, error))
+        return false;
+    std::string bad;
+    const bool ok = ForEachPair(query, [&](const std::string &key, const std::string &value) {
+        int n = 0;
+        if (key == "packet" && SmallNumber(value, n) && n >= kMinPacket && n <= kMaxPacket)
+            t.packet = n;
+        else if (key == "pause" && SmallNumber(value, n) && n <= kMaxPauseMs)
+            t.pauseMs = n;
+        else {
+            bad = key + "=" + value;
+            return false;
+        }
+        return true;
+    });
+    if (!ok) {
+        error = bad.empty() ? "The query of '" + uri + "' is not NAME=VALUE pairs."
+                            : "'" + bad + "' is not a setting of a Bluetooth LE printer (packet=" +
+                                  std::to_string(kMinPacket) + "-" + std::to_string(kMaxPacket) +
+                                  " bytes, pause=0-2000 ms).";
+        return false;
+    }
+    out = t;
+    return true;
+}
+
+std::string MakeBleUri(const BleTarget &t)
+{
+    std::string uri = std::string(kBleScheme) + "://" + FormatAddressCompact(t.address);
+    std::string query;
+    auto add = [&](const std::string &pair) { query += (query.empty() ? "?" : "&") + pair; };
+    if (t.packet > 0)
+        add("packet=" + std::to_string(t.packet));
     if (t.pauseMs >= 0)
         add("pause=" + std::to_string(t.pauseMs));
     return uri + query;

@@ -65,4 +65,27 @@ bool ParseUri(const std::string &uri, Target &out, std::string &error);
 // The URI of a target; only what differs from the defaults is written.
 std::string MakeUri(const Target &t);
 
+// A Bluetooth Low Energy printer:
+//
+//   quillble://0011223344AA              packets as large as the MTU allows
+//   quillble://0011223344AA?packet=100&pause=20
+constexpr const char *kBleScheme = "quillble";
+
+struct BleTarget {
+    Address address{};
+    int packet = 0;   // 0: as large as the MTU allows
+    int pauseMs = -1; // -1: by the packet's size (kBleBytesPerMs)
+};
+
+// Unless the URI says otherwise, packets go no faster than this many bytes a
+// millisecond on average: a printer's buffer fills at about its print speed,
+// and writes without response are lost, not refused, when it overflows.
+constexpr int kBleBytesPerMs = 20;
+constexpr int kMinPacket = 20, kMaxPacket = 512;
+
+// Parses a quillble: URI; false with one sentence in `error` when it is not
+// one the link can use.
+bool ParseBleUri(const std::string &uri, BleTarget &out, std::string &error);
+std::string MakeBleUri(const BleTarget &t);
+
 } // namespace bt

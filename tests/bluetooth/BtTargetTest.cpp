@@ -125,6 +125,44 @@ TEST(BtUri, MakeUriWritesWhatParseUriReads)
     EXPECT_EQ(back.pauseMs, 0);
 }
 
+// quillble: the address as for quillbt, packet and pause in range; a
+// setting of the RFCOMM link is refused.
+TEST(BleUri, ParsesSettingsInRangeAndMakesWhatItReads)
+{
+    struct Case {
+        const char *uri;
+        bool ok;
+        int packet, pause;
+    } const cases[] = {
+        {"quillble://0011223344AA", true, 0, -1},
+        {"quillble://00:11:22:33:44:AA/?packet=20&pause=0", true, 20, 0},
+        {"quillble://0011223344AA?packet=512&pause=2000", true, 512, 2000},
+        {"quillble://0011223344AA?packet=19", false, 0, 0},
+        {"quillble://0011223344AA?packet=513", false, 0, 0},
+        {"quillble://0011223344AA?pause=2001", false, 0, 0},
+        {"quillble://0011223344AA?channel=1", false, 0, 0},
+        {"quillble://0011223344", false, 0, 0},
+        {"quillbt://0011223344AA", false, 0, 0},
+    };
+    for (const Case &c : cases) {
+        bt::BleTarget t;
+        std::string error;
+        const bool ok = bt::ParseBleUri(c.uri, t, error);
+        EXPECT_EQ(ok, c.ok) << c.uri << ": " << error;
+        if (!ok) {
+            EXPECT_FALSE(error.empty()) << c.uri;
+            continue;
+        }
+        EXPECT_EQ(t.packet, c.packet) << c.uri;
+        EXPECT_EQ(t.pauseMs, c.pause) << c.uri;
+        bt::BleTarget back;
+        ASSERT_TRUE(bt::ParseBleUri(bt::MakeBleUri(t), back, error)) << bt::MakeBleUri(t);
+        EXPECT_EQ(back.address, t.address);
+        EXPECT_EQ(back.packet, t.packet);
+        EXPECT_EQ(back.pauseMs, t.pauseMs);
+    }
+}
+
 TEST(BtPacing, UriSettingsOverrideTheFamilyOneByOne)
 {
     bt::Target t;

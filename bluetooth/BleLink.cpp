@@ -1,0 +1,340 @@
+#include "BleLink.h"
+
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace bt {
+namespace {
+
+long long NowMs()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+bool GoneError(int e)
+{
+    return e == EPIPE || e == ECONNRESET || e == ENOTCONN || e == ECONNABORTED || e == EHOSTDOWN || e == EHOSTUNREACH ||
+           e == ETIMEDOUT || e == EIO || e == EBADF;
+}
+
+void CloseFd(int fd)
+{
+    if (fd >= 0)
+        close(fd);
+}
+
+// What a notification may hold at most; BlueZ hands over one per read.
+constexpr size_t kMaxNotification = 512;
+
+// Notifications kept for Read while a page goes out (status replies); older
+// ones go first when a printer sends more than anyone reads.
+constexpr size_t kMaxKeptNotes = 64;
+
+} // namespace
+
+// ------------------------------------------------------------- the port
+
+FdPort::FdPort(int control, int bulk, int notify, size_t payload)
+    : control_(control), bulk_(bulk), notify_(notify), payload_(payload)
+{
+}
+
+FdPort::~FdPort()
+{
+    CloseFd(control_);
+    CloseFd(bulk_);
+    CloseFd(notify_);
+}
+
+int FdPort::Write(Channel channel, const uint8_t *data, size_t size, int timeoutMs, std::string &error)
+{
+    const int fd = channel == Channel::Bulk ? bulk_ : control_;
+    if (fd < 0) {
+        error = "The printer offers no bulk data characteristic";
+        return -1;
+    }
+    const long long deadline = NowMs() + timeoutMs;
+    for (;;) {
+        const ssize_t n = send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n == static_cast<ssize_t>(size))
+            return 1;
+        if (n >= 0) {
+            error = "The link took part of a packet";
+            return -1;
+        }
+        if (errno != EAGAIN && errno != EINTR) {
+            error = std::string("The link to the printer failed: ") + strerror(errno);
+            return GoneError(errno) ? -1 : 0;
+        }
+        const long long left = deadline - NowMs();
+        struct pollfd p = {fd, POLLOUT, 0};
+        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) == 0)
+            return 0;
+    }
+}
+
+ssize_t FdPort::Notification(uint8_t *buffer, size_t size, int timeoutMs)
+{
+    struct pollfd p = {notify_, POLLIN, 0};
+    const int rc = poll(&p, 1, timeoutMs);
+    if (rc < 0)
+        return errno == EINTR ? 0 : -1;
+    if (rc == 0)
+        return 0;
+    const ssize_t n = recv(notify_, buffer, size, MSG_DONTWAIT);
+    if (n == 0)
+        return -1;
+    if (n < 0)
+        return errno == EAGAIN || errno == EINTR ? 0 : -1;
+    return n;
+}
+
+bool FdPort::Gone()
+{
+    struct pollfd p[2] = {{control_, POLLRDHUP, 0}, {notify_, POLLRDHUP, 0}};
+    if (poll(p, 2, 0) <= 0)
+        return false;
+    for (const pollfd &q : p)
+        if (q.revents & (POLLHUP | POLLERR | POLLNVAL | POLLRDHUP))
+            return true;
+    return false;
+}
+
+void FdPort::Drain(int timeoutMs)
+{
+    const long long deadline = NowMs() + timeoutMs;
+    for (int fd : {control_, bulk_}) {
+        int queued = 0;
+        while (fd >= 0 && ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 && NowMs() < deadline) {
+            struct pollfd p = {fd, POLLRDHUP, 0};
+            if (poll(&p, 1, 20) > 0 && (p.revents & (POLLHUP | POLLERR | POLLRDHUP)))
+                break;
+        }
+    }
+}
+
+// ------------------------------------------------------------- the link
+
+BleLink::BleLink(BleConnector &connector, const BleTarget &target, FlowClassifier classify, const BleTimes &times,
+                 Sleep sleep)
+    : connector_(connector), target_(target), classify_(std::move(classify)), times_(times), sleep_(std::move(sleep))
+{
+    if (!sleep_)
+        sleep_ = [](int ms) {
+            if (ms > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        };
+}
+
+BleLink::~BleLink()
+{
+    Close();
+}
+
+void BleLink::Drop()
+{
+    port_.reset();
+    paused_ = false;
+}
+
+bool BleLink::Connect(std::string &error)
+{
+    Drop();
+    port_ = connector_.Connect(target_, times_.connectMs, error);
+    if (!port_)
+        return false;
+    const size_t payload = port_->Payload();
+    if (payload == 0) {
+        error = "BlueZ reported no room for data on the link to " + FormatAddress(target_.address) +
+                " (an MTU of 3 bytes or less).";
+        Drop();
+        return false;
+    }
+    packet_ = target_.packet > 0 ? std::min(payload, static_cast<size_t>(target_.packet)) : payload;
+    packet_ = std::min(packet_, static_cast<size_t>(kMaxPacket));
+    pauseMs_ = target_.pauseMs >= 0 ? target_.pauseMs
+                                    : static_cast<int>((packet_ + kBleBytesPerMs - 1) / kBleBytesPerMs);
+    return true;
+}
+
+bool BleLink::Open(std::string &error)
+{
+    broken_ = false;
+    notes_.clear();
+    return Connect(error);
+}
+
+bool BleLink::Collect(int waitMs)
+{
+    uint8_t buffer[kMaxNotification];
+    for (int wait = waitMs;; wait = 0) {
+        const ssize_t n = port_->Notification(buffer, sizeof buffer, wait);
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        switch (classify_ ? classify_(buffer, static_cast<size_t>(n)) : Flow::Other) {
+        case Flow::Pause:
+            if (!paused_)
+                ++pauses_;
+            paused_ = true;
+            break;
+        case Flow::Resume:
+            paused_ = false;
+            break;
+        case Flow::Other:
+            if (notes_.size() == kMaxKeptNotes)
+                notes_.pop_front();
+            notes_.emplace_back(buffer, buffer + n);
+            break;
+        }
+    }
+}
+
+bool BleLink::Send(Channel channel, const uint8_t *data, size_t size, size_t &sent, std::string &error, bool &gone)
+{
+    gone = false;
+    if (channel == Channel::Bulk && !port_->HasBulk()) {
+        error = "The printer at " + FormatAddress(target_.address) + " offers no bulk data characteristic";
+        return false;
+    }
+    for (size_t at = 0; at < size; at += packet_) {
+        if (!Collect(0)) {
+            gone = true;
+            error = "The printer at " + FormatAddress(target_.address) + " went away";
+            return false;
+        }
+        const long long pausedSince = NowMs();
+        while (paused_) {
+            const long long left = pausedSince + times_.pausedMs - NowMs();
+            if (left <= 0) {
+                error = "The printer at " + FormatAddress(target_.address) + " asked to wait and did not go on for " +
+                        std::to_string(times_.pausedMs / 1000) + " s";
+                return false;
+            }
+            if (!Collect(static_cast<int>(std::min(left, 200LL)))) {
+                gone = true;
+                error = "The printer at " + FormatAddress(target_.address) + " went away while it asked to wait";
+                return false;
+            }
+        }
+        const size_t n = std::min(packet_, size - at);
+        const int rc = port_->Write(channel, data + at, n, times_.writeMs, error);
+        if (rc <= 0) {
+            gone = rc < 0;
+            if (rc == 0)
+                error = "The printer at " + FormatAddress(target_.address) + " took no data for " +
+                        std::to_string(times_.writeMs / 1000) + " s";
+            return false;
+        }
+        sent += n;
+        sleep_(pauseMs_);
+    }
+    return true;
+}
+
+bool BleLink::WritePage(Channel channel, const void *data, size_t size, std::string &error)
+{
+    if (broken_) {
+        error = brokenReason_;
+        return false;
+    }
+    bool reconnected = false;
+    if (!port_ || port_->Gone()) {
+        std::string why;
+        if (!Connect(why)) {
+            broken_ = true;
+            brokenReason_ = error = "The link to the printer dropped between pages and reconnecting failed: " + why;
+            return false;
+        }
+        reconnected = true;
+        ++reconnects_;
+    }
+    const auto *bytes = static_cast<const uint8_t *>(data);
+    size_t sent = 0;
+    bool gone = false;
+    if (Send(channel, bytes, size, sent, error, gone))
+        return true;
+    if (sent == 0 && gone && !reconnected) {
+        // Gone before this page's first packet: the page can go whole on a
+        // new link.
+        std::string why;
+        if (Connect(why)) {
+            ++reconnects_;
+            if (Send(channel, bytes, size, sent, error, gone))
+                return true;
+        } else {
+            error += "; reconnecting failed: " + why;
+        }
+    }
+    broken_ = true;
+    if (sent > 0)
+        error += " after " + std::to_string(sent) + " of " + std::to_string(size) +
+                 " bytes of a page; the rest of the page was not sent and it is not sent again.";
+    else
+        error += ".";
+    brokenReason_ = error;
+    Drop();
+    return false;
+}
+
+bool BleLink::WriteMore(Channel channel, const void *data, size_t size, std::string &error)
+{
+    if (broken_ || !port_) {
+        error = broken_ ? brokenReason_ : "The link to the printer is not open.";
+        return false;
+    }
+    size_t sent = 0;
+    bool gone = false;
+    if (Send(channel, static_cast<const uint8_t *>(data), size, sent, error, gone))
+        return true;
+    broken_ = true;
+    error += " in the middle of a page; the rest of the page was not sent and it is not sent again.";
+    brokenReason_ = error;
+    Drop();
+    return false;
+}
+
+ssize_t BleLink::Read(void *buffer, size_t size, int timeoutMs)
+{
+    if (!port_)
+        return -1;
+    const long long deadline = NowMs() + timeoutMs;
+    while (notes_.empty()) {
+        const long long left = deadline - NowMs();
+        if (!Collect(static_cast<int>(std::max(0LL, left))))
+            return -1;
+        if (left <= 0)
+            break;
+    }
+    if (notes_.empty())
+        return 0;
+    const std::vector<uint8_t> note = std::move(notes_.front());
+    notes_.pop_front();
+    const size_t n = std::min(size, note.size());
+    memcpy(buffer, note.data(), n);
+    return static_cast<ssize_t>(n);
+}
+
+void BleLink::Close()
+{
+    if (!port_)
+        return;
+    if (!broken_)
+        port_->Drain(times_.drainMs);
+    Drop();
+}
+
+} // namespace bt
