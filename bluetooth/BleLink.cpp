@@ -164,8 +164,8 @@ bool BleLink::Connect(std::string &error)
     }
     packet_ = target_.packet > 0 ? std::min(payload, static_cast<size_t>(target_.packet)) : payload;
     packet_ = std::min(packet_, static_cast<size_t>(kMaxPacket));
-    pauseMs_ = target_.pauseMs >= 0 ? target_.pauseMs
-                                    : static_cast<int>((packet_ + kBleBytesPerMs - 1) / kBleBytesPerMs);
+    pauseMs_ =
+        target_.pauseMs >= 0 ? target_.pauseMs : static_cast<int>((packet_ + kBleBytesPerMs - 1) / kBleBytesPerMs);
     return true;
 }
 

@@ -90,8 +90,8 @@ struct BleTimes {
 class BleLink {
 public:
     using Sleep = std::function<void(int ms)>;
-    BleLink(BleConnector &connector, const BleTarget &target, FlowClassifier classify, const BleTimes &times = BleTimes(),
-            Sleep sleep = nullptr);
+    BleLink(BleConnector &connector, const BleTarget &target, FlowClassifier classify,
+            const BleTimes &times = BleTimes(), Sleep sleep = nullptr);
     ~BleLink();
     BleLink(const BleLink &) = delete;
     BleLink &operator=(const BleLink &) = delete;

@@ -268,10 +268,10 @@ bool ParseBleUri(const std::string &uri, BleTarget &out, std::string &error)
         return true;
     });
     if (!ok) {
-        error = bad.empty() ? "The query of '" + uri + "' is not NAME=VALUE pairs."
-                            : "'" + bad + "' is not a setting of a Bluetooth LE printer (packet=" +
-                                  std::to_string(kMinPacket) + "-" + std::to_string(kMaxPacket) +
-                                  " bytes, pause=0-2000 ms).";
+        error = bad.empty()
+                    ? "The query of '" + uri + "' is not NAME=VALUE pairs."
+                    : "'" + bad + "' is not a setting of a Bluetooth LE printer (packet=" + std::to_string(kMinPacket) +
+                          "-" + std::to_string(kMaxPacket) + " bytes, pause=0-2000 ms).";
         return false;
     }
     out = t;
