@@ -58,13 +58,8 @@ FdPort::~FdPort()
     CloseFd(notify_);
 }
 
-int FdPort::Write(Channel channel, const uint8_t *data, size_t size, int timeoutMs, std::string &error)
+int WritePacket(int fd, const uint8_t *data, size_t size, int timeoutMs, std::string &error)
 {
-    const int fd = channel == Channel::Bulk ? bulk_ : control_;
-    if (fd < 0) {
-        error = "The printer offers no bulk data characteristic";
-        return -1;
-    }
     const long long deadline = NowMs() + timeoutMs;
     for (;;) {
         const ssize_t n = send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -85,20 +80,48 @@ int FdPort::Write(Channel channel, const uint8_t *data, size_t size, int timeout
     }
 }
 
-ssize_t FdPort::Notification(uint8_t *buffer, size_t size, int timeoutMs)
+ssize_t ReadNotification(int fd, uint8_t *buffer, size_t size, int timeoutMs)
 {
-    struct pollfd p = {notify_, POLLIN, 0};
+    struct pollfd p = {fd, POLLIN, 0};
     const int rc = poll(&p, 1, timeoutMs);
     if (rc < 0)
         return errno == EINTR ? 0 : -1;
     if (rc == 0)
         return 0;
-    const ssize_t n = recv(notify_, buffer, size, MSG_DONTWAIT);
+    const ssize_t n = recv(fd, buffer, size, MSG_DONTWAIT);
     if (n == 0)
         return -1;
     if (n < 0)
         return errno == EAGAIN || errno == EINTR ? 0 : -1;
     return n;
+}
+
+void DrainSockets(std::initializer_list<int> fds, int timeoutMs)
+{
+    const long long deadline = NowMs() + timeoutMs;
+    for (int fd : fds) {
+        int queued = 0;
+        while (fd >= 0 && ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 && NowMs() < deadline) {
+            struct pollfd p = {fd, POLLRDHUP, 0};
+            if (poll(&p, 1, 20) > 0 && (p.revents & (POLLHUP | POLLERR | POLLRDHUP)))
+                break;
+        }
+    }
+}
+
+int FdPort::Write(Channel channel, const uint8_t *data, size_t size, int timeoutMs, std::string &error)
+{
+    const int fd = channel == Channel::Bulk ? bulk_ : control_;
+    if (fd < 0) {
+        error = "The printer offers no bulk data characteristic";
+        return -1;
+    }
+    return WritePacket(fd, data, size, timeoutMs, error);
+}
+
+ssize_t FdPort::Notification(uint8_t *buffer, size_t size, int timeoutMs)
+{
+    return ReadNotification(notify_, buffer, size, timeoutMs);
 }
 
 bool FdPort::Gone()
@@ -114,15 +137,7 @@ bool FdPort::Gone()
 
 void FdPort::Drain(int timeoutMs)
 {
-    const long long deadline = NowMs() + timeoutMs;
-    for (int fd : {control_, bulk_}) {
-        int queued = 0;
-        while (fd >= 0 && ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 && NowMs() < deadline) {
-            struct pollfd p = {fd, POLLRDHUP, 0};
-            if (poll(&p, 1, 20) > 0 && (p.revents & (POLLHUP | POLLERR | POLLRDHUP)))
-                break;
-        }
-    }
+    DrainSockets({control_, bulk_}, timeoutMs);
 }
 
 // ------------------------------------------------------------- the link

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,6 +49,14 @@ public:
     // Waits up to timeoutMs until what was written has left.
     virtual void Drain(int timeoutMs) = 0;
 };
+
+// The socket pieces of a port: one packet to fd (1 sent, 0 not taken within
+// timeoutMs, -1 gone, with the reason in `error`); one notification from fd
+// (>0 its size, 0 none within timeoutMs, -1 gone); waiting up to timeoutMs
+// until the sockets' peers have taken what was written.
+int WritePacket(int fd, const uint8_t *data, size_t size, int timeoutMs, std::string &error);
+ssize_t ReadNotification(int fd, uint8_t *buffer, size_t size, int timeoutMs);
+void DrainSockets(std::initializer_list<int> fds, int timeoutMs);
 
 // A port over socket descriptors (seqpacket: one packet a write, one
 // notification a read), owned; bulk may be -1.

@@ -1,0 +1,30 @@
+// Bluetooth LE printers through BlueZ's D-Bus API on the system bus
+// ($DBUS_SYSTEM_BUS_ADDRESS when set): finding the device (a bounded LE scan
+// when BlueZ does not know it yet), connecting, waiting for its services, and
+// the printer's characteristics: AE01 to write, AE02 for notifications and,
+// where the printer has it, AE03 for bulk data.
+//
+// The characteristics are taken with AcquireWrite and AcquireNotify (a
+// socket each, one packet a write); where BlueZ or the printer does not offer
+// them, with WriteValue (type "command") and StartNotify (the Value's
+// PropertiesChanged signals).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "BleLink.h"
+
+namespace bt {
+
+constexpr const char *kCatServiceUuid = "0000ae30-0000-1000-8000-00805f9b34fb";
+constexpr const char *kCatWriteUuid = "0000ae01-0000-1000-8000-00805f9b34fb";
+constexpr const char *kCatNotifyUuid = "0000ae02-0000-1000-8000-00805f9b34fb";
+constexpr const char *kCatBulkUuid = "0000ae03-0000-1000-8000-00805f9b34fb";
+
+class BluezConnector : public BleConnector {
+public:
+    std::unique_ptr<BlePort> Connect(const BleTarget &target, int timeoutMs, std::string &error) override;
+};
+
+} // namespace bt

@@ -1,0 +1,198 @@
+'''python3-dbusmock template: BlueZ (the bluez5 template) plus Bluetooth LE
+printers with the printer service (AE30: AE01 write, AE02 notify, AE03 bulk).
+
+org.bluez.Mock.AddLePrinter(adapter, address, name, options) adds one; the
+options (a{sv}):
+  log          file that gets one line per packet taken: "C HEX" or "B HEX",
+               "P" when the printer asks to wait, "R" when it goes on
+  acquire      AcquireWrite/AcquireNotify work (true) or are refused (false:
+               WriteValue and StartNotify are left)
+  mtu          what AcquireWrite reports (default 185)
+  bulk         the device has AE03 too
+  pause_after  after this many packets ask to wait, pause_ms long
+  drop_after   after this many packets the link drops (once)
+  silent       Connect never answers
+  status       the state byte it answers a state request with
+'''
+
+import os
+import socket
+import threading
+import time
+
+import dbus
+from dbusmock import mockobject
+from dbusmock.templates import bluez5
+from dbusmock.templates.bluez5 import *  # noqa: F401,F403 (the template's methods)
+
+BUS_NAME = bluez5.BUS_NAME
+MAIN_OBJ = bluez5.MAIN_OBJ
+SYSTEM_BUS = True
+IS_OBJECT_MANAGER = True
+
+GATT_SERVICE = 'org.bluez.GattService1'
+GATT_CHAR = 'org.bluez.GattCharacteristic1'
+PROPS = 'org.freedesktop.DBus.Properties'
+
+
+def load(mock, parameters):
+    bluez5.load(mock, parameters)
+
+
+def uuid(short):
+    return f'0000{short}-0000-1000-8000-00805f9b34fb'
+
+
+def crc8(data):
+    crc = 0
+    for b in data:
+        crc ^= b
+        for _ in range(8):
+            crc = ((crc << 1) ^ 0x07) & 0xFF if crc & 0x80 else (crc << 1) & 0xFF
+    return crc
+
+
+def frame(cmd, payload):
+    return bytes([0x51, 0x78, cmd, 0, len(payload), 0]) + bytes(payload) + bytes([crc8(payload), 0xFF])
+
+
+class Printer:
+    def __init__(self, device, chars, options):
+        self.device = device
+        self.chars = chars
+        self.log = str(options.get('log', '/dev/null'))
+        self.acquire = bool(options.get('acquire', True))
+        self.mtu = int(options.get('mtu', 185))
+        self.pause_after = int(options.get('pause_after', 0))
+        self.pause_ms = int(options.get('pause_ms', 300))
+        self.drop_after = int(options.get('drop_after', 0))
+        self.status = int(options.get('status', 0))
+        self.packets = 0
+        self.lock = threading.Lock()
+        self.notify_sock = None
+        self.socks = []
+
+    def record(self, line):
+        with open(self.log, 'a') as f:
+            f.write(line + '\n')
+
+    def notify(self, data):
+        if self.notify_sock is not None:
+            try:
+                self.notify_sock.send(data)
+            except OSError:
+                pass
+        else:
+            self.chars['ae02'].EmitSignal(PROPS, 'PropertiesChanged', 'sa{sv}as', [
+                GATT_CHAR, {'Value': dbus.Array(data, signature='y', variant_level=1)}, []])
+
+    def drop(self):
+        for s in self.socks:
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+                s.close()
+            except OSError:
+                pass
+        self.socks = []
+        self.notify_sock = None
+        self.device.props[bluez5.DEVICE_IFACE]['Connected'] = dbus.Boolean(False, variant_level=1)
+        self.device.connected = False
+        self.device.EmitSignal(PROPS, 'PropertiesChanged', 'sa{sv}as', [
+            bluez5.DEVICE_IFACE, {'Connected': dbus.Boolean(False, variant_level=1)}, []])
+
+    def take(self, tag, data):
+        with self.lock:
+            self.packets += 1
+            n = self.packets
+            self.record(tag + ' ' + bytes(data).hex())
+        if b'\x51\x78\xa3\x00' in bytes(data):
+            self.notify(frame(0xA3, [self.status, 0, 0]))
+        if self.drop_after and n == self.drop_after:
+            self.drop_after = 0
+            self.drop()
+        elif self.pause_after and n % self.pause_after == 0:
+            self.record('P')
+            self.notify(frame(0xAE, [0x10]))
+            threading.Timer(self.pause_ms / 1000.0, self.resume).start()
+
+    def resume(self):
+        self.record('R')
+        self.notify(frame(0xAE, [0x00]))
+
+    def reader(self, sock, tag):
+        while True:
+            try:
+                data = sock.recv(4096)
+            except OSError:
+                return
+            if not data:
+                return
+            self.take(tag, data)
+
+    def pair(self, tag):
+        ours, theirs = socket.socketpair(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+        self.socks.append(ours)
+        if tag:
+            threading.Thread(target=self.reader, args=(ours, tag), daemon=True).start()
+        fd = dbus.types.UnixFd(theirs)
+        theirs.close()
+        return ours, fd
+
+
+def refused(*_args):
+    raise dbus.exceptions.DBusException('Not supported', name='org.bluez.Error.NotSupported')
+
+
+@dbus.service.method(bluez5.BLUEZ_MOCK_IFACE, in_signature='sssa{sv}', out_signature='s')
+def AddLePrinter(self, adapter, address, name, options):
+    path = bluez5.AddDevice(self, adapter, address, name)
+    device = mockobject.objects[path]
+    device.props[bluez5.DEVICE_IFACE]['ServicesResolved'] = dbus.Boolean(True, variant_level=1)
+    device.props[bluez5.DEVICE_IFACE]['UUIDs'] = dbus.Array([uuid('ae30')], signature='s', variant_level=1)
+    if options.get('silent', False):
+        def never(_device):
+            time.sleep(30)
+        device.AddMethods(bluez5.DEVICE_IFACE, [('Connect', '', '', never)])
+    service = path + '/service0010'
+    self.AddObject(service, GATT_SERVICE, {
+        'UUID': dbus.String(uuid('ae30'), variant_level=1),
+        'Device': dbus.ObjectPath(path, variant_level=1),
+        'Primary': dbus.Boolean(True, variant_level=1),
+    }, [])
+    chars = {}
+    printer = Printer(device, chars, options)
+    shorts = ['ae01', 'ae02'] + (['ae03'] if options.get('bulk', False) else [])
+    for i, short in enumerate(shorts):
+        cpath = f'{service}/char{0x11 + i:04x}'
+        tag = {'ae01': 'C', 'ae03': 'B'}.get(short)
+
+        def acquire_write(_char, _opts, tag=tag):
+            if not printer.acquire:
+                refused()
+            _ours, fd = printer.pair(tag)
+            return (fd, dbus.UInt16(printer.mtu))
+
+        def acquire_notify(_char, _opts):
+            if not printer.acquire:
+                refused()
+            ours, fd = printer.pair(None)
+            printer.notify_sock = ours
+            return (fd, dbus.UInt16(printer.mtu))
+
+        def write_value(_char, value, _opts, tag=tag):
+            printer.take(tag, bytes(value))
+
+        self.AddObject(cpath, GATT_CHAR, {
+            'UUID': dbus.String(uuid(short), variant_level=1),
+            'Service': dbus.ObjectPath(service, variant_level=1),
+            'Flags': dbus.Array(['notify'] if short == 'ae02' else ['write-without-response'], signature='s',
+                                variant_level=1),
+        }, [
+            ('AcquireWrite', 'a{sv}', 'hq', acquire_write),
+            ('AcquireNotify', 'a{sv}', 'hq', acquire_notify),
+            ('WriteValue', 'aya{sv}', '', write_value),
+            ('StartNotify', '', '', ''),
+            ('StopNotify', '', '', ''),
+        ])
+        chars[short] = mockobject.objects[cpath]
+    return path
