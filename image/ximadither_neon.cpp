@@ -44,6 +44,19 @@ QF_TARGET_NEON QF_ALWAYS_INLINE bool AllZeroNeon(uint8x16_t v)
     return (vgetq_lane_u64(q, 0) | vgetq_lane_u64(q, 1)) == 0;
 }
 
+// floor(|e| * w / S) for sixteen error magnitudes, widened to 16 bits in
+// two halves: the multiply by the weight's 16-bit multiplier in 32-bit lanes.
+QF_TARGET_NEON QF_ALWAYS_INLINE uint8x16_t DivideNeon(uint16x8_t lo, uint16x8_t hi, Magic m)
+{
+    const uint16x4_t mul = vdup_n_u16(static_cast<uint16_t>(m.magic));
+    const int32x4_t sh = vdupq_n_s32(-(16 + m.shift));
+    const uint16x8_t qlo = vcombine_u16(vmovn_u32(vshlq_u32(vmull_u16(vget_low_u16(lo), mul), sh)),
+                                        vmovn_u32(vshlq_u32(vmull_u16(vget_high_u16(lo), mul), sh)));
+    const uint16x8_t qhi = vcombine_u16(vmovn_u32(vshlq_u32(vmull_u16(vget_low_u16(hi), mul), sh)),
+                                        vmovn_u32(vshlq_u32(vmull_u16(vget_high_u16(hi), mul), sh)));
+    return vcombine_u8(vmovn_u16(qlo), vmovn_u16(qhi));
+}
+
 // Bits and shares of the 16 columns from x (a multiple of 16), all inside
 // the row: |e| times each weight's multiplier in 32-bit lanes.
 template <class K> QF_TARGET_NEON QF_ALWAYS_INLINE void SharesNeon(RowRun &r, int x)
@@ -57,13 +70,7 @@ template <class K> QF_TARGET_NEON QF_ALWAYS_INLINE void SharesNeon(RowRun &r, in
     const uint16x8_t lo = vmovl_u8(vget_low_u8(mag)), hi = vmovl_u8(vget_high_u8(mag));
     for (int i = 0; i < Sh::NW; i++) {
         const Magic m = kMagic[i];
-        const uint16x4_t mul = vdup_n_u16(static_cast<uint16_t>(m.magic));
-        const int32x4_t sh = vdupq_n_s32(-(16 + m.shift));
-        const uint16x8_t qlo = vcombine_u16(vmovn_u32(vshlq_u32(vmull_u16(vget_low_u16(lo), mul), sh)),
-                                            vmovn_u32(vshlq_u32(vmull_u16(vget_high_u16(lo), mul), sh)));
-        const uint16x8_t qhi = vcombine_u16(vmovn_u32(vshlq_u32(vmull_u16(vget_low_u16(hi), mul), sh)),
-                                            vmovn_u32(vshlq_u32(vmull_u16(vget_high_u16(hi), mul), sh)));
-        const uint8x16_t q = vcombine_u8(vmovn_u16(qlo), vmovn_u16(qhi));
+        const uint8x16_t q = DivideNeon(lo, hi, m);
         // white lanes negated: (q ^ -1) - (-1) = -q
         vst1q_s8(ShareAt(r, x) + i * kShareLen, vreinterpretq_s8_u8(vsubq_u8(veorq_u8(q, white), white)));
     }
@@ -105,14 +112,7 @@ template <class K, int W> QF_TARGET_NEON QF_ALWAYS_INLINE int8x16_t LaneShareNeo
     } else if constexpr (k > 0) {
         q = vshrq_n_u8(mag, k);
     } else {
-        const uint16x8_t lo = vmovl_u8(vget_low_u8(mag)), hi = vmovl_u8(vget_high_u8(mag));
-        const uint16x4_t mul = vdup_n_u16(static_cast<uint16_t>(m.magic));
-        const int32x4_t sh = vdupq_n_s32(-(16 + m.shift));
-        const uint16x8_t qlo = vcombine_u16(vmovn_u32(vshlq_u32(vmull_u16(vget_low_u16(lo), mul), sh)),
-                                            vmovn_u32(vshlq_u32(vmull_u16(vget_high_u16(lo), mul), sh)));
-        const uint16x8_t qhi = vcombine_u16(vmovn_u32(vshlq_u32(vmull_u16(vget_low_u16(hi), mul), sh)),
-                                            vmovn_u32(vshlq_u32(vmull_u16(vget_high_u16(hi), mul), sh)));
-        q = vcombine_u8(vmovn_u16(qlo), vmovn_u16(qhi));
+        q = DivideNeon(vmovl_u8(vget_low_u8(mag)), vmovl_u8(vget_high_u8(mag)), m);
     }
     return vreinterpretq_s8_u8(vsubq_u8(veorq_u8(q, white), white)); // -q for white
 }
