@@ -175,7 +175,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (family & 0x80)
         source.choices["DoubleColor"] = "1";
     const uint8_t name = in.Byte();
-    const std::string modelName = name % 3 == 2 ? "MXW01" : name % 3 == 1 ? "Fuzz" : "";
+    const std::string modelName = (name & 1) ? "Fuzz" : (name & 2) ? "MXW01" : "";
     // Where the connection breaks: 0 never, else after that many kilobytes.
     const uint32_t breakAt = in.Byte() * 1024u;
 
