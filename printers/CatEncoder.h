@@ -161,7 +161,9 @@ struct Notice {
 // One whole notification frame, of either preamble. Anything else (too
 // short, a length that is not the frame's, a wrong CRC, no 51 78 / 22 21
 // at the start or no FF at the end, a flow-control byte other than 10 or
-// 00, a state notice without its byte) is not ok, with the reason.
+// 00, a state notice without its byte) is not ok, with the reason. The
+// byte after the command is not looked at: what the printers send there is
+// theirs.
 Notice ParseCatNotification(const uint8_t *data, size_t size);
 
 // State-byte bits of the A3 notice; the others are not known.
