@@ -3,7 +3,7 @@
 
 Usage: check_capture.py CAPTURE LANGUAGE [KEY=VALUE ...]
 
-LANGUAGE is tspl, escpos, cpcl, paperang, peripage or cat.  The stream is decoded
+LANGUAGE is tspl, escpos, cpcl, paperang or peripage.  The stream is decoded
 by the rules of that language (a stream that does not decode is an error),
 then the expectations are compared:
 
@@ -34,9 +34,6 @@ then the expectations are compared:
   CPCL:     form=0|1 offset=DOTS
   Paperang: end=feed|locate papertype=N|none
   PeriPage: density=N|none paper=BYTE compressed=0|1 align=0|1|2
-  Cat:      energy=N speed=N (classic) intensity=N (MXW01) feed=DOTS (the
-            rows fed after each page: the classic A1 feed, the MXW01's
-            blank lines after the page's rows; default 90)
 
 On success it prints one line with what it found, ending in "black=F": the
 fraction of printed dots on the first page, which the caller compares between
@@ -563,92 +560,6 @@ def check_peripage(d, exp, dpi, page_dots, out):
     return pages
 
 
-# ----------------------------------------------------------- cat printers
-def crc8(data):
-    c = 0
-    for b in data:
-        c ^= b
-        for _ in range(8):
-            c = ((c << 1) ^ 0x07) & 0xFF if c & 0x80 else (c << 1) & 0xFF
-    return c
-
-
-REVERSED = bytes(int("{:08b}".format(i)[::-1], 2) for i in range(256))
-LATTICE_START = bytes([0xAA, 0x55, 0x17, 0x38, 0x44, 0x5F, 0x5F, 0x5F, 0x44, 0x38, 0x2C])
-LATTICE_END = bytes([0xAA, 0x55, 0x17, 0, 0, 0, 0, 0, 0, 0, 0x17])
-
-
-def check_cat(d, exp, dpi, page_dots, out):
-    frames, pos = [], 0
-    preamble = bytes(d[:2])
-    if preamble not in (b"\x51\x78", b"\x22\x21"):
-        raise Bad("stream does not start with 51 78 or 22 21")
-    mx = preamble == b"\x22\x21"
-    while pos < len(d):
-        if bytes(d[pos:pos + 2]) != preamble or pos + 8 > len(d) or d[pos + 3] != 0:
-            raise Bad("no frame head %s cmd 00 at byte %d" % (preamble.hex(), pos))
-        n = d[pos + 4] | d[pos + 5] << 8
-        payload = bytes(d[pos + 6:pos + 6 + n])
-        if pos + 8 + n > len(d) or d[pos + 7 + n] != 0xFF:
-            raise Bad("frame at byte %d is cut short or does not end with FF" % pos)
-        if crc8(payload) != d[pos + 6 + n]:
-            raise Bad("frame at byte %d: CRC-8 does not match its payload" % pos)
-        frames.append((d[pos + 2], payload))
-        pos += 8 + n
-    feed = int(exp.get("feed", 90))
-    pages, i = [], 0
-
-    def take(cmd, what):
-        nonlocal i
-        if i >= len(frames) or frames[i][0] != cmd:
-            raise Bad("page %d: %s (%02X) expected at frame %d" % (len(pages) + 1, what, cmd, i))
-        i += 1
-        return frames[i - 1][1]
-
-    while i < len(frames):
-        n = len(pages) + 1
-        rows = []
-        if mx:
-            intensity = take(0xA2, "intensity")[0]
-            request = take(0xA9, "print request")
-            lines = request[0] | request[1] << 8
-            while i < len(frames) and frames[i][0] == 0xFE:
-                p = frames[i][1]
-                rows += [p[k:k + 48] for k in range(0, len(p), 48)]
-                i += 1
-            take(0xAD, "flush")
-            if len(rows) != lines or lines < 90:
-                raise Bad("page %d: %d lines sent, %d requested (at least 90)" % (n, len(rows), lines))
-            if any(any(r) for r in rows[len(rows) - feed:]):
-                raise Bad("page %d: the last %d lines are not blank" % (n, feed))
-            rows = rows[:len(rows) - feed]
-            if "intensity" in exp and intensity != int(exp["intensity"]):
-                raise Bad("page %d: intensity %d, expected %s" % (n, intensity, exp["intensity"]))
-        else:
-            if take(0xA4, "quality") != b"\x33":
-                raise Bad("page %d: quality is not 33" % n)
-            energy = int.from_bytes(take(0xAF, "energy"), "little")
-            speed = take(0xBD, "speed")[0]
-            if take(0xA6, "lattice start") != LATTICE_START:
-                raise Bad("page %d: wrong lattice start" % n)
-            while i < len(frames) and frames[i][0] == 0xA2:
-                rows.append(frames[i][1])
-                i += 1
-            if take(0xA6, "lattice end") != LATTICE_END:
-                raise Bad("page %d: wrong lattice end" % n)
-            fed = take(0xA1, "feed")
-            if int.from_bytes(fed, "little") != feed:
-                raise Bad("page %d: feed %d, expected %d" % (n, int.from_bytes(fed, "little"), feed))
-            for key, got in (("energy", energy), ("speed", speed)):
-                if key in exp and got != int(exp[key]):
-                    raise Bad("page %d: %s %d, expected %s" % (n, key, got, exp[key]))
-        if any(len(r) != 48 for r in rows):
-            raise Bad("page %d: a row is not 48 bytes" % n)
-        pages.append(Page(384, len(rows), 48, [bytes(REVERSED[b] for b in r) for r in rows]))
-    out.append("pages=%d frames=%d" % (len(pages), len(frames)))
-    return pages
-
-
 # -------------------------------------------------------------------- PPD
 def read_ppd(path):
     """Resolution and page sizes (in points) of a PPD."""
@@ -687,7 +598,7 @@ def main(argv):
     if lang == "escpos" and exp.get("receipt") == "1":
         lang = "receipt"
     checker = {"tspl": check_tspl, "escpos": check_escpos, "receipt": check_receipt, "cpcl": check_cpcl,
-               "paperang": check_paperang, "peripage": check_peripage, "cat": check_cat}[lang]
+               "paperang": check_paperang, "peripage": check_peripage}[lang]
     pages = checker(d, exp, dpi, page_dots, out)
     if "pages" in exp and len(pages) != int(exp["pages"]):
         raise Bad("%d pages, expected %s" % (len(pages), exp["pages"]))

@@ -133,8 +133,6 @@ declare -A QUEUE_PPD=(
     [paperang2]=quillfeed-paperang-p2.ppd
     [peripage]=quillfeed-peripage-a6.ppd
     [peripageplus]=quillfeed-peripage-a6plus.ppd
-    [catgb01]=quillfeed-cat-gb01.ppd
-    [catmxw01]=quillfeed-cat-mxw01.ppd
     [tsplbright]=quillfeed-tspl-203.ppd
 )
 echo "== lpadmin: one queue per PPD"
@@ -198,9 +196,6 @@ paperang2-png  | paperang2| sample.png | -o PageSize=Roll58x50mm -o zeMediaTrack
 peripage-pdf   | peripage | sample.pdf | -o PageSize=Roll58x50mm -o Darkness=10 -o ImageCompress=1 -o zeMediaTracking=Gap | peripage pages=2 size=Roll58x50mm density=10 paper=2 compressed=1 marked=1 cutline=0
 peripage-png   | peripage | sample.png | -o PageSize=Roll58x50mm -o FeedOffset=10 | peripage pages=1 size=Roll58x50mm density=none paper=1 compressed=0 feed=80 cutline=1 align=1
 peripage+-pdf  | peripageplus | sample.pdf | -o PageSize=Roll58x100mm -o zeMediaTracking=Recording | peripage pages=2 size=Roll58x100mm cropped=1 paper=1 cutline=0
-cat-pdf        | catgb01  | sample.pdf | -o PageSize=Roll58x50mm -o Darkness=5 -o zePrintRate=1 | cat pages=2 size=Roll58x50mm energy=12288 speed=50 feed=90
-cat-png        | catgb01  | sample.png | -o PageSize=Roll58x50mm -o FeedOffset=10 | cat pages=1 size=Roll58x50mm energy=8192 speed=35 feed=170
-catw-pdf       | catmxw01 | sample.pdf | -o PageSize=Roll58x50mm -o Darkness=1 -o FeedOffset=5 | cat pages=2 size=Roll58x50mm intensity=64 feed=130
 bright-png-preset | tspl203 | sample.png | -o PageSize=40x30mm -o APPrinterPreset=Brightness+60 | tspl pages=1 size=40x30mm
 bright-png-queue  | tsplbright | sample.png | -o PageSize=40x30mm | tspl pages=1 size=40x30mm
 bright-pdf-up     | tspl203  | sample.pdf | -o PageSize=40x30mm -o Brightness=60 | tspl pages=2 size=40x30mm
