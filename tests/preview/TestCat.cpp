@@ -122,24 +122,6 @@ const Corruption kCorruptions[] = {
          return kRow0 + 55;
      },
      "FF ending"},
-    {"preamble", false,
-     [](Bytes &b) {
-         b[kRow0 + 1] = 0x21;
-         return kRow0 + 1;
-     },
-     "78 after 51"},
-    {"byte 3", false,
-     [](Bytes &b) {
-         b[kRow0 + 3] = 1;
-         return kRow0 + 3;
-     },
-     "00 after the command"},
-    {"unknown command", false,
-     [](Bytes &b) {
-         b[kRow0 + 2] = 0xB0;
-         return kRow0 + 2;
-     },
-     "command A0"},
     {"rows before lattice start", false,
      [](Bytes &b) {
          b.erase(b.begin() + 28, b.begin() + kRow0);
@@ -159,12 +141,6 @@ const Corruption kCorruptions[] = {
          return b.size();
      },
      "lattice end (A6) closing"},
-    {"cut inside a frame", false,
-     [](Bytes &b) {
-         b.resize(kRow0 + 10);
-         return b.size();
-     },
-     "frame of 56 bytes"},
     {"row narrower", false,
      [](Bytes &b) {
          const Bytes f = CatFrame(0xA2, Bytes(40, 0));
@@ -187,19 +163,6 @@ const Corruption kCorruptions[] = {
          return b.size() - 9 - 56;
      },
      "after the 90 lines"},
-    {"part of a line", true,
-     [](Bytes &b) {
-         const Bytes f = CatFrame(0xFE, Bytes(47, 0), true);
-         b.insert(b.begin() + 21, f.begin(), f.end());
-         return size_t(21 + 4);
-     },
-     "whole lines of 48"},
-    {"lines before the request", true,
-     [](Bytes &b) {
-         b.erase(b.begin() + 9, b.begin() + 21);
-         return size_t(9);
-     },
-     "print request (A9) before lines"},
 };
 
 TEST(Cat, CorruptionsAreFoundWhereTheyAre)

