@@ -174,7 +174,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             source.choices[keyword] = PickChoice(keyword, s, in);
     if (family & 0x80)
         source.choices["DoubleColor"] = "1";
-    const std::string modelName = in.Byte() % 2 ? "Fuzz" : "";
+    const uint8_t name = in.Byte();
+    const std::string modelName = (name & 1) ? "Fuzz" : (name & 2) ? "MXW01" : "";
     // Where the connection breaks: 0 never, else after that many kilobytes.
     const uint32_t breakAt = in.Byte() * 1024u;
 
@@ -190,7 +191,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     };
     const PageNotes notes = [](NoteKind, const std::string &) {};
     PagePath path(
-        20 + family % 5, [&source](tagREGSTRUCT &reg) { ReadSettings(source, reg, [](const std::string &) {}); },
+        20 + family % 6, [&source](tagREGSTRUCT &reg) { ReadSettings(source, reg, [](const std::string &) {}); },
         modelName, sink);
     path.SetNotes(notes);
     if (!path.Known())

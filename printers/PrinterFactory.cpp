@@ -1,6 +1,7 @@
 #include "PrinterFactory.h"
 
 #include "PrinterCPCL.h"
+#include "PrinterCat.h"
 #include "PrinterESCPOS.h"
 #include "PrinterPaperang.h"
 #include "PrinterPeriPage.h"
@@ -19,6 +20,8 @@ CBaseRender *CreateRenderer(int modelNumber)
         return new CPrinterPaperang;
     case kModelPeriPage:
         return new CPrinterPeriPage;
+    case kModelCat:
+        return new CPrinterCat;
     default:
         return nullptr;
     }

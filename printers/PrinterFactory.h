@@ -10,6 +10,7 @@ enum PrinterModel {
     kModelCPCL = 22,
     kModelPaperang = 23,
     kModelPeriPage = 24,
+    kModelCat = 25,
 };
 
 // A new renderer (reference count 1) or null for an unknown model number.

@@ -172,6 +172,17 @@ ReplyState ReadReply(int modelNumber, const uint8_t *reply, size_t size, Printer
     }
 }
 
+PrinterStatus CatStateStatus(uint8_t state)
+{
+    PrinterStatus s;
+    s.paperOut = Bit(state, 0);
+    s.coverOpen = Bit(state, 1);
+    s.otherError = Bit(state, 2);
+    s.batteryLow = Bit(state, 3);
+    s.known = true;
+    return s;
+}
+
 std::vector<std::string> ReasonKeywords(const PrinterStatus &s)
 {
     std::vector<std::string> k;

@@ -32,6 +32,12 @@
 //                              is read as status too.
 //   Paperang, PeriPage         no query: their makers publish no status
 //                              command or reply format.
+//   Cat printers  A3 00        a notification frame (CatEncoder.h), not a
+//                              reply on the data channel: the Bluetooth
+//                              transport asks and reads it; its state byte
+//                              has bit 0 no paper, 1 cover open, 2
+//                              overheated, 3 low power; the other bits are
+//                              not known and left out.
 #pragma once
 
 #include <cstddef>
@@ -68,7 +74,7 @@ struct StatusQuery {
 };
 
 // The query for a printer family by model number (20 TSPL, 21 ESC/POS, 22
-// CPCL, 23 Paperang, 24 PeriPage).
+// CPCL, 23 Paperang, 24 PeriPage, 25 cat printers: none of the last three).
 StatusQuery QueryFor(int modelNumber);
 
 enum class ReplyState {
@@ -79,6 +85,10 @@ enum class ReplyState {
 
 // Reads the bytes received since the query was sent.
 ReplyState ReadReply(int modelNumber, const uint8_t *reply, size_t size, PrinterStatus &status);
+
+// The status a cat printer's A3 state byte stands for: media-empty (no
+// paper), cover-open, other (overheated), battery-low (low power).
+PrinterStatus CatStateStatus(uint8_t state);
 
 // The printer-state-reasons keywords (IPP, and CUPS "STATE:" lines) the
 // status stands for, in a fixed order: media-empty, media-needed, media-low,

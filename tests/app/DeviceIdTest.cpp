@@ -29,6 +29,8 @@ TEST(DeviceId, PicksTheDriverTheIdNames)
         {"MFG:Paperang;MDL:P2;", "paperang-p2"},
         {"MFG:PeriPage;MDL:A6+;CMD:;", "peripage-a6plus"},
         {"MFG:peripage;MDL:a6;", "peripage-a6"},
+        {"MFG:Cat Printer;MDL:MXW01;", "cat-mxw01"},
+        {"MFG:Cat Printer;MDL:GB03;CMD:CAT;", "cat-gb03"},
         // Nothing said, or a language of other printers.
         {"MFG:EPSON;MDL:ET-2750;CMD:ESCPL2,BDC,D4,ESCPR1;", nullptr},
         {"MFG:Zebra;MDL:ZD420;CMD:ZPL;", nullptr},

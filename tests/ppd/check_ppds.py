@@ -114,6 +114,11 @@ FAMILY = {
         "FeedOffset": (ints(0, 100), "0"),
         "ImageCompress": (words("0", "1"), "0"),
     },
+    25: {  # cat printers: steps of the energy table, speed bytes
+        "FeedOffset": (ints(0, 100), "0"),
+        "Darkness": (ints(1, 5), "3"),
+        "zePrintRate": (default_or(ints(1, 2)), "Default"),
+    },
 }
 CUPS_OPTIONS = {"PageSize", "PageRegion", "Resolution", "ColorModel"}
 # Print heads of the roll printers, in dots: the page must be exactly that
@@ -123,6 +128,8 @@ HEAD_DOTS = {
     "quillfeed-paperang-p1.ppd": 384, "quillfeed-paperang-p2.ppd": 576,
     "quillfeed-peripage-a6.ppd": 384, "quillfeed-peripage-a6plus.ppd": 576,
 }
+HEAD_DOTS.update({"quillfeed-cat-%s.ppd" % m: 384 for m in (
+    "gb01", "gb02", "gb03", "gt01", "mx05", "mx06", "mx08", "mx09", "mx10", "mx11", "mxw01")})
 BITS_PER_PIXEL_READ = {1, 4, 8, 24, 32}
 
 
@@ -162,7 +169,7 @@ def check(path):
 
     model = ppd.attr("cupsModelNumber")
     if model is None or not INT.match(model) or int(model) not in FAMILY:
-        return ["cupsModelNumber %r is not one the filter knows (20 to 24)" % model]
+        return ["cupsModelNumber %r is not one the filter knows (20 to 25)" % model]
     model = int(model)
     wanted = dict(COMMON)
     wanted.update(FAMILY[model])
@@ -265,7 +272,7 @@ def check(path):
     # Roll printers: every page, and the widest custom page, is exactly as
     # wide as the head, whether the raster filter rounds or truncates.
     head = HEAD_DOTS.get(name)
-    if model in (21, 23, 24) and head is None:
+    if model in (21, 23, 24, 25) and head is None:
         errors.append("no print head width known for this roll printer")
     if head and dpi:
         widths = [(s, float(v.split()[0])) for s, v in ppd.attrs.get("PaperDimension", [])]

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "CatEncoder.h"
 #include "CpclEncoder.h"
 #include "EscPosEncoder.h"
 #include "PaperangEncoder.h"
@@ -29,7 +30,7 @@ bool Noise(unsigned x, unsigned y)
     return (v >> 15) & 1;
 }
 
-enum Family { kTspl, kTsplTwoColour, kEscPos, kEscPosContinued, kCpcl, kPaperang, kPeriPage };
+enum Family { kTspl, kTsplTwoColour, kEscPos, kEscPosContinued, kCpcl, kPaperang, kPeriPage, kCat, kCatMxw01 };
 
 void Encode(Family family, const CxImage &page, const tagREGSTRUCT &reg, CMyBuffer &out)
 {
@@ -55,6 +56,10 @@ void Encode(Family family, const CxImage &page, const tagREGSTRUCT &reg, CMyBuff
         break;
     case kPeriPage:
         peripage::EncodePage(page, reg, 203, out);
+        break;
+    case kCat:
+    case kCatMxw01:
+        cat::EncodePage(page, reg, 203, cat::ModelFor(family == kCat ? "GB01" : "MXW01"), out);
         break;
     }
 }
@@ -128,6 +133,10 @@ TEST(EncoderReservation, PageGrowsTheBufferOnceToItsExactLength)
              r.iMediaType = kMediaRoll;
          }},
         {"PeriPage tall narrow page", kPeriPage, 8, 3000, Defaults},
+        {"Cat printer page, fed after", kCat, 384, 60, [](tagREGSTRUCT &r) { r.fFeedAfter = 20; }},
+        {"Cat printer tall narrow page", kCat, 8, 3000, Defaults},
+        {"MXW01 short page", kCatMxw01, 384, 10, Defaults},
+        {"MXW01 page, fed after", kCatMxw01, 384, 60, [](tagREGSTRUCT &r) { r.fFeedAfter = 20; }},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -198,3 +198,27 @@ TEST(StatusText, Describes)
 }
 
 } // namespace
+
+namespace {
+
+// The A3 state byte of a cat printer: one reason a bit, unknown bits left out.
+TEST(CatState, ReasonsOfTheStateByte)
+{
+    const std::vector<std::pair<uint8_t, std::vector<std::string>>> cases = {
+        {0x00, {}},
+        {0x01, {"media-empty", "media-needed"}},
+        {0x02, {"cover-open"}},
+        {0x04, {"other"}},
+        {0x08, {"battery-low"}},
+        {0xF0, {}},
+        {0xFF, {"media-empty", "media-needed", "cover-open", "other", "battery-low"}},
+    };
+    for (const auto &c : cases) {
+        const PrinterStatus s = CatStateStatus(c.first);
+        EXPECT_TRUE(s.known);
+        EXPECT_EQ(ReasonKeywords(s), c.second) << int(c.first);
+        EXPECT_EQ(s.MustWait(), (c.first & 0x07) != 0) << int(c.first);
+    }
+}
+
+} // namespace

@@ -2,9 +2,11 @@
 // fate of each page.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "DecodeCat.h"
 #include "SimSession.h"
 
 using namespace qf;
@@ -99,6 +101,71 @@ TEST(SimSession, SilentPrinterAnswersNothing)
     EXPECT_TRUE(r.Feed(kTsplQuery).empty());
 }
 
+const Bytes kCatQuery = {0x51, 0x78, 0xA3, 0x00, 0x01, 0x00, 0x00, 0x00, 0xFF};
+
+Bytes CatFrame(uint8_t cmd, const Bytes &payload)
+{
+    Bytes b = {0x51, 0x78, cmd, 0x00, uint8_t(payload.size()), uint8_t(payload.size() >> 8)};
+    b.insert(b.end(), payload.begin(), payload.end());
+    b.push_back(preview::CatCrc8(payload.data(), payload.size()));
+    b.push_back(0xFF);
+    return b;
+}
+
+const Bytes kCatStart = CatFrame(0xA6, {0xAA, 0x55, 0x17, 0x38, 0x44, 0x5F, 0x5F, 0x5F, 0x44, 0x38, 0x2C});
+const Bytes kCatEnd = CatFrame(0xA6, {0xAA, 0x55, 0x17, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x17});
+
+Bytes Joined(std::initializer_list<Bytes> parts)
+{
+    Bytes all;
+    for (const Bytes &p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+// A cat printer answers A3 between any two frames, inside a page too (a row
+// may hold the query's bytes: it is still data), and keeps it out of the data.
+TEST(SimSession, CatAnswersTheStateBetweenFrames)
+{
+    SimSession session(preview::Lang::Cat, 1);
+    SimState state;
+    state.coverOpen = true;
+    std::vector<std::string> events;
+    Bytes row(48, 0x00);
+    std::copy(kCatQuery.begin(), kCatQuery.end(), row.begin() + 10);
+    const Bytes before = Joined({kCatStart, CatFrame(0xA2, row)});
+    const Bytes after = Joined({kCatEnd, CatFrame(0xA1, {90, 0})});
+    const Bytes all = Joined({before, kCatQuery, after});
+    EXPECT_EQ(session.Feed(all.data(), all.size(), state, events), CatNotice(0xA3, 0x02));
+    session.Finish(state, events);
+    EXPECT_EQ(session.Data(), Joined({before, after}));
+    EXPECT_EQ(session.Queries(), 1);
+    ASSERT_EQ(session.Result().pages.size(), 1u);
+}
+
+// Pause then resume after every N rows, however the rows arrive.
+TEST(SimSession, CatPausesEveryNRows)
+{
+    const Bytes pauseResume = Joined({CatNotice(0xAE, 0x10), CatNotice(0xAE, 0x00)});
+    Bytes page = kCatStart;
+    for (int i = 0; i < 5; ++i)
+        page = Joined({page, CatFrame(0xA2, Bytes(48, uint8_t(i)))});
+    page = Joined({page, kCatEnd});
+    for (size_t chunk : {size_t(1), size_t(7), page.size()}) {
+        SimSession session(preview::Lang::Cat, 1);
+        SimState state;
+        state.pauseEvery = 2;
+        std::vector<std::string> events;
+        Bytes replies;
+        for (size_t i = 0; i < page.size(); i += chunk) {
+            const size_t n = std::min(chunk, page.size() - i);
+            const Bytes r = session.Feed(page.data() + i, n, state, events);
+            replies.insert(replies.end(), r.begin(), r.end());
+        }
+        EXPECT_EQ(replies, Joined({pauseResume, pauseResume})) << chunk;
+    }
+}
+
 struct Answer {
     preview::Lang lang;
     Bytes query;
@@ -136,7 +203,14 @@ INSTANTIATE_TEST_SUITE_P(
                       Answer{preview::Lang::ESCPOS, {0x10, 0x04, 2}, With(&SimState::paperOut), {0x32}},
                       Answer{preview::Lang::ESCPOS, {0x10, 0x04, 4}, With(&SimState::paperOut), {0x7E}},
                       Answer{preview::Lang::ESCPOS, {0x10, 0x04, 4}, With(&SimState::paperLow), {0x1E}},
-                      Answer{preview::Lang::Paperang, {0x1B, 'h'}, With(&SimState::paperOut), {}}),
+                      Answer{preview::Lang::Paperang, {0x1B, 'h'}, With(&SimState::paperOut), {}},
+                      Answer{preview::Lang::Cat, kCatQuery, SimState(), CatNotice(0xA3, 0x00)},
+                      Answer{preview::Lang::Cat,
+                             kCatQuery,
+                             With(&SimState::paperOut),
+                             {0x51, 0x78, 0xA3, 0x00, 0x01, 0x00, 0x01, 0x07, 0xFF}},
+                      Answer{preview::Lang::Cat, kCatQuery, With(&SimState::coverOpen), CatNotice(0xA3, 0x02)},
+                      Answer{preview::Lang::Cat, kCatQuery, With(&SimState::batteryLow), CatNotice(0xA3, 0x08)}),
     [](const ::testing::TestParamInfo<Answer> &info) {
         return std::string(preview::LangName(info.param.lang)) + "_" + std::to_string(info.index);
     });

@@ -268,3 +268,38 @@ std::vector<ByteVec> Unframe(const ByteVec &s)
 }
 
 } // namespace paperang
+
+namespace cattest {
+
+uint8_t Crc8(const ByteVec &payload)
+{
+    uint8_t c = 0;
+    for (uint8_t b : payload) {
+        c ^= b;
+        for (int k = 0; k < 8; ++k)
+            c = static_cast<uint8_t>((c & 0x80) ? (c << 1) ^ 0x07 : c << 1);
+    }
+    return c;
+}
+
+ByteVec Frame(uint8_t cmd, const ByteVec &payload, bool mx)
+{
+    ByteVec f = {static_cast<uint8_t>(mx ? 0x22 : 0x51), static_cast<uint8_t>(mx ? 0x21 : 0x78), cmd, 0x00};
+    const ByteVec n = Le16(static_cast<unsigned>(payload.size()));
+    f.insert(f.end(), n.begin(), n.end());
+    f.insert(f.end(), payload.begin(), payload.end());
+    f.push_back(Crc8(payload));
+    f.push_back(0xFF);
+    return f;
+}
+
+ByteVec Row(unsigned width, unsigned y, const Black &black)
+{
+    ByteVec row(48, 0);
+    for (unsigned x = 0; x < width && x < 384; ++x)
+        if (black(x, y))
+            row[x / 8] |= static_cast<uint8_t>(1u << (x % 8));
+    return row;
+}
+
+} // namespace cattest

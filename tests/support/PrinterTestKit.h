@@ -162,3 +162,20 @@ inline const ByteVec kFeed0 = Inner(0x16, 0x03, Le16(0));
 std::vector<ByteVec> Unframe(const ByteVec &s);
 
 } // namespace paperang
+
+// --- cat printers ----------------------------------------------------------------
+namespace cattest {
+
+// CRC-8 (polynomial 07) bit by bit, independent of the encoder's table.
+uint8_t Crc8(const ByteVec &payload);
+// 51 78 (or 22 21 with mx) cmd 00, the payload's length (LE16), the
+// payload, its CRC-8, FF.
+ByteVec Frame(uint8_t cmd, const ByteVec &payload, bool mx = false);
+// Row y as the printers take it: 48 bytes, bit 0 of byte 0 the leftmost
+// dot, 1 a dot.
+ByteVec Row(unsigned width, unsigned y, const Black &black);
+
+inline const ByteVec kLatticeStart = {0xAA, 0x55, 0x17, 0x38, 0x44, 0x5F, 0x5F, 0x5F, 0x44, 0x38, 0x2C};
+inline const ByteVec kLatticeEnd = {0xAA, 0x55, 0x17, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x17};
+
+} // namespace cattest

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "DecodeCPCL.h"
+#include "DecodeCat.h"
 #include "DecodeContext.h"
 #include "DecodeESCPOS.h"
 #include "DecodePaperang.h"
@@ -37,6 +38,8 @@ Lang DetectLang(const uint8_t *data, size_t size)
             break;
         }
     }
+    if (StartsWith(data, size, "\x51\x78", 2) || StartsWith(data, size, "\x22\x21", 2))
+        return Lang::Cat;
     if (size >= 1 && data[0] == 0xA5)
         return Lang::Paperang;
     if (StartsWith(data, size, "\x10\xFF\xFE\x01", 4))
@@ -87,9 +90,12 @@ DecodeResult Decode(const uint8_t *data, size_t size, Lang lang)
     case Lang::Paperang:
         DecodePaperang(ctx);
         break;
+    case Lang::Cat:
+        DecodeCat(ctx);
+        break;
     case Lang::Auto:
         ctx.Fail(0, "the start of a TSPL (\"SIZE \"), CPCL (\"! \"), ESC/POS (1B 40, 1B 70, 1D 56), "
-                    "PeriPage (10 FF FE 01) or Paperang (A5) stream, found " +
+                    "PeriPage (10 FF FE 01), Paperang (A5) or cat printer (51 78, 22 21) stream, found " +
                         Hex(data, size < 4 ? size : 4));
         break;
     }
@@ -109,6 +115,8 @@ const char *LangName(Lang lang)
         return "peripage";
     case Lang::Paperang:
         return "paperang";
+    case Lang::Cat:
+        return "cat";
     case Lang::Auto:
         break;
     }
@@ -117,7 +125,7 @@ const char *LangName(Lang lang)
 
 bool ParseLang(const std::string &name, Lang &lang)
 {
-    for (Lang l : {Lang::Auto, Lang::TSPL, Lang::CPCL, Lang::ESCPOS, Lang::PeriPage, Lang::Paperang}) {
+    for (Lang l : {Lang::Auto, Lang::TSPL, Lang::CPCL, Lang::ESCPOS, Lang::PeriPage, Lang::Paperang, Lang::Cat}) {
         if (name == LangName(l)) {
             lang = l;
             return true;

@@ -15,14 +15,15 @@ using namespace qf::preview;
 
 namespace {
 
-constexpr const char *kUsage = "Usage: quillfeed-preview [--lang tspl|cpcl|escpos|peripage|paperang] [-o DIR] FILE|-\n"
+constexpr const char *kUsage = "Usage: quillfeed-preview [--lang LANG] [-o DIR] FILE|-\n"
                                "\n"
-                               "Reads a TSPL, CPCL, ESC/POS, PeriPage or Paperang byte stream from FILE\n"
-                               "(or standard input for -), checks that it is well formed and lists its\n"
-                               "commands. The language is detected from the first bytes unless --lang\n"
-                               "names it.\n"
+                               "Reads a TSPL, CPCL, ESC/POS, PeriPage, Paperang or cat printer byte stream\n"
+                               "from FILE (or standard input for -), checks that it is well formed and\n"
+                               "lists its commands. The language is detected from the first bytes unless\n"
+                               "--lang names it.\n"
                                "\n"
-                               "  --lang LANG   decode as LANG (tspl, cpcl, escpos, peripage, paperang, auto)\n"
+                               "  --lang LANG   decode as LANG (tspl, cpcl, escpos, peripage, paperang, cat,\n"
+                               "                auto)\n"
                                "  -o DIR        write DIR/page-1.png, DIR/page-2.png, ... and DIR/listing.txt\n"
                                "                (DIR is created when missing); the listing then does not go\n"
                                "                to standard output\n"

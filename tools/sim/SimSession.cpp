@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "DecodeCat.h"
+
 namespace qf::sim {
 
 namespace {
@@ -62,6 +64,11 @@ std::string PageLine(const preview::Page &page)
     return text;
 }
 
+std::vector<uint8_t> CatNotice(uint8_t cmd, uint8_t payload)
+{
+    return {0x51, 0x78, cmd, 0x00, 0x01, 0x00, payload, preview::CatCrc8(&payload, 1), 0xFF};
+}
+
 std::vector<uint8_t> StatusBytes(preview::Lang lang, const uint8_t *query, size_t size, const SimState &s)
 {
     auto bit = [](bool on, int n) { return static_cast<uint8_t>(on ? 1u << n : 0u); };
@@ -87,6 +94,9 @@ std::vector<uint8_t> StatusBytes(preview::Lang lang, const uint8_t *query, size_
             return {static_cast<uint8_t>(0x12 | (s.paperLow || s.paperOut ? 0x0C : 0) | (s.paperOut ? 0x60 : 0))};
         }
     }
+    case preview::Lang::Cat:
+        // The A3 state byte: bit 0 no paper, 1 cover open, 3 low power.
+        return CatNotice(0xA3, static_cast<uint8_t>(bit(s.paperOut, 0) | bit(s.coverOpen, 1) | bit(s.batteryLow, 3)));
     default:
         return {};
     }
@@ -120,6 +130,8 @@ int SimSession::QueryAt(const std::vector<uint8_t> &in, size_t p) const
             return -1;
         return in[p + 2] >= 1 && in[p + 2] <= 4 ? 3 : 0;
     }
+    case preview::Lang::Cat:
+        return match({0x51, 0x78, 0xA3, 0x00, 0x01, 0x00, 0x00, 0x00, 0xFF});
     default:
         return 0;
     }
@@ -127,7 +139,44 @@ int SimSession::QueryAt(const std::vector<uint8_t> &in, size_t p) const
 
 bool SimSession::AtBoundary() const
 {
+    // A cat printer reads frame by frame, and answers between any two.
+    if (m_Lang == preview::Lang::Cat) {
+        while (m_Framed < m_Data.size() && m_Data.size() - m_Framed >= 8) {
+            const size_t end = 8 + static_cast<size_t>(m_Data[m_Framed + 4] | (m_Data[m_Framed + 5] << 8));
+            if (m_Data.size() - m_Framed < end || !preview::CatWholeFrames(m_Data.data() + m_Framed, end))
+                break;
+            m_Framed += end;
+        }
+        return m_Framed == m_Data.size();
+    }
     return m_Data.empty() || preview::Decode(m_Data, m_Lang).ok;
+}
+
+std::vector<uint8_t> SimSession::FlowNotices(const SimState &state, std::vector<std::string> &events)
+{
+    std::vector<uint8_t> notices;
+    while (m_Data.size() - m_Walked >= 8) {
+        const uint8_t *f = m_Data.data() + m_Walked;
+        const size_t end = 8 + static_cast<size_t>(f[4] | (f[5] << 8));
+        if (m_Data.size() - m_Walked < end)
+            break;
+        m_Walked += end;
+        const bool row = (f[0] == 0x51 && f[2] == 0xA2) || (f[0] == 0x22 && f[2] == 0xFE);
+        if (!row)
+            continue;
+        const long rows = f[0] == 0x51 ? 1 : static_cast<long>((end - 8) / 48);
+        for (long i = 0; i < rows; ++i) {
+            if (state.pauseEvery > 0 && ++m_Rows % state.pauseEvery == 0) {
+                for (uint8_t flow : {0x10, 0x00}) {
+                    const std::vector<uint8_t> n = CatNotice(0xAE, flow);
+                    notices.insert(notices.end(), n.begin(), n.end());
+                }
+                events.push_back("job " + std::to_string(m_Job) + " pause and resume after " + std::to_string(m_Rows) +
+                                 " rows");
+            }
+        }
+    }
+    return notices;
 }
 
 std::vector<uint8_t> SimSession::Answer(const uint8_t *query, size_t size, const SimState &state) const
@@ -144,7 +193,7 @@ std::vector<uint8_t> SimSession::Feed(const uint8_t *data, size_t size, SimState
     m_In.insert(m_In.end(), data, data + size);
     size_t i = 0;
     while (i < m_In.size()) {
-        const uint8_t first = m_Lang == preview::Lang::ESCPOS ? DLE : ESC;
+        const uint8_t first = m_Lang == preview::Lang::ESCPOS ? DLE : m_Lang == preview::Lang::Cat ? 0x51 : ESC;
         size_t j = i;
         while (j < m_In.size() && m_In[j] != first)
             ++j;
@@ -171,6 +220,10 @@ std::vector<uint8_t> SimSession::Feed(const uint8_t *data, size_t size, SimState
         ++i;
     }
     m_In.erase(m_In.begin(), m_In.begin() + static_cast<long>(i));
+    if (m_Lang == preview::Lang::Cat) {
+        const std::vector<uint8_t> flow = FlowNotices(state, events);
+        reply.insert(reply.end(), flow.begin(), flow.end());
+    }
     return reply;
 }
 

@@ -30,6 +30,7 @@ struct SimState {
     int paperOutAfter = -1;  // the paper runs out once this many more pages are printed (-1 never)
     long dropAfter = -1;     // the link drops after this many bytes of a job (once; -1 never)
     long bytesPerSecond = 0; // slow link: reads at most this many bytes a second (0 no limit)
+    int pauseEvery = 0;      // cat: notifies pause (AE 10), then resume (AE 00), after every N rows (0 never)
 
     // Pages sent now would be lost.
     bool Blocks() const { return paperOut || coverOpen || offline; }
@@ -65,6 +66,8 @@ private:
     int QueryAt(const std::vector<uint8_t> &in, size_t p) const;
     bool AtBoundary() const;
     std::vector<uint8_t> Answer(const uint8_t *query, size_t size, const SimState &state) const;
+    // Cat: the flow-control notices for the rows received since the last call.
+    std::vector<uint8_t> FlowNotices(const SimState &state, std::vector<std::string> &events);
 
     preview::Lang m_Lang;
     int m_Job;
@@ -74,6 +77,9 @@ private:
     preview::DecodeResult m_Result;
     std::vector<PageFate> m_Fates;
     int m_Queries = 0;
+    mutable size_t m_Framed = 0; // cat: m_Data up to here is whole frames
+    size_t m_Walked = 0;         // cat: m_Data up to here is whole frames, their rows counted
+    long m_Rows = 0;             // cat: rows (lines) among them
 };
 
 // A page's dots as one number, the same for the same dots: FNV-1a over the
@@ -81,6 +87,9 @@ private:
 uint64_t PageHash(const preview::Page &page);
 // "page N WxH HASH" (hash in 16 hex digits).
 std::string PageLine(const preview::Page &page);
+
+// A cat printer's notification frame (51 78 cmd 00, length, payload, CRC-8, FF).
+std::vector<uint8_t> CatNotice(uint8_t cmd, uint8_t payload);
 
 // How the family's status byte(s) look for `state` (exposed for tests).
 std::vector<uint8_t> StatusBytes(preview::Lang lang, const uint8_t *query, size_t size, const SimState &state);

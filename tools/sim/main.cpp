@@ -10,7 +10,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -31,11 +33,12 @@ namespace {
 constexpr const char *kUsage = "Usage: quillfeed-sim --family FAMILY (--port N | --pty PATH) --out DIR [options]\n"
                                "       quillfeed-sim --family FAMILY --pages FILE\n"
                                "\n"
-                               "Acts as a printer of FAMILY (tspl, escpos, cpcl, paperang, peripage): takes\n"
-                               "jobs on a loopback TCP port, as a network printer on port 9100 does, or on a\n"
-                               "pseudo-terminal, as a serial or Bluetooth link does; decodes each job and\n"
-                               "writes its printed pages as pictures; answers status queries (TSPL ESC ! ?,\n"
-                               "ESC/POS DLE EOT 1-4, CPCL ESC h) from a state you can change while it runs.\n"
+                               "Acts as a printer of FAMILY (tspl, escpos, cpcl, paperang, peripage, cat):\n"
+                               "takes jobs on a loopback TCP port, as a network printer on port 9100 does,\n"
+                               "or on a pseudo-terminal, as a serial or Bluetooth link does; decodes each job\n"
+                               "and writes its printed pages as pictures; answers status queries (TSPL\n"
+                               "ESC ! ?, ESC/POS DLE EOT 1-4, CPCL ESC h, cat printers' A3 frame) from a\n"
+                               "state you can change while it runs.\n"
                                "\n"
                                "  --port N            listen on 127.0.0.1:N (0: any free port); one job per\n"
                                "                      connection\n"
@@ -61,11 +64,13 @@ constexpr const char *kUsage = "Usage: quillfeed-sim --family FAMILY (--port N |
                                "  --paper-low         paper near its end (ESC/POS)\n"
                                "  --cover-open        cover or head open: as paper out\n"
                                "  --offline           off line (TSPL: paused): as paper out\n"
-                               "  --battery-low       battery low (CPCL)\n"
+                               "  --battery-low       battery low (CPCL, cat printers)\n"
                                "  --silent            answers no query\n"
                                "  --paper-out-after N the paper runs out once N more pages are printed\n"
                                "  --drop-after BYTES  the link drops after BYTES bytes of the next job (once)\n"
                                "  --bytes-per-second B  slow link: takes at most B bytes a second\n"
+                               "  --pause-every N     cat printers: notify pause (AE 10), then resume (AE 00),\n"
+                               "                      after every N rows received\n"
                                "\n"
                                "Paperang and PeriPage printers answer nothing: their status replies are not\n"
                                "public. Exit status: 0 after --jobs jobs, quit=1 or SIGTERM; 2 usage or I/O\n"
@@ -118,6 +123,8 @@ bool SetKey(SimState &s, const std::string &key, const std::string &value, bool 
         s.dropAfter = n;
     else if (key == "bytes-per-second")
         s.bytesPerSecond = n;
+    else if (key == "pause-every")
+        s.pauseEvery = static_cast<int>(std::min<long>(std::max<long>(n, 0), INT_MAX));
     else if (key == "quit")
         quit = n != 0;
     else
@@ -422,7 +429,7 @@ int main(int argc, char **argv)
             return 0;
         } else if (arg == "--family") {
             if (!value(v) || !preview::ParseLang(v, lang) || lang == preview::Lang::Auto)
-                return Usage("--family needs tspl, escpos, cpcl, paperang or peripage");
+                return Usage("--family needs tspl, escpos, cpcl, paperang, peripage or cat");
         } else if (arg == "--port" || arg == "--idle-ms" || arg == "--jobs") {
             if (!value(v) || !ParseNumber(v, n) || n < 0 || (arg == "--port" && n > 65535))
                 return Usage(arg + " needs a number");
@@ -439,7 +446,8 @@ int main(int argc, char **argv)
         } else if (arg == "--pages") {
             if (!value(pagesFile))
                 return Usage("--pages needs a file");
-        } else if (arg == "--paper-out-after" || arg == "--drop-after" || arg == "--bytes-per-second") {
+        } else if (arg == "--paper-out-after" || arg == "--drop-after" || arg == "--bytes-per-second" ||
+                   arg == "--pause-every") {
             if (!value(v) || !SetKey(initial, arg.substr(2), v, quit))
                 return Usage(arg + " needs a number");
         } else if (arg.rfind("--", 0) == 0 && SetKey(initial, arg.substr(2), "1", quit)) {
