@@ -116,25 +116,12 @@ const Corruption kCorruptions[] = {
          return kRow0 + 6 + 48;
      },
      "CRC-8"},
-    {"no FF", false,
-     [](Bytes &b) {
-         b[kRow0 + 55] = 0;
-         return kRow0 + 55;
-     },
-     "FF ending"},
     {"rows before lattice start", false,
      [](Bytes &b) {
          b.erase(b.begin() + 28, b.begin() + kRow0);
          return size_t(28);
      },
      "lattice start (A6) before rows"},
-    {"lattice payload", false,
-     [](Bytes &b) {
-         const Bytes f = CatFrame(0xA6, Bytes(11, 0));
-         std::copy(f.begin(), f.end(), b.begin() + 28);
-         return size_t(28 + 6);
-     },
-     "lattice start or end"},
     {"cut inside the page", false,
      [](Bytes &b) {
          b.resize(kRow0 + kRowFrame);
@@ -156,13 +143,6 @@ const Corruption kCorruptions[] = {
          return b.size() - 9;
      },
      "90 lines before flush"},
-    {"lines beyond the request", true,
-     [](Bytes &b) {
-         const Bytes f = CatFrame(0xFE, Bytes(48, 0), true);
-         b.insert(b.begin() + 21, f.begin(), f.end());
-         return b.size() - 9 - 56;
-     },
-     "after the 90 lines"},
 };
 
 TEST(Cat, CorruptionsAreFoundWhereTheyAre)
