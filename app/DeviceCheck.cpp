@@ -149,17 +149,29 @@ std::string FileTargetProblem(const std::string &path, const DevicePolicy &polic
     return std::string();
 }
 
+namespace {
+
+// What a Bluetooth URI's parser says is wrong with it, without the final
+// full stop; empty when nothing is.
+template <typename Target, typename Parse> std::string ParseProblem(const std::string &uri, Parse parse)
+{
+    Target target;
+    std::string problem;
+    if (parse(uri, target, problem))
+        return std::string();
+    return problem.substr(0, problem.size() - (!problem.empty() && problem.back() == '.'));
+}
+
+} // namespace
+
 std::string DeviceUriProblem(const std::string &uri, const DevicePolicy &policy)
 {
     if (StartsWith(uri, "file:"))
         return FileTargetProblem(FilePathOf(uri), policy);
-    if (StartsWith(uri, "quillbt:")) {
-        bt::Target target;
-        std::string problem;
-        if (bt::ParseUri(uri, target, problem))
-            return std::string();
-        return problem.substr(0, problem.size() - (!problem.empty() && problem.back() == '.'));
-    }
+    if (StartsWith(uri, "quillbt:"))
+        return ParseProblem<bt::Target>(uri, bt::ParseUri);
+    if (StartsWith(uri, "quillble:"))
+        return ParseProblem<bt::BleTarget>(uri, bt::ParseBleUri);
     if (!StartsWith(uri, "serial:"))
         return std::string();
     const SerialAddress a = ParseSerialUri(uri);

@@ -57,7 +57,7 @@ int Hundredths(double points)
 
 bool IsRoll(const PpdModel &model)
 {
-    return model.modelNumber == 21 || model.modelNumber == 23 || model.modelNumber == 24;
+    return model.modelNumber == 21 || model.modelNumber == 23 || model.modelNumber == 24 || model.modelNumber == 25;
 }
 
 } // namespace

@@ -164,11 +164,16 @@ std::shared_ptr<PrinterWatch> WatchOf(pappl_printer_t *printer, int model)
     return w;
 }
 
-// Connections that pass the printer's answers back.
+// Connections that pass the printer's answers back. The MXW01 answers
+// only its own status request, whose reply no fact at hand describes: it is
+// not asked.
 bool Answers(pappl_printer_t *printer)
 {
     const char *uri = papplPrinterGetDeviceURI(printer);
-    for (const char *scheme : {"socket:", "usb:", "serial:", "dnssd:", "snmp:"})
+    const char *driver = papplPrinterGetDriverName(printer);
+    if (driver && strcmp(driver, "cat-mxw01") == 0)
+        return false;
+    for (const char *scheme : {"socket:", "usb:", "serial:", "dnssd:", "snmp:", "quillble:"})
         if (uri && strncmp(uri, scheme, strlen(scheme)) == 0)
             return true;
     return false;

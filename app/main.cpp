@@ -253,10 +253,11 @@ void WarnUnreachable(pappl_printer_t *printer, void *)
 {
     const char *uri = papplPrinterGetDeviceURI(printer);
     if (uri && !papplDeviceIsSupported(uri))
-        papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR,
-                        "The printer's address %s is not one this app can use; change it to the printer's "
-                        "socket://, usb://, serial:// or quillbt:// address (quillfeed-app modify -d %s -v URI).",
-                        uri, papplPrinterGetName(printer));
+        papplLogPrinter(
+            printer, PAPPL_LOGLEVEL_ERROR,
+            "The printer's address %s is not one this app can use; change it to the printer's "
+            "socket://, usb://, serial://, quillbt:// or quillble:// address (quillfeed-app modify -d %s -v URI).",
+            uri, papplPrinterGetName(printer));
 }
 
 pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)

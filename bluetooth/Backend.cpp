@@ -1,11 +1,14 @@
-// quillbt: the CUPS backend for Bluetooth printers.
+// quillbt and quillble: the CUPS backends for Bluetooth printers, classic
+// (RFCOMM) and Low Energy (the cat printers), one program under two names.
 //
 //   quillbt                                   lists the paired printers (lpinfo -v)
+//   quillble                                  lists the LE printers BlueZ has seen
 //   quillbt JOB USER TITLE COPIES OPTIONS [FILE]
 //                                             sends the job to $DEVICE_URI
 //
-// The printer family, and so the pacing, comes from the URI's family= or,
-// without it, from the queue's PPD (cupsModelNumber).
+// On RFCOMM the printer family, and so the pacing, comes from the URI's
+// family= or, without it, from the queue's PPD (cupsModelNumber); on LE the
+// packets follow the link's MTU.
 #include <cups/backend.h>
 #include <cups/sidechannel.h>
 #include <fcntl.h>
@@ -20,8 +23,10 @@
 #include <string>
 
 #include "BackendJob.h"
+#include "BleGatt.h"
 #include "BtDiscovery.h"
 #include "BtLink.h"
+#include "LeJob.h"
 
 namespace {
 
@@ -34,14 +39,14 @@ std::string Quoted(const std::string &s)
     return out + "\"";
 }
 
-int List()
+int List(bool le)
 {
     const bt::Scan scan = bt::ScanBluez();
     if (scan.status != bt::Scan::Status::Ok) {
         fprintf(stderr, "DEBUG: %s\n", scan.message.c_str());
         return CUPS_BACKEND_OK;
     }
-    for (const bt::Device &d : bt::PairedPrinters(scan)) {
+    for (const bt::Device &d : le ? bt::LePrinters(scan) : bt::PairedPrinters(scan)) {
         const std::string makeModel =
             d.guess.family == bt::Family::Unknown ? std::string("Unknown") : d.guess.makeModel;
         printf("direct %s %s %s %s \"\"\n", d.uri.c_str(), Quoted(makeModel).c_str(),
@@ -64,13 +69,71 @@ int PpdModelNumber()
     return -1;
 }
 
+// How a job that reached the printer ended.
+int Ended(const bt::JobResult &result, int reconnects)
+{
+    if (result.end == bt::JobEnd::ReadFailed) {
+        fprintf(stderr, "ERROR: %s\n", result.error.c_str());
+        return CUPS_BACKEND_FAILED;
+    }
+    if (result.end == bt::JobEnd::LinkFailed) {
+        // Part of the job went out: trying it again would print that part
+        // twice, so the job ends here.
+        fprintf(stderr, "ERROR: %s\n", result.error.c_str());
+        return CUPS_BACKEND_CANCEL;
+    }
+    if (reconnects > 0)
+        fprintf(stderr, "INFO: The link dropped between pages %d time(s) and was connected again\n", reconnects);
+    return CUPS_BACKEND_OK;
+}
+
+int SendLe(const char *uri, int in, bool sideChannel)
+{
+    bt::BleTarget target;
+    std::string error;
+    if (!bt::ParseBleUri(uri, target, error)) {
+        fprintf(stderr, "ERROR: %s\n", error.c_str());
+        return CUPS_BACKEND_STOP;
+    }
+    fprintf(stderr, "STATE: +connecting-to-device\n");
+    fprintf(stderr, "INFO: Connecting to %s\n", bt::FormatAddress(target.address).c_str());
+    bt::BluezConnector connector;
+    bt::BleLink link(connector, target, bt::CatFlow);
+    if (!link.Open(error)) {
+        fprintf(stderr, "STATE: -connecting-to-device\n");
+        fprintf(stderr, "ERROR: %s\n", error.c_str());
+        return CUPS_BACKEND_RETRY;
+    }
+    fprintf(stderr, "STATE: -connecting-to-device\n");
+    fprintf(stderr, "DEBUG: packets of %zu bytes, %d ms apart\n", link.PacketSize(), link.PauseMs());
+    fprintf(stderr, "INFO: Sending data\n");
+    bt::BleSink sink(link);
+    const bt::JobResult result = bt::SendJob(sink, in, sideChannel);
+    const int status = Ended(result, link.Reconnects());
+    if (status != CUPS_BACKEND_OK)
+        return status;
+    if (!bt::AwaitPrinted(link, sink, 120000, error)) {
+        fprintf(stderr, "ERROR: %s\n", error.c_str());
+        return CUPS_BACKEND_FAILED;
+    }
+    link.Close();
+    fprintf(stderr, "INFO: Sent %zu bytes\n", result.bytes);
+    return CUPS_BACKEND_OK;
+}
+
+bool NamedLe(const char *argv0)
+{
+    const char *slash = strrchr(argv0, '/');
+    return strcmp(slash ? slash + 1 : argv0, bt::kBleScheme) == 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     signal(SIGPIPE, SIG_IGN);
     if (argc == 1)
-        return List();
+        return List(NamedLe(argv[0]));
     if (argc < 6 || argc > 7) {
         fprintf(stderr, "Usage: %s job-id user title copies options [file]\n", argv[0]);
         return CUPS_BACKEND_FAILED;
@@ -78,15 +141,6 @@ int main(int argc, char *argv[])
     const char *uri = getenv("DEVICE_URI");
     if (!uri)
         uri = argv[0];
-    bt::Target target;
-    std::string error;
-    if (!bt::ParseUri(uri, target, error)) {
-        fprintf(stderr, "ERROR: %s\n", error.c_str());
-        return CUPS_BACKEND_STOP;
-    }
-    if (target.family == bt::Family::Unknown)
-        target.family = bt::FamilyOfModelNumber(PpdModelNumber());
-
     int in = 0;
     if (argc == 7) {
         in = open(argv[6], O_RDONLY | O_CLOEXEC);
@@ -95,6 +149,18 @@ int main(int argc, char *argv[])
             return CUPS_BACKEND_FAILED;
         }
     }
+    const bool sideChannel = fcntl(CUPS_SC_FD, F_GETFD) != -1;
+    if (strncmp(uri, bt::kBleScheme, strlen(bt::kBleScheme)) == 0)
+        return SendLe(uri, in, sideChannel);
+
+    bt::Target target;
+    std::string error;
+    if (!bt::ParseUri(uri, target, error)) {
+        fprintf(stderr, "ERROR: %s\n", error.c_str());
+        return CUPS_BACKEND_STOP;
+    }
+    if (target.family == bt::Family::Unknown)
+        target.family = bt::FamilyOfModelNumber(PpdModelNumber());
 
     const bt::Pacing pacing = target.Effective();
     fprintf(stderr, "STATE: +connecting-to-device\n");
@@ -111,20 +177,10 @@ int main(int argc, char *argv[])
     fprintf(stderr, "STATE: -connecting-to-device\n");
     fprintf(stderr, "INFO: Sending data\n");
 
-    const bool sideChannel = fcntl(CUPS_SC_FD, F_GETFD) != -1;
     const bt::JobResult result = bt::SendJob(link, in, sideChannel);
-    if (result.end == bt::JobEnd::ReadFailed) {
-        fprintf(stderr, "ERROR: %s\n", result.error.c_str());
-        return CUPS_BACKEND_FAILED;
-    }
-    if (result.end == bt::JobEnd::LinkFailed) {
-        // Part of the job went out: trying it again would print that part
-        // twice, so the job ends here.
-        fprintf(stderr, "ERROR: %s\n", result.error.c_str());
-        return CUPS_BACKEND_CANCEL;
-    }
-    if (link.Reconnects() > 0)
-        fprintf(stderr, "INFO: The link dropped between pages %d time(s) and was connected again\n", link.Reconnects());
+    const int status = Ended(result, link.Reconnects());
+    if (status != CUPS_BACKEND_OK)
+        return status;
     link.Close();
     fprintf(stderr, "INFO: Sent %zu bytes\n", result.bytes);
     return CUPS_BACKEND_OK;

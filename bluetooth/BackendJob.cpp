@@ -16,7 +16,7 @@ namespace {
 constexpr size_t kBlock = 4096;
 
 struct Sender {
-    Link &link;
+    PageSink &link;
     JobResult result;
     bool pageStart = true;
 
@@ -62,7 +62,7 @@ bool TakePending(int in, std::vector<unsigned char> &out, bool &eof)
 
 } // namespace
 
-JobResult SendJob(Link &link, int in, bool sideChannel)
+JobResult SendJob(PageSink &link, int in, bool sideChannel)
 {
     Sender s{link, JobResult(), true};
     std::vector<unsigned char> buffer(kBlock);

@@ -25,6 +25,6 @@ struct JobResult {
 };
 
 // `sideChannel`: true when CUPS's side channel (descriptor 4) is there.
-JobResult SendJob(Link &link, int in, bool sideChannel);
+JobResult SendJob(PageSink &link, int in, bool sideChannel);
 
 } // namespace bt

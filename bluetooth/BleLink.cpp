@@ -352,4 +352,65 @@ void BleLink::Close()
     Drop();
 }
 
+// ------------------------------------------------------------- the stream
+
+bool FrameSplitter::Add(const uint8_t *data, size_t size, std::vector<Piece> &out, std::string &error)
+{
+    std::vector<uint8_t> bytes = std::move(partial_);
+    partial_.clear();
+    bytes.insert(bytes.end(), data, data + size);
+    std::vector<Piece> pieces;
+    size_t at = 0;
+    while (at < bytes.size()) {
+        const uint8_t *f = bytes.data() + at;
+        const size_t left = bytes.size() - at;
+        if ((left >= 1 && f[0] != 0x51 && f[0] != 0x22) ||
+            (left >= 2 && !((f[0] == 0x51 && f[1] == 0x78) || (f[0] == 0x22 && f[1] == 0x21)))) {
+            error = "The data for the printer is not in its frames (byte " + std::to_string(at) + ")";
+            return false;
+        }
+        if (left < 6)
+            break;
+        const size_t length = f[4] | static_cast<size_t>(f[5]) << 8;
+        if (left < length + 8)
+            break;
+        if (f[length + 7] != 0xFF) {
+            error = "The data for the printer is not in its frames (a frame without its end)";
+            return false;
+        }
+        altPreamble_ = altPreamble_ || f[0] == 0x22;
+        const bool bulk = f[2] == kBulk;
+        const Channel channel = bulk ? Channel::Bulk : Channel::Control;
+        const uint8_t *from = bulk ? f + 6 : f;
+        const size_t n = bulk ? length : length + 8;
+        if (pieces.empty() || pieces.back().channel != channel)
+            pieces.push_back({channel, {}});
+        pieces.back().bytes.insert(pieces.back().bytes.end(), from, from + n);
+        at += length + 8;
+    }
+    partial_.assign(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end());
+    for (Piece &p : pieces)
+        out.push_back(std::move(p));
+    return true;
+}
+
+bool BleSink::Write(bool pageStart, const void *data, size_t size, std::string &error)
+{
+    std::vector<FrameSplitter::Piece> pieces;
+    if (!splitter_.Add(static_cast<const uint8_t *>(data), size, pieces, error)) {
+        error += "; nothing more of the job was sent.";
+        return false;
+    }
+    pageStart = pageStart || startPending_;
+    startPending_ = pageStart && pieces.empty();
+    for (const FrameSplitter::Piece &p : pieces) {
+        const bool ok = pageStart ? link_.WritePage(p.channel, p.bytes.data(), p.bytes.size(), error)
+                                  : link_.WriteMore(p.channel, p.bytes.data(), p.bytes.size(), error);
+        if (!ok)
+            return false;
+        pageStart = false;
+    }
+    return true;
+}
+
 } // namespace bt

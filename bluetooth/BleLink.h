@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "BtLink.h"
 #include "BtTarget.h"
 
 namespace bt {
@@ -143,6 +144,55 @@ private:
     std::string brokenReason_;
     int reconnects_ = 0;
     int pauses_ = 0;
+};
+
+// The printer's byte stream, frame by frame:
+//
+//     P0 P1 CMD 00 LEN_LO LEN_HI PAYLOAD... CRC8 FF     (P0 P1: 51 78 or 22 21)
+//
+// A frame of command FE carries bulk data: its payload alone is for the bulk
+// characteristic; every other frame goes whole to control. Frames may arrive
+// cut anywhere; a frame's start is kept until its end comes.
+class FrameSplitter {
+public:
+    struct Piece {
+        Channel channel;
+        std::vector<uint8_t> bytes; // whole frames (control) or bulk payloads
+    };
+    static constexpr uint8_t kBulk = 0xFE;
+    // Appends what the bytes complete to `out`, consecutive pieces of one
+    // channel joined; false when they are not frames (nothing of them is
+    // handed on), with the reason.
+    bool Add(const uint8_t *data, size_t size, std::vector<Piece> &out, std::string &error);
+    bool Partial() const { return !partial_.empty(); }
+    // Frames of the 22 21 preamble went through (a printer that says when it
+    // has printed a page).
+    bool SawAltPreamble() const { return altPreamble_; }
+
+private:
+    std::vector<uint8_t> partial_;
+    bool altPreamble_ = false;
+};
+
+// A job's pages into an LE link through the splitter.
+class BleSink : public PageSink {
+public:
+    explicit BleSink(BleLink &link) : link_(link) {}
+    bool WritePage(const void *data, size_t size, std::string &error) override
+    {
+        return Write(true, data, size, error);
+    }
+    bool WriteMore(const void *data, size_t size, std::string &error) override
+    {
+        return Write(false, data, size, error);
+    }
+    const FrameSplitter &Splitter() const { return splitter_; }
+
+private:
+    bool Write(bool pageStart, const void *data, size_t size, std::string &error);
+    BleLink &link_;
+    FrameSplitter splitter_;
+    bool startPending_ = false; // a page began with less than a frame
 };
 
 } // namespace bt

@@ -1,5 +1,7 @@
 #include "BtDiscovery.h"
 
+#include "BleGatt.h"
+
 #include <systemd/sd-bus.h>
 
 #include <algorithm>
@@ -25,7 +27,7 @@ struct Message {
 
 struct Props {
     std::string address, name, alias;
-    bool paired = false, connected = false, powered = false, serialPort = false;
+    bool paired = false, connected = false, powered = false, serialPort = false, leService = false;
 };
 
 // Reads one a{sv} of properties, keeping those we know.
@@ -57,8 +59,10 @@ int ReadProps(sd_bus_message *m, Props &p)
                 (r = sd_bus_message_enter_container(m, 'a', "s")) < 0)
                 return r;
             const char *u = nullptr;
-            while ((r = sd_bus_message_read(m, "s", &u)) > 0)
+            while ((r = sd_bus_message_read(m, "s", &u)) > 0) {
                 p.serialPort = p.serialPort || strcasecmp(u, kSerialPortUuid) == 0;
+                p.leService = p.leService || strcasecmp(u, kCatServiceUuid) == 0;
+            }
             if (r < 0 || (r = sd_bus_message_exit_container(m)) < 0 || (r = sd_bus_message_exit_container(m)) < 0)
                 return r;
         } else if ((r = sd_bus_message_skip(m, "v")) < 0) {
@@ -178,29 +182,50 @@ Scan ScanBluez(int timeoutMs)
         d.paired = p.paired;
         d.connected = p.connected;
         d.serialPort = p.serialPort;
+        d.leService = p.leService;
         // The advertised name tells the model even when the user renamed it.
         d.guess = GuessModel(p.name.empty() ? d.name : p.name);
         if (d.guess.family == Family::Unknown)
             d.guess = GuessModel(d.name);
-        Target t;
-        t.address = d.address;
-        t.family = d.guess.family;
-        d.uri = MakeUri(t);
+        if (d.guess.family == Family::Cat || d.leService) {
+            BleTarget t;
+            t.address = d.address;
+            d.uri = MakeBleUri(t);
+        } else {
+            Target t;
+            t.address = d.address;
+            t.family = d.guess.family;
+            d.uri = MakeUri(t);
+        }
         scan.devices.push_back(d);
     }
     return scan;
 }
 
-std::vector<Device> PairedPrinters(const Scan &scan)
+namespace {
+
+template <typename Keep> std::vector<Device> Sorted(const Scan &scan, Keep keep)
 {
     std::vector<Device> out;
     for (const Device &d : scan.devices)
-        if (d.paired && d.serialPort)
+        if (keep(d))
             out.push_back(d);
     std::sort(out.begin(), out.end(), [](const Device &a, const Device &b) {
         return a.name != b.name ? a.name < b.name : a.address < b.address;
     });
     return out;
+}
+
+} // namespace
+
+std::vector<Device> PairedPrinters(const Scan &scan)
+{
+    return Sorted(scan, [](const Device &d) { return d.paired && d.serialPort && !d.leService; });
+}
+
+std::vector<Device> LePrinters(const Scan &scan)
+{
+    return Sorted(scan, [](const Device &d) { return d.leService || d.guess.family == Family::Cat; });
 }
 
 std::string Describe(const Device &d)

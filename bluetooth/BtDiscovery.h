@@ -19,6 +19,7 @@ struct Device {
     bool paired = false;
     bool connected = false;
     bool serialPort = false; // offers the Serial Port Profile
+    bool leService = false;  // announces the LE printer service (AE30)
     Guess guess;
     std::string uri;
 };
@@ -37,6 +38,10 @@ Scan ScanBluez(int timeoutMs = 3000);
 // Profile, sorted by name.
 std::vector<Device> PairedPrinters(const Scan &scan);
 
+// The Bluetooth LE printers BlueZ has seen (no pairing needed): those that
+// announce the printer service or whose name is a cat printer's, sorted by
+// name, with quillble: URIs.
+std::vector<Device> LePrinters(const Scan &scan);
 // "PeriPage_A1B2 (Bluetooth 00:11:22:33:44:AA): PeriPage A6"
 std::string Describe(const Device &d);
 

@@ -14,8 +14,20 @@ struct Pattern {
     const char *deviceId;
 };
 
-// First match wins: the specific models before their families.
+// First match wins: the specific models before their families. The cat
+// printers announce their model as their whole name.
 const Pattern kPatterns[] = {
+    {"^gb01", Family::Cat, "cat-gb01", "Cat printer GB01", "MFG:Cat Printer;MDL:GB01;CMD:CAT;"},
+    {"^gb02", Family::Cat, "cat-gb02", "Cat printer GB02", "MFG:Cat Printer;MDL:GB02;CMD:CAT;"},
+    {"^gb03", Family::Cat, "cat-gb03", "Cat printer GB03", "MFG:Cat Printer;MDL:GB03;CMD:CAT;"},
+    {"^gt01", Family::Cat, "cat-gt01", "Cat printer GT01", "MFG:Cat Printer;MDL:GT01;CMD:CAT;"},
+    {"^mxw01", Family::Cat, "cat-mxw01", "Cat printer MXW01", "MFG:Cat Printer;MDL:MXW01;CMD:CAT;"},
+    {"^mx05", Family::Cat, "cat-mx05", "Cat printer MX05", "MFG:Cat Printer;MDL:MX05;CMD:CAT;"},
+    {"^mx06", Family::Cat, "cat-mx06", "Cat printer MX06", "MFG:Cat Printer;MDL:MX06;CMD:CAT;"},
+    {"^mx08", Family::Cat, "cat-mx08", "Cat printer MX08", "MFG:Cat Printer;MDL:MX08;CMD:CAT;"},
+    {"^mx09", Family::Cat, "cat-mx09", "Cat printer MX09", "MFG:Cat Printer;MDL:MX09;CMD:CAT;"},
+    {"^mx10", Family::Cat, "cat-mx10", "Cat printer MX10", "MFG:Cat Printer;MDL:MX10;CMD:CAT;"},
+    {"^mx11", Family::Cat, "cat-mx11", "Cat printer MX11", "MFG:Cat Printer;MDL:MX11;CMD:CAT;"},
     {"paperang_p2", Family::Paperang, "paperang-p2", "Paperang P2", "MFG:Paperang;MDL:P2;"},
     {"paperang p2", Family::Paperang, "paperang-p2", "Paperang P2", "MFG:Paperang;MDL:P2;"},
     {"paperang", Family::Paperang, "paperang-p1", "Paperang P1", "MFG:Paperang;MDL:P1;"},

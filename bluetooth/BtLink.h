@@ -44,22 +44,31 @@ public:
 // What `fd` still holds of the bytes written to it.
 int QueuedBytes(int fd);
 
-class Link {
+// Where a job's bytes go, page by page: the start of a page may connect a
+// dropped link again, the rest of a page never.
+class PageSink {
+public:
+    virtual ~PageSink() = default;
+    virtual bool WritePage(const void *data, size_t size, std::string &error) = 0;
+    virtual bool WriteMore(const void *data, size_t size, std::string &error) = 0;
+};
+
+class Link : public PageSink {
 public:
     using Sleep = std::function<void(int ms)>;
     static void RealSleep(int ms);
 
     Link(Connector &connector, const Target &target, const Times &times = Times(), Sleep sleep = RealSleep);
-    ~Link();
+    ~Link() override;
     Link(const Link &) = delete;
     Link &operator=(const Link &) = delete;
 
     bool Open(std::string &error);
     // The start of a page (or of the bytes before or after the pages): a link
     // found dropped is reconnected once first.
-    bool WritePage(const void *data, size_t size, std::string &error);
+    bool WritePage(const void *data, size_t size, std::string &error) override;
     // More bytes of the page being sent: never reconnects.
-    bool WriteMore(const void *data, size_t size, std::string &error);
+    bool WriteMore(const void *data, size_t size, std::string &error) override;
     // Bytes the printer sent back, waiting up to timeoutMs: >0 bytes, 0 none
     // yet, -1 the link is gone.
     ssize_t Read(void *buffer, size_t size, int timeoutMs);

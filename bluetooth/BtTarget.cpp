@@ -53,11 +53,12 @@ struct FamilyRow {
 //   TSPL, CPCL label printers take the whole label into memory before they
 //              print it; 2 ips (50.8 mm/s) at 8 dots/mm with 104-byte rows
 //              (832 dots) is 42 kB/s; 1024 bytes every 25 ms = 40960 B/s.
+//   Cat        Bluetooth LE only (quillble:, BleLink.h); no RFCOMM pacing.
 //   Unknown    the slowest of these.
 const FamilyRow kFamilies[] = {
     {Family::Tspl, "tspl", 20, {1024, 25}},        {Family::EscPos, "escpos", 21, {512, 30}},
     {Family::Cpcl, "cpcl", 22, {1024, 25}},        {Family::Paperang, "paperang", 23, {256, 70}},
-    {Family::PeriPage, "peripage", 24, {256, 70}},
+    {Family::PeriPage, "peripage", 24, {256, 70}}, {Family::Cat, "cat", 25, {256, 70}},
 };
 const Pacing kUnknownPacing = {256, 70};
 
@@ -214,7 +215,7 @@ bool ParseUri(const std::string &uri, Target &out, std::string &error)
             t.chunk = n;
         else if (key == "pause" && SmallNumber(value, n) && n <= kMaxPauseMs)
             t.pauseMs = n;
-        else if (key == "family" && ParseFamily(value, t.family))
+        else if (key == "family" && ParseFamily(value, t.family) && t.family != Family::Cat)
             ;
         else {
             bad = key + "=" + value;

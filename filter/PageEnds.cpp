@@ -10,7 +10,7 @@ namespace {
 bool BackendWantsPageEnds()
 {
     const char *uri = getenv("DEVICE_URI");
-    return uri && strncmp(uri, "quillbt:", 8) == 0;
+    return uri && (strncmp(uri, "quillbt:", 8) == 0 || strncmp(uri, "quillble:", 9) == 0);
 }
 
 } // namespace

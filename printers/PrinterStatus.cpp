@@ -1,5 +1,7 @@
 #include "PrinterStatus.h"
 
+#include "CatEncoder.h"
+
 namespace qf::status {
 
 namespace {
@@ -152,6 +154,12 @@ StatusQuery QueryFor(int modelNumber)
         return {{DLE, EOT, 1, DLE, EOT, 2, DLE, EOT, 3, DLE, EOT, 4}, 4};
     case 22:
         return {{ESC, 'h'}, 1};
+    case 25: { // its answer comes as a notification of its own length
+        NS_QV_CLASS::CMyBuffer frame;
+        cat::AddStateRequest(frame);
+        const auto *b = reinterpret_cast<const uint8_t *>(frame.GetBuffer());
+        return {std::vector<uint8_t>(b, b + frame.GetBufferLength()), 0};
+    }
     default:
         return {};
     }
@@ -167,6 +175,16 @@ ReplyState ReadReply(int modelNumber, const uint8_t *reply, size_t size, Printer
         return ReadEscPos(reply, size, status);
     case 22:
         return ReadCpcl(reply, size, status);
+    case 25: {
+        // A frame's length is in its sixth and seventh bytes.
+        if (size < 6 || size < 8u + (reply[4] | reply[5] << 8))
+            return ReplyState::Incomplete;
+        const cat::Notice n = cat::ParseCatNotification(reply, size);
+        if (!n.ok || n.kind != cat::NoticeKind::State)
+            return ReplyState::Junk;
+        status = CatStateStatus(n.payload[0]);
+        return ReplyState::Done;
+    }
     default:
         return ReplyState::Junk;
     }

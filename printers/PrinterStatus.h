@@ -74,7 +74,8 @@ struct StatusQuery {
 };
 
 // The query for a printer family by model number (20 TSPL, 21 ESC/POS, 22
-// CPCL, 23 Paperang, 24 PeriPage, 25 cat printers: none of the last three).
+// CPCL, 25 cat printers (their A3 state request); 23 Paperang and 24
+// PeriPage have none).
 StatusQuery QueryFor(int modelNumber);
 
 enum class ReplyState {

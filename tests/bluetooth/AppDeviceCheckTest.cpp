@@ -18,6 +18,9 @@ const Case kCases[] = {
     {"quillbt://0011223344AA?channel=0", "is not a setting of a Bluetooth printer"},
     {"quillbt://0011223344AA?family=laser", "is not a setting of a Bluetooth printer"},
     {"quillbt:0011223344AA", "is not a quillbt:// address"},
+    {"quillble://0011223344AA?packet=100", ""},
+    {"quillble://0011223344AA?family=cat", "is not a setting of a Bluetooth LE printer"},
+    {"quillble://00112233", "is not a Bluetooth address"},
 };
 
 TEST(AppDeviceCheck, BluetoothAddressesAreCheckedWhenAPrinterIsAdded)

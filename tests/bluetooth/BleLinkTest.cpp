@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -253,4 +254,83 @@ TEST(BleLink, BulkWithoutItsCharacteristicIsRefused)
     const std::string page = Bytes(10);
     EXPECT_FALSE(link.WritePage(bt::Channel::Bulk, page.data(), page.size(), error));
     EXPECT_NE(error.find("bulk"), std::string::npos) << error;
+}
+
+namespace {
+
+std::vector<uint8_t> Frame(uint8_t p0, uint8_t p1, uint8_t cmd, std::vector<uint8_t> payload)
+{
+    std::vector<uint8_t> f(payload.size() + 8, 0); // the CRC is no business of the splitter's
+    f[0] = p0;
+    f[1] = p1;
+    f[2] = cmd;
+    f[4] = static_cast<uint8_t>(payload.size());
+    f[5] = static_cast<uint8_t>(payload.size() >> 8);
+    std::copy(payload.begin(), payload.end(), f.begin() + 6);
+    f.back() = 0xFF;
+    return f;
+}
+
+std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> parts)
+{
+    std::vector<uint8_t> all;
+    for (const auto &p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+} // namespace
+
+// Frames cut anywhere come out whole; bulk frames give their payload alone
+// to the bulk channel, in order with the control frames around them.
+TEST(FrameSplitter, WholeFramesByChannelWhereverTheStreamIsCut)
+{
+    const auto a = Frame(0x51, 0x78, 0xA2, std::vector<uint8_t>(48, 0x11));
+    const auto b = Frame(0x51, 0x78, 0xA1, {0x5A, 0x00});
+    const auto req = Frame(0x22, 0x21, 0xA9, {2, 0, 0x30, 0});
+    const auto l1 = Frame(0x22, 0x21, 0xFE, std::vector<uint8_t>(48, 0x01));
+    const auto l2 = Frame(0x22, 0x21, 0xFE, std::vector<uint8_t>(48, 0x02));
+    const auto flush = Frame(0x22, 0x21, 0xAD, {0});
+    const std::vector<uint8_t> classic = Cat({a, b}), mx = Cat({req, l1, l2, flush});
+    for (size_t cut : {size_t(1), size_t(5), size_t(7), size_t(56), size_t(61), size_t(1000)}) {
+        for (const auto *stream : {&classic, &mx}) {
+            bt::FrameSplitter s;
+            std::vector<bt::FrameSplitter::Piece> out;
+            std::string error;
+            for (size_t at = 0; at < stream->size(); at += cut)
+                ASSERT_TRUE(s.Add(stream->data() + at, std::min(cut, stream->size() - at), out, error)) << error;
+            EXPECT_FALSE(s.Partial());
+            std::vector<uint8_t> control, bulk;
+            std::vector<bt::Channel> order;
+            for (const auto &p : out) {
+                (p.channel == bt::Channel::Bulk ? bulk : control)
+                    .insert((p.channel == bt::Channel::Bulk ? bulk : control).end(), p.bytes.begin(), p.bytes.end());
+                if (order.empty() || order.back() != p.channel)
+                    order.push_back(p.channel);
+            }
+            if (stream == &classic) {
+                EXPECT_EQ(control, classic) << cut;
+                EXPECT_TRUE(bulk.empty());
+            } else {
+                EXPECT_EQ(control, Cat({req, flush})) << cut;
+                EXPECT_EQ(bulk, Cat({std::vector<uint8_t>(48, 0x01), std::vector<uint8_t>(48, 0x02)})) << cut;
+                EXPECT_EQ(order,
+                          (std::vector<bt::Channel>{bt::Channel::Control, bt::Channel::Bulk, bt::Channel::Control}));
+            }
+        }
+    }
+}
+
+TEST(FrameSplitter, BytesThatAreNotFramesAreRefused)
+{
+    auto noEnd = Frame(0x51, 0x78, 0xA1, {1, 0});
+    noEnd.back() = 0x00;
+    for (const auto &bad : {std::vector<uint8_t>{'S', 'I', 'Z', 'E'}, std::vector<uint8_t>{0x51, 0x00}, noEnd}) {
+        bt::FrameSplitter s;
+        std::vector<bt::FrameSplitter::Piece> out;
+        std::string error;
+        EXPECT_FALSE(s.Add(bad.data(), bad.size(), out, error));
+        EXPECT_TRUE(out.empty());
+        EXPECT_NE(error.find("not in its frames"), std::string::npos) << error;
+    }
 }

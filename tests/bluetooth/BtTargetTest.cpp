@@ -76,6 +76,7 @@ const UriCase kUris[] = {
     {"quillbt://0011223344AA?chunk=65537", false, 0, 0, 0, bt::Family::Unknown},
     {"quillbt://0011223344AA?pause=2001", false, 0, 0, 0, bt::Family::Unknown},
     {"quillbt://0011223344AA?family=laser", false, 0, 0, 0, bt::Family::Unknown},
+    {"quillbt://0011223344AA?family=cat", false, 0, 0, 0, bt::Family::Unknown}, // LE only: quillble:
     {"quillbt://0011223344AA?baud=9600", false, 0, 0, 0, bt::Family::Unknown},
     {"quillbt://0011223344AA?channel", false, 0, 0, 0, bt::Family::Unknown},
     {"quillbt://00:11:22:33:44:AA", true, 1, 0, -1, bt::Family::Unknown},
@@ -203,7 +204,8 @@ TEST(BtFamily, ModelNumbersOfThePpds)
     EXPECT_EQ(bt::FamilyOfModelNumber(23), bt::Family::Paperang);
     EXPECT_EQ(bt::FamilyOfModelNumber(24), bt::Family::PeriPage);
     EXPECT_EQ(bt::FamilyOfModelNumber(-1), bt::Family::Unknown);
-    EXPECT_EQ(bt::FamilyOfModelNumber(25), bt::Family::Unknown);
+    EXPECT_EQ(bt::FamilyOfModelNumber(25), bt::Family::Cat);
+    EXPECT_EQ(bt::FamilyOfModelNumber(26), bt::Family::Unknown);
 }
 
 struct GuessCase {

@@ -10,8 +10,8 @@
 
 namespace {
 
-const char *const kNames[] = {"Paperang", "Paperang_P2", "PeriPage_1234", "PeriPage+1234", "MTP-II",
-                              "POS-80C",  "XP-365B",     "RPP02N",        "PT-210"};
+const char *const kNames[] = {"Paperang", "Paperang_P2", "PeriPage_1234", "PeriPage+1234", "MTP-II", "POS-80C",
+                              "XP-365B",  "RPP02N",      "PT-210",        "GB01",          "MX10",   "MXW01"};
 
 std::string Field(const std::string &id, const std::string &key)
 {

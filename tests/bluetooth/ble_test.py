@@ -95,9 +95,155 @@ def page(n):
     return bytes((i * 7 + i // 256) & 0xFF for i in range(n))
 
 
+IPP_JOB = """{
+ OPERATION Print-Job
+ GROUP operation-attributes-tag
+ ATTR charset attributes-charset utf-8
+ ATTR language attributes-natural-language en
+ ATTR uri printer-uri $uri
+ ATTR name requesting-user-name test
+ ATTR mimeMediaType document-format image/png
+ FILE $filename
+ STATUS successful-ok
+}
+{
+ OPERATION Get-Job-Attributes
+ GROUP operation-attributes-tag
+ ATTR charset attributes-charset utf-8
+ ATTR language attributes-natural-language en
+ ATTR uri printer-uri $uri
+ ATTR integer job-id $job-id
+ STATUS successful-ok
+ EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT %d
+ DISPLAY job-state
+ DISPLAY job-state-message
+}
+"""
+
+
+def split_frames(stream):
+    """The control frames and bulk payloads of a printer stream, as the
+    transport must send them."""
+    control, bulk, at = b"", b"", 0
+    while at < len(stream):
+        n = stream[at + 4] | stream[at + 5] << 8
+        f = stream[at:at + n + 8]
+        if f[2] == 0xFE:
+            bulk += f[6:6 + n]
+        else:
+            control += f
+        at += n + 8
+    return control, bulk
+
+
+class App:
+    def __init__(self, args, bus):
+        self.app = args.app
+        self.work = os.path.join(args.work, "app")
+        os.makedirs(os.path.join(self.work, "out"), exist_ok=True)
+        import socket
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            self.port = s.getsockname()[1]
+        self.env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus.address, SNAP_COMMON=self.work)
+        self.proc = subprocess.Popen(RUNNER + [
+            self.app, "server", "-o", f"server-port={self.port}", "-o", "listen-hostname=localhost",
+            "-o", f"spool-directory={self.work}", "-o", f"state-file={self.work}/state",
+            "-o", f"log-file={self.work}/log", "-o", "server-options=no-tls",
+            "-o", f"file-directory={self.work}/out"], env=self.env, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        deadline = time.time() + 20
+        while True:
+            try:
+                socket.create_connection(("127.0.0.1", self.port), 0.2).close()
+                if os.getuid() != 0 or os.path.exists(os.path.join(self.work, "quillfeed-app.sock")):
+                    break
+            except OSError:
+                pass
+            if time.time() > deadline or self.proc.poll() is not None:
+                raise RuntimeError("the app did not start")
+            time.sleep(0.1)
+
+    def run(self, *cmd):
+        return subprocess.run(RUNNER + [self.app] + list(cmd), env=self.env, capture_output=True, text=True,
+                              timeout=60)
+
+    def print(self, printer, picture, limit=300):
+        test = os.path.join(self.work, "job.test")
+        with open(test, "w") as f:
+            f.write(IPP_JOB % limit)
+        p = subprocess.run(["ipptool", "-t", "-f", picture, f"ipp://localhost:{self.port}/ipp/print/{printer}", test],
+                           capture_output=True, text=True, timeout=limit + 60)
+        return p.stdout
+
+    def stop(self):
+        self.proc.terminate()
+        try:
+            self.proc.wait(20)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+
+
+def app_cases(args, bus, mock):
+    """Through the app: the same picture on a quillble: printer and on a
+    file: one of the same driver gives the same bytes (control and bulk
+    apart on the MXW01); a printer out of paper keeps the job waiting until
+    paper is back, then prints it once; a link dropped mid-job ends the job
+    with the reason and the next one prints."""
+    app = App(args, bus)
+    try:
+        for driver, address, name, options in [
+            ("cat-gb02", "AA:00:00:00:01:01", "GB02", {}),
+            ("cat-mxw01", "AA:00:00:00:01:02", "MXW01", {"bulk": True}),
+        ]:
+            log = os.path.join(args.work, driver + ".log")
+            mock.printer(address, name, log=log, mtu=185, **options)
+            uri = "quillble://" + address.replace(":", "")
+            out = os.path.join(app.work, "out", driver)
+            os.makedirs(out, exist_ok=True)
+            p1 = app.run("add", "-d", "ble-" + driver, "-m", driver, "-v", uri)
+            p2 = app.run("add", "-d", "file-" + driver, "-m", driver, "-v", "file://" + out)
+            check(p1.returncode == 0 and p2.returncode == 0, f"app {driver}: printers added ({p1.stderr}{p2.stderr})")
+            a = app.print("ble-" + driver, args.picture)
+            b = app.print("file-" + driver, args.picture)
+            check("completed" in a and "completed" in b, f"app {driver}: both jobs completed ({a.strip()!r})")
+            files = [os.path.join(out, f) for f in os.listdir(out)]
+            stream = open(files[0], "rb").read() if files else b""
+            packets, _ = taken(log)
+            control = b"".join(d for c, d in packets if c == "C")
+            bulk = b"".join(d for c, d in packets if c == "B")
+            want_control, want_bulk = split_frames(stream)
+            check(stream and control.endswith(want_control) and bulk == want_bulk,
+                  f"app {driver}: the printer took the job's frames, each once ({len(control)}/{len(want_control)}"
+                  f" control, {len(bulk)}/{len(want_bulk)} bulk bytes)")
+
+        # Out of paper before the job: it waits, then prints once.
+        address = "AA:00:00:00:01:03"
+        log = os.path.join(args.work, "paper.log")
+        mock.printer(address, "GB01", log=log, status=1)
+        app.run("add", "-d", "paper", "-m", "cat-gb01", "-v", "quillble://" + address.replace(":", ""))
+        import threading
+        result = {}
+        t = threading.Thread(target=lambda: result.update(out=app.print("paper", args.picture)))
+        t.start()
+        time.sleep(6)
+        st = app.run("status", "-d", "paper")
+        rows_before = b"".join(d for c, d in taken(log)[0] if c == "C").count(b"\x51\x78\xa2\x00")
+        check("media-empty" in st.stdout + st.stderr, f"paper out: the printer shows media-empty ({st.stdout.strip()!r})")
+        check(rows_before == 0, f"paper out: no row sent while the paper is out ({rows_before})")
+        mock.mock.SetLePrinter(address, dbus.Dictionary({"status": 0}, signature="sv"))
+        t.join(120)
+        check("completed" in result.get("out", ""), f"paper out: the job prints once paper is back ({result!r})")
+    finally:
+        app.stop()
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--probe", required=True)
+    ap.add_argument("--app")
+    ap.add_argument("--picture")
     args = ap.parse_args()
     if not shutil.which("dbus-daemon"):
         print("SKIP: dbus-daemon is not installed")
@@ -108,6 +254,8 @@ def main():
         mock = Mock(bus.address)
         try:
             run_cases(args, bus, mock)
+            if args.app and args.picture and shutil.which("ipptool"):
+                app_cases(args, bus, mock)
         finally:
             mock.stop()
         # Last, alone: a printer that never answers holds the mock's loop.

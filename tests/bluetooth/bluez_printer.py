@@ -1,7 +1,8 @@
 '''python3-dbusmock template: BlueZ (the bluez5 template) plus Bluetooth LE
 printers with the printer service (AE30: AE01 write, AE02 notify, AE03 bulk).
 
-org.bluez.Mock.AddLePrinter(adapter, address, name, options) adds one; the
+org.bluez.Mock.AddLePrinter(adapter, address, name, options) adds one;
+SetLePrinter(address, options) changes status or drop_after later. The
 options (a{sv}):
   log          file that gets one line per packet taken: "C HEX" or "B HEX",
                "P" when the printer asks to wait, "R" when it goes on
@@ -107,6 +108,8 @@ class Printer:
             self.record(tag + ' ' + bytes(data).hex())
         if b'\x51\x78\xa3\x00' in bytes(data):
             self.notify(frame(0xA3, [self.status, 0, 0]))
+        if b'\x22\x21\xad\x00' in bytes(data):
+            self.notify(b'\x22\x21' + frame(0xAA, [0])[2:])
         if self.drop_after and n == self.drop_after:
             self.drop_after = 0
             self.drop()
@@ -139,6 +142,9 @@ class Printer:
         return ours, fd
 
 
+PRINTERS = {}
+
+
 def refused(*_args):
     raise dbus.exceptions.DBusException('Not supported', name='org.bluez.Error.NotSupported')
 
@@ -161,6 +167,7 @@ def AddLePrinter(self, adapter, address, name, options):
     }, [])
     chars = {}
     printer = Printer(device, chars, options)
+    PRINTERS[str(address)] = printer
     shorts = ['ae01', 'ae02'] + (['ae03'] if options.get('bulk', False) else [])
     for i, short in enumerate(shorts):
         cpath = f'{service}/char{0x11 + i:04x}'
@@ -196,3 +203,12 @@ def AddLePrinter(self, adapter, address, name, options):
         ])
         chars[short] = mockobject.objects[cpath]
     return path
+
+
+@dbus.service.method(bluez5.BLUEZ_MOCK_IFACE, in_signature='sa{sv}', out_signature='')
+def SetLePrinter(self, address, options):
+    printer = PRINTERS[str(address)]
+    if 'status' in options:
+        printer.status = int(options['status'])
+    if 'drop_after' in options:
+        printer.drop_after = printer.packets + int(options['drop_after'])

@@ -25,6 +25,7 @@ except ImportError:
     sys.exit(77)
 
 SPP = "00001101-0000-1000-8000-00805f9b34fb"
+CAT = "0000ae30-0000-1000-8000-00805f9b34fb"
 AUDIO = ["0000110b-0000-1000-8000-00805f9b34fb", "0000110e-0000-1000-8000-00805f9b34fb"]
 # Listing must come back at once; this is far above what it takes.
 QUICK_S = 5.0
@@ -176,6 +177,36 @@ def job_cases(args, work):
         check(took < 20, f"job to {uri}: ends within the connect limit ({took:.2f} s)")
 
 
+def le_cases(args, bluez, bus_address):
+    """LE printers need no pairing: the ones announcing the printer service
+    or named as a cat printer are listed with quillble: URIs, by quillble
+    and by the app, and only there."""
+    bluez.device("hci0", "11:22:33:44:55:11", "GB02", False, [CAT])
+    bluez.device("hci0", "11:22:33:44:55:12", "MXW01", False, [])
+    bluez.device("hci0", "11:22:33:44:55:13", "Sticker box", False, [CAT])
+    bluez.device("hci0", "11:22:33:44:55:14", "Fitness band", False, ["0000180d-0000-1000-8000-00805f9b34fb"])
+    le_backend = os.path.join(os.path.dirname(args.backend), "quillble")
+    p, took = run([le_backend], bus_address)
+    want = [
+        'direct quillble://112233445511 "Cat printer GB02" "GB02 (Bluetooth)" "MFG:Cat Printer;MDL:GB02;CMD:CAT;" ""',
+        'direct quillble://112233445512 "Cat printer MXW01" "MXW01 (Bluetooth)" "MFG:Cat Printer;MDL:MXW01;CMD:CAT;" ""',
+        'direct quillble://112233445513 "Unknown" "Sticker box (Bluetooth)" "" ""',
+    ]
+    got = p.stdout.splitlines()
+    check(got == want, "LE printers: quillble lists the printers, with their models")
+    if got != want:
+        print("  got:\n    " + "\n    ".join(got))
+    check(took < QUICK_S, f"LE printers: listed at once ({took:.2f} s)")
+    p, _ = run([args.backend], bus_address)
+    check("quillble" not in p.stdout and "GB02" not in p.stdout, "LE printers: quillbt leaves them out")
+    if args.app:
+        p, _ = run([args.app, "devices"], bus_address)
+        text = p.stdout
+        check("GB02 (Bluetooth 11:22:33:44:55:11): Cat printer GB02" in text and "quillble://112233445511" in text,
+              "LE printers: app devices lists the GB02")
+        check("Fitness band" not in text, "LE printers: app devices leaves out what is no printer")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--backend", required=True)
@@ -257,6 +288,7 @@ def main():
                         check(absent not in text, f"printers: app devices leaves out {absent}")
                     if failures:
                         print("  app devices said:\n" + p.stdout + p.stderr)
+                le_cases(args, bluez, bus.address)
             finally:
                 bluez.stop()
         finally:

@@ -42,6 +42,19 @@ TEST(StatusQuery, BytesPerFamily)
     EXPECT_EQ(QueryFor(21).replyLength, 4u);
     EXPECT_EQ(QueryFor(22).bytes, (Bytes{0x1B, 'h'}));
     EXPECT_EQ(QueryFor(22).replyLength, 1u);
+    EXPECT_EQ(QueryFor(25).bytes, (Bytes{0x51, 0x78, 0xA3, 0x00, 0x01, 0x00, 0x00, 0x00, 0xFF}));
+}
+
+// A cat printer's state notification, whole, cut short, or another frame.
+TEST(StatusQuery, CatReplyIsTheStateNotification)
+{
+    PrinterStatus s;
+    const Bytes paperOut = {0x51, 0x78, 0xA3, 0x00, 0x01, 0x00, 0x01, 0x07, 0xFF};
+    EXPECT_EQ(ReadReply(25, paperOut.data(), paperOut.size(), s), ReplyState::Done);
+    EXPECT_TRUE(s.paperOut);
+    EXPECT_EQ(ReadReply(25, paperOut.data(), 7, s), ReplyState::Incomplete);
+    const Bytes resume = {0x51, 0x78, 0xAE, 0x00, 0x01, 0x00, 0x00, 0x00, 0xFF};
+    EXPECT_EQ(ReadReply(25, resume.data(), resume.size(), s), ReplyState::Junk);
 }
 
 TEST(StatusQuery, PortablesHaveNone)
