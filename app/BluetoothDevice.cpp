@@ -4,6 +4,7 @@
 
 #include <time.h>
 
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,9 +16,27 @@
 
 namespace {
 
+// Why the link's last write failed: the page path's writer sets it, the
+// job's end reads it.
+struct LastError {
+    std::mutex mutex;
+    std::string text;
+    void Set(const std::string &e)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        text = e;
+    }
+    std::string Get()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return text;
+    }
+};
+
 struct Open {
     bt::RfcommConnector connector;
     std::unique_ptr<bt::Link> link;
+    LastError error;
 };
 
 // One question to BlueZ serves both schemes' listings of one device list
@@ -105,6 +124,7 @@ ssize_t WriteBluetooth(pappl_device_t *device, const void *buffer, size_t bytes)
     std::string error;
     if (!open->link->WritePage(buffer, bytes, error)) {
         papplDeviceError(device, "%s", error.c_str());
+        open->error.Set(error);
         return -1;
     }
     return static_cast<ssize_t>(bytes);
@@ -121,6 +141,7 @@ struct OpenLe {
     bt::BluezConnector connector;
     std::unique_ptr<bt::BleLink> link;
     std::unique_ptr<bt::BleSink> sink;
+    LastError error;
 };
 
 bool ListLe(pappl_device_cb_t cb, void *data, pappl_deverror_cb_t errorCb, void *errorData)
@@ -183,6 +204,7 @@ ssize_t WriteLe(pappl_device_t *device, const void *buffer, size_t bytes)
     std::string error;
     if (!open->sink->WritePage(buffer, bytes, error)) {
         papplDeviceError(device, "%s", error.c_str());
+        open->error.Set(error);
         return -1;
     }
     return static_cast<ssize_t>(bytes);
@@ -196,4 +218,20 @@ void AddBluetoothScheme()
                          ReadBluetooth, WriteBluetooth, BluetoothStatus, nullptr);
     papplDeviceAddScheme(bt::kBleScheme, PAPPL_DEVTYPE_CUSTOM_LOCAL, ListLe, OpenLePrinter, CloseLe, ReadLe, WriteLe,
                          BluetoothStatus, nullptr);
+}
+
+std::string LinkError(pappl_job_t *job, pappl_device_t *device)
+{
+    const char *uri = papplPrinterGetDeviceURI(papplJobGetPrinter(job));
+    if (!device || !uri)
+        return std::string();
+    if (strncmp(uri, "quillbt:", 8) == 0) {
+        auto *open = static_cast<Open *>(papplDeviceGetData(device));
+        return open ? open->error.Get() : std::string();
+    }
+    if (strncmp(uri, "quillble:", 9) == 0) {
+        auto *open = static_cast<OpenLe *>(papplDeviceGetData(device));
+        return open ? open->error.Get() : std::string();
+    }
+    return std::string();
 }

@@ -7,4 +7,13 @@
 // See bluetooth/BtTarget.h for the settings a URI may carry.
 #pragma once
 
+#include <pappl/pappl.h>
+
+#include <string>
+
 void AddBluetoothScheme();
+
+// Why the last write to the job's Bluetooth printer failed (the job's
+// device, opened by these schemes); empty for other printers and when no
+// write failed.
+std::string LinkError(pappl_job_t *job, pappl_device_t *device);

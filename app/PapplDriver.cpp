@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "BluetoothDevice.h"
 #include "Devices.h"
 #include "DriverTable.h"
 #include "JobSettings.h"
@@ -53,6 +54,14 @@ const char *Keep(const std::string &s)
 int Hundredths(double points)
 {
     return static_cast<int>(std::lround(points * 2540.0 / 72.0));
+}
+
+// A job whose printer stopped taking data says so, with the link's own
+// reason where a Bluetooth link gave one.
+void SayOutputFailed(pappl_job_t *job, pappl_device_t *device)
+{
+    const std::string why = LinkError(job, device);
+    papplJobSetMessage(job, "%s", why.empty() ? "The printer stopped taking data." : why.c_str());
 }
 
 bool IsRoll(const PpdModel &model)
@@ -401,7 +410,7 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *giv
                         ctx->pagesDone);
     }
     if (!Resync(job, device, model->modelNumber, ctx->inFlight.get())) {
-        papplJobSetMessage(job, "The printer stopped taking data.");
+        SayOutputFailed(job, device);
         delete ctx;
         return false;
     }
@@ -428,7 +437,7 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *giv
     ctx->path->StartJob();
     if (ctx->path->OutputFailed()) {
         // PAPPL calls no EndJob after a StartJob that failed.
-        papplJobSetMessage(job, "The printer stopped taking data.");
+        SayOutputFailed(job, ctx->device);
         delete ctx;
         return false;
     }
@@ -532,7 +541,7 @@ bool EndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned 
         return false;
     }
     if (ctx->path->OutputFailed()) {
-        papplJobSetMessage(job, "The printer stopped taking data.");
+        SayOutputFailed(job, ctx->device);
         return false;
     }
     if (ctx->pages && !ctx->pages->Note(ctx->pagesSeen))
@@ -553,7 +562,7 @@ bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *)
     ctx->path->EndJob();
     const bool ok = !ctx->path->OutputFailed();
     if (!ok)
-        papplJobSetMessage(job, "The printer stopped taking data.");
+        SayOutputFailed(job, ctx->device);
     if (ctx->ownDevice)
         papplDeviceClose(ctx->ownDevice);
     delete ctx;
@@ -591,7 +600,7 @@ bool PrintRaw(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *given)
         papplDeviceClose(own);
     LeaveGate(job);
     if (!ok)
-        papplJobSetMessage(job, "The printer stopped taking data.");
+        SayOutputFailed(job, given);
     return ok;
 }
 

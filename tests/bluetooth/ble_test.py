@@ -185,6 +185,25 @@ class App:
             self.proc.wait()
 
 
+def backend_case(args, bus, mock, driver, name, options, stream):
+    """The CUPS backend sends a job's stream as the app does."""
+    address = "AA:00:00:00:02:0" + ("2" if options else "1")
+    log = os.path.join(args.work, "backend-" + driver + ".log")
+    mock.printer(address, name, log=log, mtu=185, **options)
+    job = os.path.join(args.work, "backend-job.bin")
+    with open(job, "wb") as f:
+        f.write(stream)
+    env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus.address, DEVICE_URI="quillble://" + address.replace(":", ""))
+    p = subprocess.run(RUNNER + [args.backend, "1", "me", "t", "1", "", job], env=env, capture_output=True, text=True,
+                       timeout=180)
+    packets, _ = taken(log)
+    want_control, want_bulk = split_frames(stream)
+    control = b"".join(d for c, d in packets if c == "C")
+    bulk = b"".join(d for c, d in packets if c == "B")
+    check(p.returncode == 0 and control == want_control and bulk == want_bulk,
+          f"backend {driver}: the job's frames reach the printer, each once (status {p.returncode})")
+
+
 def app_cases(args, bus, mock):
     """Through the app: the same picture on a quillble: printer and on a
     file: one of the same driver gives the same bytes (control and bulk
@@ -217,6 +236,22 @@ def app_cases(args, bus, mock):
             check(stream and control.endswith(want_control) and bulk == want_bulk,
                   f"app {driver}: the printer took the job's frames, each once ({len(control)}/{len(want_control)}"
                   f" control, {len(bulk)}/{len(want_bulk)} bulk bytes)")
+            if driver == "cat-gb02":
+                want_gb02 = stream
+            if args.backend and stream:
+                backend_case(args, bus, mock, driver, name, options, stream)
+
+        # A link that drops in the middle of a job ends it with the reason;
+        # the next job prints whole.
+        log = os.path.join(args.work, "cat-gb02.log")
+        mock.mock.SetLePrinter("AA:00:00:00:01:01", dbus.Dictionary({"drop_after": 20}, signature="sv"))
+        a = app.print("ble-cat-gb02", args.picture)
+        check("aborted" in a and "not sent again" in a, f"app drop: the job ends with the reason ({a.strip()!r})")
+        open(log, "w").close()
+        a = app.print("ble-cat-gb02", args.picture)
+        packets, _ = taken(log)
+        check("completed" in a and b"".join(d for _, d in packets).endswith(want_gb02),
+              f"app drop: the next job prints whole ({a.strip()!r})")
 
         # Out of paper before the job: it waits, then prints once.
         address = "AA:00:00:00:01:03"
@@ -244,6 +279,7 @@ def main():
     ap.add_argument("--probe", required=True)
     ap.add_argument("--app")
     ap.add_argument("--picture")
+    ap.add_argument("--backend")
     args = ap.parse_args()
     if not shutil.which("dbus-daemon"):
         print("SKIP: dbus-daemon is not installed")
