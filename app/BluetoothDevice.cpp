@@ -149,6 +149,8 @@ bool ListLe(pappl_device_cb_t cb, void *data, pappl_deverror_cb_t errorCb, void 
     bt::Scan scan;
     if (!ScanFor(scan, errorCb, errorData))
         return false;
+    if (bt::LePrinters(scan).empty())
+        scan = bt::ScanBluezForLe();
     for (const bt::Device &d : bt::LePrinters(scan))
         if (cb(bt::Describe(d).c_str(), d.uri.c_str(), d.guess.deviceId.c_str(), data))
             return true;

@@ -41,7 +41,7 @@ std::string Quoted(const std::string &s)
 
 int List(bool le)
 {
-    const bt::Scan scan = bt::ScanBluez();
+    const bt::Scan scan = le ? bt::ScanBluezForLe() : bt::ScanBluez();
     if (scan.status != bt::Scan::Status::Ok) {
         fprintf(stderr, "DEBUG: %s\n", scan.message.c_str());
         return CUPS_BACKEND_OK;

@@ -404,9 +404,10 @@ private:
     std::deque<std::vector<uint8_t>> values_;
 };
 
-// Looks for the device with an LE scan until it shows or the time is up.
-std::string FindByScan(sd_bus *bus, const std::string &adapter, const Address &address, long long deadline,
-                       std::string &error)
+// An LE scan on the adapter until `found` says so or the deadline; false
+// when BlueZ would not scan.
+template <typename Found>
+bool ScanUntil(sd_bus *bus, const std::string &adapter, long long deadline, Found found, std::string &error)
 {
     SetTimeout(bus, deadline);
     Message filter;
@@ -420,20 +421,19 @@ std::string FindByScan(sd_bus *bus, const std::string &adapter, const Address &a
     r = sd_bus_call_method(bus, "org.bluez", adapter.c_str(), "org.bluez.Adapter1", "StartDiscovery", &e.e, nullptr,
                            "");
     if (r < 0 && !sd_bus_error_has_name(&e.e, "org.bluez.Error.InProgress")) {
-        error = "BlueZ could not look for it (" + e.Text(r) + ")";
-        return std::string();
+        error = "BlueZ could not scan (" + e.Text(r) + ")";
+        return false;
     }
-    std::string path;
     std::string ignored;
-    while (path.empty() && NowMs() + 250 < deadline) {
+    bool done = false;
+    while (!done && NowMs() + 250 < deadline) {
         Pause(250);
         Objects objects;
         SetTimeout(bus, deadline);
-        if (ManagedObjects(bus, objects, ignored) >= 0)
-            path = DevicePath(objects, address);
+        done = ManagedObjects(bus, objects, ignored) >= 0 && found(objects);
     }
     sd_bus_call_method(bus, "org.bluez", adapter.c_str(), "org.bluez.Adapter1", "StopDiscovery", nullptr, nullptr, "");
-    return path;
+    return true;
 }
 
 } // namespace
@@ -463,7 +463,9 @@ std::unique_ptr<BlePort> BluezConnector::Connect(const BleTarget &target, int ti
         return fail("no Bluetooth adapter is on (bluetoothctl power on)");
     std::string device = DevicePath(objects, target.address);
     if (device.empty()) {
-        device = FindByScan(bus, adapter, target.address, deadline, why);
+        ScanUntil(
+            bus, adapter, deadline,
+            [&](const Objects &seen) { return !(device = DevicePath(seen, target.address)).empty(); }, why);
         if (device.empty())
             return fail(why.empty() ? "it did not show up in a scan of " + std::to_string(timeoutMs / 1000) +
                                           " s (is it on, in range and not connected to a phone?)"
@@ -503,6 +505,30 @@ std::unique_ptr<BlePort> BluezConnector::Connect(const BleTarget &target, int ti
         return nullptr;
     }
     return port;
+}
+
+bool ScanLe(int ms, std::string &error)
+{
+    sd_bus *bus = nullptr;
+    int r = sd_bus_open_system(&bus);
+    if (r < 0) {
+        error = std::string("the system D-Bus is not reachable (") + strerror(-r) + ")";
+        return false;
+    }
+    const long long deadline = NowMs() + ms;
+    Objects objects;
+    SetTimeout(bus, deadline);
+    bool ok = ManagedObjects(bus, objects, error) >= 0;
+    const std::string adapter = ok ? PoweredAdapter(objects) : std::string();
+    if (ok && adapter.empty()) {
+        error = "no Bluetooth adapter is on";
+        ok = false;
+    }
+    if (ok)
+        ok = ScanUntil(
+            bus, adapter, deadline, [](const Objects &) { return false; }, error);
+    sd_bus_flush_close_unref(bus);
+    return ok;
 }
 
 } // namespace bt

@@ -27,4 +27,9 @@ public:
     std::unique_ptr<BlePort> Connect(const BleTarget &target, int timeoutMs, std::string &error) override;
 };
 
+// Lets BlueZ look for LE devices for `ms` on the first adapter that is on
+// (what it sees is then in its device list); false with the reason when it
+// could not.
+bool ScanLe(int ms, std::string &error);
+
 } // namespace bt

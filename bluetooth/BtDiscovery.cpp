@@ -228,6 +228,15 @@ std::vector<Device> LePrinters(const Scan &scan)
     return Sorted(scan, [](const Device &d) { return d.leService || d.guess.family == Family::Cat; });
 }
 
+Scan ScanBluezForLe(int timeoutMs, int scanMs)
+{
+    Scan scan = ScanBluez(timeoutMs);
+    std::string why;
+    if (scan.status == Scan::Status::Ok && scanMs > 0 && LePrinters(scan).empty() && ScanLe(scanMs, why))
+        scan = ScanBluez(timeoutMs);
+    return scan;
+}
+
 std::string Describe(const Device &d)
 {
     std::string text = d.name + " (Bluetooth " + FormatAddress(d.address) + ")";

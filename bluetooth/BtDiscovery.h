@@ -42,6 +42,11 @@ std::vector<Device> PairedPrinters(const Scan &scan);
 // announce the printer service or whose name is a cat printer's, sorted by
 // name, with quillble: URIs.
 std::vector<Device> LePrinters(const Scan &scan);
+// ScanBluez, after letting BlueZ look for LE devices for scanMs first when
+// it knows no LE printer yet (they need no pairing, so nothing else would
+// make them known).
+constexpr int kLeScanMs = 3000;
+Scan ScanBluezForLe(int timeoutMs = 3000, int scanMs = kLeScanMs);
 // "PeriPage_A1B2 (Bluetooth 00:11:22:33:44:AA): PeriPage A6"
 std::string Describe(const Device &d);
 

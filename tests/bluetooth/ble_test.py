@@ -365,6 +365,13 @@ def run_cases(args, bus, mock):
     p, took = probe(args, bus, "quillble://AA0000000007", data)
     check(p.returncode == 1 and "MTU" in p.stderr, f"MTU 0: a clear error ({p.stderr.strip()!r})")
 
+    # BlueZ has not seen it: connecting scans for it first.
+    log = os.path.join(args.work, "hidden.log")
+    mock.printer("AA:00:00:00:00:0A", "GB01", log=log, hidden=True)
+    p, _ = probe(args, bus, "quillble://AA000000000A", data[:1000])
+    check(p.returncode == 0 and b"".join(d for _, d in taken(log)[0]) == data[:1000],
+          f"not yet seen: found by a scan and printed ({p.stderr.strip()!r})")
+
     p, took = probe(args, bus, "quillble://AA0000000008", data, "--connect-ms", 2000)
     check(p.returncode == 1 and "did not show up" in p.stderr,
           f"unknown printer: a clear error after a scan ({p.stderr.strip()!r})")

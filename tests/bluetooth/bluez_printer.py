@@ -14,6 +14,7 @@ options (a{sv}):
   drop_after   after this many packets the link drops (once)
   silent       Connect never answers
   status       the state byte it answers a state request with
+  hidden       BlueZ knows it only once an adapter's scan has started
 '''
 
 import os
@@ -149,8 +150,22 @@ def refused(*_args):
     raise dbus.exceptions.DBusException('Not supported', name='org.bluez.Error.NotSupported')
 
 
+HIDDEN = []
+
+
+def start_discovery(adapter):
+    bluez5.StartDiscovery(adapter)
+    while HIDDEN:
+        AddLePrinter(mockobject.objects['/'], *HIDDEN.pop())
+
+
 @dbus.service.method(bluez5.BLUEZ_MOCK_IFACE, in_signature='sssa{sv}', out_signature='s')
 def AddLePrinter(self, adapter, address, name, options):
+    if options.get('hidden', False):
+        HIDDEN.append((adapter, address, name, {k: v for k, v in options.items() if k != 'hidden'}))
+        mockobject.objects['/org/bluez/' + adapter].AddMethods(bluez5.ADAPTER_IFACE, [
+            ('StartDiscovery', '', '', start_discovery)])
+        return ''
     path = bluez5.AddDevice(self, adapter, address, name)
     device = mockobject.objects[path]
     device.props[bluez5.DEVICE_IFACE]['ServicesResolved'] = dbus.Boolean(True, variant_level=1)

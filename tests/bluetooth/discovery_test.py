@@ -75,7 +75,9 @@ class MockBluez:
 
     def __init__(self, address):
         env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=address)
-        self.proc = subprocess.Popen([sys.executable, "-m", "dbusmock", "--template", "bluez5"], env=env,
+        # bluez5 with the LE printers of ble_test.py.
+        template = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bluez_printer.py")
+        self.proc = subprocess.Popen([sys.executable, "-m", "dbusmock", "--template", template], env=env,
                                      stdout=subprocess.DEVNULL)
         self.bus = dbus.bus.BusConnection(address)
         deadline = time.time() + 20
@@ -181,14 +183,20 @@ def le_cases(args, bluez, bus_address):
     """LE printers need no pairing: the ones announcing the printer service
     or named as a cat printer are listed with quillble: URIs, by quillble
     and by the app, and only there."""
+    # Known to nobody yet: the listing lets BlueZ scan, and it shows up.
+    bluez.mock.AddLePrinter("hci0", "11:22:33:44:55:10", "GT01", dbus.Dictionary({"hidden": True}, signature="sv"))
+    le_backend = os.path.join(os.path.dirname(args.backend), "quillble")
+    p, took = run([le_backend], bus_address)
+    check("quillble://112233445510" in p.stdout, f"LE printers: a scan finds one BlueZ had not seen ({p.stdout!r})")
+    check(took < QUICK_S, f"LE printers: the scan is bounded ({took:.2f} s)")
     bluez.device("hci0", "11:22:33:44:55:11", "GB02", False, [CAT])
     bluez.device("hci0", "11:22:33:44:55:12", "MXW01", False, [])
     bluez.device("hci0", "11:22:33:44:55:13", "Sticker box", False, [CAT])
     bluez.device("hci0", "11:22:33:44:55:14", "Fitness band", False, ["0000180d-0000-1000-8000-00805f9b34fb"])
-    le_backend = os.path.join(os.path.dirname(args.backend), "quillble")
     p, took = run([le_backend], bus_address)
     want = [
         'direct quillble://112233445511 "Cat printer GB02" "GB02 (Bluetooth)" "MFG:Cat Printer;MDL:GB02;CMD:CAT;" ""',
+        'direct quillble://112233445510 "Cat printer GT01" "GT01 (Bluetooth)" "MFG:Cat Printer;MDL:GT01;CMD:CAT;" ""',
         'direct quillble://112233445512 "Cat printer MXW01" "MXW01 (Bluetooth)" "MFG:Cat Printer;MDL:MXW01;CMD:CAT;" ""',
         'direct quillble://112233445513 "Unknown" "Sticker box (Bluetooth)" "" ""',
     ]

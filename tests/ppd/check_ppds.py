@@ -118,6 +118,7 @@ FAMILY = {
         "FeedOffset": (ints(0, 100), "0"),
         "Darkness": (ints(1, 5), "3"),
         "zePrintRate": (default_or(ints(1, 2)), "Default"),
+        "qfStatusQuery": (words("0", "1"), "1"),  # the app asks over Bluetooth LE
     },
 }
 CUPS_OPTIONS = {"PageSize", "PageRegion", "Resolution", "ColorModel"}
