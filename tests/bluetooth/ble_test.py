@@ -17,6 +17,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -31,6 +32,7 @@ from discovery_test import PrivateBus  # noqa: E402
 TEMPLATE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bluez_printer.py")
 RUNNER = [os.environ["QF_TEST_RUNNER"]] if os.environ.get("QF_TEST_RUNNER") else []
 failures = []
+LATTICE_END = bytes.fromhex("5178a6000b00aa55170000000000000017")
 
 
 def check(cond, what):
@@ -103,6 +105,8 @@ IPP_JOB = """{
  ATTR uri printer-uri $uri
  ATTR name requesting-user-name test
  ATTR mimeMediaType document-format image/png
+ GROUP job-attributes-tag
+ ATTR integer copies %d
  FILE $filename
  STATUS successful-ok
 }
@@ -168,10 +172,10 @@ class App:
         return subprocess.run(RUNNER + [self.app] + list(cmd), env=self.env, capture_output=True, text=True,
                               timeout=60)
 
-    def print(self, printer, picture, limit=300):
+    def print(self, printer, picture, limit=300, copies=1):
         test = os.path.join(self.work, "job.test")
         with open(test, "w") as f:
-            f.write(IPP_JOB % limit)
+            f.write(IPP_JOB % (copies, limit))
         p = subprocess.run(["ipptool", "-t", "-f", picture, f"ipp://localhost:{self.port}/ipp/print/{printer}", test],
                            capture_output=True, text=True, timeout=limit + 60)
         return p.stdout
@@ -253,12 +257,32 @@ def app_cases(args, bus, mock):
         check("completed" in a and b"".join(d for _, d in packets).endswith(want_gb02),
               f"app drop: the next job prints whole ({a.strip()!r})")
 
+        # Out of paper after the first of two pages: the second waits, then
+        # both are printed once.
+        log = os.path.join(args.work, "cat-gb02.log")
+        open(log, "w").close()
+        mock.mock.SetLePrinter("AA:00:00:00:01:01", dbus.Dictionary({"paper_after": 1}, signature="sv"))
+        result = {}
+        t = threading.Thread(target=lambda: result.update(out=app.print("ble-cat-gb02", args.picture, copies=2)))
+        t.start()
+        time.sleep(8)
+        control = b"".join(d for c, d in taken(log)[0] if c == "C")
+        st = app.run("status", "-d", "ble-cat-gb02")
+        check("media-empty" in st.stdout and control.count(LATTICE_END) == 1,
+              f"paper out mid-job: the second page waits ({st.stdout.strip()!r})")
+        mock.mock.SetLePrinter("AA:00:00:00:01:01", dbus.Dictionary({"status": 0}, signature="sv"))
+        t.join(120)
+        control = b"".join(d for c, d in taken(log)[0] if c == "C")
+        rows = control.count(b"\x51\x78\xa2\x00\x30\x00")
+        check("completed" in result.get("out", "") and control.count(LATTICE_END) == 2 and
+              rows == 2 * want_gb02.count(b"\x51\x78\xa2\x00\x30\x00"),
+              f"paper out mid-job: both pages printed once ({rows} rows)")
+
         # Out of paper before the job: it waits, then prints once.
         address = "AA:00:00:00:01:03"
         log = os.path.join(args.work, "paper.log")
         mock.printer(address, "GB01", log=log, status=1)
         app.run("add", "-d", "paper", "-m", "cat-gb01", "-v", "quillble://" + address.replace(":", ""))
-        import threading
         result = {}
         t = threading.Thread(target=lambda: result.update(out=app.print("paper", args.picture)))
         t.start()

@@ -15,6 +15,8 @@ options (a{sv}):
   silent       Connect never answers
   status       the state byte it answers a state request with
   hidden       BlueZ knows it only once an adapter's scan has started
+  paper_after  runs out of paper (state 1) once a lattice end (a page's
+               last row) has gone by this many times
 '''
 
 import os
@@ -69,7 +71,9 @@ class Printer:
         self.pause_ms = int(options.get('pause_ms', 300))
         self.drop_after = int(options.get('drop_after', 0))
         self.status = int(options.get('status', 0))
+        self.paper_after = int(options.get('paper_after', 0))
         self.packets = 0
+        self.tail = b''
         self.lock = threading.Lock()
         self.notify_sock = None
         self.socks = []
@@ -107,9 +111,21 @@ class Printer:
             self.packets += 1
             n = self.packets
             self.record(tag + ' ' + bytes(data).hex())
-        if b'\x51\x78\xa3\x00' in bytes(data):
+            # Frames cut between packets are looked for with the last
+            # packet's end in front.
+            before = len(self.tail) if tag == 'C' else 0
+            seen = self.tail + bytes(data) if tag == 'C' else b''
+            self.tail = seen[-16:] if tag == 'C' else self.tail
+
+        def sent(pattern):  # a frame start that reaches into this packet
+            return seen.find(pattern, max(0, before - len(pattern) + 1)) >= 0
+        if self.paper_after and sent(b'\x51\x78\xa6\x00\x0b\x00\xaa\x55\x17\x00'):
+            self.paper_after -= 1
+            if not self.paper_after:
+                self.status = 1
+        if sent(b'\x51\x78\xa3\x00'):
             self.notify(frame(0xA3, [self.status, 0, 0]))
-        if b'\x22\x21\xad\x00' in bytes(data):
+        if sent(b'\x22\x21\xad\x00'):
             self.notify(b'\x22\x21' + frame(0xAA, [0])[2:])
         if self.drop_after and n == self.drop_after:
             self.drop_after = 0
@@ -225,5 +241,7 @@ def SetLePrinter(self, address, options):
     printer = PRINTERS[str(address)]
     if 'status' in options:
         printer.status = int(options['status'])
+    if 'paper_after' in options:
+        printer.paper_after = int(options['paper_after'])
     if 'drop_after' in options:
         printer.drop_after = printer.packets + int(options['drop_after'])
