@@ -4,13 +4,11 @@ printers with the printer service (AE30: AE01 write, AE02 notify, AE03 bulk).
 org.bluez.Mock.AddLePrinter(adapter, address, name, options) adds one;
 SetLePrinter(address, options) changes status or drop_after later. The
 options (a{sv}):
-  log          file that gets one line per packet taken: "C HEX" or "B HEX",
-               "P" when the printer asks to wait, "R" when it goes on
+  log          file that gets one line per packet taken: "C HEX" or "B HEX"
   acquire      AcquireWrite/AcquireNotify work (true) or are refused (false:
                WriteValue and StartNotify are left)
   mtu          what AcquireWrite reports (default 185)
   bulk         the device has AE03 too
-  pause_after  after this many packets ask to wait, pause_ms long
   drop_after   after this many packets the link drops (once)
   silent       Connect never answers
   status       the state byte it answers a state request with
@@ -67,8 +65,6 @@ class Printer:
         self.log = str(options.get('log', '/dev/null'))
         self.acquire = bool(options.get('acquire', True))
         self.mtu = int(options.get('mtu', 185))
-        self.pause_after = int(options.get('pause_after', 0))
-        self.pause_ms = int(options.get('pause_ms', 300))
         self.drop_after = int(options.get('drop_after', 0))
         self.status = int(options.get('status', 0))
         self.paper_after = int(options.get('paper_after', 0))
@@ -130,14 +126,6 @@ class Printer:
         if self.drop_after and n == self.drop_after:
             self.drop_after = 0
             self.drop()
-        elif self.pause_after and n % self.pause_after == 0:
-            self.record('P')
-            self.notify(frame(0xAE, [0x10]))
-            threading.Timer(self.pause_ms / 1000.0, self.resume).start()
-
-    def resume(self):
-        self.record('R')
-        self.notify(frame(0xAE, [0x00]))
 
     def reader(self, sock, tag):
         while True:
