@@ -13,7 +13,8 @@ void CPrinterCat::OnPaintBmp()
 {
     AddLog("OnPaintBmp");
     m_CmdBuffer.InitBuffer(0);
-    const cat::Model &model = cat::ModelFor(GetModelName());
+    // A copy: GCC 14 cannot tell that the entry outlives the name it was found by.
+    const cat::Model model = cat::ModelFor(GetModelName());
     AddLog("cat model %s", model.name);
     // Stored rows are sent, padding included: at most the head's 48 bytes.
     FamilyLimits limits;

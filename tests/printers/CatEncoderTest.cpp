@@ -57,7 +57,7 @@ TEST(CatCrc8, KnownValues)
 TEST(CatFrames, ExactBytes)
 {
     using namespace cat;
-    const Model &gb01 = ModelFor("GB01");
+    const Model gb01 = ModelFor("GB01");
     struct Case {
         const char *name;
         std::function<void(NS_QV_CLASS::CMyBuffer &)> build;
