@@ -179,6 +179,16 @@ bool Answers(pappl_printer_t *printer)
     return false;
 }
 
+// Whether an idle printer's connection opens at once. A Bluetooth LE printer
+// takes seconds to connect (tens when it is off and BlueZ scans for it),
+// which someone looking at its attributes would wait for: it is asked before
+// its pages only.
+bool QuickToOpen(pappl_printer_t *printer)
+{
+    const char *uri = papplPrinterGetDeviceURI(printer);
+    return !(uri && strncmp(uri, "quillble:", 9) == 0);
+}
+
 // The printer setting status-query (1 unless set to 0).
 bool WantedBySetting(pappl_printer_t *printer)
 {
@@ -322,7 +332,7 @@ void ForgetPrinter(int printerId)
 bool StatusCallback(pappl_printer_t *printer)
 {
     const PpdModel *model = FindModel(papplPrinterGetDriverName(printer));
-    if (!model || !Answers(printer) || !WantedBySetting(printer))
+    if (!model || !Answers(printer) || !QuickToOpen(printer) || !WantedBySetting(printer))
         return true;
     const std::shared_ptr<PrinterWatch> held = WatchOf(printer, model->modelNumber);
     PrinterWatch &watch = *held;

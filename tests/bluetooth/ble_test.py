@@ -281,6 +281,16 @@ def app_cases(args, bus, mock):
               rows == 2 * want_gb02.count(b"\x51\x78\xa2\x00\x30\x00"),
               f"paper out mid-job: both pages printed once ({rows} rows)")
 
+        # Someone looking at an idle LE printer does not wait for it to
+        # connect: nothing is sent to it.
+        before = len(taken(log))
+        t0 = time.monotonic()
+        app.run("status", "-d", "ble-cat-gb02")
+        took = time.monotonic() - t0
+        time.sleep(1)
+        check(len(taken(log)) == before and took < 5,
+              f"idle: looking at the printer does not connect to it ({took:.1f} s)")
+
         # Out of paper before the job: it waits, then prints once.
         address = "AA:00:00:00:01:03"
         log = os.path.join(args.work, "paper.log")
