@@ -113,8 +113,9 @@ int SendLe(const char *uri, int in, bool sideChannel)
     if (status != CUPS_BACKEND_OK)
         return status;
     if (!bt::AwaitPrinted(link, sink, 120000, error)) {
+        // Everything went out: sending it again could print it twice.
         fprintf(stderr, "ERROR: %s\n", error.c_str());
-        return CUPS_BACKEND_FAILED;
+        return CUPS_BACKEND_CANCEL;
     }
     link.Close();
     fprintf(stderr, "INFO: Sent %zu bytes\n", result.bytes);
