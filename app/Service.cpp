@@ -19,6 +19,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "PeerUid.h"
@@ -235,47 +236,42 @@ bool RestrictSocketNow(pappl_system_t *system, void *)
     return false;
 }
 
-volatile sig_atomic_t g_terminate = 0;
-struct sigaction g_papplTerm;
-
-void OnTerm(int signal)
-{
-    g_terminate = 1;
-    if (g_papplTerm.sa_handler != SIG_DFL && g_papplTerm.sa_handler != SIG_IGN && g_papplTerm.sa_handler)
-        g_papplTerm.sa_handler(signal);
-}
-
-void CollectJob(pappl_job_t *job, void *data)
-{
-    static_cast<std::vector<pappl_job_t *> *>(data)->push_back(job);
-}
-
 bool (*g_saveState)(pappl_system_t *, void *) = nullptr;
+
+sigset_t TermSet()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
 
 // Like a crash, but with the state saved last: what was printing goes on
 // from the page after the last one the printer took, the rest follows.
-bool WatchTerm(pappl_system_t *system, void *)
+// A save that does not end (a lock never freed) still lets the app stop:
+// the state saved when each job arrived is there.
+void StopOnTerm(pappl_system_t *system)
 {
-    if (!g_terminate)
-        return true;
+    const sigset_t set = TermSet();
+    int signal = 0;
+    while (sigwait(&set, &signal) != 0) {
+    }
     papplLog(system, PAPPL_LOGLEVEL_INFO,
-             "Stopping: the jobs not yet printed are kept and print when the app starts "
-             "again.");
+             "Stopping: the jobs not yet printed are kept and print when the app starts again.");
+    std::thread([system] {
+        sleep(10);
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Saving the state took more than 10 seconds: stopping without it.");
+        _exit(1);
+    }).detach();
     const bool saved = g_saveState && g_saveState(system, nullptr);
     if (!saved)
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unable to save the state before stopping.");
     _exit(saved ? 0 : 1);
 }
 
-// PAPPL sets its SIGTERM handler when the server starts running: ours goes
-// in front of it on the first tick.
-bool CatchTerm(pappl_system_t *, void *)
+void CollectJob(pappl_job_t *job, void *data)
 {
-    struct sigaction ours {};
-    ours.sa_handler = OnTerm;
-    sigemptyset(&ours.sa_mask);
-    sigaction(SIGTERM, &ours, &g_papplTerm);
-    return false;
+    static_cast<std::vector<pappl_job_t *> *>(data)->push_back(job);
 }
 
 // Jobs seen waiting for their device: job id to the time first seen.
@@ -398,9 +394,14 @@ void RestrictLocalSocket(pappl_system_t *system, const char *name)
     papplSystemAddTimerCallback(system, 0, 0, RestrictSocketNow, nullptr);
 }
 
+void HoldTermSignal()
+{
+    const sigset_t set = TermSet();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
 void StopPromptlyOnTerm(pappl_system_t *system, bool (*save)(pappl_system_t *, void *))
 {
     g_saveState = save;
-    papplSystemAddTimerCallback(system, 0, 0, CatchTerm, nullptr);
-    papplSystemAddTimerCallback(system, 0, 1, WatchTerm, nullptr);
+    std::thread(StopOnTerm, system).detach();
 }

@@ -18,6 +18,10 @@ void SetUpAdministration(pappl_system_t *system, const char *authService, const 
 // reaches it all the same). NAME is the app's name, as PAPPL forms the path.
 void RestrictLocalSocket(pappl_system_t *system, const char *name);
 
+// SIGTERM is taken by one thread of the app's own: called before the
+// server starts any thread, so that none of PAPPL's takes it.
+void HoldTermSignal();
+
 // On SIGTERM, PAPPL waits up to a minute for pending jobs, and then drops
 // them: the state is saved with `save` instead, jobs and all, and the app
 // stops at once; the jobs print when it starts again.

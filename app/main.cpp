@@ -34,6 +34,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -191,6 +192,9 @@ std::string DirectoryOf(const std::string &path)
 // a crash or a power cut leaves the old state or the new, never a part.
 bool SaveState(pappl_system_t *system, void *)
 {
+    // Saved from the server's loop and, on SIGTERM, from the stopping thread.
+    static std::mutex saving;
+    std::lock_guard<std::mutex> lock(saving);
     const std::string temp = g_stateFile + ".new";
     if (!papplSystemSaveState(system, temp.c_str()) || !SyncFile(temp, O_RDONLY) ||
         rename(temp.c_str(), g_stateFile.c_str()) != 0) {
@@ -282,6 +286,8 @@ pappl_system_t *MakeSystem(int n, cups_option_t *options, void *)
     mkdir(spool.c_str(), 0700);
     const std::string log = g_listOnly ? std::string("/dev/null") : Option("log-file", n, options, "-");
 
+    if (!g_listOnly)
+        HoldTermSignal();
     pappl_system_t *system = papplSystemCreate(ServerOptions(Option("server-options", n, options)), kName,
                                                static_cast<int>(port), "_print,_universal", spool.c_str(), log.c_str(),
                                                LogLevel(Option("log-level", n, options, "info")), nullptr, false);
