@@ -15,15 +15,10 @@
 #include <map>
 #include <vector>
 
+#include "Clock.h"
+
 namespace bt {
 namespace {
-
-long long NowMs()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 void Pause(int ms)
 {

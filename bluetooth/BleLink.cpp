@@ -13,15 +13,10 @@
 #include <cstring>
 #include <thread>
 
+#include "Clock.h"
+
 namespace bt {
 namespace {
-
-long long NowMs()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 bool GoneError(int e)
 {
@@ -186,7 +181,7 @@ bool BleLink::Connect(std::string &error)
 
 bool BleLink::Open(std::string &error)
 {
-    broken_ = false;
+    rule_.Opened();
     notes_.clear();
     return Connect(error);
 }
@@ -262,64 +257,24 @@ bool BleLink::Send(Channel channel, const uint8_t *data, size_t size, size_t &se
 
 bool BleLink::WritePage(Channel channel, const void *data, size_t size, std::string &error)
 {
-    if (broken_) {
-        error = brokenReason_;
-        return false;
-    }
-    bool reconnected = false;
-    if (!port_ || port_->Gone()) {
-        std::string why;
-        if (!Connect(why)) {
-            broken_ = true;
-            brokenReason_ = error = "The link to the printer dropped between pages and reconnecting failed: " + why;
-            return false;
-        }
-        reconnected = true;
-        ++reconnects_;
-    }
     const auto *bytes = static_cast<const uint8_t *>(data);
-    size_t sent = 0;
-    bool gone = false;
-    if (Send(channel, bytes, size, sent, error, gone))
-        return true;
-    if (sent == 0 && gone && !reconnected) {
-        // Gone before this page's first packet: the page can go whole on a
-        // new link.
-        std::string why;
-        if (Connect(why)) {
-            ++reconnects_;
-            if (Send(channel, bytes, size, sent, error, gone))
-                return true;
-        } else {
-            error += "; reconnecting failed: " + why;
-        }
-    }
-    broken_ = true;
-    if (sent > 0)
-        error += " after " + std::to_string(sent) + " of " + std::to_string(size) +
-                 " bytes of a page; the rest of the page was not sent and it is not sent again.";
-    else
-        error += ".";
-    brokenReason_ = error;
-    Drop();
-    return false;
+    const bool ok = rule_.Page(
+        size, [this] { return !port_ || port_->Gone(); }, [this](std::string &why) { return Connect(why); },
+        [&](size_t &sent, std::string &e, bool &gone) { return Send(channel, bytes, size, sent, e, gone); }, error);
+    if (!ok)
+        Drop();
+    return ok;
 }
 
 bool BleLink::WriteMore(Channel channel, const void *data, size_t size, std::string &error)
 {
-    if (broken_ || !port_) {
-        error = broken_ ? brokenReason_ : "The link to the printer is not open.";
-        return false;
-    }
-    size_t sent = 0;
-    bool gone = false;
-    if (Send(channel, static_cast<const uint8_t *>(data), size, sent, error, gone))
-        return true;
-    broken_ = true;
-    error += " in the middle of a page; the rest of the page was not sent and it is not sent again.";
-    brokenReason_ = error;
-    Drop();
-    return false;
+    const auto *bytes = static_cast<const uint8_t *>(data);
+    const bool ok = rule_.More(
+        port_ != nullptr,
+        [&](size_t &sent, std::string &e, bool &gone) { return Send(channel, bytes, size, sent, e, gone); }, error);
+    if (!ok && rule_.Broken())
+        Drop();
+    return ok;
 }
 
 ssize_t BleLink::Read(void *buffer, size_t size, int timeoutMs)
@@ -347,7 +302,7 @@ void BleLink::Close()
 {
     if (!port_)
         return;
-    if (!broken_)
+    if (!rule_.Broken())
         port_->Drain(times_.drainMs);
     Drop();
 }

@@ -29,6 +29,7 @@
 
 #include "BtLink.h"
 #include "BtTarget.h"
+#include "PageRule.h"
 
 namespace bt {
 
@@ -117,8 +118,8 @@ public:
     // Waits (up to the drain limit) until everything has left, then closes.
     void Close();
 
-    bool Broken() const { return broken_; }
-    int Reconnects() const { return reconnects_; }
+    bool Broken() const { return rule_.Broken(); }
+    int Reconnects() const { return rule_.Reconnects(); }
     int Pauses() const { return pauses_; }
     size_t PacketSize() const { return packet_; }
     int PauseMs() const { return pauseMs_; }
@@ -140,9 +141,7 @@ private:
     size_t packet_ = 0;
     int pauseMs_ = 0;
     bool paused_ = false;
-    bool broken_ = false;
-    std::string brokenReason_;
-    int reconnects_ = 0;
+    PageRule rule_;
     int pauses_ = 0;
 };
 

@@ -15,6 +15,8 @@
 #include <cstring>
 #include <thread>
 
+#include "Clock.h"
+
 #ifndef BTPROTO_RFCOMM
 #define BTPROTO_RFCOMM 3
 #endif
@@ -29,13 +31,6 @@ struct RfcommAddress {
     uint8_t channel;
 };
 static_assert(offsetof(RfcommAddress, bdaddr) == 2 && offsetof(RfcommAddress, channel) == 8, "sockaddr_rc layout");
-
-long long NowMs()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 // Errors that mean the other end is gone, as opposed to a local fault.
 bool LinkGoneError(int e)
@@ -140,7 +135,7 @@ bool Link::Connect(std::string &error)
 
 bool Link::Open(std::string &error)
 {
-    broken_ = false;
+    rule_.Opened();
     return Connect(error);
 }
 
@@ -217,64 +212,23 @@ bool Link::Send(const unsigned char *data, size_t size, size_t &sent, std::strin
 
 bool Link::WritePage(const void *data, size_t size, std::string &error)
 {
-    if (broken_) {
-        error = brokenReason_;
-        return false;
-    }
-    bool reconnected = false;
-    if (Dropped()) {
-        std::string why;
-        if (!Connect(why)) {
-            broken_ = true;
-            brokenReason_ = error = "The link to the printer dropped between pages and reconnecting failed: " + why;
-            return false;
-        }
-        reconnected = true;
-        ++reconnects_;
-    }
-    size_t sent = 0;
-    bool gone = false;
     const auto *bytes = static_cast<const unsigned char *>(data);
-    if (Send(bytes, size, sent, error, gone))
-        return true;
-    if (sent == 0 && gone && !reconnected) {
-        // Dropped before this page's first byte: the page can go whole on a
-        // new link.
-        std::string why;
-        if (Connect(why)) {
-            ++reconnects_;
-            if (Send(bytes, size, sent, error, gone))
-                return true;
-        } else {
-            error += "; reconnecting failed: " + why;
-        }
-    }
-    broken_ = true;
-    if (sent > 0)
-        error += " after " + std::to_string(sent) + " of " + std::to_string(size) +
-                 " bytes of a page; the rest of the page was not sent and it is not sent again.";
-    else
-        error += ".";
-    brokenReason_ = error;
-    Drop();
-    return false;
+    const bool ok = rule_.Page(
+        size, [this] { return Dropped(); }, [this](std::string &why) { return Connect(why); },
+        [&](size_t &sent, std::string &e, bool &gone) { return Send(bytes, size, sent, e, gone); }, error);
+    if (!ok)
+        Drop();
+    return ok;
 }
 
 bool Link::WriteMore(const void *data, size_t size, std::string &error)
 {
-    if (broken_ || fd_ < 0) {
-        error = broken_ ? brokenReason_ : "The link to the printer is not open.";
-        return false;
-    }
-    size_t sent = 0;
-    bool gone = false;
-    if (Send(static_cast<const unsigned char *>(data), size, sent, error, gone))
-        return true;
-    broken_ = true;
-    error += " in the middle of a page; the rest of the page was not sent and it is not sent again.";
-    brokenReason_ = error;
-    Drop();
-    return false;
+    const auto *bytes = static_cast<const unsigned char *>(data);
+    const bool ok = rule_.More(
+        fd_ >= 0, [&](size_t &sent, std::string &e, bool &gone) { return Send(bytes, size, sent, e, gone); }, error);
+    if (!ok && rule_.Broken())
+        Drop();
+    return ok;
 }
 
 ssize_t Link::Read(void *buffer, size_t size, int timeoutMs)
@@ -321,7 +275,7 @@ void Link::Close()
     // Closing an RFCOMM socket discards what has not left yet: wait for the
     // send queue to empty first.
     const long long deadline = NowMs() + times_.drainMs;
-    while (!broken_ && QueuedBytes(fd_) > 0 && NowMs() < deadline) {
+    while (!rule_.Broken() && QueuedBytes(fd_) > 0 && NowMs() < deadline) {
         struct pollfd p = {fd_, POLLRDHUP, 0};
         if (poll(&p, 1, 20) > 0 && (p.revents & (POLLHUP | POLLERR | POLLRDHUP)))
             break;

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "BtTarget.h"
+#include "PageRule.h"
 
 namespace bt {
 
@@ -75,8 +76,8 @@ public:
     // Waits (up to the drain limit) until everything has left, then closes.
     void Close();
 
-    bool Broken() const { return broken_; }
-    int Reconnects() const { return reconnects_; }
+    bool Broken() const { return rule_.Broken(); }
+    int Reconnects() const { return rule_.Reconnects(); }
     Pacing CurrentPacing() const { return pacing_; }
 
 private:
@@ -94,9 +95,7 @@ private:
     Pacing pacing_;
     int fd_ = -1;
     bool fresh_ = false; // nothing written since connecting
-    bool broken_ = false;
-    std::string brokenReason_;
-    int reconnects_ = 0;
+    PageRule rule_;
 };
 
 } // namespace bt

@@ -1,20 +1,9 @@
 #include "LeJob.h"
 
-#include <time.h>
-
 #include "CatEncoder.h"
+#include "Clock.h"
 
 namespace bt {
-namespace {
-
-long long NowMs()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-} // namespace
 
 Flow CatFlow(const uint8_t *data, size_t size)
 {
