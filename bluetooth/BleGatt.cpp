@@ -111,23 +111,9 @@ int ManagedObjects(sd_bus *bus, Objects &out, std::string &error)
         return r;
     }
     sd_bus_message *m = reply.m;
-    r = sd_bus_message_enter_container(m, 'a', "{oa{sa{sv}}}");
-    while (r >= 0 && (r = sd_bus_message_enter_container(m, 'e', "oa{sa{sv}}")) > 0) {
-        const char *path = nullptr;
-        if ((r = sd_bus_message_read(m, "o", &path)) < 0 ||
-            (r = sd_bus_message_enter_container(m, 'a', "{sa{sv}}")) < 0)
-            break;
-        while ((r = sd_bus_message_enter_container(m, 'e', "sa{sv}")) > 0) {
-            const char *iface = nullptr;
-            if ((r = sd_bus_message_read(m, "s", &iface)) < 0)
-                break;
-            r = Interesting(iface) ? ReadProps(m, out[path][iface]) : sd_bus_message_skip(m, "a{sv}");
-            if (r < 0 || (r = sd_bus_message_exit_container(m)) < 0)
-                break;
-        }
-        if (r < 0 || (r = sd_bus_message_exit_container(m)) < 0 || (r = sd_bus_message_exit_container(m)) < 0)
-            break;
-    }
+    r = WalkManagedObjects(m, [&](const char *path, const char *iface) {
+        return Interesting(iface) ? ReadProps(m, out[path][iface]) : sd_bus_message_skip(m, "a{sv}");
+    });
     if (r < 0)
         error = std::string("BlueZ's answer was not understood (") + strerror(-r) + ")";
     return r;
@@ -500,6 +486,26 @@ std::unique_ptr<BlePort> BluezConnector::Connect(const BleTarget &target, int ti
         return nullptr;
     }
     return port;
+}
+
+int WalkManagedObjects(sd_bus_message *m, const ReadInterface &read)
+{
+    int r = sd_bus_message_enter_container(m, 'a', "{oa{sa{sv}}}");
+    while (r >= 0 && (r = sd_bus_message_enter_container(m, 'e', "oa{sa{sv}}")) > 0) {
+        const char *path = nullptr;
+        if ((r = sd_bus_message_read(m, "o", &path)) < 0 ||
+            (r = sd_bus_message_enter_container(m, 'a', "{sa{sv}}")) < 0)
+            break;
+        while ((r = sd_bus_message_enter_container(m, 'e', "sa{sv}")) > 0) {
+            const char *iface = nullptr;
+            if ((r = sd_bus_message_read(m, "s", &iface)) < 0 || (r = read(path, iface)) < 0 ||
+                (r = sd_bus_message_exit_container(m)) < 0)
+                break;
+        }
+        if (r < 0 || (r = sd_bus_message_exit_container(m)) < 0 || (r = sd_bus_message_exit_container(m)) < 0)
+            break;
+    }
+    return r;
 }
 
 bool ScanLe(int ms, std::string &error)

@@ -10,10 +10,13 @@
 // PropertiesChanged signals).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "BleLink.h"
+
+struct sd_bus_message;
 
 namespace bt {
 
@@ -31,5 +34,11 @@ public:
 // (what it sees is then in its device list); false with the reason when it
 // could not.
 bool ScanLe(int ms, std::string &error);
+
+// Walks the answer of BlueZ's GetManagedObjects, a{oa{sa{sv}}}: `read` is
+// given each object's path and interface name and reads or skips that
+// interface's a{sv}; a negative result ends the walk and is returned.
+using ReadInterface = std::function<int(const char *path, const char *iface)>;
+int WalkManagedObjects(sd_bus_message *m, const ReadInterface &read);
 
 } // namespace bt

@@ -128,33 +128,17 @@ Scan ScanBluez(int timeoutMs)
     std::map<std::string, Adapter> adapters;
     std::vector<std::pair<std::string, Props>> devices;
     sd_bus_message *m = reply.m;
-    r = sd_bus_message_enter_container(m, 'a', "{oa{sa{sv}}}");
-    while (r >= 0 && (r = sd_bus_message_enter_container(m, 'e', "oa{sa{sv}}")) > 0) {
-        const char *path = nullptr;
-        if ((r = sd_bus_message_read(m, "o", &path)) < 0 ||
-            (r = sd_bus_message_enter_container(m, 'a', "{sa{sv}}")) < 0)
-            break;
-        while ((r = sd_bus_message_enter_container(m, 'e', "sa{sv}")) > 0) {
-            const char *iface = nullptr;
-            if ((r = sd_bus_message_read(m, "s", &iface)) < 0)
-                break;
-            if (strcmp(iface, "org.bluez.Adapter1") == 0 || strcmp(iface, "org.bluez.Device1") == 0) {
-                Props p;
-                if ((r = ReadProps(m, p)) < 0)
-                    break;
-                if (iface[10] == 'A')
-                    adapters[path].powered = p.powered;
-                else
-                    devices.emplace_back(path, p);
-            } else if ((r = sd_bus_message_skip(m, "a{sv}")) < 0) {
-                break;
-            }
-            if ((r = sd_bus_message_exit_container(m)) < 0)
-                break;
-        }
-        if (r < 0 || (r = sd_bus_message_exit_container(m)) < 0 || (r = sd_bus_message_exit_container(m)) < 0)
-            break;
-    }
+    r = WalkManagedObjects(m, [&](const char *path, const char *iface) {
+        if (strcmp(iface, "org.bluez.Adapter1") != 0 && strcmp(iface, "org.bluez.Device1") != 0)
+            return sd_bus_message_skip(m, "a{sv}");
+        Props p;
+        const int read = ReadProps(m, p);
+        if (read >= 0 && iface[10] == 'A')
+            adapters[path].powered = p.powered;
+        else if (read >= 0)
+            devices.emplace_back(path, p);
+        return read;
+    });
     if (r < 0)
         return Fail(Scan::Status::Failed,
                     std::string("Bluetooth: BlueZ's answer was not understood (") + strerror(-r) + ").");
