@@ -140,26 +140,49 @@ std::string PoweredAdapter(const Objects &objects)
     return std::string();
 }
 
-// The characteristic with this UUID under the device, preferring one of the
-// printer's own service.
-std::string Characteristic(const Objects &objects, const std::string &device, const char *uuid)
+// The UUID of the GATT service an object belongs to, "" if none.
+std::string ServiceOf(const Objects &objects, const Props &characteristic)
+{
+    auto s = objects.find(characteristic.Text("Service"));
+    if (s == objects.end() || !s->second.count("org.bluez.GattService1"))
+        return std::string();
+    return s->second.at("org.bluez.GattService1").Text("UUID");
+}
+
+// The characteristic with this UUID under the device, in the profile's
+// service, or (`anyService`) in any.
+std::string Characteristic(const Objects &objects, const std::string &device, const GattProfile &profile,
+                           const char *uuid, bool anyService)
 {
     std::string found;
     for (const auto &[path, ifaces] : objects) {
         auto c = ifaces.find("org.bluez.GattCharacteristic1");
-        if (c == ifaces.end() || path.compare(0, device.size() + 1, device + "/") != 0 ||
+        if (*uuid == 0 || c == ifaces.end() || path.compare(0, device.size() + 1, device + "/") != 0 ||
             strcasecmp(c->second.Text("UUID").c_str(), uuid) != 0)
             continue;
-        const std::string service = c->second.Text("Service");
-        auto s = objects.find(service);
-        const bool ours = s != objects.end() && s->second.count("org.bluez.GattService1") &&
-                          strcasecmp(s->second.at("org.bluez.GattService1").Text("UUID").c_str(), kCatServiceUuid) == 0;
-        if (ours)
+        if (strcasecmp(ServiceOf(objects, c->second).c_str(), profile.service) == 0)
             return path;
-        if (found.empty())
+        if (anyService && found.empty())
             found = path;
     }
     return found;
+}
+
+// The printer's characteristics: write, notify and bulk paths of the first
+// profile whose service the device offers; failing that, the cat printers'
+// characteristics wherever they are (some announce them in another service).
+bool FindCharacteristics(const Objects &objects, const std::string &device, std::string (&paths)[3])
+{
+    const auto take = [&](const GattProfile &profile, bool anyService) {
+        paths[0] = Characteristic(objects, device, profile, profile.write, anyService);
+        paths[1] = Characteristic(objects, device, profile, profile.notify, anyService);
+        paths[2] = Characteristic(objects, device, profile, profile.bulk, anyService);
+        return !paths[0].empty() && !paths[1].empty();
+    };
+    for (const GattProfile &profile : kGattProfiles)
+        if (take(profile, false))
+            return true;
+    return take(kCatProfile, true);
 }
 
 int SetTimeout(sd_bus *bus, long long deadline)
@@ -475,17 +498,23 @@ std::unique_ptr<BlePort> BluezConnector::Connect(const BleTarget &target, int ti
     SetTimeout(bus, deadline);
     if (ManagedObjects(bus, objects = Objects(), why) < 0)
         return fail(why);
-    const std::string control = Characteristic(objects, device, kCatWriteUuid);
-    const std::string notify = Characteristic(objects, device, kCatNotifyUuid);
-    if (control.empty() || notify.empty())
-        return fail("it offers no printer service (characteristics AE01 and AE02)");
-    auto port =
-        std::make_unique<BluezPort>(bus, device, control, Characteristic(objects, device, kCatBulkUuid), notify);
+    std::string paths[3];
+    if (!FindCharacteristics(objects, device, paths))
+        return fail("it offers no printer service this app knows (the cat printers' AE30 or Niimbot's)");
+    auto port = std::make_unique<BluezPort>(bus, device, paths[0], paths[2], paths[1]);
     if (!port->Start(deadline, why)) {
         error = "Unable to reach " + who + ": " + why + ".";
         return nullptr;
     }
     return port;
+}
+
+bool IsPrinterService(const char *uuid)
+{
+    for (const GattProfile &profile : kGattProfiles)
+        if (strcasecmp(uuid, profile.service) == 0)
+            return true;
+    return false;
 }
 
 int WalkManagedObjects(sd_bus_message *m, const ReadInterface &read)

@@ -61,7 +61,7 @@ int ReadProps(sd_bus_message *m, Props &p)
             const char *u = nullptr;
             while ((r = sd_bus_message_read(m, "s", &u)) > 0) {
                 p.serialPort = p.serialPort || strcasecmp(u, kSerialPortUuid) == 0;
-                p.leService = p.leService || strcasecmp(u, kCatServiceUuid) == 0;
+                p.leService = p.leService || IsPrinterService(u);
             }
             if (r < 0 || (r = sd_bus_message_exit_container(m)) < 0 || (r = sd_bus_message_exit_container(m)) < 0)
                 return r;

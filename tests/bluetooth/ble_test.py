@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """The Bluetooth LE link against a mock BlueZ (bluez_printer.py, on
 python3-dbusmock's bluez5 template) on a private bus: a page arrives whole
-and in order through AcquireWrite and through WriteValue, packets within the
-MTU, a state request answered, a printer BlueZ had not seen found by a scan,
-and every fault (MTU 0, a printer that never shows up, one that never
+and in order through AcquireWrite and through WriteValue (also through
+Niimbot's service), packets within the MTU, a state request answered, a
+printer BlueZ had not seen found by a scan, and every fault (MTU 0, a printer that never shows up, one that never
 answers) is a clear error within the connect limit; prints the rate reached
 with each pacing. With --app and --backend, the same through the Printer
 Application and the CUPS backend (see app_cases). The link's pauses and
@@ -350,13 +350,14 @@ def main():
 
 def run_cases(args, bus, mock):
     data = page(20000)
-    for address, label, options, most in [
-        ("AA:00:00:00:00:01", "AcquireWrite, MTU 185", {"acquire": True, "mtu": 185}, 182),
-        ("AA:00:00:00:00:02", "WriteValue", {"acquire": False}, 20),
-        ("AA:00:00:00:00:03", "AcquireWrite, MTU 23", {"acquire": True, "mtu": 23}, 20),
+    for address, label, name, options, most in [
+        ("AA:00:00:00:00:01", "AcquireWrite, MTU 185", "GB01", {"acquire": True, "mtu": 185}, 182),
+        ("AA:00:00:00:00:02", "WriteValue", "GB01", {"acquire": False}, 20),
+        ("AA:00:00:00:00:03", "AcquireWrite, MTU 23", "GB01", {"acquire": True, "mtu": 23}, 20),
+        ("AA:00:00:00:00:04", "Niimbot's service", "D110-AA04", {"profile": "niimbot", "mtu": 185}, 182),
     ]:
         log = os.path.join(args.work, address.replace(":", "") + ".log")
-        mock.printer(address, "GB01", log=log, **options)
+        mock.printer(address, name, log=log, **options)
         uri = "quillble://" + address.replace(":", "")
         p, took = probe(args, bus, uri, data)
         packets = taken(log)

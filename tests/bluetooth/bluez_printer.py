@@ -1,5 +1,6 @@
 '''python3-dbusmock template: BlueZ (the bluez5 template) plus Bluetooth LE
-printers with the printer service (AE30: AE01 write, AE02 notify, AE03 bulk).
+printers with a printer service (the cat printers' AE30: AE01 write, AE02
+notify, AE03 bulk; or Niimbot's).
 
 org.bluez.Mock.AddLePrinter(adapter, address, name, options) adds one;
 SetLePrinter(address, options) changes status or drop_after later. The
@@ -9,6 +10,8 @@ options (a{sv}):
                WriteValue and StartNotify are left)
   mtu          what AcquireWrite reports (default 185)
   bulk         the device has AE03 too
+  profile      'cat' (AE30, the default) or 'niimbot' (its own service with
+               one characteristic that is written and notifies)
   drop_after   after this many packets the link drops (once)
   silent       Connect never answers
   status       the state byte it answers a state request with
@@ -43,6 +46,15 @@ def load(mock, parameters):
 
 def uuid(short):
     return f'0000{short}-0000-1000-8000-00805f9b34fb'
+
+
+# A profile's service and its characteristics: UUID, packet tag (C control,
+# B bulk, None not written) and flags.
+PROFILES = {
+    'cat': (uuid('ae30'), [(uuid('ae01'), 'C', ['write-without-response']), (uuid('ae02'), None, ['notify'])]),
+    'niimbot': ('e7810a71-73ae-499d-8c15-faa9aef0c3f2',
+                [('bef8d6c9-9c21-4c9e-b632-bd58c1009f9f', 'C', ['write-without-response', 'notify'])]),
+}
 
 
 def crc8(data):
@@ -85,7 +97,7 @@ class Printer:
             except OSError:
                 pass
         else:
-            self.chars['ae02'].EmitSignal(PROPS, 'PropertiesChanged', 'sa{sv}as', [
+            self.chars['notify'].EmitSignal(PROPS, 'PropertiesChanged', 'sa{sv}as', [
                 GATT_CHAR, {'Value': dbus.Array(data, signature='y', variant_level=1)}, []])
 
     def drop(self):
@@ -173,24 +185,25 @@ def AddLePrinter(self, adapter, address, name, options):
     path = bluez5.AddDevice(self, adapter, address, name)
     device = mockobject.objects[path]
     device.props[bluez5.DEVICE_IFACE]['ServicesResolved'] = dbus.Boolean(True, variant_level=1)
-    device.props[bluez5.DEVICE_IFACE]['UUIDs'] = dbus.Array([uuid('ae30')], signature='s', variant_level=1)
+    service_uuid, characteristics = PROFILES[str(options.get('profile', 'cat'))]
+    if options.get('bulk', False):
+        characteristics = characteristics + [(uuid('ae03'), 'B', ['write-without-response'])]
+    device.props[bluez5.DEVICE_IFACE]['UUIDs'] = dbus.Array([service_uuid], signature='s', variant_level=1)
     if options.get('silent', False):
         def never(_device):
             time.sleep(30)
         device.AddMethods(bluez5.DEVICE_IFACE, [('Connect', '', '', never)])
     service = path + '/service0010'
     self.AddObject(service, GATT_SERVICE, {
-        'UUID': dbus.String(uuid('ae30'), variant_level=1),
+        'UUID': dbus.String(service_uuid, variant_level=1),
         'Device': dbus.ObjectPath(path, variant_level=1),
         'Primary': dbus.Boolean(True, variant_level=1),
     }, [])
     chars = {}
     printer = Printer(device, chars, options)
     PRINTERS[str(address)] = printer
-    shorts = ['ae01', 'ae02'] + (['ae03'] if options.get('bulk', False) else [])
-    for i, short in enumerate(shorts):
+    for i, (char_uuid, tag, flags) in enumerate(characteristics):
         cpath = f'{service}/char{0x11 + i:04x}'
-        tag = {'ae01': 'C', 'ae03': 'B'}.get(short)
 
         def acquire_write(_char, _opts, tag=tag):
             if not printer.acquire:
@@ -209,10 +222,9 @@ def AddLePrinter(self, adapter, address, name, options):
             printer.take(tag, bytes(value))
 
         self.AddObject(cpath, GATT_CHAR, {
-            'UUID': dbus.String(uuid(short), variant_level=1),
+            'UUID': dbus.String(char_uuid, variant_level=1),
             'Service': dbus.ObjectPath(service, variant_level=1),
-            'Flags': dbus.Array(['notify'] if short == 'ae02' else ['write-without-response'], signature='s',
-                                variant_level=1),
+            'Flags': dbus.Array(flags, signature='s', variant_level=1),
         }, [
             ('AcquireWrite', 'a{sv}', 'hq', acquire_write),
             ('AcquireNotify', 'a{sv}', 'hq', acquire_notify),
@@ -220,7 +232,8 @@ def AddLePrinter(self, adapter, address, name, options):
             ('StartNotify', '', '', ''),
             ('StopNotify', '', '', ''),
         ])
-        chars[short] = mockobject.objects[cpath]
+        if 'notify' in flags:
+            chars['notify'] = mockobject.objects[cpath]
     return path
 
 
