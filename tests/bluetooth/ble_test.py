@@ -29,9 +29,8 @@ try:
 except ImportError:
     print("SKIP: python3-dbusmock is not installed")
     sys.exit(77)
-from discovery_test import PrivateBus  # noqa: E402
+from discovery_test import MockBluez, PrivateBus  # noqa: E402
 
-TEMPLATE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bluez_printer.py")
 RUNNER = [os.environ["QF_TEST_RUNNER"]] if os.environ.get("QF_TEST_RUNNER") else []
 failures = []
 LATTICE_END = bytes.fromhex("5178a6000b00aa55170000000000000017")
@@ -43,27 +42,15 @@ def check(cond, what):
         failures.append(what)
 
 
-class Mock:
+class Mock(MockBluez):
+    """The mock BlueZ with one adapter, hci0, on."""
+
     def __init__(self, address):
-        env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=address)
-        self.proc = subprocess.Popen([sys.executable, "-m", "dbusmock", "--template", TEMPLATE], env=env,
-                                     stdout=subprocess.DEVNULL)
-        self.bus = dbus.bus.BusConnection(address)
-        deadline = time.time() + 20
-        while not self.bus.name_has_owner("org.bluez"):
-            if time.time() > deadline or self.proc.poll() is not None:
-                raise RuntimeError("the BlueZ mock did not start")
-            time.sleep(0.05)
-        self.mock = dbus.Interface(self.bus.get_object("org.bluez", "/"), "org.bluez.Mock")
-        self.mock.AddAdapter("hci0", "host")
+        super().__init__(address)
+        self.adapter("hci0")
 
     def printer(self, address, name, **options):
         self.mock.AddLePrinter("hci0", address, name, dbus.Dictionary(options, signature="sv"))
-
-    def stop(self):
-        self.bus.close()
-        self.proc.kill()
-        self.proc.wait()
 
 
 def probe(args, bus, uri, data, *extra, timeout=60):
