@@ -105,8 +105,10 @@ const Bytes kCatQuery = {0x51, 0x78, 0xA3, 0x00, 0x01, 0x00, 0x00, 0x00, 0xFF};
 
 Bytes CatFrame(uint8_t cmd, const Bytes &payload)
 {
+    // Byte by byte: GCC 12 at -O3 takes an insert after a short list for an overflow.
     Bytes b = {0x51, 0x78, cmd, 0x00, uint8_t(payload.size()), uint8_t(payload.size() >> 8)};
-    b.insert(b.end(), payload.begin(), payload.end());
+    for (uint8_t p : payload)
+        b.push_back(p);
     b.push_back(preview::CatCrc8(payload.data(), payload.size()));
     b.push_back(0xFF);
     return b;
