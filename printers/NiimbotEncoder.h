@@ -167,6 +167,9 @@ Packet ParsePacket(const uint8_t *bytes, size_t size);
 
 // Heartbeat reply ("Printers protocol", Heartbeat): DD with 10, 13, 19 or 20
 // data bytes, or D9 with 9 or more. A field the layout lacks is not known.
+// The lid byte is read as 0 closed, as the layouts give it; the same page
+// notes firmware of some 96-dot models that says it the other way round,
+// which only the printer's model id (not in the reply) tells.
 struct Heartbeat {
     bool ok = false;
     std::string error;
