@@ -53,8 +53,6 @@ TEST(NiimbotPackets, ExactBytes)
          [](auto &o) { AddEmptyRows(o, 300, 255); },
          {0x55, 0x55, 0x84, 0x03, 0x01, 0x2C, 0xFF, 0x55, 0xAA, 0xAA}},
         // Through the independent packet builder.
-        {"print status request", [](auto &o) { AddPrintStatusRequest(o); }, Packet(0xA3, {0x01})},
-        {"label info request", [](auto &o) { AddLabelInfoRequest(o); }, Packet(0x59, {0x01})},
         {"page start, end, end print",
          [](auto &o) {
              AddPageStart(o);
