@@ -111,6 +111,11 @@ const Corruption kCorruptions[] = {
          return Swap(b, 94, 15, NPacket(0x83, {0, 5, 0, 0, 0, 1, 0, 20})) + 10;
      },
      "dot index below 20"},
+    {"page past the plane limit",
+     [](Bytes &b) {
+         return Swap(b, 47, 13, NPacket(0x13, {0xFF, 0xFF, 0xFF, 0xFF, 0, 1})) + 4;
+     },
+     "a page of at most"},
     {"unknown label type", [](Bytes &b) { return Swap(b, 17, 8, NPacket(0x23, {4})) + 4; }, "label type 1, 2"},
     {"cut inside the page", [](Bytes &b) { return b.resize(94), size_t(94); }, "page end (E3) closing"},
     {"no end print", [](Bytes &b) { return b.resize(117), size_t(117); }, "end print (F3) after"},

@@ -204,7 +204,7 @@ private:
             page_->params["row-bytes"] = std::to_string((cols_ + 7) / 8);
             page_->black.widthBytes = static_cast<int>((cols_ + 7) / 8);
             page_->black.height = static_cast<int>(rows_);
-            page_->black.bits.assign((cols_ + 7) / 8 * rows_, 0);
+            page_->black.bits.clear(); // grows with the rows that come
             done_ = 0;
             step_ = Step::Sized;
             ctx_.List(pos, Head(pos, p, n) + "  page size " + std::to_string(rows_) + " rows, " +
@@ -275,8 +275,8 @@ private:
                                      "a dot index below " + std::to_string(cols_) + ", found " + std::to_string(x));
                 row[x / 8] = static_cast<uint8_t>(row[x / 8] | (0x80 >> (x % 8)));
             }
-        for (size_t r = done_; r < done_ + count; ++r)
-            std::copy(row.begin(), row.end(), page_->black.bits.begin() + static_cast<long>(r * bytes));
+        for (size_t r = 0; r < count; ++r)
+            page_->black.bits.insert(page_->black.bits.end(), row.begin(), row.end());
         if (runPackets_ == 0)
             runStart_ = pos;
         ++runPackets_;
