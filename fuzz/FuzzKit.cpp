@@ -113,7 +113,7 @@ const std::vector<Option> &AllOptions()
     static const std::vector<Option> options = {
         {"zeMediaTracking",
          {"Gap", "Continuous", "BLine", "Perforated", "Roll", "Recording", "Tattoo", "TattooWrinkle",
-          "TattooGuidelines", "ContinuousRoll", "UsLetterFold", "Stock", "Nonsense"}},
+          "TattooGuidelines", "ContinuousRoll", "UsLetterFold", "Stock", "Transparent", "Tube", "Nonsense"}},
         {"MediaMethod", {"Direct", "Transfer", "Normal"}},
         {"Darkness", {"Default", "0", "8", "15", "30", "-1", "99999"}},
         {"zePrintRate", {"Default", "1", "4", "-5", "99999"}},

@@ -64,7 +64,8 @@ const std::vector<std::string> &Keywords()
 const std::map<std::string, std::vector<const char *>> kWordChoices = {
     {"zeMediaTracking",
      {"Gap", "Continuous", "BLine", "BLine_Fold", "Perforated", "Roll", "Recording", "Tattoo", "TattooWrinkle",
-      "TattooGuidelines", "ContinuousRoll", "UsLetterFold", "A4Fold", "A4Stock", "Stock", "Nonsense"}},
+      "TattooGuidelines", "ContinuousRoll", "UsLetterFold", "A4Fold", "A4Stock", "Stock", "Transparent", "BLineGap",
+      "Tube", "Nonsense"}},
     {"MediaMethod", {"Direct", "Transfer", "Normal", "Nonsense"}},
     {"MediaAlign", {"Center", "Left", "Right", "Nonsense"}},
     {"Darkness", {"Default"}},
@@ -175,7 +176,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (family & 0x80)
         source.choices["DoubleColor"] = "1";
     const uint8_t name = in.Byte();
-    const std::string modelName = (name & 1) ? "Fuzz" : (name & 2) ? "MXW01" : "";
+    const std::string modelName = (name & 1) ? "Fuzz" : (name & 2) ? "MXW01" : (name & 4) ? "D110" : "";
     // Where the connection breaks: 0 never, else after that many kilobytes.
     const uint32_t breakAt = in.Byte() * 1024u;
 
@@ -191,7 +192,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     };
     const PageNotes notes = [](NoteKind, const std::string &) {};
     PagePath path(
-        20 + family % 6, [&source](tagREGSTRUCT &reg) { ReadSettings(source, reg, [](const std::string &) {}); },
+        20 + family % 7, [&source](tagREGSTRUCT &reg) { ReadSettings(source, reg, [](const std::string &) {}); },
         modelName, sink);
     path.SetNotes(notes);
     if (!path.Known())

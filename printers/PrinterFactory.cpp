@@ -3,6 +3,7 @@
 #include "PrinterCPCL.h"
 #include "PrinterCat.h"
 #include "PrinterESCPOS.h"
+#include "PrinterNiimbot.h"
 #include "PrinterPaperang.h"
 #include "PrinterPeriPage.h"
 #include "PrinterTSPL.h"
@@ -22,6 +23,8 @@ CBaseRender *CreateRenderer(int modelNumber)
         return new CPrinterPeriPage;
     case kModelCat:
         return new CPrinterCat;
+    case kModelNiimbot:
+        return new CPrinterNiimbot;
     default:
         return nullptr;
     }

@@ -1,6 +1,7 @@
 #include "PrinterStatus.h"
 
 #include "CatEncoder.h"
+#include "NiimbotEncoder.h"
 
 namespace qf::status {
 
@@ -160,6 +161,12 @@ StatusQuery QueryFor(int modelNumber)
         const auto *b = reinterpret_cast<const uint8_t *>(frame.GetBuffer());
         return {std::vector<uint8_t>(b, b + frame.GetBufferLength()), 0};
     }
+    case 26: { // the reply's length depends on the model
+        NS_QV_CLASS::CMyBuffer packet;
+        niimbot::AddHeartbeat(packet);
+        const auto *b = reinterpret_cast<const uint8_t *>(packet.GetBuffer());
+        return {std::vector<uint8_t>(b, b + packet.GetBufferLength()), 0};
+    }
     default:
         return {};
     }
@@ -185,6 +192,13 @@ ReplyState ReadReply(int modelNumber, const uint8_t *reply, size_t size, Printer
         status = CatStateStatus(n.payload[0]);
         return ReplyState::Done;
     }
+    case 26: {
+        // A packet's data length is its fourth byte.
+        if (size < 4 || size < 7u + reply[3])
+            return ReplyState::Incomplete;
+        status = NiimbotHeartbeatStatus(reply, size);
+        return status.known ? ReplyState::Done : ReplyState::Junk;
+    }
     default:
         return ReplyState::Junk;
     }
@@ -197,6 +211,18 @@ PrinterStatus CatStateStatus(uint8_t state)
     s.coverOpen = Bit(state, 1);
     s.otherError = Bit(state, 2);
     s.batteryLow = Bit(state, 3);
+    s.known = true;
+    return s;
+}
+
+PrinterStatus NiimbotHeartbeatStatus(const uint8_t *reply, size_t size)
+{
+    PrinterStatus s;
+    const niimbot::Heartbeat h = niimbot::ParseHeartbeat(reply, size);
+    if (!h.ok)
+        return s;
+    s.coverOpen = h.lidKnown && h.lidOpen;
+    s.paperOut = (h.paperKnown && h.paperOut) || (h.tagKnown && !h.tagRead);
     s.known = true;
     return s;
 }

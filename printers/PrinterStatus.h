@@ -38,6 +38,13 @@
 //                              has bit 0 no paper, 1 cover open, 2
 //                              overheated, 3 low power; the other bits are
 //                              not known and left out.
+//   Niimbot  55 55 DC 01 01 DC AA AA   the heartbeat (NiimbotEncoder.h); its
+//                              reply packet (DD, or D9 on newer firmware)
+//                              says, by its length, the lid (open: cover-
+//                              open), the paper (out: media-empty) and
+//                              whether the roll's tag was read (not read:
+//                              media-empty too, since the printers print
+//                              on no roll they cannot identify).
 #pragma once
 
 #include <cstddef>
@@ -74,8 +81,8 @@ struct StatusQuery {
 };
 
 // The query for a printer family by model number (20 TSPL, 21 ESC/POS, 22
-// CPCL, 25 cat printers (their A3 state request); 23 Paperang and 24
-// PeriPage have none).
+// CPCL, 25 cat printers (their A3 state request), 26 Niimbot (the
+// heartbeat); 23 Paperang and 24 PeriPage have none).
 StatusQuery QueryFor(int modelNumber);
 
 enum class ReplyState {
@@ -90,6 +97,10 @@ ReplyState ReadReply(int modelNumber, const uint8_t *reply, size_t size, Printer
 // The status a cat printer's A3 state byte stands for: media-empty (no
 // paper), cover-open, other (overheated), battery-low (low power).
 PrinterStatus CatStateStatus(uint8_t state);
+
+// The status a Niimbot heartbeat reply (whole packet) stands for; unknown
+// when the packet is not a heartbeat reply.
+PrinterStatus NiimbotHeartbeatStatus(const uint8_t *reply, size_t size);
 
 // The printer-state-reasons keywords (IPP, and CUPS "STATE:" lines) the
 // status stands for, in a fixed order: media-empty, media-needed, media-low,

@@ -18,6 +18,9 @@ enum MediaType {
     kMediaContinuousRoll = 8,
     kMediaUsLetterFold = 9,
     kMediaA4Fold = 10,
+    kMediaTransparent = 11, // Transparent labels (Niimbot)
+    kMediaBLineGap = 12,    // BLineGap: labels with gaps and black marks (Niimbot)
+    kMediaTube = 13,        // Tube: heat-shrink tube (Niimbot)
 };
 
 struct tagREGSTRUCT {

@@ -245,6 +245,9 @@ const MediaEntry kMediaTable[] = {
     {"ContinuousRoll", kMediaContinuousRoll, 0},
     {"UsLetterFold", kMediaUsLetterFold, 0},
     {"A4Fold", kMediaA4Fold, 0},
+    {"Transparent", kMediaTransparent, 3.0f},
+    {"BLineGap", kMediaBLineGap, 3.0f},
+    {"Tube", kMediaTube, 0},
 };
 
 // An unknown choice leaves the media as it was, and is traced all the same.

@@ -18,7 +18,7 @@ const PpdModel &Model(const char *driver)
 
 TEST(DriverTable, EveryShippedModelFitsPapplsVendorLimit)
 {
-    ASSERT_EQ(AllModels().size(), 21u);
+    ASSERT_EQ(AllModels().size(), 26u);
     for (const PpdModel &m : AllModels()) {
         std::vector<std::string> dropped;
         IppOptions(m, kMaxVendor, &dropped);
@@ -77,6 +77,10 @@ const ApplyCase kApply[] = {
     {"cat-gb01", [](JobValues &) {}, "Darkness", "3"},
     {"cat-gb01", [](JobValues &v) { v.printDarkness = 100; }, "Darkness", "5"},
     {"cat-mxw01", [](JobValues &) {}, "zePrintRate", "Default"},
+    // Niimbot: the darkest density of the model's own range; its label kinds beyond IPP's.
+    {"niimbot-d110", [](JobValues &v) { v.printDarkness = 100; }, "Darkness", "3"},
+    {"niimbot-b1", [](JobValues &v) { v.printDarkness = 100; }, "Darkness", "5"},
+    {"niimbot-b18", [](JobValues &v) { v.vendor["paper-type"] = "tube"; }, "zeMediaTracking", "Tube"},
     {"escpos-58", [](JobValues &v) { v.printDarkness = 40; }, "Darkness", ""},
     {"tspl-2colour-203", [](JobValues &v) { v.color = true; }, "ColorModel", "RGB"},
     {"tspl-2colour-203", [](JobValues &) {}, "ColorModel", "Gray"},

@@ -22,7 +22,7 @@ MEDIA_TYPES = {  # zeMediaTracking choices the filter knows, and their type
     "Continuous": 0, "A4Stock": 0, "Stock": 0, "Gap": 1, "BLine": 2,
     "BLine_Fold": 2, "Perforated": 3, "Roll": 4, "Recording": 5, "Tattoo": 6,
     "TattooWrinkle": 7, "TattooGuidelines": 7, "ContinuousRoll": 8,
-    "UsLetterFold": 9, "A4Fold": 10,
+    "UsLetterFold": 9, "A4Fold": 10, "Transparent": 11, "BLineGap": 12, "Tube": 13,
 }
 
 
@@ -120,6 +120,10 @@ FAMILY = {
         "zePrintRate": (default_or(ints(1, 2)), "Default"),
         "qfStatusQuery": (words("0", "1"), "1"),  # the app asks over Bluetooth LE
     },
+    26: dict(LABEL_DITHER, **{  # Niimbot: the density byte, the label type
+        "zeMediaTracking": (media, "Gap"),
+        "Darkness": (default_or(ints(1, 5)), "Default"),
+    }),
 }
 CUPS_OPTIONS = {"PageSize", "PageRegion", "Resolution", "ColorModel"}
 # Print heads of the roll printers, in dots: the page must be exactly that
@@ -170,7 +174,7 @@ def check(path):
 
     model = ppd.attr("cupsModelNumber")
     if model is None or not INT.match(model) or int(model) not in FAMILY:
-        return ["cupsModelNumber %r is not one the filter knows (20 to 25)" % model]
+        return ["cupsModelNumber %r is not one the filter knows (20 to 26)" % model]
     model = int(model)
     wanted = dict(COMMON)
     wanted.update(FAMILY[model])

@@ -57,6 +57,46 @@ TEST(StatusQuery, CatReplyIsTheStateNotification)
     EXPECT_EQ(ReadReply(25, resume.data(), resume.size(), s), ReplyState::Junk);
 }
 
+// A Niimbot printer is asked with the heartbeat; its reply's lid, paper and
+// tag bytes (by the reply's length) give the reasons, a tag not read being
+// as no paper. Cut short it is incomplete; another packet, or a bad XOR, junk.
+TEST(StatusQuery, NiimbotReplyIsTheHeartbeat)
+{
+    EXPECT_EQ(QueryFor(26).bytes, (Bytes{0x55, 0x55, 0xDC, 0x01, 0x01, 0xDC, 0xAA, 0xAA}));
+    auto packet = [](uint8_t cmd, Bytes data) {
+        Bytes p = {0x55, 0x55, cmd, uint8_t(data.size())};
+        uint8_t x = uint8_t(cmd ^ data.size());
+        for (uint8_t b : data)
+            p.push_back(b), x ^= b;
+        p.insert(p.end(), {x, 0xAA, 0xAA});
+        return p;
+    };
+    auto dd13 = [&](uint8_t lid, uint8_t paper, uint8_t tag) {
+        return packet(0xDD, {0, 0, 0, 0, 0, 0, 0, 0, 0, lid, 4, paper, tag});
+    };
+    const std::vector<std::pair<Bytes, std::vector<std::string>>> cases = {
+        {dd13(0, 0, 1), {}},
+        {dd13(1, 0, 1), {"cover-open"}},
+        {dd13(0, 1, 1), {"media-empty", "media-needed"}},
+        {dd13(0, 0, 0), {"media-empty", "media-needed"}},
+        {packet(0xD9, {4, 30, 1, 0, 1, 0, 0, 0, 0}), {"media-empty", "media-needed", "cover-open"}},
+    };
+    for (const auto &c : cases) {
+        PrinterStatus s;
+        ASSERT_EQ(Read(26, c.first, s), ReplyState::Done);
+        EXPECT_EQ(ReasonKeywords(s), c.second);
+    }
+    PrinterStatus s;
+    const Bytes whole = dd13(0, 0, 1);
+    EXPECT_EQ(ReadReply(26, whole.data(), whole.size() - 1, s), ReplyState::Incomplete);
+    EXPECT_EQ(ReadReply(26, whole.data(), 3, s), ReplyState::Incomplete);
+    EXPECT_EQ(Read(26, packet(0xB3, {0, 1, 100, 100}), s), ReplyState::Junk);
+    Bytes badXor = whole;
+    badXor[badXor.size() - 3] ^= 1;
+    EXPECT_EQ(Read(26, badXor, s), ReplyState::Junk);
+    EXPECT_FALSE(s.known);
+}
+
 TEST(StatusQuery, PortablesHaveNone)
 {
     EXPECT_TRUE(QueryFor(23).bytes.empty());

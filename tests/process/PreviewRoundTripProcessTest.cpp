@@ -111,14 +111,15 @@ INSTANTIATE_TEST_SUITE_P(
                       Family{"CPCL", 22, "zeMediaTracking=Gap", false, 203}, Family{"ESCPOS", 21, "", false, 203},
                       Family{"ESCPOS100dpi", 21, "", false, 100}, Family{"PeriPage", 24, "", false, 203},
                       Family{"PeriPageCompressed", 24, "ImageCompress=1 zeMediaTracking=Gap", false, 203},
-                      Family{"Paperang", 23, "zeMediaTracking=Gap", false, 203}, Family{"Cat", 25, "", false, 203}),
+                      Family{"Paperang", 23, "zeMediaTracking=Gap", false, 203}, Family{"Cat", 25, "", false, 203},
+                      Family{"Niimbot", 26, "zeMediaTracking=Gap", false, 203}),
     [](const ::testing::TestParamInfo<Family> &info) { return std::string(info.param.name); });
 
 } // namespace
 
 namespace {
 
-// The bundled test PPDs (tests/data/test-model-20..25.ppd) drive every family:
+// The bundled test PPDs (tests/data/test-model-20..26.ppd) drive every family:
 // a one-bit page passes preparation unchanged, so the decoded page must be
 // the raster itself.
 TEST(BundledTestPpds, EveryModelPrintsTheRasterItself)
@@ -132,7 +133,7 @@ TEST(BundledTestPpds, EveryModelPrintsTheRasterItself)
     }
     const std::string raster = dir.File("page.ras");
     ASSERT_TRUE(WriteRasterFile(raster, {page}, RasterFormat::Uncompressed));
-    for (int model = 20; model <= 25; ++model) {
+    for (int model = 20; model <= 26; ++model) {
         for (const char *options : {"", "ImageCompress=1 Darkness=15 zeMediaTracking=BLine"}) {
             FilterCall call;
             call.ppd = std::string(QF_TEST_DATA) + "/test-model-" + std::to_string(model) + ".ppd";

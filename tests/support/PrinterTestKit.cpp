@@ -303,3 +303,46 @@ ByteVec Row(unsigned width, unsigned y, const Black &black)
 }
 
 } // namespace cattest
+
+namespace niimbottest {
+
+ByteVec Packet(uint8_t cmd, const ByteVec &data)
+{
+    ByteVec p = {0x55, 0x55, cmd, static_cast<uint8_t>(data.size())};
+    uint8_t x = static_cast<uint8_t>(cmd ^ data.size());
+    for (uint8_t b : data) {
+        p.push_back(b);
+        x ^= b;
+    }
+    p.push_back(x);
+    p.push_back(0xAA);
+    p.push_back(0xAA);
+    return p;
+}
+
+ByteVec Counts(const ByteVec &row, unsigned headBytes)
+{
+    ByteVec c(3, 0);
+    for (size_t i = 0; i < row.size(); ++i)
+        for (int k = 0; k < 8; ++k)
+            if (i / (headBytes / 3) < 3 && ((row[i] >> k) & 1) && c[i / (headBytes / 3)] < 255)
+                ++c[i / (headBytes / 3)];
+    return c;
+}
+
+ByteVec BitmapRow(unsigned number, const ByteVec &row, unsigned repeat, unsigned headBytes)
+{
+    ByteVec d = {static_cast<uint8_t>(number >> 8), static_cast<uint8_t>(number)};
+    const ByteVec c = Counts(row, headBytes);
+    d.insert(d.end(), c.begin(), c.end());
+    d.push_back(static_cast<uint8_t>(repeat));
+    d.insert(d.end(), row.begin(), row.end());
+    return Packet(0x85, d);
+}
+
+ByteVec EmptyRows(unsigned number, unsigned count)
+{
+    return Packet(0x84, {static_cast<uint8_t>(number >> 8), static_cast<uint8_t>(number), static_cast<uint8_t>(count)});
+}
+
+} // namespace niimbottest

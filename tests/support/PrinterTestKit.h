@@ -179,3 +179,18 @@ inline const ByteVec kLatticeStart = {0xAA, 0x55, 0x17, 0x38, 0x44, 0x5F, 0x5F, 
 inline const ByteVec kLatticeEnd = {0xAA, 0x55, 0x17, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x17};
 
 } // namespace cattest
+
+// --- Niimbot ---------------------------------------------------------------------
+namespace niimbottest {
+
+// 55 55 cmd len data, the XOR of cmd, len and data, AA AA; written apart
+// from the encoder's.
+ByteVec Packet(uint8_t cmd, const ByteVec &data);
+// A row command's three black-dot counts of `row`, a third of `headBytes` each.
+ByteVec Counts(const ByteVec &row, unsigned headBytes);
+// 85: row number, counts, repeat, the row.
+ByteVec BitmapRow(unsigned number, const ByteVec &row, unsigned repeat, unsigned headBytes);
+// 84: row number, count.
+ByteVec EmptyRows(unsigned number, unsigned count);
+
+} // namespace niimbottest

@@ -6,6 +6,7 @@
 #include "DecodeCat.h"
 #include "DecodeContext.h"
 #include "DecodeESCPOS.h"
+#include "DecodeNiimbot.h"
 #include "DecodePaperang.h"
 #include "DecodePeriPage.h"
 #include "DecodeTSPL.h"
@@ -40,6 +41,8 @@ Lang DetectLang(const uint8_t *data, size_t size)
     }
     if (StartsWith(data, size, "\x51\x78", 2) || StartsWith(data, size, "\x22\x21", 2))
         return Lang::Cat;
+    if (StartsWith(data, size, "\x55\x55", 2) || StartsWith(data, size, "\x03\x55\x55", 3))
+        return Lang::Niimbot;
     if (size >= 1 && data[0] == 0xA5)
         return Lang::Paperang;
     if (StartsWith(data, size, "\x10\xFF\xFE\x01", 4))
@@ -93,10 +96,14 @@ DecodeResult Decode(const uint8_t *data, size_t size, Lang lang)
     case Lang::Cat:
         DecodeCat(ctx);
         break;
+    case Lang::Niimbot:
+        DecodeNiimbot(ctx);
+        break;
     case Lang::Auto:
-        ctx.Fail(0, "the start of a TSPL (\"SIZE \"), CPCL (\"! \"), ESC/POS (1B 40, 1B 70, 1D 56), "
-                    "PeriPage (10 FF FE 01), Paperang (A5) or cat printer (51 78, 22 21) stream, found " +
-                        Hex(data, size < 4 ? size : 4));
+        ctx.Fail(0,
+                 "the start of a TSPL (\"SIZE \"), CPCL (\"! \"), ESC/POS (1B 40, 1B 70, 1D 56), "
+                 "PeriPage (10 FF FE 01), Paperang (A5), cat printer (51 78, 22 21) or Niimbot (55 55) stream, found " +
+                     Hex(data, size < 4 ? size : 4));
         break;
     }
     return result;
@@ -117,6 +124,8 @@ const char *LangName(Lang lang)
         return "paperang";
     case Lang::Cat:
         return "cat";
+    case Lang::Niimbot:
+        return "niimbot";
     case Lang::Auto:
         break;
     }
@@ -125,7 +134,8 @@ const char *LangName(Lang lang)
 
 bool ParseLang(const std::string &name, Lang &lang)
 {
-    for (Lang l : {Lang::Auto, Lang::TSPL, Lang::CPCL, Lang::ESCPOS, Lang::PeriPage, Lang::Paperang, Lang::Cat}) {
+    for (Lang l :
+         {Lang::Auto, Lang::TSPL, Lang::CPCL, Lang::ESCPOS, Lang::PeriPage, Lang::Paperang, Lang::Cat, Lang::Niimbot}) {
         if (name == LangName(l)) {
             lang = l;
             return true;

@@ -1,8 +1,10 @@
 #include "SimSession.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "DecodeCat.h"
+#include "DecodeNiimbot.h"
 
 namespace qf::sim {
 
@@ -69,6 +71,89 @@ std::vector<uint8_t> CatNotice(uint8_t cmd, uint8_t payload)
     return {0x51, 0x78, cmd, 0x00, 0x01, 0x00, payload, preview::CatCrc8(&payload, 1), 0xFF};
 }
 
+std::vector<uint8_t> NiimbotReply(uint8_t cmd, const std::vector<uint8_t> &data)
+{
+    std::vector<uint8_t> p = {0x55, 0x55, cmd, static_cast<uint8_t>(data.size())};
+    uint8_t x = static_cast<uint8_t>(cmd ^ data.size());
+    for (uint8_t b : data) {
+        p.push_back(b);
+        x ^= b;
+    }
+    p.push_back(x);
+    p.push_back(0xAA);
+    p.push_back(0xAA);
+    return p;
+}
+
+namespace {
+
+void AddBe16(std::vector<uint8_t> &v, long n)
+{
+    const long c = n < 0 ? 0 : n > 0xFFFF ? 0xFFFF : n;
+    v.push_back(static_cast<uint8_t>(c >> 8));
+    v.push_back(static_cast<uint8_t>(c));
+}
+
+// The replies of a Niimbot printer: the 13-byte heartbeat (lid, charge,
+// paper, tag read last), the print status (pages printed, both progresses
+// done), the tag (none: one byte) and the label info from the tag's size
+// at 8 dots a millimetre.
+std::vector<uint8_t> NiimbotAnswer(uint8_t cmd, const SimState &s)
+{
+    switch (cmd) {
+    case 0xDC: {
+        std::vector<uint8_t> d(13, 0);
+        d[9] = s.coverOpen ? 1 : 0;
+        d[10] = s.batteryLow ? 1 : 4;
+        d[11] = s.paperOut ? 1 : 0;
+        d[12] = s.tag ? 1 : 0;
+        return NiimbotReply(0xDD, d);
+    }
+    case 0xA3: {
+        std::vector<uint8_t> d;
+        AddBe16(d, s.pagesPrinted);
+        d.push_back(100);
+        d.push_back(100);
+        return NiimbotReply(0xB3, d);
+    }
+    case 0x1A: {
+        if (!s.tag)
+            return NiimbotReply(0x1B, {0x00});
+        std::vector<uint8_t> d = {0x88, 0x04, 0x51, 0x46, 0x00, 0x00, 0x00, 0x01};
+        const std::string barcode = std::to_string(s.tagWidth) + "x" + std::to_string(s.tagLength);
+        const std::string serial = "QF0001";
+        for (const std::string *t : {&barcode, &serial}) {
+            d.push_back(static_cast<uint8_t>(t->size()));
+            d.insert(d.end(), t->begin(), t->end());
+        }
+        AddBe16(d, 230);
+        AddBe16(d, s.pagesPrinted);
+        d.push_back(1);
+        return NiimbotReply(0x1B, d);
+    }
+    case 0x59: {
+        if (!s.tag)
+            return NiimbotReply(0x69, {0x00});
+        std::vector<uint8_t> d;
+        AddBe16(d, 24);
+        AddBe16(d, s.tagLength * 8);
+        d.push_back(1);
+        AddBe16(d, 30);
+        AddBe16(d, s.tagLength * 10);
+        AddBe16(d, s.tagWidth * 8);
+        AddBe16(d, s.tagWidth * 10);
+        d.push_back(0);
+        AddBe16(d, 0);
+        AddBe16(d, 0);
+        return NiimbotReply(0x69, d);
+    }
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
 std::vector<uint8_t> StatusBytes(preview::Lang lang, const uint8_t *query, size_t size, const SimState &s)
 {
     auto bit = [](bool on, int n) { return static_cast<uint8_t>(on ? 1u << n : 0u); };
@@ -94,6 +179,8 @@ std::vector<uint8_t> StatusBytes(preview::Lang lang, const uint8_t *query, size_
             return {static_cast<uint8_t>(0x12 | (s.paperLow || s.paperOut ? 0x0C : 0) | (s.paperOut ? 0x60 : 0))};
         }
     }
+    case preview::Lang::Niimbot:
+        return size >= 3 ? NiimbotAnswer(query[2], s) : std::vector<uint8_t>();
     case preview::Lang::Cat:
         // The A3 state byte: bit 0 no paper, 1 cover open, 3 low power.
         return CatNotice(0xA3, static_cast<uint8_t>(bit(s.paperOut, 0) | bit(s.coverOpen, 1) | bit(s.batteryLow, 3)));
@@ -132,6 +219,17 @@ int SimSession::QueryAt(const std::vector<uint8_t> &in, size_t p) const
     }
     case preview::Lang::Cat:
         return match({0x51, 0x78, 0xA3, 0x00, 0x01, 0x00, 0x00, 0x00, 0xFF});
+    case preview::Lang::Niimbot: {
+        // The heartbeat, print status, tag and label info requests.
+        int most = 0;
+        for (uint8_t c : {0xDC, 0xA3, 0x1A, 0x59}) {
+            const int m = match({0x55, 0x55, c, 0x01, 0x01, c, 0xAA, 0xAA});
+            if (m > 0)
+                return m;
+            most = std::min(most, m);
+        }
+        return most;
+    }
     default:
         return 0;
     }
@@ -144,6 +242,20 @@ bool SimSession::AtBoundary() const
         while (m_Framed < m_Data.size() && m_Data.size() - m_Framed >= 8) {
             const size_t end = 8 + static_cast<size_t>(m_Data[m_Framed + 4] | (m_Data[m_Framed + 5] << 8));
             if (m_Data.size() - m_Framed < end || !preview::CatWholeFrames(m_Data.data() + m_Framed, end))
+                break;
+            m_Framed += end;
+        }
+        return m_Framed == m_Data.size();
+    }
+    // A Niimbot printer reads packet by packet (the connect packet has a
+    // byte before it).
+    if (m_Lang == preview::Lang::Niimbot) {
+        while (m_Framed < m_Data.size()) {
+            const size_t lead = m_Data[m_Framed] == 0x03 ? 1 : 0;
+            if (m_Data.size() - m_Framed < lead + 7)
+                break;
+            const size_t end = lead + 7 + m_Data[m_Framed + lead + 3];
+            if (m_Data.size() - m_Framed < end || !preview::NiimbotWholePackets(m_Data.data() + m_Framed, end))
                 break;
             m_Framed += end;
         }
@@ -193,7 +305,10 @@ std::vector<uint8_t> SimSession::Feed(const uint8_t *data, size_t size, SimState
     m_In.insert(m_In.end(), data, data + size);
     size_t i = 0;
     while (i < m_In.size()) {
-        const uint8_t first = m_Lang == preview::Lang::ESCPOS ? DLE : m_Lang == preview::Lang::Cat ? 0x51 : ESC;
+        const uint8_t first = m_Lang == preview::Lang::ESCPOS    ? DLE
+                              : m_Lang == preview::Lang::Cat     ? 0x51
+                              : m_Lang == preview::Lang::Niimbot ? 0x55
+                                                                 : ESC;
         size_t j = i;
         while (j < m_In.size() && m_In[j] != first)
             ++j;
@@ -245,6 +360,13 @@ void SimSession::Settle(SimState &state, std::vector<std::string> &events)
         else if (state.offline)
             fate.why = "off line";
         fate.printed = fate.why.empty();
+        if (fate.printed)
+            ++state.pagesPrinted;
+        if (fate.printed && state.lidOpenAfter > 0 && --state.lidOpenAfter == 0) {
+            state.coverOpen = true;
+            state.lidOpenAfter = -1;
+            events.push_back("lid opened");
+        }
         if (fate.printed && state.paperOutAfter > 0 && --state.paperOutAfter == 0) {
             state.paperOut = true;
             state.paperOutAfter = -1;

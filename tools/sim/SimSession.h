@@ -31,6 +31,12 @@ struct SimState {
     long dropAfter = -1;     // the link drops after this many bytes of a job (once; -1 never)
     long bytesPerSecond = 0; // slow link: reads at most this many bytes a second (0 no limit)
     int pauseEvery = 0;      // cat: notifies pause (AE 10), then resume (AE 00), after every N rows (0 never)
+    // Niimbot: the roll's tag (read or not; its label in mm), and the lid
+    // opening once this many more pages are printed (-1 never).
+    bool tag = true;
+    int tagWidth = 50, tagLength = 30;
+    int lidOpenAfter = -1;
+    long pagesPrinted = 0; // every job's, for the print status reply
 
     // Pages sent now would be lost.
     bool Blocks() const { return paperOut || coverOpen || offline; }
@@ -77,7 +83,7 @@ private:
     preview::DecodeResult m_Result;
     std::vector<PageFate> m_Fates;
     int m_Queries = 0;
-    mutable size_t m_Framed = 0; // cat: m_Data up to here is whole frames
+    mutable size_t m_Framed = 0; // cat, Niimbot: m_Data up to here is whole frames
     size_t m_Walked = 0;         // cat: m_Data up to here is whole frames, their rows counted
     long m_Rows = 0;             // cat: rows (lines) among them
 };
@@ -90,6 +96,9 @@ std::string PageLine(const preview::Page &page);
 
 // A cat printer's notification frame (51 78 cmd 00, length, payload, CRC-8, FF).
 std::vector<uint8_t> CatNotice(uint8_t cmd, uint8_t payload);
+
+// A Niimbot reply packet (55 55 cmd n data XOR AA AA).
+std::vector<uint8_t> NiimbotReply(uint8_t cmd, const std::vector<uint8_t> &data);
 
 // How the family's status byte(s) look for `state` (exposed for tests).
 std::vector<uint8_t> StatusBytes(preview::Lang lang, const uint8_t *query, size_t size, const SimState &state);

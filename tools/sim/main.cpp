@@ -33,12 +33,13 @@ namespace {
 constexpr const char *kUsage = "Usage: quillfeed-sim --family FAMILY (--port N | --pty PATH) --out DIR [options]\n"
                                "       quillfeed-sim --family FAMILY --pages FILE\n"
                                "\n"
-                               "Acts as a printer of FAMILY (tspl, escpos, cpcl, paperang, peripage, cat):\n"
-                               "takes jobs on a loopback TCP port, as a network printer on port 9100 does,\n"
-                               "or on a pseudo-terminal, as a serial or Bluetooth link does; decodes each job\n"
-                               "and writes its printed pages as pictures; answers status queries (TSPL\n"
-                               "ESC ! ?, ESC/POS DLE EOT 1-4, CPCL ESC h, cat printers' A3 frame) from a\n"
-                               "state you can change while it runs.\n"
+                               "Acts as a printer of FAMILY (tspl, escpos, cpcl, paperang, peripage, cat,\n"
+                               "niimbot): takes jobs on a loopback TCP port, as a network printer on port\n"
+                               "9100 does, or on a pseudo-terminal, as a serial or Bluetooth link does;\n"
+                               "decodes each job and writes its printed pages as pictures; answers status\n"
+                               "queries (TSPL ESC ! ?, ESC/POS DLE EOT 1-4, CPCL ESC h, cat printers' A3\n"
+                               "frame, Niimbot heartbeat DC, print status A3, tag 1A and label info 59)\n"
+                               "from a state you can change while it runs.\n"
                                "\n"
                                "  --port N            listen on 127.0.0.1:N (0: any free port); one job per\n"
                                "                      connection\n"
@@ -62,15 +63,19 @@ constexpr const char *kUsage = "Usage: quillfeed-sim --family FAMILY (--port N |
                                "State and faults (also control file keys; 1 on, 0 off):\n"
                                "  --paper-out         out of paper: queries say so, pages sent are lost\n"
                                "  --paper-low         paper near its end (ESC/POS)\n"
-                               "  --cover-open        cover or head open: as paper out\n"
+                               "  --cover-open        cover, head or lid open: as paper out\n"
                                "  --offline           off line (TSPL: paused): as paper out\n"
-                               "  --battery-low       battery low (CPCL, cat printers)\n"
+                               "  --battery-low       battery low (CPCL, cat printers, Niimbot)\n"
                                "  --silent            answers no query\n"
                                "  --paper-out-after N the paper runs out once N more pages are printed\n"
                                "  --drop-after BYTES  the link drops after BYTES bytes of the next job (once)\n"
                                "  --bytes-per-second B  slow link: takes at most B bytes a second\n"
                                "  --pause-every N     cat printers: notify pause (AE 10), then resume (AE 00),\n"
                                "                      after every N rows received\n"
+                               "  --tag WxL           Niimbot: the roll's tag is read, its labels W x L mm\n"
+                               "                      (default 50x30)\n"
+                               "  --no-tag            Niimbot: no tag is read (the heartbeat says so)\n"
+                               "  --lid-open-after N  Niimbot: the lid opens once N more pages are printed\n"
                                "\n"
                                "Paperang and PeriPage printers answer nothing: their status replies are not\n"
                                "public. Exit status: 0 after --jobs jobs, quit=1 or SIGTERM; 2 usage or I/O\n"
@@ -102,9 +107,25 @@ bool ParseNumber(const std::string &text, long &value)
     return !text.empty() && *end == 0 && errno == 0;
 }
 
+// "WxL": a Niimbot roll's label size in millimetres, each 1 to 255.
+bool ParseTagSize(const std::string &text, SimState &s)
+{
+    const size_t x = text.find('x');
+    long w = 0, l = 0;
+    if (x == std::string::npos || !ParseNumber(text.substr(0, x), w) || !ParseNumber(text.substr(x + 1), l) || w < 1 ||
+        w > 255 || l < 1 || l > 255)
+        return false;
+    s.tag = true;
+    s.tagWidth = static_cast<int>(w);
+    s.tagLength = static_cast<int>(l);
+    return true;
+}
+
 // One state key; false for an unknown key or a bad value.
 bool SetKey(SimState &s, const std::string &key, const std::string &value, bool &quit)
 {
+    if (key == "tag")
+        return ParseTagSize(value, s);
     long n = 0;
     if (!ParseNumber(value, n))
         return false;
@@ -119,6 +140,10 @@ bool SetKey(SimState &s, const std::string &key, const std::string &value, bool 
         *flag = n != 0;
     else if (key == "paper-out-after")
         s.paperOutAfter = static_cast<int>(n);
+    else if (key == "lid-open-after")
+        s.lidOpenAfter = static_cast<int>(std::min<long>(std::max<long>(n, -1), INT_MAX));
+    else if (key == "no-tag")
+        s.tag = n == 0;
     else if (key == "drop-after")
         s.dropAfter = n;
     else if (key == "bytes-per-second")
@@ -429,7 +454,7 @@ int main(int argc, char **argv)
             return 0;
         } else if (arg == "--family") {
             if (!value(v) || !preview::ParseLang(v, lang) || lang == preview::Lang::Auto)
-                return Usage("--family needs tspl, escpos, cpcl, paperang, peripage or cat");
+                return Usage("--family needs tspl, escpos, cpcl, paperang, peripage, cat or niimbot");
         } else if (arg == "--port" || arg == "--idle-ms" || arg == "--jobs") {
             if (!value(v) || !ParseNumber(v, n) || n < 0 || (arg == "--port" && n > 65535))
                 return Usage(arg + " needs a number");
@@ -447,9 +472,12 @@ int main(int argc, char **argv)
             if (!value(pagesFile))
                 return Usage("--pages needs a file");
         } else if (arg == "--paper-out-after" || arg == "--drop-after" || arg == "--bytes-per-second" ||
-                   arg == "--pause-every") {
+                   arg == "--pause-every" || arg == "--lid-open-after") {
             if (!value(v) || !SetKey(initial, arg.substr(2), v, quit))
                 return Usage(arg + " needs a number");
+        } else if (arg == "--tag") {
+            if (!value(v) || !SetKey(initial, "tag", v, quit))
+                return Usage("--tag needs a label size WxL in millimetres (1 to 255 each)");
         } else if (arg.rfind("--", 0) == 0 && SetKey(initial, arg.substr(2), "1", quit)) {
             continue;
         } else {
