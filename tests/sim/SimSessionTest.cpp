@@ -106,7 +106,9 @@ const Bytes kCatQuery = {0x51, 0x78, 0xA3, 0x00, 0x01, 0x00, 0x00, 0x00, 0xFF};
 Bytes CatFrame(uint8_t cmd, const Bytes &payload)
 {
     Bytes b = {0x51, 0x78, cmd, 0x00, uint8_t(payload.size()), uint8_t(payload.size() >> 8)};
-    b.insert(b.end(), payload.begin(), payload.end());
+    // One byte at a time: GCC 12 takes a range insert here for a write past the end.
+    for (uint8_t v : payload)
+        b.push_back(v);
     b.push_back(preview::CatCrc8(payload.data(), payload.size()));
     b.push_back(0xFF);
     return b;
