@@ -1,6 +1,7 @@
 #include "PrinterStatus.h"
 
 #include "CatEncoder.h"
+#include "PhomemoEncoder.h"
 
 namespace qf::status {
 
@@ -84,6 +85,31 @@ void ApplyAsb(const uint8_t *a, PrinterStatus &s)
 
 // Replies of DLE EOT 1, 2, 3 and 4 in this order, with automatic status
 // blocks allowed between them; the last word wins for what both report.
+// Both the paper and the cover reply, in either order; anything else that
+// is a reply is passed over.
+ReplyState ReadPhomemo(const uint8_t *r, size_t size, PrinterStatus &s)
+{
+    const phomemo::Replies replies = phomemo::ParseReplies(r, size);
+    if (!replies.ok)
+        return ReplyState::Junk;
+    bool paper = false, cover = false;
+    PrinterStatus t;
+    for (const phomemo::Reply &one : replies.replies) {
+        if (one.kind == phomemo::ReplyKind::Paper) {
+            paper = true;
+            t.paperOut = one.value == phomemo::kPaperOut;
+        } else if (one.kind == phomemo::ReplyKind::Cover) {
+            cover = true;
+            t.coverOpen = one.value == phomemo::kCoverOpen;
+        }
+    }
+    if (!paper || !cover)
+        return ReplyState::Incomplete;
+    t.known = true;
+    s = t;
+    return ReplyState::Done;
+}
+
 ReplyState ReadEscPos(const uint8_t *r, size_t size, PrinterStatus &s)
 {
     PrinterStatus t;
@@ -160,6 +186,12 @@ StatusQuery QueryFor(int modelNumber)
         const auto *b = reinterpret_cast<const uint8_t *>(frame.GetBuffer());
         return {std::vector<uint8_t>(b, b + frame.GetBufferLength()), 0};
     }
+    case 27: {
+        NS_QV_CLASS::CMyBuffer query;
+        phomemo::AddStatusQuery(query);
+        const auto *b = reinterpret_cast<const uint8_t *>(query.GetBuffer());
+        return {std::vector<uint8_t>(b, b + query.GetBufferLength()), 6};
+    }
     default:
         return {};
     }
@@ -185,6 +217,8 @@ ReplyState ReadReply(int modelNumber, const uint8_t *reply, size_t size, Printer
         status = CatStateStatus(n.payload[0]);
         return ReplyState::Done;
     }
+    case 27:
+        return ReadPhomemo(reply, size, status);
     default:
         return ReplyState::Junk;
     }

@@ -38,6 +38,11 @@
 //                              has bit 0 no paper, 1 cover open, 2
 //                              overheated, 3 low power; the other bits are
 //                              not known and left out.
+//   Phomemo   1F 11 11 1F 11 12  paper, then cover: replies 1A 06 88 no paper
+//                              / 89 paper in, 1A 05 99 cover open / 98
+//                              closed (PhomemoEncoder.h); a "printed" or
+//                              battery reply may come between them and is
+//                              passed over.
 #pragma once
 
 #include <cstddef>
@@ -74,8 +79,8 @@ struct StatusQuery {
 };
 
 // The query for a printer family by model number (20 TSPL, 21 ESC/POS, 22
-// CPCL, 25 cat printers (their A3 state request); 23 Paperang and 24
-// PeriPage have none).
+// CPCL, 25 cat printers (their A3 state request), 27 Phomemo; 23 Paperang
+// and 24 PeriPage have none).
 StatusQuery QueryFor(int modelNumber);
 
 enum class ReplyState {
