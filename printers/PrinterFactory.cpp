@@ -5,6 +5,7 @@
 #include "PrinterESCPOS.h"
 #include "PrinterPaperang.h"
 #include "PrinterPeriPage.h"
+#include "PrinterPhomemo.h"
 #include "PrinterTSPL.h"
 
 CBaseRender *CreateRenderer(int modelNumber)
@@ -22,6 +23,8 @@ CBaseRender *CreateRenderer(int modelNumber)
         return new CPrinterPeriPage;
     case kModelCat:
         return new CPrinterCat;
+    case kModelPhomemo:
+        return new CPrinterPhomemo;
     default:
         return nullptr;
     }

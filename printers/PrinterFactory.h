@@ -11,6 +11,7 @@ enum PrinterModel {
     kModelPaperang = 23,
     kModelPeriPage = 24,
     kModelCat = 25,
+    kModelPhomemo = 27,
 };
 
 // A new renderer (reference count 1) or null for an unknown model number.

@@ -107,14 +107,14 @@ TEST_F(JobLoop, UnopenablePpdIsReportedWithTheParserError)
 TEST_F(JobLoop, UnknownModelNumberCreatesNoRenderer)
 {
     TestPpd printer;
-    printer.modelNumber = 26;
+    printer.modelNumber = 99;
     FilterCall call;
     call.ppd = WritePpd(dir.path(), printer);
     call.inputFile = Raster({Page1Bit(320, 240, 1)});
     FilterResult r = RunFilter(call);
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_TRUE(r.HasErrLine("ERROR: Unknow ModelNumber.")) << r.err;
-    EXPECT_TRUE(r.HasSyslog("ERR: Unknow ModelNumber = 26"));
+    EXPECT_TRUE(r.HasSyslog("ERR: Unknow ModelNumber = 99"));
     EXPECT_FALSE(r.HasSyslog("CCupsRender::GetPrinterParameters"));
     EXPECT_TRUE(r.out.empty());
 }
