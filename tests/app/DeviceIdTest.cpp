@@ -31,6 +31,7 @@ TEST(DeviceId, PicksTheDriverTheIdNames)
         {"MFG:peripage;MDL:a6;", "peripage-a6"},
         {"MFG:Cat Printer;MDL:MXW01;", "cat-mxw01"},
         {"MFG:Cat Printer;MDL:GB03;CMD:CAT;", "cat-gb03"},
+        {"MFG:Phomemo;MDL:M110;CMD:PHOMEMO;", "phomemo-m110"},
         // Nothing said, or a language of other printers.
         {"MFG:EPSON;MDL:ET-2750;CMD:ESCPL2,BDC,D4,ESCPR1;", nullptr},
         {"MFG:Zebra;MDL:ZD420;CMD:ZPL;", nullptr},
