@@ -1,5 +1,5 @@
 // Decoder and checker for the printer byte streams of the filter: TSPL,
-// CPCL, ESC/POS, PeriPage, Paperang and cat printers.
+// CPCL, ESC/POS, PeriPage, Paperang, cat printers and Phomemo printers.
 //
 // Decoding stops at the first malformed byte. The result then carries the
 // offset of that byte, the text of what was expected there, the pages that
@@ -24,6 +24,8 @@
 //   Paperang  paper-type, feed, locate, row-bytes
 //   Cat       quality, energy, speed, feed, retract, row-bytes; MXW01
 //             streams intensity and lines (the print request's count)
+//   Phomemo   align, header, media, speed, density, row-bytes, bands, feed,
+//             end (DecodePhomemo.h)
 #pragma once
 
 #include <cstdint>
@@ -34,7 +36,7 @@
 
 namespace qf::preview {
 
-enum class Lang { Auto, TSPL, CPCL, ESCPOS, PeriPage, Paperang, Cat };
+enum class Lang { Auto, TSPL, CPCL, ESCPOS, PeriPage, Paperang, Cat, Phomemo };
 
 struct DecodeResult {
     Lang lang = Lang::Auto;           // the language decoded (after detection)
@@ -49,7 +51,7 @@ struct DecodeResult {
 };
 
 // The language a stream's first bytes announce: 51 78 or 22 21 cat
-// printers, A5 Paperang, 10 FF FE 01
+// printers, 1B 4E or 1B 40 1B 61 01 1F 11 02 Phomemo, A5 Paperang, 10 FF FE 01
 // PeriPage, 1B 40 / 1B 70 / 1D 56 ESC/POS, "! " CPCL, "SIZE " TSPL; Auto
 // when none matches. Status queries before them (ESC ! ?, ESC h, DLE EOT n)
 // are passed over.
@@ -59,7 +61,8 @@ Lang DetectLang(const uint8_t *data, size_t size);
 DecodeResult Decode(const std::vector<uint8_t> &bytes, Lang lang = Lang::Auto);
 DecodeResult Decode(const uint8_t *data, size_t size, Lang lang = Lang::Auto);
 
-// "tspl", "cpcl", "escpos", "peripage", "paperang", "cat" (and "auto").
+// "tspl", "cpcl", "escpos", "peripage", "paperang", "cat", "phomemo" (and
+// "auto").
 const char *LangName(Lang lang);
 // Inverse of LangName; false for an unknown name.
 bool ParseLang(const std::string &name, Lang &lang);
