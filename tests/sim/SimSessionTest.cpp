@@ -212,9 +212,50 @@ INSTANTIATE_TEST_SUITE_P(
                              With(&SimState::paperOut),
                              {0x51, 0x78, 0xA3, 0x00, 0x01, 0x00, 0x01, 0x07, 0xFF}},
                       Answer{preview::Lang::Cat, kCatQuery, With(&SimState::coverOpen), CatNotice(0xA3, 0x02)},
-                      Answer{preview::Lang::Cat, kCatQuery, With(&SimState::batteryLow), CatNotice(0xA3, 0x08)}),
+                      Answer{preview::Lang::Cat, kCatQuery, With(&SimState::batteryLow), CatNotice(0xA3, 0x08)},
+                      Answer{preview::Lang::Phomemo, {0x1F, 0x11, 0x11}, SimState(), {0x1A, 0x06, 0x89}},
+                      Answer{preview::Lang::Phomemo, {0x1F, 0x11, 0x11}, With(&SimState::paperOut), {0x1A, 0x06, 0x88}},
+                      Answer{preview::Lang::Phomemo, {0x1F, 0x11, 0x12}, SimState(), {0x1A, 0x05, 0x98}},
+                      Answer{
+                          preview::Lang::Phomemo, {0x1F, 0x11, 0x12}, With(&SimState::coverOpen), {0x1A, 0x05, 0x99}}),
     [](const ::testing::TestParamInfo<Answer> &info) {
         return std::string(preview::LangName(info.param.lang)) + "_" + std::to_string(info.index);
     });
+
+} // namespace
+
+namespace {
+
+// A Phomemo label of one row: speed, density, media, one band, footer.
+Bytes PhomemoLabel()
+{
+    return {0x1B, 0x4E, 0x0D, 0x05, 0x1B, 0x4E, 0x04, 0x08, 0x1F, 0x11, 0x0A, 0x1D, 0x76, 0x30,
+            0x00, 0x01, 0x00, 0x01, 0x00, 0xF0, 0x1F, 0xF0, 0x05, 0x00, 0x1F, 0xF0, 0x03, 0x00};
+}
+
+// The media command 1F 11 0A is data; the queries between labels are
+// answered; --cover-open-after 1 opens the cover after the first label, so
+// the second query says so and the second label is lost.
+TEST(SimSession, PhomemoCoverOpensAfterALabel)
+{
+    SimSession session(preview::Lang::Phomemo, 1);
+    SimState state;
+    state.coverOpenAfter = 1;
+    std::vector<std::string> events;
+    const Bytes label = PhomemoLabel();
+    const Bytes query = {0x1F, 0x11, 0x12};
+    for (const Bytes &part : {label, query, label}) {
+        const Bytes answer = session.Feed(part.data(), part.size(), state, events);
+        if (part == query)
+            EXPECT_EQ(answer, (Bytes{0x1A, 0x05, 0x99}));
+        else
+            EXPECT_TRUE(answer.empty());
+    }
+    session.Finish(state, events);
+    EXPECT_EQ(session.Queries(), 1);
+    ASSERT_EQ(session.Fates().size(), 2u);
+    EXPECT_TRUE(session.Fates()[0].printed);
+    EXPECT_EQ(session.Fates()[1].why, "cover open");
+}
 
 } // namespace

@@ -97,6 +97,19 @@ std::vector<uint8_t> StatusBytes(preview::Lang lang, const uint8_t *query, size_
     case preview::Lang::Cat:
         // The A3 state byte: bit 0 no paper, 1 cover open, 3 low power.
         return CatNotice(0xA3, static_cast<uint8_t>(bit(s.paperOut, 0) | bit(s.coverOpen, 1) | bit(s.batteryLow, 3)));
+    case preview::Lang::Phomemo:
+        // 1F 11 t: 11 paper (1A 06 88 none, 89 in), 12 cover (1A 05 99 open,
+        // 98 closed), 08 battery (1A 04 percent).
+        if (size < 3)
+            return {};
+        switch (query[2]) {
+        case 0x11:
+            return {0x1A, 0x06, static_cast<uint8_t>(s.paperOut ? 0x88 : 0x89)};
+        case 0x12:
+            return {0x1A, 0x05, static_cast<uint8_t>(s.coverOpen ? 0x99 : 0x98)};
+        default:
+            return {0x1A, 0x04, static_cast<uint8_t>(s.batteryLow ? 10 : 80)};
+        }
     default:
         return {};
     }
@@ -132,6 +145,16 @@ int SimSession::QueryAt(const std::vector<uint8_t> &in, size_t p) const
     }
     case preview::Lang::Cat:
         return match({0x51, 0x78, 0xA3, 0x00, 0x01, 0x00, 0x00, 0x00, 0xFF});
+    case preview::Lang::Phomemo: {
+        // 1F 11 with 08, 11 or 12; the other 1F 11 commands are the job's.
+        const int m = match({0x1F, 0x11});
+        if (m <= 0)
+            return m;
+        if (p + 2 >= in.size())
+            return -1;
+        const uint8_t t = in[p + 2];
+        return t == 0x08 || t == 0x11 || t == 0x12 ? 3 : 0;
+    }
     default:
         return 0;
     }
@@ -193,7 +216,10 @@ std::vector<uint8_t> SimSession::Feed(const uint8_t *data, size_t size, SimState
     m_In.insert(m_In.end(), data, data + size);
     size_t i = 0;
     while (i < m_In.size()) {
-        const uint8_t first = m_Lang == preview::Lang::ESCPOS ? DLE : m_Lang == preview::Lang::Cat ? 0x51 : ESC;
+        const uint8_t first = m_Lang == preview::Lang::ESCPOS    ? DLE
+                              : m_Lang == preview::Lang::Cat     ? 0x51
+                              : m_Lang == preview::Lang::Phomemo ? 0x1F
+                                                                 : ESC;
         size_t j = i;
         while (j < m_In.size() && m_In[j] != first)
             ++j;
@@ -249,6 +275,11 @@ void SimSession::Settle(SimState &state, std::vector<std::string> &events)
             state.paperOut = true;
             state.paperOutAfter = -1;
             events.push_back("paper ran out");
+        }
+        if (fate.printed && state.coverOpenAfter > 0 && --state.coverOpenAfter == 0) {
+            state.coverOpen = true;
+            state.coverOpenAfter = -1;
+            events.push_back("cover opened");
         }
         events.push_back("job " + std::to_string(m_Job) + " page " + std::to_string(fate.number) +
                          (fate.printed ? " printed" : " lost (" + fate.why + ")"));

@@ -33,12 +33,13 @@ namespace {
 constexpr const char *kUsage = "Usage: quillfeed-sim --family FAMILY (--port N | --pty PATH) --out DIR [options]\n"
                                "       quillfeed-sim --family FAMILY --pages FILE\n"
                                "\n"
-                               "Acts as a printer of FAMILY (tspl, escpos, cpcl, paperang, peripage, cat):\n"
+                               "Acts as a printer of FAMILY (tspl, escpos, cpcl, paperang, peripage, cat,\n"
+                               "phomemo):\n"
                                "takes jobs on a loopback TCP port, as a network printer on port 9100 does,\n"
                                "or on a pseudo-terminal, as a serial or Bluetooth link does; decodes each job\n"
                                "and writes its printed pages as pictures; answers status queries (TSPL\n"
-                               "ESC ! ?, ESC/POS DLE EOT 1-4, CPCL ESC h, cat printers' A3 frame) from a\n"
-                               "state you can change while it runs.\n"
+                               "ESC ! ?, ESC/POS DLE EOT 1-4, CPCL ESC h, cat printers' A3 frame, Phomemo\n"
+                               "1F 11 11/12/08) from a state you can change while it runs.\n"
                                "\n"
                                "  --port N            listen on 127.0.0.1:N (0: any free port); one job per\n"
                                "                      connection\n"
@@ -64,9 +65,10 @@ constexpr const char *kUsage = "Usage: quillfeed-sim --family FAMILY (--port N |
                                "  --paper-low         paper near its end (ESC/POS)\n"
                                "  --cover-open        cover or head open: as paper out\n"
                                "  --offline           off line (TSPL: paused): as paper out\n"
-                               "  --battery-low       battery low (CPCL, cat printers)\n"
+                               "  --battery-low       battery low (CPCL, cat printers, Phomemo)\n"
                                "  --silent            answers no query\n"
                                "  --paper-out-after N the paper runs out once N more pages are printed\n"
+                               "  --cover-open-after N  the cover opens once N more pages are printed\n"
                                "  --drop-after BYTES  the link drops after BYTES bytes of the next job (once)\n"
                                "  --bytes-per-second B  slow link: takes at most B bytes a second\n"
                                "  --pause-every N     cat printers: notify pause (AE 10), then resume (AE 00),\n"
@@ -119,6 +121,8 @@ bool SetKey(SimState &s, const std::string &key, const std::string &value, bool 
         *flag = n != 0;
     else if (key == "paper-out-after")
         s.paperOutAfter = static_cast<int>(n);
+    else if (key == "cover-open-after")
+        s.coverOpenAfter = static_cast<int>(std::min<long>(std::max<long>(n, -1), INT_MAX));
     else if (key == "drop-after")
         s.dropAfter = n;
     else if (key == "bytes-per-second")
@@ -429,7 +433,7 @@ int main(int argc, char **argv)
             return 0;
         } else if (arg == "--family") {
             if (!value(v) || !preview::ParseLang(v, lang) || lang == preview::Lang::Auto)
-                return Usage("--family needs tspl, escpos, cpcl, paperang, peripage or cat");
+                return Usage("--family needs tspl, escpos, cpcl, paperang, peripage, cat or phomemo");
         } else if (arg == "--port" || arg == "--idle-ms" || arg == "--jobs") {
             if (!value(v) || !ParseNumber(v, n) || n < 0 || (arg == "--port" && n > 65535))
                 return Usage(arg + " needs a number");
@@ -446,8 +450,8 @@ int main(int argc, char **argv)
         } else if (arg == "--pages") {
             if (!value(pagesFile))
                 return Usage("--pages needs a file");
-        } else if (arg == "--paper-out-after" || arg == "--drop-after" || arg == "--bytes-per-second" ||
-                   arg == "--pause-every") {
+        } else if (arg == "--paper-out-after" || arg == "--cover-open-after" || arg == "--drop-after" ||
+                   arg == "--bytes-per-second" || arg == "--pause-every") {
             if (!value(v) || !SetKey(initial, arg.substr(2), v, quit))
                 return Usage(arg + " needs a number");
         } else if (arg.rfind("--", 0) == 0 && SetKey(initial, arg.substr(2), "1", quit)) {
