@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     using namespace qf::fuzz;
     if (size < 1 + kOptionBytes)
         return -1;
-    const int model = 20 + data[0] % 6;
+    static const int models[] = {20, 21, 22, 23, 24, 25, 27};
+    const int model = models[data[0] % 7];
     std::string options;
     const auto &all = AllOptions();
     for (size_t i = 0; i < all.size(); ++i) {
@@ -34,6 +35,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     WriteFile(raster, data + 1 + kOptionBytes, size - 1 - kOptionBytes);
     if (!PagesWithin(raster, kMaxFuzzPixels))
         return -1;
-    RunFilter(raster, PpdForModel(model, (data[0] / 6) % 2), options);
+    RunFilter(raster, PpdForModel(model, (data[0] / 7) % 2), options);
     return 0;
 }

@@ -162,6 +162,9 @@ cups_page_header2_t Header(Reader &in)
     return h;
 }
 
+// Model numbers by the family byte.
+const int kFamilies[] = {20, 21, 22, 23, 24, 25, 27};
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -175,7 +178,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (family & 0x80)
         source.choices["DoubleColor"] = "1";
     const uint8_t name = in.Byte();
-    const std::string modelName = (name & 1) ? "Fuzz" : (name & 2) ? "MXW01" : "";
+    const std::string modelName = (name & 1) ? "Fuzz" : (name & 2) ? "MXW01" : (name & 4) ? "D30" : "";
     // Where the connection breaks: 0 never, else after that many kilobytes.
     const uint32_t breakAt = in.Byte() * 1024u;
 
@@ -191,7 +194,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     };
     const PageNotes notes = [](NoteKind, const std::string &) {};
     PagePath path(
-        20 + family % 6, [&source](tagREGSTRUCT &reg) { ReadSettings(source, reg, [](const std::string &) {}); },
+        kFamilies[family % 7], [&source](tagREGSTRUCT &reg) { ReadSettings(source, reg, [](const std::string &) {}); },
         modelName, sink);
     path.SetNotes(notes);
     if (!path.Known())
