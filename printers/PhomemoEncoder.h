@@ -134,7 +134,9 @@ struct Replies {
 // stops the reading with the reason.
 Replies ParseReplies(const uint8_t *data, size_t size);
 
-// Status queries: paper (1F 11 11) and cover (1F 11 12).
+// Status queries: paper (1F 11 11) and cover (1F 11 12). Which query the
+// printers answer with which reply is our reading of the captures; the
+// replies name what they are about, so their order does not matter.
 constexpr uint8_t kQueryPaper = 0x11;
 constexpr uint8_t kQueryCover = 0x12;
 constexpr uint8_t kQueryBattery = 0x08;

@@ -87,24 +87,12 @@ struct Fault {
 
 // The label page: settings 0..10, first band header at 11, its data from 19.
 const Fault kFaults[] = {
-    {"speed out of range",
-     [](Bytes &b) {
-         b[3] = 6;
-         return size_t(3);
-     },
-     "speed 1 to 5"},
     {"density zero",
      [](Bytes &b) {
          b[7] = 0;
          return size_t(7);
      },
      "density 1 to 15"},
-    {"unknown 1F 11",
-     [](Bytes &b) {
-         b[10] = 0x55;
-         return size_t(10);
-     },
-     "after 1F 11"},
     {"raster mode",
      [](Bytes &b) {
          b[14] = 0x01;
@@ -143,12 +131,6 @@ const Fault kFaults[] = {
          return b.size() - 8;
      },
      "1F F0 05 00 before 1F F0 03 00"},
-    {"unknown command",
-     [](Bytes &b) {
-         b[0] = 0x1C;
-         return size_t(0);
-     },
-     "1B 40, 1B 61"},
 };
 
 TEST(Phomemo, FaultsAreFoundWhereTheyAre)
