@@ -31,7 +31,7 @@ ppds="$build"/ppd/ppd
 printf '%-34s %8s\n' "case" "ms"
 for ras in a4-8 a4-24; do
   printf '%-34s %8s\n' "cat $ras.ras (baseline)" "$(median_ms cat "$tmp/$ras.ras")"
-  for ppd in tspl-300 escpos-80 cpcl-203 paperang-p2 peripage-a6plus cat-gb01 niimbot-b21; do
+  for ppd in tspl-300 escpos-80 cpcl-203 paperang-p2 peripage-a6plus cat-gb01 niimbot-b21 phomemo-m110; do
     ms=$(PPD="$ppds/quillfeed-$ppd.ppd" median_ms "$build"/filter/quillfeed 1 u t 1 "" "$tmp/$ras.ras")
     printf '%-34s %8s\n' "quillfeed $ppd $ras.ras" "$ms"
   done

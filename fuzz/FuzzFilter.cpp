@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     using namespace qf::fuzz;
     if (size < 1 + kOptionBytes)
         return -1;
-    const int model = 20 + data[0] % 7;
+    const int model = 20 + data[0] % 8;
     std::string options;
     const auto &all = AllOptions();
     for (size_t i = 0; i < all.size(); ++i) {

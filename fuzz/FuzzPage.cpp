@@ -176,7 +176,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (family & 0x80)
         source.choices["DoubleColor"] = "1";
     const uint8_t name = in.Byte();
-    const std::string modelName = (name & 1) ? "Fuzz" : (name & 2) ? "MXW01" : (name & 4) ? "D110" : "";
+    // A model name each family with models picks its model by: the cat printers' MXW01, Niimbot's D110, Phomemo's D30.
+    const std::string modelName = (name & 1)   ? "Fuzz"
+                                  : (name & 2) ? "MXW01"
+                                  : (name & 4) ? "D110"
+                                  : (name & 8) ? "D30"
+                                               : "";
     // Where the connection breaks: 0 never, else after that many kilobytes.
     const uint32_t breakAt = in.Byte() * 1024u;
 
@@ -192,7 +197,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     };
     const PageNotes notes = [](NoteKind, const std::string &) {};
     PagePath path(
-        20 + family % 7, [&source](tagREGSTRUCT &reg) { ReadSettings(source, reg, [](const std::string &) {}); },
+        20 + family % 8, [&source](tagREGSTRUCT &reg) { ReadSettings(source, reg, [](const std::string &) {}); },
         modelName, sink);
     path.SetNotes(notes);
     if (!path.Known())

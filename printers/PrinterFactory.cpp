@@ -6,6 +6,7 @@
 #include "PrinterNiimbot.h"
 #include "PrinterPaperang.h"
 #include "PrinterPeriPage.h"
+#include "PrinterPhomemo.h"
 #include "PrinterTSPL.h"
 
 CBaseRender *CreateRenderer(int modelNumber)
@@ -25,6 +26,8 @@ CBaseRender *CreateRenderer(int modelNumber)
         return new CPrinterCat;
     case kModelNiimbot:
         return new CPrinterNiimbot;
+    case kModelPhomemo:
+        return new CPrinterPhomemo;
     default:
         return nullptr;
     }

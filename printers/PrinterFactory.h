@@ -12,6 +12,7 @@ enum PrinterModel {
     kModelPeriPage = 24,
     kModelCat = 25,
     kModelNiimbot = 26,
+    kModelPhomemo = 27,
 };
 
 // A new renderer (reference count 1) or null for an unknown model number.

@@ -2,6 +2,7 @@
 
 #include "CatEncoder.h"
 #include "NiimbotEncoder.h"
+#include "PhomemoEncoder.h"
 
 namespace qf::status {
 
@@ -85,6 +86,31 @@ void ApplyAsb(const uint8_t *a, PrinterStatus &s)
 
 // Replies of DLE EOT 1, 2, 3 and 4 in this order, with automatic status
 // blocks allowed between them; the last word wins for what both report.
+// Both the paper and the cover reply, in either order; anything else that
+// is a reply is passed over.
+ReplyState ReadPhomemo(const uint8_t *r, size_t size, PrinterStatus &s)
+{
+    const phomemo::Replies replies = phomemo::ParseReplies(r, size);
+    if (!replies.ok)
+        return ReplyState::Junk;
+    bool paper = false, cover = false;
+    PrinterStatus t;
+    for (const phomemo::Reply &one : replies.replies) {
+        if (one.kind == phomemo::ReplyKind::Paper) {
+            paper = true;
+            t.paperOut = one.value == phomemo::kPaperOut;
+        } else if (one.kind == phomemo::ReplyKind::Cover) {
+            cover = true;
+            t.coverOpen = one.value == phomemo::kCoverOpen;
+        }
+    }
+    if (!paper || !cover)
+        return ReplyState::Incomplete;
+    t.known = true;
+    s = t;
+    return ReplyState::Done;
+}
+
 ReplyState ReadEscPos(const uint8_t *r, size_t size, PrinterStatus &s)
 {
     PrinterStatus t;
@@ -167,6 +193,12 @@ StatusQuery QueryFor(int modelNumber)
         const auto *b = reinterpret_cast<const uint8_t *>(packet.GetBuffer());
         return {std::vector<uint8_t>(b, b + packet.GetBufferLength()), 0};
     }
+    case 27: {
+        NS_QV_CLASS::CMyBuffer query;
+        phomemo::AddStatusQuery(query);
+        const auto *b = reinterpret_cast<const uint8_t *>(query.GetBuffer());
+        return {std::vector<uint8_t>(b, b + query.GetBufferLength()), 6};
+    }
     default:
         return {};
     }
@@ -199,6 +231,8 @@ ReplyState ReadReply(int modelNumber, const uint8_t *reply, size_t size, Printer
         status = NiimbotHeartbeatStatus(reply, size);
         return status.known ? ReplyState::Done : ReplyState::Junk;
     }
+    case 27:
+        return ReadPhomemo(reply, size, status);
     default:
         return ReplyState::Junk;
     }

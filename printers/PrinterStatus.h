@@ -45,6 +45,11 @@
 //                              whether the roll's tag was read (not read:
 //                              media-empty too, since the printers print
 //                              on no roll they cannot identify).
+//   Phomemo   1F 11 11 1F 11 12  paper, then cover: replies 1A 06 88 no paper
+//                              / 89 paper in, 1A 05 99 cover open / 98
+//                              closed (PhomemoEncoder.h); a "printed" or
+//                              battery reply may come between them and is
+//                              passed over.
 #pragma once
 
 #include <cstddef>
@@ -82,7 +87,7 @@ struct StatusQuery {
 
 // The query for a printer family by model number (20 TSPL, 21 ESC/POS, 22
 // CPCL, 25 cat printers (their A3 state request), 26 Niimbot (the
-// heartbeat); 23 Paperang and 24 PeriPage have none).
+// heartbeat), 27 Phomemo; 23 Paperang and 24 PeriPage have none).
 StatusQuery QueryFor(int modelNumber);
 
 enum class ReplyState {

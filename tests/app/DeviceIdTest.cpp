@@ -33,6 +33,7 @@ TEST(DeviceId, PicksTheDriverTheIdNames)
         {"MFG:Cat Printer;MDL:GB03;CMD:CAT;", "cat-gb03"},
         {"MFG:NIIMBOT;MDL:D110;CMD:NIIMBOT;", "niimbot-d110"},
         {"MFG:Niimbot;MDL:B21;", "niimbot-b21"},
+        {"MFG:Phomemo;MDL:M110;CMD:PHOMEMO;", "phomemo-m110"},
         // Nothing said, or a language of other printers.
         {"MFG:EPSON;MDL:ET-2750;CMD:ESCPL2,BDC,D4,ESCPR1;", nullptr},
         {"MFG:Zebra;MDL:ZD420;CMD:ZPL;", nullptr},

@@ -124,6 +124,12 @@ FAMILY = {
         "zeMediaTracking": (media, "Gap"),
         "Darkness": (default_or(ints(1, 5)), "Default"),
     }),
+    27: {  # Phomemo: density and speed bytes; media per model
+        "zeMediaTracking": (words("Gap", "Continuous", "BLine"), None),
+        "Darkness": (ints(1, 15), "8"),
+        "zePrintRate": (default_or(ints(1, 5)), "Default"),
+        "qfStatusQuery": (words("0", "1"), "0"),  # replies not yet seen on our printers
+    },
 }
 CUPS_OPTIONS = {"PageSize", "PageRegion", "Resolution", "ColorModel"}
 # Print heads of the roll printers, in dots: the page must be exactly that
@@ -174,7 +180,7 @@ def check(path):
 
     model = ppd.attr("cupsModelNumber")
     if model is None or not INT.match(model) or int(model) not in FAMILY:
-        return ["cupsModelNumber %r is not one the filter knows (20 to 26)" % model]
+        return ["cupsModelNumber %r is not one the filter knows (20 to 27)" % model]
     model = int(model)
     wanted = dict(COMMON)
     wanted.update(FAMILY[model])

@@ -275,3 +275,34 @@ TEST(CatState, ReasonsOfTheStateByte)
 }
 
 } // namespace
+
+namespace {
+
+// A Phomemo printer's paper and cover replies, in either order, with
+// others between them; one missing waits, a broken one is junk.
+TEST(PhomemoReply, PaperAndCoverReadInAnyOrder)
+{
+    EXPECT_EQ(QueryFor(27).bytes, (Bytes{0x1F, 0x11, 0x11, 0x1F, 0x11, 0x12}));
+    struct Case {
+        Bytes reply;
+        ReplyState state;
+        std::vector<std::string> reasons;
+    };
+    const std::vector<Case> cases = {
+        {{0x1A, 0x06, 0x89, 0x1A, 0x05, 0x98}, ReplyState::Done, {}},
+        {{0x1A, 0x05, 0x99, 0x1A, 0x0F, 0x0C, 0x1A, 0x06, 0x88},
+         ReplyState::Done,
+         {"media-empty", "media-needed", "cover-open"}},
+        {{0x1A, 0x06, 0x88, 0x1A, 0x05}, ReplyState::Incomplete, {}},
+        {{0x1A, 0x04, 0x50}, ReplyState::Incomplete, {}},
+        {{0x1A, 0x06, 0x77, 0x1A, 0x05, 0x98}, ReplyState::Junk, {}},
+    };
+    for (const Case &c : cases) {
+        PrinterStatus s;
+        EXPECT_EQ(Read(27, c.reply, s), c.state) << c.reply.size();
+        EXPECT_EQ(s.known, c.state == ReplyState::Done);
+        EXPECT_EQ(ReasonKeywords(s), c.reasons) << c.reply.size();
+    }
+}
+
+} // namespace

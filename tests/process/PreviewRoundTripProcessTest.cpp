@@ -47,6 +47,7 @@ struct Family {
     std::string options;
     bool twoColour;
     unsigned dpi;
+    unsigned width = 200; // a head-wide page for families that centre a narrower one
 };
 
 class RoundTrip : public ::testing::TestWithParam<Family> {};
@@ -60,7 +61,7 @@ TEST_P(RoundTrip, DecodedPageIsThePreparedPage)
     printer.options = {{"ImageCompress", {"0", "1"}}, {"zeMediaTracking", {"Continuous", "Gap"}}};
     if (f.twoColour)
         printer.attributes = {{"DoubleColor", "1"}};
-    RasterPage page = TestPage(200, 60, f.twoColour ? 24 : 8, f.dpi);
+    RasterPage page = TestPage(f.width, 60, f.twoColour ? 24 : 8, f.dpi);
 
     FilterCall call;
     call.ppd = WritePpd(dir.path(), printer);
@@ -112,14 +113,15 @@ INSTANTIATE_TEST_SUITE_P(
                       Family{"ESCPOS100dpi", 21, "", false, 100}, Family{"PeriPage", 24, "", false, 203},
                       Family{"PeriPageCompressed", 24, "ImageCompress=1 zeMediaTracking=Gap", false, 203},
                       Family{"Paperang", 23, "zeMediaTracking=Gap", false, 203}, Family{"Cat", 25, "", false, 203},
-                      Family{"Niimbot", 26, "zeMediaTracking=Gap", false, 203}),
+                      Family{"Niimbot", 26, "zeMediaTracking=Gap", false, 203},
+                      Family{"Phomemo", 27, "zeMediaTracking=Gap", false, 203, 384}),
     [](const ::testing::TestParamInfo<Family> &info) { return std::string(info.param.name); });
 
 } // namespace
 
 namespace {
 
-// The bundled test PPDs (tests/data/test-model-20..26.ppd) drive every family:
+// The bundled test PPDs (tests/data/test-model-20..27.ppd) drive every family:
 // a one-bit page passes preparation unchanged, so the decoded page must be
 // the raster itself.
 TEST(BundledTestPpds, EveryModelPrintsTheRasterItself)
@@ -133,7 +135,7 @@ TEST(BundledTestPpds, EveryModelPrintsTheRasterItself)
     }
     const std::string raster = dir.File("page.ras");
     ASSERT_TRUE(WriteRasterFile(raster, {page}, RasterFormat::Uncompressed));
-    for (int model = 20; model <= 26; ++model) {
+    for (int model = 20; model <= 27; ++model) {
         for (const char *options : {"", "ImageCompress=1 Darkness=15 zeMediaTracking=BLine"}) {
             FilterCall call;
             call.ppd = std::string(QF_TEST_DATA) + "/test-model-" + std::to_string(model) + ".ppd";

@@ -107,8 +107,8 @@ Bytes CatFrame(uint8_t cmd, const Bytes &payload)
 {
     // Byte by byte: GCC 12 at -O3 takes an insert after a short list for an overflow.
     Bytes b = {0x51, 0x78, cmd, 0x00, uint8_t(payload.size()), uint8_t(payload.size() >> 8)};
-    for (uint8_t p : payload)
-        b.push_back(p);
+    for (uint8_t v : payload)
+        b.push_back(v);
     b.push_back(preview::CatCrc8(payload.data(), payload.size()));
     b.push_back(0xFF);
     return b;
@@ -189,7 +189,7 @@ TEST(SimSession, NiimbotAnswersBetweenPacketsAndOpensItsLid)
 {
     SimSession session(preview::Lang::Niimbot, 1);
     SimState state;
-    state.lidOpenAfter = 1;
+    state.coverOpenAfter = 1;
     std::vector<std::string> events;
     const Bytes dc = NiimbotRequest(0xDC);
     const Bytes first = NiimbotTask(0x55);
@@ -243,46 +243,85 @@ TEST_P(Answers, SayTheState)
 
 INSTANTIATE_TEST_SUITE_P(
     Families, Answers,
-    ::testing::Values(Answer{preview::Lang::TSPL, kTsplQuery, SimState(), {0x00}},
-                      Answer{preview::Lang::TSPL, kTsplQuery, With(&SimState::paperOut), {0x04}},
-                      Answer{preview::Lang::TSPL, kTsplQuery, With(&SimState::coverOpen), {0x01}},
-                      Answer{preview::Lang::TSPL, kTsplQuery, With(&SimState::offline), {0x10}},
-                      Answer{preview::Lang::CPCL, {0x1B, 'h'}, With(&SimState::paperOut), {0x02}},
-                      Answer{preview::Lang::CPCL, {0x1B, 'h'}, With(&SimState::coverOpen), {0x04}},
-                      Answer{preview::Lang::CPCL, {0x1B, 'h'}, With(&SimState::batteryLow), {0x08}},
-                      Answer{preview::Lang::ESCPOS, {0x10, 0x04, 1}, SimState(), {0x12}},
-                      Answer{preview::Lang::ESCPOS, {0x10, 0x04, 1}, With(&SimState::coverOpen), {0x1A}},
-                      Answer{preview::Lang::ESCPOS, {0x10, 0x04, 2}, With(&SimState::coverOpen), {0x16}},
-                      Answer{preview::Lang::ESCPOS, {0x10, 0x04, 2}, With(&SimState::paperOut), {0x32}},
-                      Answer{preview::Lang::ESCPOS, {0x10, 0x04, 4}, With(&SimState::paperOut), {0x7E}},
-                      Answer{preview::Lang::ESCPOS, {0x10, 0x04, 4}, With(&SimState::paperLow), {0x1E}},
-                      Answer{preview::Lang::Paperang, {0x1B, 'h'}, With(&SimState::paperOut), {}},
-                      Answer{preview::Lang::Cat, kCatQuery, SimState(), CatNotice(0xA3, 0x00)},
-                      Answer{preview::Lang::Cat,
-                             kCatQuery,
-                             With(&SimState::paperOut),
-                             {0x51, 0x78, 0xA3, 0x00, 0x01, 0x00, 0x01, 0x07, 0xFF}},
-                      Answer{preview::Lang::Cat, kCatQuery, With(&SimState::coverOpen), CatNotice(0xA3, 0x02)},
-                      Answer{preview::Lang::Cat, kCatQuery, With(&SimState::batteryLow), CatNotice(0xA3, 0x08)},
-                      // Heartbeat: lid, charge, paper, tag read in the last four of 13 bytes.
-                      Answer{preview::Lang::Niimbot,
-                             NiimbotRequest(0xDC),
-                             SimState(),
-                             {0x55, 0x55, 0xDD, 0x0D, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 1, 0xD5, 0xAA, 0xAA}},
-                      Answer{preview::Lang::Niimbot, NiimbotRequest(0xDC), With(&SimState::coverOpen),
-                             NiimbotReply(0xDD, {0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 4, 0, 1})},
-                      Answer{preview::Lang::Niimbot, NiimbotRequest(0xDC), NoTag(),
-                             NiimbotReply(0xDD, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0})},
-                      Answer{preview::Lang::Niimbot, NiimbotRequest(0xA3), Printed(3),
-                             NiimbotReply(0xB3, {0, 3, 100, 100})},
-                      Answer{preview::Lang::Niimbot, NiimbotRequest(0x1A), NoTag(), NiimbotReply(0x1B, {0})},
-                      Answer{preview::Lang::Niimbot, NiimbotRequest(0x1A), SimState(),
-                             NiimbotReply(0x1B, {0x88, 0x04, 0x51, 0x46, 0,   0,   0,   1,   5,    '5',  '0', 'x', '3',
-                                                 '0',  6,    'Q',  'F',  '0', '0', '0', '1', 0x00, 0xE6, 0,   0,   1})},
-                      Answer{preview::Lang::Niimbot, NiimbotRequest(0x59), SimState(),
-                             NiimbotReply(0x69, {0, 24, 0, 240, 1, 0, 30, 1, 44, 1, 144, 1, 244, 0, 0, 0, 0, 0})}),
+    ::testing::Values(
+        Answer{preview::Lang::TSPL, kTsplQuery, SimState(), {0x00}},
+        Answer{preview::Lang::TSPL, kTsplQuery, With(&SimState::paperOut), {0x04}},
+        Answer{preview::Lang::TSPL, kTsplQuery, With(&SimState::coverOpen), {0x01}},
+        Answer{preview::Lang::TSPL, kTsplQuery, With(&SimState::offline), {0x10}},
+        Answer{preview::Lang::CPCL, {0x1B, 'h'}, With(&SimState::paperOut), {0x02}},
+        Answer{preview::Lang::CPCL, {0x1B, 'h'}, With(&SimState::coverOpen), {0x04}},
+        Answer{preview::Lang::CPCL, {0x1B, 'h'}, With(&SimState::batteryLow), {0x08}},
+        Answer{preview::Lang::ESCPOS, {0x10, 0x04, 1}, SimState(), {0x12}},
+        Answer{preview::Lang::ESCPOS, {0x10, 0x04, 1}, With(&SimState::coverOpen), {0x1A}},
+        Answer{preview::Lang::ESCPOS, {0x10, 0x04, 2}, With(&SimState::coverOpen), {0x16}},
+        Answer{preview::Lang::ESCPOS, {0x10, 0x04, 2}, With(&SimState::paperOut), {0x32}},
+        Answer{preview::Lang::ESCPOS, {0x10, 0x04, 4}, With(&SimState::paperOut), {0x7E}},
+        Answer{preview::Lang::ESCPOS, {0x10, 0x04, 4}, With(&SimState::paperLow), {0x1E}},
+        Answer{preview::Lang::Paperang, {0x1B, 'h'}, With(&SimState::paperOut), {}},
+        Answer{preview::Lang::Cat, kCatQuery, SimState(), CatNotice(0xA3, 0x00)},
+        Answer{preview::Lang::Cat,
+               kCatQuery,
+               With(&SimState::paperOut),
+               {0x51, 0x78, 0xA3, 0x00, 0x01, 0x00, 0x01, 0x07, 0xFF}},
+        Answer{preview::Lang::Cat, kCatQuery, With(&SimState::coverOpen), CatNotice(0xA3, 0x02)},
+        Answer{preview::Lang::Cat, kCatQuery, With(&SimState::batteryLow), CatNotice(0xA3, 0x08)},
+        // Heartbeat: lid, charge, paper, tag read in the last four of 13 bytes.
+        Answer{preview::Lang::Niimbot, NiimbotRequest(0xDC), SimState(), {0x55, 0x55, 0xDD, 0x0D, 0,    0,   0,
+                                                                          0,    0,    0,    0,    0,    0,   0,
+                                                                          4,    0,    1,    0xD5, 0xAA, 0xAA}},
+        Answer{preview::Lang::Niimbot, NiimbotRequest(0xDC), With(&SimState::coverOpen),
+               NiimbotReply(0xDD, {0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 4, 0, 1})},
+        Answer{preview::Lang::Niimbot, NiimbotRequest(0xDC), NoTag(),
+               NiimbotReply(0xDD, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0})},
+        Answer{preview::Lang::Niimbot, NiimbotRequest(0xA3), Printed(3), NiimbotReply(0xB3, {0, 3, 100, 100})},
+        Answer{preview::Lang::Niimbot, NiimbotRequest(0x1A), NoTag(), NiimbotReply(0x1B, {0})},
+        Answer{preview::Lang::Niimbot, NiimbotRequest(0x1A), SimState(),
+               NiimbotReply(0x1B, {0x88, 0x04, 0x51, 0x46, 0,   0,   0,   1,   5,    '5',  '0', 'x', '3',
+                                   '0',  6,    'Q',  'F',  '0', '0', '0', '1', 0x00, 0xE6, 0,   0,   1})},
+        Answer{preview::Lang::Niimbot, NiimbotRequest(0x59), SimState(),
+               NiimbotReply(0x69, {0, 24, 0, 240, 1, 0, 30, 1, 44, 1, 144, 1, 244, 0, 0, 0, 0, 0})},
+        Answer{preview::Lang::Phomemo, {0x1F, 0x11, 0x11}, SimState(), {0x1A, 0x06, 0x89}},
+        Answer{preview::Lang::Phomemo, {0x1F, 0x11, 0x11}, With(&SimState::paperOut), {0x1A, 0x06, 0x88}},
+        Answer{preview::Lang::Phomemo, {0x1F, 0x11, 0x12}, SimState(), {0x1A, 0x05, 0x98}},
+        Answer{preview::Lang::Phomemo, {0x1F, 0x11, 0x12}, With(&SimState::coverOpen), {0x1A, 0x05, 0x99}}),
     [](const ::testing::TestParamInfo<Answer> &info) {
         return std::string(preview::LangName(info.param.lang)) + "_" + std::to_string(info.index);
     });
+
+} // namespace
+
+namespace {
+
+// A Phomemo label of one row: speed, density, media, one band, footer.
+Bytes PhomemoLabel()
+{
+    return {0x1B, 0x4E, 0x0D, 0x05, 0x1B, 0x4E, 0x04, 0x08, 0x1F, 0x11, 0x0A, 0x1D, 0x76, 0x30,
+            0x00, 0x01, 0x00, 0x01, 0x00, 0xF0, 0x1F, 0xF0, 0x05, 0x00, 0x1F, 0xF0, 0x03, 0x00};
+}
+
+// The media command 1F 11 0A is data; the queries between labels are
+// answered; --cover-open-after 1 opens the cover after the first label, so
+// the second query says so and the second label is lost.
+TEST(SimSession, PhomemoCoverOpensAfterALabel)
+{
+    SimSession session(preview::Lang::Phomemo, 1);
+    SimState state;
+    state.coverOpenAfter = 1;
+    std::vector<std::string> events;
+    const Bytes label = PhomemoLabel();
+    const Bytes query = {0x1F, 0x11, 0x12};
+    for (const Bytes &part : {label, query, label}) {
+        const Bytes answer = session.Feed(part.data(), part.size(), state, events);
+        if (part == query)
+            EXPECT_EQ(answer, (Bytes{0x1A, 0x05, 0x99}));
+        else
+            EXPECT_TRUE(answer.empty());
+    }
+    session.Finish(state, events);
+    EXPECT_EQ(session.Queries(), 1);
+    ASSERT_EQ(session.Fates().size(), 2u);
+    EXPECT_TRUE(session.Fates()[0].printed);
+    EXPECT_EQ(session.Fates()[1].why, "cover open");
+}
 
 } // namespace

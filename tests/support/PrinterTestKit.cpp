@@ -346,3 +346,36 @@ ByteVec EmptyRows(unsigned number, unsigned count)
 }
 
 } // namespace niimbottest
+namespace phomemotest {
+
+ByteVec HeadRow(unsigned headDots, unsigned width, unsigned y, const Black &black)
+{
+    const unsigned head = headDots / 8, bytes = (width + 7) / 8;
+    const unsigned left = bytes < head ? (head - bytes) / 2 : 0;
+    ByteVec row(head, 0);
+    for (unsigned x = 0; x < width && x / 8 < head - left; ++x)
+        if (black(x, y))
+            row[left + x / 8] |= static_cast<uint8_t>(0x80u >> (x % 8));
+    return row;
+}
+
+ByteVec Raster(const std::vector<ByteVec> &rows)
+{
+    ByteVec out;
+    const unsigned w = rows.empty() ? 0 : static_cast<unsigned>(rows[0].size());
+    size_t i = 0;
+    do {
+        const size_t n = std::min<size_t>(255, rows.size() - i);
+        const ByteVec head = {0x1D, 0x76, 0x30, 0x00};
+        out.insert(out.end(), head.begin(), head.end());
+        const ByteVec wb = Le16(w), hb = Le16(static_cast<unsigned>(n));
+        out.insert(out.end(), wb.begin(), wb.end());
+        out.insert(out.end(), hb.begin(), hb.end());
+        for (size_t k = 0; k < n; ++k)
+            out.insert(out.end(), rows[i + k].begin(), rows[i + k].end());
+        i += n;
+    } while (i < rows.size());
+    return out;
+}
+
+} // namespace phomemotest

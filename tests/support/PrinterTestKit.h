@@ -194,3 +194,17 @@ ByteVec BitmapRow(unsigned number, const ByteVec &row, unsigned repeat, unsigned
 ByteVec EmptyRows(unsigned number, unsigned count);
 
 } // namespace niimbottest
+// --- Phomemo printers --------------------------------------------------------------
+namespace phomemotest {
+
+// Row y of a page `width` dots wide as a head of `headDots` takes it: the
+// page's bytes centred, bit 7 of a byte its leftmost dot, 1 a dot.
+ByteVec HeadRow(unsigned headDots, unsigned width, unsigned y, const Black &black);
+// GS v 0 commands of at most 255 rows each for `rows`, every row as wide.
+ByteVec Raster(const std::vector<ByteVec> &rows);
+
+inline const ByteVec kLabelFooter = {0x1F, 0xF0, 0x05, 0x00, 0x1F, 0xF0, 0x03, 0x00};
+inline const ByteVec kM02Header = {0x1B, 0x40, 0x1B, 0x61, 0x01, 0x1F, 0x11, 0x02, 0x04};
+inline const ByteVec kM02Footer = {0x1B, 0x64, 0x02, 0x1B, 0x64, 0x02};
+
+} // namespace phomemotest

@@ -9,6 +9,7 @@
 #include "DecodeNiimbot.h"
 #include "DecodePaperang.h"
 #include "DecodePeriPage.h"
+#include "DecodePhomemo.h"
 #include "DecodeTSPL.h"
 
 namespace qf::preview {
@@ -47,6 +48,10 @@ Lang DetectLang(const uint8_t *data, size_t size)
         return Lang::Paperang;
     if (StartsWith(data, size, "\x10\xFF\xFE\x01", 4))
         return Lang::PeriPage;
+    // Phomemo: the label models start with their speed or density (1B 4E),
+    // the M02 with 1B 40 1B 61 01 and its 1F 11 02 header.
+    if (StartsWith(data, size, "\x1B\x4E", 2) || StartsWith(data, size, "\x1B\x40\x1B\x61\x01\x1F\x11\x02", 8))
+        return Lang::Phomemo;
     if (StartsWith(data, size, "\x1B\x40", 2) || StartsWith(data, size, "\x1B\x70", 2) ||
         StartsWith(data, size, "\x1D\x56", 2))
         return Lang::ESCPOS;
@@ -99,11 +104,14 @@ DecodeResult Decode(const uint8_t *data, size_t size, Lang lang)
     case Lang::Niimbot:
         DecodeNiimbot(ctx);
         break;
+    case Lang::Phomemo:
+        DecodePhomemo(ctx);
+        break;
     case Lang::Auto:
-        ctx.Fail(0,
-                 "the start of a TSPL (\"SIZE \"), CPCL (\"! \"), ESC/POS (1B 40, 1B 70, 1D 56), "
-                 "PeriPage (10 FF FE 01), Paperang (A5), cat printer (51 78, 22 21) or Niimbot (55 55) stream, found " +
-                     Hex(data, size < 4 ? size : 4));
+        ctx.Fail(0, "the start of a TSPL (\"SIZE \"), CPCL (\"! \"), ESC/POS (1B 40, 1B 70, 1D 56), "
+                    "PeriPage (10 FF FE 01), Paperang (A5), cat printer (51 78, 22 21), Niimbot (55 55) or "
+                    "Phomemo (1B 4E) stream, found " +
+                        Hex(data, size < 4 ? size : 4));
         break;
     }
     return result;
@@ -126,6 +134,8 @@ const char *LangName(Lang lang)
         return "cat";
     case Lang::Niimbot:
         return "niimbot";
+    case Lang::Phomemo:
+        return "phomemo";
     case Lang::Auto:
         break;
     }
@@ -134,8 +144,8 @@ const char *LangName(Lang lang)
 
 bool ParseLang(const std::string &name, Lang &lang)
 {
-    for (Lang l :
-         {Lang::Auto, Lang::TSPL, Lang::CPCL, Lang::ESCPOS, Lang::PeriPage, Lang::Paperang, Lang::Cat, Lang::Niimbot}) {
+    for (Lang l : {Lang::Auto, Lang::TSPL, Lang::CPCL, Lang::ESCPOS, Lang::PeriPage, Lang::Paperang, Lang::Cat,
+                   Lang::Niimbot, Lang::Phomemo}) {
         if (name == LangName(l)) {
             lang = l;
             return true;

@@ -1,5 +1,5 @@
 // Decoder and checker for the printer byte streams of the filter: TSPL,
-// CPCL, ESC/POS, PeriPage, Paperang, cat printers and Niimbot.
+// CPCL, ESC/POS, PeriPage, Paperang, cat printers, Niimbot and Phomemo printers.
 //
 // Decoding stops at the first malformed byte. The result then carries the
 // offset of that byte, the text of what was expected there, the pages that
@@ -25,6 +25,8 @@
 //   Cat       quality, energy, speed, feed, retract, row-bytes; MXW01
 //             streams intensity and lines (the print request's count)
 //   Niimbot   density, label-type, start, rows, cols, copies, row-bytes
+//   Phomemo   align, header, media, speed, density, row-bytes, bands, feed,
+//             end (DecodePhomemo.h)
 #pragma once
 
 #include <cstdint>
@@ -35,7 +37,7 @@
 
 namespace qf::preview {
 
-enum class Lang { Auto, TSPL, CPCL, ESCPOS, PeriPage, Paperang, Cat, Niimbot };
+enum class Lang { Auto, TSPL, CPCL, ESCPOS, PeriPage, Paperang, Cat, Niimbot, Phomemo };
 
 struct DecodeResult {
     Lang lang = Lang::Auto;           // the language decoded (after detection)
@@ -50,7 +52,8 @@ struct DecodeResult {
 };
 
 // The language a stream's first bytes announce: 55 55 or 03 55 55
-// Niimbot, 51 78 or 22 21 cat printers, A5 Paperang, 10 FF FE 01
+// Niimbot, 51 78 or 22 21 cat printers, 1B 4E or 1B 40 1B 61 01 1F 11 02
+// Phomemo, A5 Paperang, 10 FF FE 01
 // PeriPage, 1B 40 / 1B 70 / 1D 56 ESC/POS, "! " CPCL, "SIZE " TSPL; Auto
 // when none matches. Status queries before them (ESC ! ?, ESC h, DLE EOT n)
 // are passed over.
@@ -60,7 +63,7 @@ Lang DetectLang(const uint8_t *data, size_t size);
 DecodeResult Decode(const std::vector<uint8_t> &bytes, Lang lang = Lang::Auto);
 DecodeResult Decode(const uint8_t *data, size_t size, Lang lang = Lang::Auto);
 
-// "tspl", "cpcl", "escpos", "peripage", "paperang", "cat", "niimbot" (and
+// "tspl", "cpcl", "escpos", "peripage", "paperang", "cat", "niimbot", "phomemo" (and
 // "auto").
 const char *LangName(Lang lang);
 // Inverse of LangName; false for an unknown name.

@@ -184,6 +184,19 @@ std::vector<uint8_t> StatusBytes(preview::Lang lang, const uint8_t *query, size_
     case preview::Lang::Cat:
         // The A3 state byte: bit 0 no paper, 1 cover open, 3 low power.
         return CatNotice(0xA3, static_cast<uint8_t>(bit(s.paperOut, 0) | bit(s.coverOpen, 1) | bit(s.batteryLow, 3)));
+    case preview::Lang::Phomemo:
+        // 1F 11 t: 11 paper (1A 06 88 none, 89 in), 12 cover (1A 05 99 open,
+        // 98 closed), 08 battery (1A 04 percent).
+        if (size < 3)
+            return {};
+        switch (query[2]) {
+        case 0x11:
+            return {0x1A, 0x06, static_cast<uint8_t>(s.paperOut ? 0x88 : 0x89)};
+        case 0x12:
+            return {0x1A, 0x05, static_cast<uint8_t>(s.coverOpen ? 0x99 : 0x98)};
+        default:
+            return {0x1A, 0x04, static_cast<uint8_t>(s.batteryLow ? 10 : 80)};
+        }
     default:
         return {};
     }
@@ -229,6 +242,16 @@ int SimSession::QueryAt(const std::vector<uint8_t> &in, size_t p) const
             most = std::min(most, m);
         }
         return most;
+    }
+    case preview::Lang::Phomemo: {
+        // 1F 11 with 08, 11 or 12; the other 1F 11 commands are the job's.
+        const int m = match({0x1F, 0x11});
+        if (m <= 0)
+            return m;
+        if (p + 2 >= in.size())
+            return -1;
+        const uint8_t t = in[p + 2];
+        return t == 0x08 || t == 0x11 || t == 0x12 ? 3 : 0;
     }
     default:
         return 0;
@@ -308,6 +331,7 @@ std::vector<uint8_t> SimSession::Feed(const uint8_t *data, size_t size, SimState
         const uint8_t first = m_Lang == preview::Lang::ESCPOS    ? DLE
                               : m_Lang == preview::Lang::Cat     ? 0x51
                               : m_Lang == preview::Lang::Niimbot ? 0x55
+                              : m_Lang == preview::Lang::Phomemo ? 0x1F
                                                                  : ESC;
         size_t j = i;
         while (j < m_In.size() && m_In[j] != first)
@@ -362,15 +386,15 @@ void SimSession::Settle(SimState &state, std::vector<std::string> &events)
         fate.printed = fate.why.empty();
         if (fate.printed)
             ++state.pagesPrinted;
-        if (fate.printed && state.lidOpenAfter > 0 && --state.lidOpenAfter == 0) {
-            state.coverOpen = true;
-            state.lidOpenAfter = -1;
-            events.push_back("lid opened");
-        }
         if (fate.printed && state.paperOutAfter > 0 && --state.paperOutAfter == 0) {
             state.paperOut = true;
             state.paperOutAfter = -1;
             events.push_back("paper ran out");
+        }
+        if (fate.printed && state.coverOpenAfter > 0 && --state.coverOpenAfter == 0) {
+            state.coverOpen = true;
+            state.coverOpenAfter = -1;
+            events.push_back("cover opened");
         }
         events.push_back("job " + std::to_string(m_Job) + " page " + std::to_string(fate.number) +
                          (fate.printed ? " printed" : " lost (" + fate.why + ")"));

@@ -28,14 +28,13 @@ struct SimState {
     bool batteryLow = false;
     bool silent = false;     // answers no query at all
     int paperOutAfter = -1;  // the paper runs out once this many more pages are printed (-1 never)
+    int coverOpenAfter = -1; // the cover opens once this many more pages are printed (-1 never)
     long dropAfter = -1;     // the link drops after this many bytes of a job (once; -1 never)
     long bytesPerSecond = 0; // slow link: reads at most this many bytes a second (0 no limit)
     int pauseEvery = 0;      // cat: notifies pause (AE 10), then resume (AE 00), after every N rows (0 never)
-    // Niimbot: the roll's tag (read or not; its label in mm), and the lid
-    // opening once this many more pages are printed (-1 never).
+    // Niimbot: the roll's tag (read or not; its label in mm).
     bool tag = true;
     int tagWidth = 50, tagLength = 30;
-    int lidOpenAfter = -1;
     long pagesPrinted = 0; // every job's, for the print status reply
 
     // Pages sent now would be lost.

@@ -34,12 +34,12 @@ constexpr const char *kUsage = "Usage: quillfeed-sim --family FAMILY (--port N |
                                "       quillfeed-sim --family FAMILY --pages FILE\n"
                                "\n"
                                "Acts as a printer of FAMILY (tspl, escpos, cpcl, paperang, peripage, cat,\n"
-                               "niimbot): takes jobs on a loopback TCP port, as a network printer on port\n"
-                               "9100 does, or on a pseudo-terminal, as a serial or Bluetooth link does;\n"
-                               "decodes each job and writes its printed pages as pictures; answers status\n"
-                               "queries (TSPL ESC ! ?, ESC/POS DLE EOT 1-4, CPCL ESC h, cat printers' A3\n"
-                               "frame, Niimbot heartbeat DC, print status A3, tag 1A and label info 59)\n"
-                               "from a state you can change while it runs.\n"
+                               "niimbot, phomemo): takes jobs on a loopback TCP port, as a network printer\n"
+                               "on port 9100 does, or on a pseudo-terminal, as a serial or Bluetooth link\n"
+                               "does; decodes each job and writes its printed pages as pictures; answers\n"
+                               "status queries (TSPL ESC ! ?, ESC/POS DLE EOT 1-4, CPCL ESC h, cat printers'\n"
+                               "A3 frame, Niimbot heartbeat DC, print status A3, tag 1A and label info 59,\n"
+                               "Phomemo 1F 11 11/12/08) from a state you can change while it runs.\n"
                                "\n"
                                "  --port N            listen on 127.0.0.1:N (0: any free port); one job per\n"
                                "                      connection\n"
@@ -65,9 +65,11 @@ constexpr const char *kUsage = "Usage: quillfeed-sim --family FAMILY (--port N |
                                "  --paper-low         paper near its end (ESC/POS)\n"
                                "  --cover-open        cover, head or lid open: as paper out\n"
                                "  --offline           off line (TSPL: paused): as paper out\n"
-                               "  --battery-low       battery low (CPCL, cat printers, Niimbot)\n"
+                               "  --battery-low       battery low (CPCL, cat printers, Niimbot, Phomemo)\n"
                                "  --silent            answers no query\n"
                                "  --paper-out-after N the paper runs out once N more pages are printed\n"
+                               "  --cover-open-after N  the cover (a Niimbot's lid) opens once N more pages\n"
+                               "                      are printed\n"
                                "  --drop-after BYTES  the link drops after BYTES bytes of the next job (once)\n"
                                "  --bytes-per-second B  slow link: takes at most B bytes a second\n"
                                "  --pause-every N     cat printers: notify pause (AE 10), then resume (AE 00),\n"
@@ -75,7 +77,6 @@ constexpr const char *kUsage = "Usage: quillfeed-sim --family FAMILY (--port N |
                                "  --tag WxL           Niimbot: the roll's tag is read, its labels W x L mm\n"
                                "                      (default 50x30)\n"
                                "  --no-tag            Niimbot: no tag is read (the heartbeat says so)\n"
-                               "  --lid-open-after N  Niimbot: the lid opens once N more pages are printed\n"
                                "\n"
                                "Paperang and PeriPage printers answer nothing: their status replies are not\n"
                                "public. Exit status: 0 after --jobs jobs, quit=1 or SIGTERM; 2 usage or I/O\n"
@@ -140,8 +141,8 @@ bool SetKey(SimState &s, const std::string &key, const std::string &value, bool 
         *flag = n != 0;
     else if (key == "paper-out-after")
         s.paperOutAfter = static_cast<int>(n);
-    else if (key == "lid-open-after")
-        s.lidOpenAfter = static_cast<int>(std::min<long>(std::max<long>(n, -1), INT_MAX));
+    else if (key == "cover-open-after")
+        s.coverOpenAfter = static_cast<int>(std::min<long>(std::max<long>(n, -1), INT_MAX));
     else if (key == "no-tag")
         s.tag = n == 0;
     else if (key == "drop-after")
@@ -454,7 +455,7 @@ int main(int argc, char **argv)
             return 0;
         } else if (arg == "--family") {
             if (!value(v) || !preview::ParseLang(v, lang) || lang == preview::Lang::Auto)
-                return Usage("--family needs tspl, escpos, cpcl, paperang, peripage, cat or niimbot");
+                return Usage("--family needs tspl, escpos, cpcl, paperang, peripage, cat, niimbot or phomemo");
         } else if (arg == "--port" || arg == "--idle-ms" || arg == "--jobs") {
             if (!value(v) || !ParseNumber(v, n) || n < 0 || (arg == "--port" && n > 65535))
                 return Usage(arg + " needs a number");
@@ -471,8 +472,8 @@ int main(int argc, char **argv)
         } else if (arg == "--pages") {
             if (!value(pagesFile))
                 return Usage("--pages needs a file");
-        } else if (arg == "--paper-out-after" || arg == "--drop-after" || arg == "--bytes-per-second" ||
-                   arg == "--pause-every" || arg == "--lid-open-after") {
+        } else if (arg == "--paper-out-after" || arg == "--cover-open-after" || arg == "--drop-after" ||
+                   arg == "--bytes-per-second" || arg == "--pause-every") {
             if (!value(v) || !SetKey(initial, arg.substr(2), v, quit))
                 return Usage(arg + " needs a number");
         } else if (arg == "--tag") {
