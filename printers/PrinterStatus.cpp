@@ -158,6 +158,15 @@ ReplyState ReadEscPos(const uint8_t *r, size_t size, PrinterStatus &s)
     return ReplyState::Done;
 }
 
+// A query the family's encoder writes.
+StatusQuery Query(void (*add)(NS_QV_CLASS::CMyBuffer &), size_t replyBytes)
+{
+    NS_QV_CLASS::CMyBuffer bytes;
+    add(bytes);
+    const auto *b = reinterpret_cast<const uint8_t *>(bytes.GetBuffer());
+    return {std::vector<uint8_t>(b, b + bytes.GetBufferLength()), replyBytes};
+}
+
 } // namespace
 
 bool PrinterStatus::MustWait() const
@@ -181,24 +190,12 @@ StatusQuery QueryFor(int modelNumber)
         return {{DLE, EOT, 1, DLE, EOT, 2, DLE, EOT, 3, DLE, EOT, 4}, 4};
     case 22:
         return {{ESC, 'h'}, 1};
-    case 25: { // its answer comes as a notification of its own length
-        NS_QV_CLASS::CMyBuffer frame;
-        cat::AddStateRequest(frame);
-        const auto *b = reinterpret_cast<const uint8_t *>(frame.GetBuffer());
-        return {std::vector<uint8_t>(b, b + frame.GetBufferLength()), 0};
-    }
-    case 26: { // the reply's length depends on the model
-        NS_QV_CLASS::CMyBuffer packet;
-        niimbot::AddHeartbeat(packet);
-        const auto *b = reinterpret_cast<const uint8_t *>(packet.GetBuffer());
-        return {std::vector<uint8_t>(b, b + packet.GetBufferLength()), 0};
-    }
-    case 27: {
-        NS_QV_CLASS::CMyBuffer query;
-        phomemo::AddStatusQuery(query);
-        const auto *b = reinterpret_cast<const uint8_t *>(query.GetBuffer());
-        return {std::vector<uint8_t>(b, b + query.GetBufferLength()), 6};
-    }
+    case 25: // its answer comes as a notification of its own length
+        return Query(cat::AddStateRequest, 0);
+    case 26: // the reply's length depends on the model
+        return Query(niimbot::AddHeartbeat, 0);
+    case 27:
+        return Query(phomemo::AddStatusQuery, 6);
     default:
         return {};
     }
