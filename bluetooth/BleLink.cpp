@@ -309,6 +309,42 @@ void BleLink::Close()
 
 // ------------------------------------------------------------- the stream
 
+namespace {
+
+enum class Cut { Bad, More, Whole };
+
+// The frame at `f` (`left` bytes there): Whole with its length in `total`,
+// More when its end has not come, Bad (with the reason) when it is none.
+Cut NextFrame(const uint8_t *f, size_t left, size_t &total, std::string &why)
+{
+    const bool niimbot = f[0] == 0x55 || f[0] == 0x03;
+    const size_t head = f[0] == 0x03 ? 1 : 0;
+    const uint8_t p0 = niimbot ? 0x55 : f[0], p1 = niimbot ? 0x55 : f[0] == 0x51 ? 0x78 : 0x21;
+    if ((!niimbot && p0 != 0x51 && p0 != 0x22) || (left > head && f[head] != p0) ||
+        (left > head + 1 && f[head + 1] != p1)) {
+        why = "byte";
+        return Cut::Bad;
+    }
+    if (niimbot) {
+        if (left < head + 4)
+            return Cut::More;
+        total = head + f[head + 3] + 7u;
+    } else {
+        if (left < 6)
+            return Cut::More;
+        total = (f[4] | static_cast<size_t>(f[5]) << 8) + 8;
+    }
+    if (left < total)
+        return Cut::More;
+    if (niimbot ? f[total - 2] != 0xAA || f[total - 1] != 0xAA : f[total - 1] != 0xFF) {
+        why = "end";
+        return Cut::Bad;
+    }
+    return Cut::Whole;
+}
+
+} // namespace
+
 bool FrameSplitter::Add(const uint8_t *data, size_t size, std::vector<Piece> &out, std::string &error)
 {
     std::vector<uint8_t> bytes = std::move(partial_);
@@ -318,30 +354,25 @@ bool FrameSplitter::Add(const uint8_t *data, size_t size, std::vector<Piece> &ou
     size_t at = 0;
     while (at < bytes.size()) {
         const uint8_t *f = bytes.data() + at;
-        const size_t left = bytes.size() - at;
-        if ((left >= 1 && f[0] != 0x51 && f[0] != 0x22) ||
-            (left >= 2 && !((f[0] == 0x51 && f[1] == 0x78) || (f[0] == 0x22 && f[1] == 0x21)))) {
-            error = "The data for the printer is not in its frames (byte " + std::to_string(at) + ")";
+        size_t total = 0;
+        std::string why;
+        const Cut cut = NextFrame(f, bytes.size() - at, total, why);
+        if (cut == Cut::Bad) {
+            error = why == "end" ? "The data for the printer is not in its frames (a frame without its end)"
+                                 : "The data for the printer is not in its frames (byte " + std::to_string(at) + ")";
             return false;
         }
-        if (left < 6)
+        if (cut == Cut::More)
             break;
-        const size_t length = f[4] | static_cast<size_t>(f[5]) << 8;
-        if (left < length + 8)
-            break;
-        if (f[length + 7] != 0xFF) {
-            error = "The data for the printer is not in its frames (a frame without its end)";
-            return false;
-        }
         altPreamble_ = altPreamble_ || f[0] == 0x22;
-        const bool bulk = f[2] == kBulk;
+        const bool bulk = f[0] != 0x55 && f[0] != 0x03 && f[2] == kBulk;
         const Channel channel = bulk ? Channel::Bulk : Channel::Control;
         const uint8_t *from = bulk ? f + 6 : f;
-        const size_t n = bulk ? length : length + 8;
+        const size_t n = bulk ? total - 8 : total;
         if (pieces.empty() || pieces.back().channel != channel)
             pieces.push_back({channel, {}});
         pieces.back().bytes.insert(pieces.back().bytes.end(), from, from + n);
-        at += length + 8;
+        at += total;
     }
     partial_.assign(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end());
     for (Piece &p : pieces)

@@ -145,13 +145,17 @@ private:
     int pauses_ = 0;
 };
 
-// The printer's byte stream, frame by frame:
+// The printer's byte stream, frame by frame, the cat printers':
 //
 //     P0 P1 CMD 00 LEN_LO LEN_HI PAYLOAD... CRC8 FF     (P0 P1: 51 78 or 22 21)
 //
-// A frame of command FE carries bulk data: its payload alone is for the bulk
-// characteristic; every other frame goes whole to control. Frames may arrive
-// cut anywhere; a frame's start is kept until its end comes.
+// or Niimbot's packets:
+//
+//     [03] 55 55 CMD LEN DATA... XOR AA AA
+//
+// A cat frame of command FE carries bulk data: its payload alone is for the
+// bulk characteristic; every other frame goes whole to control. Frames may
+// arrive cut anywhere; a frame's start is kept until its end comes.
 class FrameSplitter {
 public:
     struct Piece {

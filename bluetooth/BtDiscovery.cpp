@@ -92,6 +92,14 @@ std::string Printable(const std::string &name)
     return out;
 }
 
+// Printed to over Bluetooth LE: a device announcing a printer service, or
+// named as a printer of a family that has only LE (cat printers) or mostly
+// (Niimbot).
+bool OverLe(const Device &d)
+{
+    return d.leService || d.guess.family == Family::Cat || d.guess.family == Family::Niimbot;
+}
+
 Scan Fail(Scan::Status status, const std::string &message)
 {
     Scan s;
@@ -171,7 +179,7 @@ Scan ScanBluez(int timeoutMs)
         d.guess = GuessModel(p.name.empty() ? d.name : p.name);
         if (d.guess.family == Family::Unknown)
             d.guess = GuessModel(d.name);
-        if (d.guess.family == Family::Cat || d.leService) {
+        if (OverLe(d)) {
             BleTarget t;
             t.address = d.address;
             d.uri = MakeBleUri(t);
@@ -209,7 +217,7 @@ std::vector<Device> PairedPrinters(const Scan &scan)
 
 std::vector<Device> LePrinters(const Scan &scan)
 {
-    return Sorted(scan, [](const Device &d) { return d.leService || d.guess.family == Family::Cat; });
+    return Sorted(scan, OverLe);
 }
 
 Scan ScanBluezForLe(int timeoutMs, int scanMs)

@@ -28,6 +28,18 @@ const Pattern kPatterns[] = {
     {"^mx09", Family::Cat, "cat-mx09", "Cat printer MX09", "MFG:Cat Printer;MDL:MX09;CMD:CAT;"},
     {"^mx10", Family::Cat, "cat-mx10", "Cat printer MX10", "MFG:Cat Printer;MDL:MX10;CMD:CAT;"},
     {"^mx11", Family::Cat, "cat-mx11", "Cat printer MX11", "MFG:Cat Printer;MDL:MX11;CMD:CAT;"},
+    // Niimbot printers announce their model and a serial number: "D110-H123".
+    {"^d110", Family::Niimbot, "niimbot-d110", "Niimbot D110", "MFG:NIIMBOT;MDL:D110;CMD:NIIMBOT;"},
+    {"^d11", Family::Niimbot, "niimbot-d11", "Niimbot D11", "MFG:NIIMBOT;MDL:D11;CMD:NIIMBOT;"},
+    {"^b18", Family::Niimbot, "niimbot-b18", "Niimbot B18", "MFG:NIIMBOT;MDL:B18;CMD:NIIMBOT;"},
+    {"^b21", Family::Niimbot, "niimbot-b21", "Niimbot B21", "MFG:NIIMBOT;MDL:B21;CMD:NIIMBOT;"},
+    {"^b1-", Family::Niimbot, "niimbot-b1", "Niimbot B1", "MFG:NIIMBOT;MDL:B1;CMD:NIIMBOT;"},
+    // Phomemo's announce their model ("M110", "M02 Pro").
+    {"^m02", Family::Phomemo, "phomemo-m02", "Phomemo M02", "MFG:Phomemo;MDL:M02;CMD:PHOMEMO;"},
+    {"^m110", Family::Phomemo, "phomemo-m110", "Phomemo M110", "MFG:Phomemo;MDL:M110;CMD:PHOMEMO;"},
+    {"^m120", Family::Phomemo, "phomemo-m110", "Phomemo M110", "MFG:Phomemo;MDL:M110;CMD:PHOMEMO;"},
+    {"^m220", Family::Phomemo, "phomemo-m220", "Phomemo M220", "MFG:Phomemo;MDL:M220;CMD:PHOMEMO;"},
+    {"^m221", Family::Phomemo, "phomemo-m220", "Phomemo M220", "MFG:Phomemo;MDL:M220;CMD:PHOMEMO;"},
     {"paperang_p2", Family::Paperang, "paperang-p2", "Paperang P2", "MFG:Paperang;MDL:P2;"},
     {"paperang p2", Family::Paperang, "paperang-p2", "Paperang P2", "MFG:Paperang;MDL:P2;"},
     {"paperang", Family::Paperang, "paperang-p1", "Paperang P1", "MFG:Paperang;MDL:P1;"},

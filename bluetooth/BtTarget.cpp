@@ -54,11 +54,17 @@ struct FamilyRow {
 //              print it; 2 ips (50.8 mm/s) at 8 dots/mm with 104-byte rows
 //              (832 dots) is 42 kB/s; 1024 bytes every 25 ms = 40960 B/s.
 //   Cat        Bluetooth LE only (quillble:, BleLink.h); no RFCOMM pacing.
+//   Niimbot    mostly LE; for the serial port some models have, the
+//              slowest pacing (256 / 70 ms): their speeds are not published.
+//   Phomemo    M02, M110 (48-byte rows), M220 (72): speeds not published;
+//              at 20 mm/s and 8 dots/mm the M110 takes 7680 B/s; 256 bytes
+//              every 35 ms = 7314 B/s.
 //   Unknown    the slowest of these.
 const FamilyRow kFamilies[] = {
     {Family::Tspl, "tspl", 20, {1024, 25}},        {Family::EscPos, "escpos", 21, {512, 30}},
     {Family::Cpcl, "cpcl", 22, {1024, 25}},        {Family::Paperang, "paperang", 23, {256, 70}},
     {Family::PeriPage, "peripage", 24, {256, 70}}, {Family::Cat, "cat", 25, {256, 70}},
+    {Family::Niimbot, "niimbot", 26, {256, 70}},   {Family::Phomemo, "phomemo", 27, {256, 35}},
 };
 const Pacing kUnknownPacing = {256, 70};
 

@@ -27,12 +27,12 @@ bool ParseAddress(const std::string &text, Address &out);
 std::string FormatAddress(const Address &a);        // 00:11:22:33:44:AA
 std::string FormatAddressCompact(const Address &a); // 0011223344AA
 
-enum class Family { Unknown, Tspl, EscPos, Cpcl, Paperang, PeriPage, Cat };
+enum class Family { Unknown, Tspl, EscPos, Cpcl, Paperang, PeriPage, Cat, Niimbot, Phomemo };
 
 const char *FamilyName(Family f); // "tspl", ..., "" for Unknown
 bool ParseFamily(const std::string &name, Family &out);
 // The PPD's cupsModelNumber: 20 TSPL ... 24 PeriPage, 25 the Bluetooth LE
-// cat printers.
+// cat printers, 26 Niimbot, 27 Phomemo.
 Family FamilyOfModelNumber(int modelNumber);
 
 // Data goes in chunks of `chunk` bytes, each followed by `pauseMs` of

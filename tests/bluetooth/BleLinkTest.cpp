@@ -292,8 +292,12 @@ TEST(FrameSplitter, WholeFramesByChannelWhereverTheStreamIsCut)
     const auto l2 = Frame(0x22, 0x21, 0xFE, std::vector<uint8_t>(48, 0x02));
     const auto flush = Frame(0x22, 0x21, 0xAD, {0});
     const std::vector<uint8_t> classic = Cat({a, b}), mx = Cat({req, l1, l2, flush});
+    // Niimbot: the connect packet (03 first), a row, a page end.
+    const std::vector<uint8_t> niimbot = Cat({{0x03, 0x55, 0x55, 0xC1, 0x01, 0x01, 0xC1, 0xAA, 0xAA},
+                                              {0x55, 0x55, 0x84, 0x03, 0x00, 0x00, 0x02, 0x85, 0xAA, 0xAA},
+                                              {0x55, 0x55, 0xE3, 0x01, 0x01, 0xE3, 0xAA, 0xAA}});
     for (size_t cut : {size_t(1), size_t(5), size_t(7), size_t(56), size_t(61), size_t(1000)}) {
-        for (const auto *stream : {&classic, &mx}) {
+        for (const auto *stream : {&classic, &mx, &niimbot}) {
             bt::FrameSplitter s;
             std::vector<bt::FrameSplitter::Piece> out;
             std::string error;
@@ -308,8 +312,8 @@ TEST(FrameSplitter, WholeFramesByChannelWhereverTheStreamIsCut)
                 if (order.empty() || order.back() != p.channel)
                     order.push_back(p.channel);
             }
-            if (stream == &classic) {
-                EXPECT_EQ(control, classic) << cut;
+            if (stream != &mx) {
+                EXPECT_EQ(control, *stream) << cut;
                 EXPECT_TRUE(bulk.empty());
             } else {
                 EXPECT_EQ(control, Cat({req, flush})) << cut;
@@ -325,7 +329,9 @@ TEST(FrameSplitter, BytesThatAreNotFramesAreRefused)
 {
     auto noEnd = Frame(0x51, 0x78, 0xA1, {1, 0});
     noEnd.back() = 0x00;
-    for (const auto &bad : {std::vector<uint8_t>{'S', 'I', 'Z', 'E'}, std::vector<uint8_t>{0x51, 0x00}, noEnd}) {
+    const std::vector<uint8_t> niimbotNoEnd = {0x55, 0x55, 0xE3, 0x01, 0x01, 0xE3, 0xAA, 0x00};
+    for (const auto &bad : {std::vector<uint8_t>{'S', 'I', 'Z', 'E'}, std::vector<uint8_t>{0x51, 0x00}, noEnd,
+                            std::vector<uint8_t>{0x03, 0x56}, niimbotNoEnd}) {
         bt::FrameSplitter s;
         std::vector<bt::FrameSplitter::Piece> out;
         std::string error;

@@ -184,6 +184,7 @@ struct RateCase {
 const RateCase kRates[] = {
     {bt::Family::Paperang, 10, 8, 48}, {bt::Family::PeriPage, 10, 8, 48}, {bt::Family::EscPos, 50, 8, 48},
     {bt::Family::Tspl, 50.8, 8, 104},  {bt::Family::Cpcl, 50.8, 8, 104},  {bt::Family::Unknown, 10, 8, 48},
+    {bt::Family::Niimbot, 10, 8, 48},  {bt::Family::Phomemo, 20, 8, 48},
 };
 
 TEST(BtPacing, EachFamilyStaysUnderItsSlowestPrintersRate)
@@ -205,7 +206,9 @@ TEST(BtFamily, ModelNumbersOfThePpds)
     EXPECT_EQ(bt::FamilyOfModelNumber(24), bt::Family::PeriPage);
     EXPECT_EQ(bt::FamilyOfModelNumber(-1), bt::Family::Unknown);
     EXPECT_EQ(bt::FamilyOfModelNumber(25), bt::Family::Cat);
-    EXPECT_EQ(bt::FamilyOfModelNumber(26), bt::Family::Unknown);
+    EXPECT_EQ(bt::FamilyOfModelNumber(26), bt::Family::Niimbot);
+    EXPECT_EQ(bt::FamilyOfModelNumber(27), bt::Family::Phomemo);
+    EXPECT_EQ(bt::FamilyOfModelNumber(28), bt::Family::Unknown);
 }
 
 struct GuessCase {
@@ -225,6 +228,10 @@ const GuessCase kGuesses[] = {
     {"POS-80C", bt::Family::EscPos, "escpos-80"},
     {"BlueTooth Printer", bt::Family::EscPos, "escpos-58"},
     {"XP-365B", bt::Family::Tspl, "tspl-203"},
+    {"D110-H456", bt::Family::Niimbot, "niimbot-d110"}, // not the D11
+    {"D11-A123", bt::Family::Niimbot, "niimbot-d11"},
+    {"B18-C1", bt::Family::Niimbot, "niimbot-b18"}, // not the B1
+    {"M120", bt::Family::Phomemo, "phomemo-m110"},
     {"My phone", bt::Family::Unknown, ""},
     {"", bt::Family::Unknown, ""},
     {"SuperMTP-II", bt::Family::Unknown, ""}, // the generic names count only at the start

@@ -10,8 +10,10 @@
 
 namespace {
 
-const char *const kNames[] = {"Paperang", "Paperang_P2", "PeriPage_1234", "PeriPage+1234", "MTP-II", "POS-80C",
-                              "XP-365B",  "RPP02N",      "PT-210",        "GB01",          "MX10",   "MXW01"};
+const char *const kNames[] = {"Paperang", "Paperang_P2", "PeriPage_1234", "PeriPage+1234", "MTP-II",   "POS-80C",
+                              "XP-365B",  "RPP02N",      "PT-210",        "GB01",          "MX10",     "MXW01",
+                              "D11-A123", "D110-H456",   "B18-C1",        "B1-G789",       "B21-L2B3", "M02 Pro",
+                              "M110",     "M120",        "M220",          "M221"};
 
 std::string Field(const std::string &id, const std::string &key)
 {
@@ -39,9 +41,10 @@ TEST(GuessDrivers, DeviceIdNamesTheMakerAndModelOfThatDriver)
         const PpdModel *model = FindModel(g.driver);
         ASSERT_NE(model, nullptr) << name;
         const std::string mfg = Field(g.deviceId, "MFG"), mdl = Field(g.deviceId, "MDL");
-        EXPECT_EQ(mfg, model->manufacturer) << name;
+        EXPECT_EQ(strcasecmp(mfg.c_str(), model->manufacturer), 0) << name << ": " << mfg;
         const std::string full = mfg + " " + mdl;
-        EXPECT_TRUE(mdl == model->modelName || full == model->modelName) << name << ": " << model->modelName;
+        EXPECT_TRUE(mdl == model->modelName || strcasecmp(full.c_str(), model->modelName) == 0)
+            << name << ": " << model->modelName;
     }
 }
 
