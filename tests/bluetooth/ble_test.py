@@ -114,7 +114,9 @@ IPP_JOB = """{
 
 def split_frames(stream):
     """The control frames and bulk payloads of a printer stream, as the
-    transport must send them."""
+    transport must send them (a Niimbot stream goes whole to control)."""
+    if stream[:1] in (b"\x55", b"\x03"):
+        return stream, b""
     control, bulk, at = b"", b"", 0
     while at < len(stream):
         n = stream[at + 4] | stream[at + 5] << 8
@@ -179,9 +181,9 @@ class App:
             self.proc.wait()
 
 
-def backend_case(args, bus, mock, driver, name, options, stream):
+def backend_case(args, bus, mock, driver, address, name, options, stream):
     """The CUPS backend sends a job's stream as the app does."""
-    address = "AA:00:00:00:02:0" + ("2" if options else "1")
+    address = address.replace(":01:", ":02:")
     log = os.path.join(args.work, "backend-" + driver + ".log")
     mock.printer(address, name, log=log, mtu=185, **options)
     job = os.path.join(args.work, "backend-job.bin")
@@ -201,7 +203,7 @@ def backend_case(args, bus, mock, driver, name, options, stream):
 def app_cases(args, bus, mock):
     """Through the app: the same picture on a quillble: printer and on a
     file: one of the same driver gives the same bytes (control and bulk
-    apart on the MXW01); a printer out of paper keeps the job waiting until
+    apart on the MXW01; a Niimbot D110 through its own service); a printer out of paper keeps the job waiting until
     paper is back, then prints it once; a link dropped mid-job ends the job
     with the reason and the next one prints."""
     app = App(args, bus)
@@ -209,6 +211,7 @@ def app_cases(args, bus, mock):
         for driver, address, name, options in [
             ("cat-gb02", "AA:00:00:00:01:01", "GB02", {}),
             ("cat-mxw01", "AA:00:00:00:01:02", "MXW01", {"bulk": True}),
+            ("niimbot-d110", "AA:00:00:00:01:04", "D110-A103", {"profile": "niimbot"}),
         ]:
             log = os.path.join(args.work, driver + ".log")
             mock.printer(address, name, log=log, mtu=185, **options)
@@ -233,7 +236,7 @@ def app_cases(args, bus, mock):
             if driver == "cat-gb02":
                 want_gb02 = stream
             if args.backend and stream:
-                backend_case(args, bus, mock, driver, name, options, stream)
+                backend_case(args, bus, mock, driver, address, name, options, stream)
 
         # A link that drops in the middle of a job ends it with the reason;
         # the next job prints whole.
