@@ -32,6 +32,7 @@
 #include "PagePath.h"
 #include "Resync.h"
 #include "SettingsReader.h"
+#include "LoadedLabels.h"
 #include "StatusMonitor.h"
 
 static_assert(kMaxVendor == PAPPL_MAX_VENDOR, "the driver table's vendor limit must be PAPPL's");
@@ -411,6 +412,11 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *giv
     }
     if (!Resync(job, device, model->modelNumber, ctx->inFlight.get())) {
         SayOutputFailed(job, device);
+        delete ctx;
+        return false;
+    }
+    if (!CheckLoadedLabels(job, device, *model, options)) {
+        StatusEndJob(job);
         delete ctx;
         return false;
     }

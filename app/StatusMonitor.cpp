@@ -291,6 +291,31 @@ bool StatusBeforePage(pappl_job_t *job, pappl_device_t *device, int modelNumber)
     return true;
 }
 
+std::vector<uint8_t> AskPrinter(pappl_job_t *job, pappl_device_t *device, const std::vector<uint8_t> &request,
+                                int timeoutMs, const std::function<bool(const std::vector<uint8_t> &)> &whole)
+{
+    std::vector<uint8_t> answer;
+    if (!Answers(papplJobGetPrinter(job)))
+        return answer;
+    DeviceLink &link = LinkOf(job, device);
+    uint8_t buffer[512];
+    while (link.Receive(buffer, sizeof buffer, 0) > 0) {
+        // stale bytes of an earlier question
+    }
+    if (!link.Send(request))
+        return answer;
+    const int64_t deadline = NowMs() + timeoutMs;
+    while (!whole(answer)) {
+        const int64_t left = deadline - NowMs();
+        if (left <= 0)
+            break;
+        const long n = link.Receive(buffer, sizeof buffer, static_cast<int>(left));
+        if (n > 0)
+            answer.insert(answer.end(), buffer, buffer + n);
+    }
+    return answer;
+}
+
 void StatusEndJob(pappl_job_t *job)
 {
     std::unique_ptr<DeviceLink> link;

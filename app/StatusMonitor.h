@@ -14,9 +14,20 @@
 
 #include <pappl/pappl.h>
 
+#include <cstdint>
+#include <functional>
+#include <vector>
+
 // Before a page is sent; false when the job must end (cancelled while
 // waiting, or the printer has gone), with the job's message set.
 bool StatusBeforePage(pappl_job_t *job, pappl_device_t *device, int modelNumber);
+
+// A question of the job's own to its printer, on a connection that carries
+// answers back: `request` is sent and what comes back within timeoutMs is
+// read until `whole` says it holds the answer. Empty when none came (or the
+// connection carries none back).
+std::vector<uint8_t> AskPrinter(pappl_job_t *job, pappl_device_t *device, const std::vector<uint8_t> &request,
+                                int timeoutMs, const std::function<bool(const std::vector<uint8_t> &)> &whole);
 
 // End of a job, before PAPPL closes the device.
 void StatusEndJob(pappl_job_t *job);

@@ -111,6 +111,17 @@ IPP_JOB = """{
 }
 """
 
+IPP_ATTRS = """{
+ OPERATION Get-Printer-Attributes
+ GROUP operation-attributes-tag
+ ATTR charset attributes-charset utf-8
+ ATTR language attributes-natural-language en
+ ATTR uri printer-uri $uri
+ STATUS successful-ok
+%s
+}
+"""
+
 
 def split_frames(stream):
     """The control frames and bulk payloads of a printer stream, as the
@@ -172,6 +183,14 @@ class App:
                            capture_output=True, text=True, timeout=limit + 60)
         return p.stdout
 
+    def attributes(self, printer, *names):
+        test = os.path.join(self.work, "attrs.test")
+        with open(test, "w") as f:
+            f.write(IPP_ATTRS % "\n".join(" DISPLAY " + n for n in names))
+        p = subprocess.run(["ipptool", "-t", f"ipp://localhost:{self.port}/ipp/print/{printer}", test],
+                           capture_output=True, text=True, timeout=60)
+        return p.stdout
+
     def stop(self):
         self.proc.terminate()
         try:
@@ -211,7 +230,7 @@ def app_cases(args, bus, mock):
         for driver, address, name, options in [
             ("cat-gb02", "AA:00:00:00:01:01", "GB02", {}),
             ("cat-mxw01", "AA:00:00:00:01:02", "MXW01", {"bulk": True}),
-            ("niimbot-d110", "AA:00:00:00:01:04", "D110-A103", {"profile": "niimbot"}),
+            ("niimbot-d110", "AA:00:00:00:01:04", "D110-A103", {"profile": "niimbot", "tag": "12x40"}),
         ]:
             log = os.path.join(args.work, driver + ".log")
             mock.printer(address, name, log=log, mtu=185, **options)
@@ -235,8 +254,25 @@ def app_cases(args, bus, mock):
                   f" control, {len(bulk)}/{len(want_bulk)} bulk bytes)")
             if driver == "cat-gb02":
                 want_gb02 = stream
+            if driver == "niimbot-d110":
+                # The roll's tag and label information become media-ready
+                # (a 12 mm label 40 mm long, as the D110's sizes are read)
+                # and the supply of labels.
+                a = app.attributes("ble-" + driver, "media-ready", "printer-supply-description")
+                check("custom_40x12mm" in a and "Labels (180 of 200 left)" in a,
+                      f"app {driver}: the roll's labels are the printer's media-ready and supply ({a.strip()!r})")
             if args.backend and stream:
                 backend_case(args, bus, mock, driver, address, name, options, stream)
+
+        # A job whose labels are larger than the roll's is refused with the
+        # reason, nothing of it sent.
+        log = os.path.join(args.work, "niimbot-small.log")
+        mock.printer("AA:00:00:00:01:05", "D110-A105", log=log, mtu=185, profile="niimbot", tag="12x22")
+        app.run("add", "-d", "ble-small", "-m", "niimbot-d110", "-v", "quillble://AA0000000105")
+        a = app.print("ble-small", args.picture)
+        rows = [d for c, d in taken(log) if c == "C" and d[:3] == b"\x55\x55\x85"]
+        check("aborted" in a and "larger than those in the printer" in a and not rows,
+              f"app niimbot: a job larger than the loaded labels is refused ({a.strip()!r})")
 
         # A link that drops in the middle of a job ends it with the reason;
         # the next job prints whole.

@@ -12,6 +12,8 @@ options (a{sv}):
   bulk         the device has AE03 too
   profile      'cat' (AE30, the default) or 'niimbot' (its own service with
                one characteristic that is written and notifies)
+  tag          Niimbot: the roll's labels, 'WxL' in mm (its tag and label
+               information are answered), or 'none' (no tag)
   drop_after   after this many packets the link drops (once)
   silent       Connect never answers
   status       the state byte it answers a state request with
@@ -70,6 +72,26 @@ def frame(cmd, payload):
     return bytes([0x51, 0x78, cmd, 0, len(payload), 0]) + bytes(payload) + bytes([crc8(payload), 0xFF])
 
 
+def niimbot_packet(cmd, data):
+    x = cmd ^ len(data)
+    for b in data:
+        x ^= b
+    return bytes([0x55, 0x55, cmd, len(data)]) + bytes(data) + bytes([x, 0xAA, 0xAA])
+
+
+def niimbot_roll(tag):
+    """The tag (1B) and label information (69) replies for a roll of WxL mm
+    labels at 203 dpi, 180 of 200 left; no tag: 1B with one byte."""
+    if tag == 'none':
+        return niimbot_packet(0x1B, [0]), None
+    w, l = (int(v) for v in tag.split('x'))
+    text = [len(b'QF1234')] + list(b'QF1234')
+    reply = niimbot_packet(0x1B, [1, 2, 3, 4, 5, 6, 7, 8] + text + text + [0, 200, 0, 20, 1])
+    dots = lambda mm: [(mm * 8) >> 8, (mm * 8) & 0xFF]  # noqa: E731
+    info = niimbot_packet(0x69, [0, 24] + dots(l) + [1, 0, 0, 0, 0] + dots(w))
+    return reply, info
+
+
 class Printer:
     def __init__(self, device, chars, options):
         self.device = device
@@ -80,6 +102,7 @@ class Printer:
         self.drop_after = int(options.get('drop_after', 0))
         self.status = int(options.get('status', 0))
         self.paper_after = int(options.get('paper_after', 0))
+        self.tag = str(options.get('tag', ''))
         self.packets = 0
         self.tail = b''
         self.lock = threading.Lock()
@@ -131,6 +154,10 @@ class Printer:
             self.paper_after -= 1
             if not self.paper_after:
                 self.status = 1
+        if self.tag and sent(b'\x55\x55\x1a\x01'):
+            self.notify(niimbot_roll(self.tag)[0])
+        if self.tag and niimbot_roll(self.tag)[1] and sent(b'\x55\x55\x59\x01'):
+            self.notify(niimbot_roll(self.tag)[1])
         if sent(b'\x51\x78\xa3\x00'):
             self.notify(frame(0xA3, [self.status, 0, 0]))
         if sent(b'\x22\x21\xad\x00'):
