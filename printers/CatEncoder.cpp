@@ -1,9 +1,9 @@
 #include "CatEncoder.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "ByteOrder.h"
+#include "ModelName.h"
 #include "Units.h"
 
 using NS_QV_CLASS::CMyBuffer;
@@ -86,16 +86,9 @@ const std::vector<Model> &Models()
 
 const Model &ModelFor(const std::string &name)
 {
-    std::string upper;
-    for (char c : name)
-        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    // ppdc puts the maker before the model: "Cat Printer GB01".
-    for (const Model &m : kModels) {
-        const std::string name = m.name;
-        if (upper == name || (upper.size() > name.size() &&
-                              upper.compare(upper.size() - name.size() - 1, std::string::npos, " " + name) == 0))
+    for (const Model &m : kModels)
+        if (NamesModel(name, m.name))
             return m;
-    }
     return kModels.front();
 }
 

@@ -1,7 +1,8 @@
 #include "NiimbotEncoder.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "ModelName.h"
 
 using NS_QV_CLASS::CMyBuffer;
 
@@ -113,16 +114,9 @@ const std::vector<Model> &Models()
 
 const Model &ModelFor(const std::string &name)
 {
-    std::string upper;
-    for (char c : name)
-        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    // ppdc puts the maker before the model: "Niimbot B21".
-    for (const Model &m : kModels) {
-        const std::string own = m.name;
-        if (upper == own || (upper.size() > own.size() &&
-                             upper.compare(upper.size() - own.size() - 1, std::string::npos, " " + own) == 0))
+    for (const Model &m : kModels)
+        if (NamesModel(name, m.name))
             return m;
-    }
     return kModels.front();
 }
 
