@@ -178,6 +178,18 @@ cat >"$T/work/job-options.test" <<EOF
  EXPECT print-darkness WITH-VALUE 20
  EXPECT dithering WITH-VALUE 1
 }
+{
+ NAME "Wait for the job to end: the restart below is not to find it printing"
+ OPERATION Get-Job-Attributes
+ GROUP operation-attributes-tag
+ ATTR charset attributes-charset utf-8
+ ATTR language attributes-natural-language en
+ ATTR uri printer-uri \$uri
+ ATTR integer job-id ${out##*-}
+ ATTR name requesting-user-name root
+ STATUS successful-ok
+ EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT 120
+}
 EOF
 ipptool -t "$base/tspl" "$T/work/job-options.test" >"$T/work/job-options.txt" 2>&1 &&
     ok "submit's title, copies, IPP and vendor options reach the job" ||
